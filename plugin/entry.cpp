@@ -1,0 +1,143 @@
+// The eleven entry points through which the host loads, queries, drives and
+// stops the plug-in.
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <shlwapi.h>
+
+#include <cstring>
+
+#include "launch/launch.h"
+#include "plugin/plugin_state.h"
+#include "plugin/texts.h"
+#include "profile/profile.h"
+#include "profile/settings_dialog.h"
+#include "registration/scan_dialog.h"
+
+PluginState gState;
+
+// A constant text in a buffer of its own that is zero past the text.
+template <size_t N>
+struct PaddedText {
+  char bytes[N];
+};
+
+template <size_t N, size_t M>
+constexpr PaddedText<N> Padded(const char (&text)[M]) {
+  static_assert(M < N, "the buffer must keep a zero byte past the text");
+  PaddedText<N> padded{};
+  for (size_t i = 0; i < M; ++i) padded.bytes[i] = text[i];
+  return padded;
+}
+
+static constexpr PaddedText<16> kAuthor = Padded<16>("Tamsk");
+static constexpr PaddedText<16> kName = Padded<16>("Corvane");
+static constexpr PaddedText<16> kSdkVersion = Padded<16>("0.7");
+static constexpr PaddedText<64> kSmallComment = Padded<64>(kTextSmallComment);
+static constexpr PaddedText<16> kVersion = Padded<16>("1.0");
+// One entry; the zero past it is the empty entry that ends the list.
+static constexpr PaddedText<32> kPopupList = Padded<32>(kTextPopupLaunch);
+
+static char menuList[kPathSize];
+static bool comInitialized;
+
+void PluginAttach(HINSTANCE instance) {
+  comInitialized = SUCCEEDED(CoInitialize(nullptr));
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = 8;
+  controls.dwICC = ICC_USEREX_CLASSES;
+  InitCommonControlsEx(&controls);
+  gState.moduleInstance = instance;
+}
+
+void PluginDetach() {
+  // Only balance a CoInitialize that succeeded.
+  if (comInitialized) CoUninitialize();
+  comInitialized = false;
+}
+
+extern "C" {
+
+const char* __stdcall getAuthor() { return kAuthor.bytes; }
+const char* __stdcall getName() { return kName.bytes; }
+const char* __stdcall getSDKVersion() { return kSdkVersion.bytes; }
+const char* __stdcall getSmallComment() { return kSmallComment.bytes; }
+const char* __stdcall getVersion() { return kVersion.bytes; }
+
+static void CreateDirectoryIfMissing(const char* path) {
+  if (!PathIsDirectoryA(path)) CreateDirectoryA(path, nullptr);
+}
+
+int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback registerRom, int,
+                         const char* dataDir) {
+  // A data directory too long for the file names composed from it leaves the
+  // plug-in unstarted rather than cutting those names.
+  char dir[kPathSize];
+  if (dataDir == nullptr || !CopyText(dir, sizeof dir, dataDir) ||
+      !EnsureTrailingBackslash(dir, sizeof dir) || strlen(dir) > kMaxDataDirLength) {
+    gState.started = false;
+    return -1;
+  }
+  gState.hostLaunch = launch;
+  gState.hostRegister = registerRom;
+  gState.profile.headerSize = 16;
+  CopyText(gState.dataDir, sizeof gState.dataDir, dir);
+  CreateDirectoryIfMissing(gState.dataDir);
+  FormatText(gState.tempDir, sizeof gState.tempDir, "%stemp\\", gState.dataDir);
+  CreateDirectoryIfMissing(gState.tempDir);
+  CopyText(gState.lastRomBrowseFolder, sizeof gState.lastRomBrowseFolder, gState.tempDir);
+  CopyText(gState.lastExtractBrowseFolder, sizeof gState.lastExtractBrowseFolder, gState.tempDir);
+  CopyText(gState.profile.extractFolder, sizeof gState.profile.extractFolder, gState.dataDir);
+  gState.started = true;
+  return LoadGlobalSettings();
+}
+
+int __stdcall closePlugin() {
+  if (!gState.started) return -1;
+  return SaveGlobalSettings();
+}
+
+const char* __stdcall inMenu() {
+  memset(menuList, 0, sizeof menuList);
+  CopyText(menuList, sizeof menuList, kTextMenuSettings);
+  for (size_t i = 0; i + 1 < sizeof menuList; ++i) {
+    if (menuList[i] == '\0' && menuList[i + 1] == '\0') {
+      CopyText(menuList + i + 1, sizeof menuList - (i + 1), kTextMenuAddRoms);
+      break;
+    }
+  }
+  return menuList;
+}
+
+const char* __stdcall inPopupMenu() { return kPopupList.bytes; }
+
+void __stdcall onMenuClick(int index) {
+  if (!gState.started) return;
+  FindActiveDatasetName();
+  LoadDatasetProfile();
+  HWND owner = GetActiveWindow();
+  switch (index) {
+    case 0:
+      DialogBoxParamA(gState.moduleInstance, "CVSETTINGDLG", owner, SettingsDialogProc, 0);
+      break;
+    case 1:
+      if (PathIsDirectoryA(gState.profile.romFolder)) {
+        DialogBoxParamA(gState.moduleInstance, "CVADDDLG", owner, RegistrationDialogProc, 0);
+      } else {
+        MessageBoxA(owner, kTextBadRomFolder, nullptr, MB_OK | MB_ICONINFORMATION);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+int __stdcall onPopupMenuClick(int, const HostSelection* selection) {
+  if (!gState.started) return 0;
+  FindActiveDatasetName();
+  LoadDatasetProfile();
+  if (selection == nullptr || selection->crcText == nullptr) return 0;
+  return LaunchByCrc(selection->crcText);
+}
+
+}  // extern "C"

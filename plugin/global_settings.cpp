@@ -1,0 +1,43 @@
+// "Setting.ini": despite its name, two 260-byte path records (the folders last
+// chosen in the two folder pickers), 520 bytes in all.
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "plugin/plugin_state.h"
+
+static bool GlobalSettingsPath(char* path, size_t size) {
+  return FormatText(path, size, "%sSetting.ini", gState.dataDir);
+}
+
+// A record read without a NUL inside its 260 bytes must not be used past its end.
+static void TerminateRecord(char* record) {
+  if (memchr(record, '\0', kPathSize) == nullptr) record[kPathSize - 1] = '\0';
+}
+
+int LoadGlobalSettings() {
+  char path[kPathSize];
+  if (!GlobalSettingsPath(path, sizeof path)) return -1;
+  if (!PathFileExistsA(path)) return 0;
+  FILE* file = fopen(path, "rb");
+  if (file == nullptr) return -1;
+  // A short file fills the records in order as far as it reaches.
+  if (fread(gState.lastRomBrowseFolder, 1, kPathSize, file) == kPathSize) {
+    fread(gState.lastExtractBrowseFolder, 1, kPathSize, file);
+  }
+  TerminateRecord(gState.lastRomBrowseFolder);
+  TerminateRecord(gState.lastExtractBrowseFolder);
+  return fclose(file) == 0 ? 0 : -1;
+}
+
+int SaveGlobalSettings() {
+  char path[kPathSize];
+  if (!GlobalSettingsPath(path, sizeof path)) return -1;
+  FILE* file = fopen(path, "wb");
+  if (file == nullptr) return -1;
+  bool written = fwrite(gState.lastRomBrowseFolder, 1, kPathSize, file) == kPathSize &&
+                 fwrite(gState.lastExtractBrowseFolder, 1, kPathSize, file) == kPathSize;
+  int closed = fclose(file);
+  return written && closed == 0 ? 0 : -1;
+}

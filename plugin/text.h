@@ -1,0 +1,23 @@
+// Bounded text into fixed buffers: the one way the plug-in copies or formats
+// into a path buffer. Both always terminate the destination and report whether
+// the whole text fit; a caller that must not shorten a path refuses on false.
+#pragma once
+#include <cstddef>
+
+constexpr size_t kPathSize = 260;  // a path buffer: 259 bytes and the NUL
+
+bool CopyText(char* dst, size_t dstSize, const char* src);
+bool FormatText(char* dst, size_t dstSize, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// True when the string's last character is "\". Code page 932 aware: the
+// trail byte of a double-byte character (as in "表", 0x95 0x5C) is not a
+// separator.
+bool EndsWithBackslash(const char* path);
+
+// Appends "\" unless the path already ends with one; "" becomes "\". Returns
+// false, leaving the path unchanged, when the buffer has no room for it.
+bool EnsureTrailingBackslash(char* path, size_t size);
+
+// Start of the last path component (after the last "\" or "/"), code page 932 aware.
+const char* LastComponent(const char* path);

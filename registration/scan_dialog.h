@@ -1,0 +1,5 @@
+// The add-ROMs run: the modal "CVADDDLG" dialog driven by timer ticks.
+#pragma once
+#include <windows.h>
+
+INT_PTR CALLBACK RegistrationDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,76 @@
+# Sourced by ./corvane and by the test runner: one private Wine prefix per build
+# folder, a Japanese locale (ANSI code page 932), and an X server of our own.
+# Usage: wine_env BUILD_DIR; wine_session_start [--own-display]; wine_session_stop
+
+wine_env() {
+  local build
+  build=$(cd "$1" && pwd)
+  export CORVANE_BUILD="$build"
+  export WINEPREFIX="$build/wineprefix"
+  export WINEARCH=win32
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # Wine takes the ANSI code page from the locale; xvfb-run would drop these.
+  export LANG=ja_JP.UTF-8
+  export LC_ALL=ja_JP.UTF-8
+}
+
+_wine_free_display() {
+  local n
+  for n in $(seq 91 140); do
+    if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then
+      echo "$n"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Starts Xvfb (unless a display is wanted and present), makes the prefix on
+# first use, and keeps one wineserver alive so that each test starts fast.
+wine_session_start() {
+  local own=1
+  if [ "${1:-}" = "--use-display" ] && [ -n "${DISPLAY:-}" ]; then
+    own=0
+  fi
+  if [ "$own" = 1 ]; then
+    local n
+    n=$(_wine_free_display) || { echo "no free X display" >&2; return 1; }
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    CORVANE_XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      sleep 0.1
+    done
+  fi
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "corvane: creating the Wine prefix (once per build folder)..." >&2
+    wineboot -i </dev/null >/dev/null 2>&1 || true
+    wineserver -w
+    # Without a window manager, managed windows make every dialog take seconds to close.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+    wineserver -w
+  fi
+  wineserver -p
+  # Start Wine's background services once with null streams, or they inherit
+  # the test runner's pipes and keep it waiting.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+wine_session_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${CORVANE_XVFB_PID:-}" ]; then
+    kill "$CORVANE_XVFB_PID" >/dev/null 2>&1 || true
+    wait "$CORVANE_XVFB_PID" 2>/dev/null || true
+    CORVANE_XVFB_PID=
+  fi
+}
+
+# Windows form of a Unix path (Wine maps / to Z:).
+wine_path() {
+  local p
+  p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+  echo "Z:${p//\//\\}"
+}
