@@ -53,14 +53,16 @@ wine_session_start() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
     wineserver -w
   fi
-  wineserver -p
+  # A wineserver that outlives each test process by a few seconds keeps starts
+  # fast and ends by itself, so parallel sessions on one prefix never kill each other.
+  wineserver -p10 </dev/null >/dev/null 2>&1
   # Start Wine's background services once with null streams, or they inherit
   # the test runner's pipes and keep it waiting.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 wine_session_stop() {
-  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
   if [ -n "${CORVANE_XVFB_PID:-}" ]; then
     kill "$CORVANE_XVFB_PID" >/dev/null 2>&1 || true
     wait "$CORVANE_XVFB_PID" 2>/dev/null || true
