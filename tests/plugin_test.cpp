@@ -65,3 +65,160 @@ TEST_F(PluginBoundary, ImportsSystemLibrariesOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bytes of a static buffer up to and including `extra` bytes past its text.
+std::string BytesWithTail(const char* text, size_t extra) { return std::string(text, strlen(text) + 1 + extra); }
+
+TEST_F(PluginBoundary, IdentityTextsAreCodePage932AndZeroPadded) {
+  EXPECT_EQ(BytesWithTail(plugin.getAuthor(), 3), std::string("Tamsk\0\0\0\0", 9));
+  EXPECT_EQ(BytesWithTail(plugin.getName(), 3), std::string("Corvane\0\0\0\0", 11));
+  EXPECT_EQ(BytesWithTail(plugin.getSDKVersion(), 3), std::string("0.7\0\0\0\0", 7));
+  EXPECT_EQ(BytesWithTail(plugin.getVersion(), 3), std::string("1.0\0\0\0\0", 7));
+  EXPECT_EQ(BytesWithTail(plugin.getSmallComment(), 3),
+            Cp932(u8"ヘッダを無視したCRC32値でロムファイルを管理します") + std::string(4, '\0'));
+}
+
+TEST_F(PluginBoundary, MenuListsAreEntryListsEndedByAnEmptyEntry) {
+  const char* menu = plugin.inMenu();
+  std::string expected = Cp932(u8"設定") + '\0' + Cp932(u8"ロムの追加") + '\0' + '\0';
+  ASSERT_EQ(expected.size(), 17u);
+  EXPECT_EQ(std::string(menu, 17), expected);
+  EXPECT_EQ(std::string(menu + 17, 260 - 17), std::string(260 - 17, '\0'));
+  // The same buffer and bytes on every call.
+  EXPECT_EQ(plugin.inMenu(), menu);
+  EXPECT_EQ(std::string(plugin.inMenu(), 17), expected);
+
+  const char* popup = plugin.inPopupMenu();
+  std::string popupEntry = Cp932(u8"エミュレータ起動(Corvane)");
+  EXPECT_EQ(std::string(popup, popupEntry.size() + 2), popupEntry + '\0' + '\0');
+}
+
+// "Setting.ini" keeps both records whole, bytes behind the NUL included, across
+// an unload and a reload of the library.
+TEST_F(PluginBoundary, GlobalSettingsSurviveUnloadAndReload) {
+  std::string data = MakeTempFolder("settings");
+  ASSERT_EQ(plugin.initPlugin(0, HostLaunch, 0, HostRegister, 0, data.c_str()), 0);
+  ASSERT_EQ(plugin.closePlugin(), 0);
+  std::string written = ReadBytes(data + "Setting.ini");
+  ASSERT_EQ(written.size(), 520u);
+  std::string temp = data + "temp\\";
+  EXPECT_EQ(written.substr(0, temp.size() + 1), temp + '\0');
+  EXPECT_EQ(written.substr(260, temp.size() + 1), temp + '\0');
+
+  std::string records(520, 'x');
+  std::string rom = "C:\\roms\\", extract = "D:\\emu\\";
+  records.replace(0, rom.size() + 1, rom + '\0');
+  records.replace(260, extract.size() + 1, extract + '\0');
+  ASSERT_TRUE(WriteBytes(data + "Setting.ini", records));
+
+  UnloadPlugin(&plugin);
+  ASSERT_TRUE(LoadPlugin(&plugin));
+  ASSERT_EQ(plugin.initPlugin(0, HostLaunch, 0, HostRegister, 0, data.c_str()), 0);
+  ASSERT_EQ(plugin.closePlugin(), 0);
+  EXPECT_EQ(ReadBytes(data + "Setting.ini"), records);
+  RemoveTree(data);
+}
+
+}  // namespace
+
+// The plug-in code linked into the test executable, for what the boundary cannot show.
+namespace {
+
+class LinkedPlugin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base = MakeTempFolder("plugin");
+    ASSERT_FALSE(base.empty());
+  }
+  void TearDown() override {
+    StopDriving();
+    HostClose();
+    RemoveTree(base);
+  }
+  std::string base;
+};
+
+TEST_F(LinkedPlugin, DataDirectoryGetsItsBackslashAndBothFoldersAreCreated) {
+  std::string data = base + "data";  // no trailing "\"
+  ASSERT_EQ(StartLinkedPlugin(data), 0);
+  EXPECT_EQ(std::string(gState.dataDir), data + "\\");
+  EXPECT_EQ(std::string(gState.tempDir), data + "\\temp\\");
+  EXPECT_TRUE(GetFileAttributesA(gState.tempDir) & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(std::string(gState.lastRomBrowseFolder), gState.tempDir);
+  EXPECT_EQ(std::string(gState.lastExtractBrowseFolder), gState.tempDir);
+  EXPECT_EQ(std::string(gState.profile.extractFolder), gState.dataDir);
+  EXPECT_EQ(gState.profile.headerSize, 16);
+  EXPECT_EQ(gState.profile.romFolder[0], '\0');
+  EXPECT_EQ(gState.profile.depthChoice, 0);
+  EXPECT_EQ(gState.hostRegister, &HostRegister);
+  EXPECT_EQ(gState.hostLaunch, &HostLaunch);
+
+  // A directory that already ends with "\" and exists is kept as it is; only
+  // the last level is ever created.
+  std::string marker = data + "\\temp\\keep.txt";
+  ASSERT_TRUE(WriteBytes(marker, "x"));
+  ASSERT_EQ(StartLinkedPlugin(data + "\\"), 0);
+  EXPECT_EQ(std::string(gState.dataDir), data + "\\");
+  EXPECT_TRUE(FileExists(marker));
+  StartLinkedPlugin(base + "missing\\deeper\\");
+  EXPECT_EQ(GetFileAttributesA((base + "missing").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(LinkedPlugin, TooLongDataDirectoryLeavesThePluginUnstarted) {
+  // 248 characters with the "\" is the longest accepted.
+  std::string longest = base + std::string(248 - base.size() - 1, 'd') + "\\";
+  ASSERT_EQ(longest.size(), 248u);
+  ASSERT_EQ(StartLinkedPlugin(longest), 0);
+  EXPECT_TRUE(gState.started);
+  EXPECT_EQ(closePlugin(), 0);
+  EXPECT_TRUE(FileExists(longest + "Setting.ini"));
+
+  std::string tooLong = base + std::string(248 - base.size(), 'e');  // 249 with its "\"
+  memset(&gState, 0, sizeof gState);
+  EXPECT_EQ(StartLinkedPlugin(tooLong), -1);
+  EXPECT_FALSE(gState.started);
+  EXPECT_EQ(GetFileAttributesA(tooLong.c_str()), INVALID_FILE_ATTRIBUTES);
+  // Nothing runs and nothing is written without a start.
+  HostOpen();
+  HostAddCombo("NES", 100);
+  bool boxShown = false;
+  DriveDialogs({[&](HWND active) {
+                  if (IsDialogWindow(active)) {
+                    boxShown = true;
+                    EndDialog(active, IDOK);
+                  }
+                  return true;
+                }},
+               15, 50);
+  onMenuClick(1);
+  PumpMessages();
+  EXPECT_FALSE(boxShown);
+  EXPECT_EQ(closePlugin(), -1);
+  EXPECT_EQ(gState.datasetName[0], '\0');
+}
+
+TEST_F(LinkedPlugin, GlobalSettingsFaultsAreReportedNotCrashed) {
+  std::string data = base + "data\\";
+  // A short file fills the first record only; a record without a NUL is cut to 259 bytes.
+  CreateDirectoryA(data.c_str(), nullptr);
+  ASSERT_TRUE(WriteBytes(data + "Setting.ini", std::string(300, 'r')));
+  ASSERT_EQ(StartLinkedPlugin(data), 0);
+  EXPECT_EQ(std::string(gState.lastRomBrowseFolder), std::string(259, 'r'));
+  // The 40 bytes that reach the second record replace its start; the rest keeps tempDir.
+  std::string second(gState.tempDir);
+  second.resize(260, '\0');
+  second.replace(0, 40, std::string(40, 'r'));
+  EXPECT_EQ(std::string(gState.lastExtractBrowseFolder), std::string(second.c_str()));
+
+  // "Setting.ini" that exists but cannot be opened, or created: -1, records kept.
+  std::string other = base + "other\\";
+  CreateDirectoryA(other.c_str(), nullptr);
+  CreateDirectoryA((other + "Setting.ini").c_str(), nullptr);
+  EXPECT_EQ(StartLinkedPlugin(other), -1);
+  EXPECT_EQ(std::string(gState.lastRomBrowseFolder), other + "temp\\");
+  EXPECT_EQ(closePlugin(), -1);
+}
+
+}  // namespace

@@ -1,0 +1,217 @@
+// The current dataset's name from the host window, and its profile file.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "plugin/plugin_state.h"
+#include "profile/profile.h"
+#include "support/host_double.h"
+
+namespace {
+
+class Dataset : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    data = MakeTempFolder("profile");
+    ASSERT_FALSE(data.empty());
+    ASSERT_EQ(StartLinkedPlugin(data), 0);
+    HostOpen();
+  }
+  void TearDown() override {
+    StopDriving();
+    HostClose();
+    RemoveTree(data);
+  }
+  std::string Name() {
+    FindActiveDatasetName();
+    return gState.datasetName;
+  }
+  // A profile file laid out field by field, as the format fixes it.
+  static std::string ProfileBytes(int32_t header, const std::string& rom, int32_t depth, int32_t extract,
+                                  const std::string& extractFolder) {
+    std::string bytes(reinterpret_cast<const char*>(&header), 4);
+    std::string field = rom;
+    field.resize(260, '\0');
+    bytes += field;
+    bytes.append(reinterpret_cast<const char*>(&depth), 4);
+    bytes.append(reinterpret_cast<const char*>(&extract), 4);
+    field = extractFolder;
+    field.resize(260, '\0');
+    return bytes + field;
+  }
+  std::string data;
+};
+
+TEST_F(Dataset, WidestVisibleComboNamesTheDataset) {
+  HostAddCombo("Narrow", 60);
+  HWND first = HostAddCombo("FirstWide", 150);
+  HostAddCombo("SecondWide", 150);
+  HostAddCombo("Hidden", 400, false);
+  EXPECT_EQ(Name(), "FirstWide");
+  // Grandchildren count; a hidden ancestor hides them.
+  HWND panel = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 300, 100, gHost.window, nullptr,
+                               nullptr, nullptr);
+  HostAddCombo("Nested", 200, true, panel);
+  EXPECT_EQ(Name(), "Nested");
+  ShowWindow(panel, SW_HIDE);
+  EXPECT_EQ(Name(), "FirstWide");
+  // Class names must match exactly.
+  SetWindowTextA(first, "Renamed");
+  EXPECT_EQ(Name(), "Renamed");
+}
+
+TEST_F(Dataset, NameIsKeptWhenNoComboCanGiveIt) {
+  HWND combo = HostAddCombo("NES", 120);
+  EXPECT_EQ(Name(), "NES");
+  ShowWindow(combo, SW_HIDE);
+  CreateWindowExA(0, "COMBOBOX", "Other", WS_CHILD | WS_VISIBLE, 0, 0, 300, 100, gHost.window, nullptr, nullptr,
+                  nullptr);
+  HostAddCombo("ZeroWidth", 0);
+  EXPECT_EQ(Name(), "NES");
+}
+
+TEST_F(Dataset, ElevenVisibleCombosStoreOnlyTheFirstTen) {
+  for (int i = 0; i < 10; ++i) HostAddCombo(("Set" + std::to_string(i)).c_str(), 50 + i);
+  HostAddCombo("Eleventh", 500);
+  EXPECT_EQ(Name(), "Set9");
+}
+
+TEST_F(Dataset, LongComboTextIsCutTo259Bytes) {
+  std::string name(300, 'n');
+  HostAddCombo(name.c_str(), 100);
+  EXPECT_EQ(Name(), std::string(259, 'n'));
+  HostClose();
+  HostOpen();
+  HostAddCombo("", 100);
+  EXPECT_EQ(Name(), "");
+  char path[kPathSize];
+  ASSERT_TRUE(DatasetFilePath(path, sizeof path, ".fol"));
+  EXPECT_EQ(std::string(path), data + ".fol");
+}
+
+TEST_F(Dataset, ProfileRoundTripKeepsEveryByte) {
+  HostAddCombo("NES", 100);
+  FindActiveDatasetName();
+  DatasetProfile& profile = gState.profile;
+  profile.headerSize = 512;
+  memset(profile.romFolder, 'a', sizeof profile.romFolder);
+  strcpy(profile.romFolder, "C:\\roms\\");
+  profile.depthChoice = 11;
+  profile.extractOnLaunch = 1;
+  memset(profile.extractFolder, 'b', sizeof profile.extractFolder);
+  strcpy(profile.extractFolder, "D:\\out\\");
+  profile.extractFolder[259] = '\0';
+  DatasetProfile saved = profile;
+  ASSERT_EQ(SaveDatasetProfile(), 0);
+
+  std::string bytes = ReadBytes(data + "NES.fol");
+  ASSERT_EQ(bytes.size(), 532u);
+  EXPECT_EQ(bytes, std::string(reinterpret_cast<const char*>(&saved), sizeof saved));
+  EXPECT_EQ(bytes.substr(4 + 9, 4), "aaaa");  // behind the NUL, as it stood in memory
+
+  memset(&profile, 0x55, sizeof profile);
+  LoadDatasetProfile();
+  EXPECT_EQ(memcmp(&profile, &saved, sizeof saved), 0);
+}
+
+TEST_F(Dataset, ProfileValuesAreLoadedUncheckedAndShortFilesReplaceOnlyTheirBytes) {
+  HostAddCombo("PCE", 100);
+  ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileBytes(5000, "E:\\pce", 15, 7, "F:\\x\\")));
+  onMenuClick(2);  // no action for this index, but the profile is loaded
+  EXPECT_EQ(std::string(gState.datasetName), "PCE");
+  EXPECT_EQ(gState.profile.headerSize, 5000);
+  EXPECT_EQ(std::string(gState.profile.romFolder), "E:\\pce");
+  EXPECT_EQ(gState.profile.depthChoice, 15);
+  EXPECT_EQ(gState.profile.extractOnLaunch, 7);
+  EXPECT_EQ(std::string(gState.profile.extractFolder), "F:\\x\\");
+
+  // 4 + 10 bytes: the header size and the start of the ROM folder only.
+  ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileBytes(32, "G:\\short\\", 1, 0, "").substr(0, 14)));
+  onMenuClick(-1);
+  EXPECT_EQ(gState.profile.headerSize, 32);
+  EXPECT_EQ(std::string(gState.profile.romFolder), "G:\\short\\");  // the 10th byte was its NUL
+  EXPECT_EQ(gState.profile.depthChoice, 15);
+  EXPECT_EQ(std::string(gState.profile.extractFolder), "F:\\x\\");
+
+  // A path field without a NUL is used only up to 259 bytes.
+  ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileBytes(0, std::string(260, 'p'), 0, 0, std::string(260, 'q'))));
+  onMenuClick(7);
+  EXPECT_EQ(std::string(gState.profile.romFolder), std::string(259, 'p'));
+  EXPECT_EQ(std::string(gState.profile.extractFolder), std::string(259, 'q'));
+}
+
+TEST_F(Dataset, SwitchingToADatasetWithoutProfileKeepsTheValuesInForce) {
+  HWND combo = HostAddCombo("NES", 100);
+  ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileBytes(0, "C:\\nes\\", 3, 1, "C:\\x\\")));
+  onMenuClick(5);
+  ASSERT_EQ(std::string(gState.profile.romFolder), "C:\\nes\\");
+  SetWindowTextA(combo, "FDS");
+  onMenuClick(5);
+  EXPECT_EQ(std::string(gState.datasetName), "FDS");
+  EXPECT_EQ(std::string(gState.profile.romFolder), "C:\\nes\\");
+  EXPECT_EQ(gState.profile.depthChoice, 3);
+  EXPECT_FALSE(FileExists(data + "FDS.fol"));
+}
+
+TEST_F(Dataset, NamesThatLeadOutOfTheDataDirectoryHaveNoProfile) {
+  CreateDirectoryA((data + "NES").c_str(), nullptr);
+  HWND combo = HostAddCombo("NES\\Japan", 100);
+  FindActiveDatasetName();
+  ASSERT_EQ(SaveDatasetProfile(), 0);
+  EXPECT_TRUE(FileExists(data + "NES\\Japan.fol"));
+
+  std::string outside = data + "..\\escaped.fol";
+  ASSERT_TRUE(WriteBytes(outside, ProfileBytes(99, "X:\\", 0, 0, "")));
+  for (const char* name : {"..\\escaped", "NES\\..\\..\\escaped", "C:escaped", "\\escaped", "/escaped", ".."}) {
+    SetWindowTextA(combo, name);
+    gState.profile.headerSize = 16;
+    onMenuClick(9);
+    EXPECT_EQ(std::string(gState.datasetName), name);
+    EXPECT_EQ(gState.profile.headerSize, 16) << name;
+    EXPECT_EQ(SaveDatasetProfile(), -1) << name;
+    char path[kPathSize] = "unchanged";
+    EXPECT_FALSE(DatasetFilePath(path, sizeof path, ".rel")) << name;
+    EXPECT_EQ(path[0], '\0');
+  }
+  EXPECT_EQ(ReadBytes(outside).substr(0, 1), "c");  // 99, untouched
+  DeleteFileA(outside.c_str());
+
+  // A profile path longer than 259 bytes is no profile at all.
+  SetWindowTextA(combo, std::string(259 - data.size() - 3, 'n').c_str());
+  EXPECT_EQ(SaveDatasetProfile(), -1);
+  SetWindowTextA(combo, std::string(259 - data.size() - 4, 'n').c_str());
+  FindActiveDatasetName();
+  EXPECT_EQ(SaveDatasetProfile(), 0);
+}
+
+TEST_F(Dataset, AddRomsRefusesARomFolderThatIsNoDirectory) {
+  HostAddCombo("NES", 100);
+  std::string file = data + "rom.nes";
+  ASSERT_TRUE(WriteBytes(file, "x"));
+  for (const std::string& folder : {std::string(), file}) {
+    ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileBytes(16, folder, 0, 0, "")));
+    std::string text;
+    HWND owner = nullptr;
+    bool otherDialog = false;
+    DriveDialogs({[&](HWND active) {
+      if (!IsDialogWindow(active)) return false;
+      if (GetDlgItem(active, 0xFFFF) == nullptr) {
+        otherDialog = true;
+      } else {
+        text = MessageBoxText(active);
+        owner = GetWindow(active, GW_OWNER);
+      }
+      PressButton(active, IDOK);
+      return true;
+    }});
+    onMenuClick(1);
+    EXPECT_FALSE(DriveTimedOut());
+    EXPECT_FALSE(otherDialog);
+    EXPECT_EQ(Utf8(text), u8"ロムフォルダのパスが不正です");
+    EXPECT_EQ(owner, gHost.window);
+  }
+}
+
+}  // namespace
