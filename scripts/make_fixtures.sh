@@ -4,11 +4,17 @@
 set -euo pipefail
 out=$1
 here=$(cd "$(dirname "$0")/.." && pwd)
-rm -rf "$out"
-mkdir -p "$out"
+# Built aside and swapped in, so that a run in progress never sees half a set.
+work="$out.new.$$"
+rm -rf "$work"
+mkdir -p "$work"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 for part in "$here"/tests/fixtures/*.sh; do
   [ -e "$part" ] || continue
-  bash "$part" "$out"
+  bash "$part" "$work"
 done
+rm -rf "$out.old.$$"
+[ -d "$out" ] && mv "$out" "$out.old.$$"
+mv "$work" "$out"
+rm -rf "$out.old.$$"
 echo "fixtures: $(find "$out" -type f | wc -l) files in $out"
