@@ -5,6 +5,10 @@
 
 constexpr size_t kCrcTextSize = 9;  // eight upper-case hex digits and the NUL
 
+// The byte-wise lookup table: entry i is i after eight reflected shift steps
+// with 0xEDB88320. Constant data, so nothing has to be built at start-up.
+extern const uint32_t kCrcTable[256];
+
 // True with *crc set when the file could be read; false after printing why on
 // standard error.
 bool ComputeFileCrc32(const char* path, uint32_t* crc);

@@ -1,0 +1,209 @@
+// File CRC-32 and CRC text: the table, known values, zlib as the oracle for
+// sizes around page and mapping boundaries, and the failure reports.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <io.h>
+#include <windows.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "plugin/text.h"
+#include "registration/crc32.h"
+#include "support/host_double.h"
+
+namespace {
+
+// Runs call with standard error (fd 2) redirected to a file and returns what
+// was written there.
+template <typename Call>
+std::string CaptureStderr(const std::string& folder, Call call) {
+  std::string capturePath = folder + "stderr.txt";
+  fflush(stderr);
+  int saved = _dup(2);
+  int capture = _open(capturePath.c_str(), _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY, 0600);
+  EXPECT_GE(saved, 0);
+  EXPECT_GE(capture, 0);
+  _dup2(capture, 2);
+  call();
+  fflush(stderr);
+  _dup2(saved, 2);
+  _close(capture);
+  _close(saved);
+  std::string text = ReadBytes(capturePath);
+  DeleteFileA(capturePath.c_str());
+  return text;
+}
+
+// The system's own text for an error code, as the user's default language gives it.
+std::string SystemMessage(DWORD error) {
+  char text[1024] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+  return text;
+}
+
+// Upper-case hex written digit by digit, not through printf.
+std::string Hex8(uint32_t value) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text(8, '0');
+  for (int i = 7; i >= 0; --i, value >>= 4) text[i] = digits[value & 0xF];
+  return text;
+}
+
+std::string PseudoRandomBytes(size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    bytes[i] = static_cast<char>(seed >> 24);
+  }
+  return bytes;
+}
+
+// True when nobody holds the file open any more (no handle, no mapping).
+bool OpenableExclusively(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+class FileCrc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = MakeTempFolder("crc");
+    ASSERT_FALSE(folder.empty());
+  }
+  void TearDown() override { RemoveTree(folder); }
+  std::string folder;
+};
+
+TEST(FileCrcTable, EveryEntryIsTheBitwiseReflectedRegister) {
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int step = 0; step < 8; ++step) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+    EXPECT_EQ(kCrcTable[i], c) << "entry " << i;
+  }
+}
+
+TEST_F(FileCrc, KnownValuesAsUpperCaseTextWithLeadingZeros) {
+  struct Case {
+    std::string content;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"123456789", "CBF43926"},
+      {"abc", "352441C2"},
+      {"", "00000000"},
+      {"ob", "000065E3"},  // leading zeros and hex letters at once
+  };
+  for (const Case& c : cases) {
+    std::string path = folder + "rom.bin";
+    ASSERT_TRUE(WriteBytes(path, c.content));
+    char text[kPathSize];
+    memset(text, 'x', sizeof text);
+    int result = -9;
+    std::string errors = CaptureStderr(folder, [&] { result = FormatCrcText(path.c_str(), text, sizeof text); });
+    EXPECT_EQ(result, 0) << c.text;
+    EXPECT_STREQ(text, c.text);
+    EXPECT_EQ(errors, "") << c.text;
+    // Exactly nine bytes are enough.
+    char tight[kCrcTextSize];
+    EXPECT_EQ(FormatCrcText(path.c_str(), tight, sizeof tight), 0);
+    EXPECT_STREQ(tight, c.text);
+  }
+}
+
+TEST_F(FileCrc, AgreesWithZlibAcrossPageAndMappingBoundaries) {
+  const size_t sizes[] = {0, 1, 2, 15, 16, 17, 255, 256, 4095, 4096, 4097, 10239, 10240, 10241,
+                          65535, 65536, 65537, 1048577};
+  for (size_t size : sizes) {
+    std::string bytes = PseudoRandomBytes(size, static_cast<uint32_t>(size) + 7);
+    std::string path = folder + "block.bin";
+    ASSERT_TRUE(WriteBytes(path, bytes));
+    uint32_t expected = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(bytes.data()),
+                              static_cast<uInt>(bytes.size()));
+    uint32_t crc = 0xDEADBEEF;
+    ASSERT_TRUE(ComputeFileCrc32(path.c_str(), &crc)) << size;
+    EXPECT_EQ(crc, expected) << "size " << size;
+    char text[kCrcTextSize];
+    ASSERT_EQ(FormatCrcText(path.c_str(), text, sizeof text), 0);
+    EXPECT_EQ(std::string(text), Hex8(expected)) << "size " << size;
+    // Nothing stays open, and the file is as it was.
+    EXPECT_TRUE(OpenableExclusively(path)) << size;
+    EXPECT_EQ(ReadBytes(path), bytes);
+  }
+}
+
+TEST_F(FileCrc, MissingFileReportsTheSystemMessageAndNoText) {
+  std::string path = folder + "missing.bin";
+  char text[kPathSize] = "0A1B2C3D";
+  int result = 0;
+  std::string errors = CaptureStderr(folder, [&] { result = FormatCrcText(path.c_str(), text, sizeof text); });
+  EXPECT_EQ(result, -1);
+  EXPECT_STREQ(text, "");
+  std::string message = SystemMessage(ERROR_FILE_NOT_FOUND);
+  ASSERT_FALSE(message.empty());
+  EXPECT_EQ(errors, message + "\n");
+}
+
+TEST_F(FileCrc, FileHeldOpenForWritingIsASharingViolation) {
+  std::string path = folder + "busy.bin";
+  ASSERT_TRUE(WriteBytes(path, "123456789"));
+  HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  char text[kPathSize] = "CBF43926";
+  uint32_t crc = 0x12345678;
+  bool computed = true;
+  int result = 0;
+  std::string errors = CaptureStderr(folder, [&] {
+    computed = ComputeFileCrc32(path.c_str(), &crc);
+    result = FormatCrcText(path.c_str(), text, sizeof text);
+  });
+  CloseHandle(writer);
+  EXPECT_FALSE(computed);
+  EXPECT_EQ(crc, 0x12345678u);
+  EXPECT_EQ(result, -1);
+  EXPECT_STREQ(text, "");
+  std::string message = SystemMessage(ERROR_SHARING_VIOLATION);
+  ASSERT_FALSE(message.empty());
+  EXPECT_EQ(errors, message + "\n" + message + "\n");
+  // Once the writer is gone the same file reads normally.
+  EXPECT_EQ(FormatCrcText(path.c_str(), text, sizeof text), 0);
+  EXPECT_STREQ(text, "CBF43926");
+}
+
+TEST_F(FileCrc, FileOfFourGibibytesIsTooLarge) {
+  std::string path = folder + "huge.bin";
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  // Extending without writing leaves the file sparse on the host's file system.
+  LARGE_INTEGER end;
+  end.QuadPart = 0x100000000LL;
+  BOOL extended = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  ASSERT_TRUE(extended);
+  ASSERT_EQ(FileSizeOf(path), 0x100000000LL);
+  char text[kPathSize] = "00000000";
+  int result = 0;
+  std::string errors = CaptureStderr(folder, [&] { result = FormatCrcText(path.c_str(), text, sizeof text); });
+  EXPECT_EQ(result, -1);
+  EXPECT_STREQ(text, "");
+  EXPECT_EQ(errors, path + " is too large\n");
+  EXPECT_TRUE(OpenableExclusively(path));
+}
+
+TEST_F(FileCrc, TextBufferTooSmallIsRefusedEmpty) {
+  std::string path = folder + "rom.bin";
+  ASSERT_TRUE(WriteBytes(path, "abc"));
+  char text[kCrcTextSize - 1];
+  memset(text, 'x', sizeof text);
+  EXPECT_EQ(FormatCrcText(path.c_str(), text, sizeof text), -1);
+  EXPECT_STREQ(text, "");
+}
+
+}  // namespace
