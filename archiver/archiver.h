@@ -1,0 +1,142 @@
+// Internal records and routines of the archiver stand-in. An archive is read
+// whole from a read-only mapping into an ArchiveListing (its entries in stored
+// order); extraction reads the mapping again and streams each entry's bytes
+// through a ByteSink into its output file.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Failures are reported as fixed ASCII texts (static storage), so that a reader
+// can say what went wrong without owning any memory.
+typedef const char* Problem;
+
+enum ArchiveFormat { kFormatZip, kFormatSevenZip };
+
+// One entry as stored. The name is a relative path with "\" separators in code
+// page 932; nameUsable is false when the stored name could not be converted,
+// nameSafe false when it would leave the output folder (absolute, a drive,
+// a leading separator, a ".." component).
+struct ArchiveEntry {
+  std::string name;
+  bool nameUsable = false;
+  bool nameSafe = false;
+  bool isDirectory = false;
+  uint64_t size = 0;
+  bool hasCrc = false;
+  uint32_t crc = 0;
+  // zip: where the local header starts and how the data is stored.
+  uint64_t localOffset = 0;
+  uint64_t packedSize = 0;
+  uint16_t method = 0;
+  uint16_t flags = 0;
+  // 7z: the folder whose output holds the bytes (-1 for an empty stream).
+  int folder = -1;
+};
+
+// 7z folder methods this library can decode; anything else is kept as
+// kMethodUnsupported so that the listing still works and extraction fails clearly.
+enum FolderMethod { kMethodUnsupported, kMethodCopy, kMethodLzma, kMethodLzma2 };
+
+// A 7z folder reduced to what decoding needs: one coder, one packed stream.
+struct SevenZipFolder {
+  FolderMethod method = kMethodUnsupported;
+  Problem unsupportedWhy = nullptr;
+  std::vector<uint8_t> props;
+  uint64_t packOffset = 0;  // absolute offset in the archive file
+  uint64_t packSize = 0;
+  uint64_t unpackSize = 0;
+  bool hasCrc = false;
+  uint32_t crc = 0;
+};
+
+struct ArchiveListing {
+  ArchiveFormat format = kFormatZip;
+  std::vector<ArchiveEntry> entries;
+  std::vector<SevenZipFolder> folders;
+  int current = -1;  // the entry the find operation stands on, -1 none
+};
+
+// Receives decoded bytes in order; returns false to stop decoding.
+struct ByteSink {
+  bool (*write)(void* context, const uint8_t* data, size_t size);
+  void* context;
+};
+
+// --- mapped_file.cpp ---------------------------------------------------------
+struct MappedFile {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  HANDLE mapping = nullptr;
+  const uint8_t* data = nullptr;
+  uint64_t size = 0;
+};
+// Maps the whole file read-only; writers are shut out while it is mapped so the
+// view cannot shrink under us. An empty file opens with data null and size 0.
+bool OpenMappedFile(const char* path, MappedFile* mapped, Problem* problem);
+void CloseMappedFile(MappedFile* mapped);
+
+// --- names.cpp ---------------------------------------------------------------
+// Fill entry->name/nameUsable/nameSafe/isDirectory (a trailing separator marks a
+// directory and is dropped) from a stored name in one of three encodings.
+void SetNameFromCp932(ArchiveEntry* entry, const char* bytes, size_t length);
+void SetNameFromUtf8(ArchiveEntry* entry, const char* bytes, size_t length);
+void SetNameFromUtf16(ArchiveEntry* entry, const wchar_t* text, size_t length);
+// Wildcard match of a code page 932 name: "*" any run, "?" one character,
+// ASCII letters without case; "*.*" and "*" match every name.
+bool MatchesPattern(const char* pattern, const char* name);
+bool MatchesEverything(const char* pattern);
+// Steps over one code page 932 character (one or two bytes).
+const char* NextCp932Char(const char* p);
+
+// --- zip_reader.cpp ----------------------------------------------------------
+bool LooksLikeZip(const uint8_t* data, uint64_t size);
+bool ReadZipListing(const uint8_t* data, uint64_t size, ArchiveListing* listing, Problem* problem);
+// Streams one file entry's bytes into sink and checks its size and CRC-32.
+bool ExtractZipEntry(const uint8_t* data, uint64_t size, const ArchiveEntry& entry, ByteSink* sink,
+                     Problem* problem);
+
+// --- sevenzip_reader.cpp -----------------------------------------------------
+bool LooksLikeSevenZip(const uint8_t* data, uint64_t size);
+bool ReadSevenZipListing(const uint8_t* data, uint64_t size, ArchiveListing* listing, Problem* problem);
+
+// --- sevenzip_decode.cpp -----------------------------------------------------
+// Decodes one folder's packed stream into sink (exactly unpackSize bytes) and
+// checks the folder's CRC-32 when it has one.
+bool DecodeSevenZipFolder(const uint8_t* data, uint64_t size, const SevenZipFolder& folder, ByteSink* sink,
+                          Problem* problem);
+
+// --- lzma2.cpp ---------------------------------------------------------------
+bool DecodeLzma(const uint8_t* in, size_t inSize, const uint8_t* props, size_t propsSize, uint64_t unpackSize,
+                ByteSink* sink, Problem* problem);
+bool DecodeLzma2(const uint8_t* in, size_t inSize, const uint8_t* props, size_t propsSize, uint64_t unpackSize,
+                 ByteSink* sink, Problem* problem);
+
+// --- extract.cpp -------------------------------------------------------------
+// Reads the archive at path into listing (format chosen by signature).
+bool ReadArchiveListing(const MappedFile& mapped, ArchiveListing* listing, Problem* problem);
+
+struct ExtractResult {
+  int files = 0;
+  int folders = 0;
+  int failed = 0;
+  int firstFailedEntry = -1;  // index of the first failed entry, -1 when the archive itself failed
+  Problem firstProblem = nullptr;
+};
+// Extracts every entry matching pattern below outputFolder, replacing files.
+// True when the archive was read and no matching entry failed.
+bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const char* pattern,
+                      ExtractResult* result);
+
+// --- command.cpp -------------------------------------------------------------
+// Runs one command line of the form  x "ARCHIVE" -aoa -hide "OUTDIR" PATTERN
+// and writes a short ASCII report; 0 on success.
+int RunArchiverCommand(const char* command, char* output, DWORD outputSize);
+
+// Result codes of the run-command operation (0 is success).
+constexpr int kRunBadCommand = 1;
+constexpr int kRunArchiveUnreadable = 2;
+constexpr int kRunEntriesFailed = 3;
+constexpr int kRunInternalError = 4;
