@@ -1,0 +1,69 @@
+// The "参照" buttons of the settings dialog: the shell's folder browser, started
+// at the folder the edit box names and remembering the last choice.
+#include "profile/folder_picker.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include "plugin/plugin_state.h"
+
+char pickerCaption[kPathSize];
+
+// Only file-system folders, in the resizable new-style browser.
+static constexpr UINT kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+
+int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
+  switch (message) {
+    case BFFM_INITIALIZED:
+      // data is the initial-folder buffer of the PickFolder call.
+      SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, data);
+      SetWindowTextA(browser, pickerCaption);
+      CenterOnWorkArea(browser);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+void PickFolder(HWND owner, const char* prompt, const char* caption, char* rememberedFolder, int editId) {
+  CopyText(pickerCaption, sizeof pickerCaption, caption);
+
+  char initialFolder[kPathSize] = "";
+  BROWSEINFOA browse = {};
+  browse.hwndOwner = owner;
+  browse.pidlRoot = nullptr;
+  browse.pszDisplayName = nullptr;
+  browse.lpszTitle = prompt;
+  browse.ulFlags = kBrowseFlags;
+  browse.lpfn = BrowseCallback;
+  browse.lParam = reinterpret_cast<LPARAM>(initialFolder);
+  browse.iImage = 0;
+
+  SendDlgItemMessageA(owner, editId, WM_GETTEXT, sizeof initialFolder, reinterpret_cast<LPARAM>(initialFolder));
+  if (!PathIsDirectoryA(initialFolder)) CopyText(initialFolder, sizeof initialFolder, rememberedFolder);
+
+  LPITEMIDLIST chosenItem = SHBrowseForFolderA(&browse);
+  if (chosenItem == nullptr) return;
+
+  IMalloc* allocator = nullptr;
+  if (FAILED(SHGetMalloc(&allocator)) || allocator == nullptr) {
+    // The shell allocator is the task allocator, so the item list can still go.
+    CoTaskMemFree(chosenItem);
+    MessageBoxA(owner, "SHGetMalloc Error", "Error", MB_OK | MB_ICONERROR);
+    return;
+  }
+  // Into a buffer of our own first: a failed conversion leaves the remembered
+  // folder and the edit box as they were.
+  char chosen[kPathSize] = "";
+  BOOL converted = SHGetPathFromIDListA(chosenItem, chosen);
+  allocator->Free(chosenItem);
+  allocator->Release();
+  if (!converted || chosen[0] == '\0') return;
+  // A 259-byte path has no room for the final "\"; it is not taken rather than cut.
+  if (!EnsureTrailingBackslash(chosen, sizeof chosen)) return;
+
+  CopyText(rememberedFolder, kPathSize, chosen);
+  SendDlgItemMessageA(owner, editId, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(rememberedFolder));
+}

@@ -1,0 +1,98 @@
+#include "support/settings_steps.h"
+
+#include <cstring>
+
+#include "plugin/plugin_state.h"
+
+static std::vector<std::string>* watchdogLog;
+
+// Runs after the given steps: any dialog still up was not expected by the
+// test. It is recorded and ended, which in turn lets the settings dialog end.
+static bool Watchdog(HWND active) {
+  if (active == nullptr || !IsDialogWindow(active)) return false;
+  if (watchdogLog != nullptr) watchdogLog->push_back(Utf8(TextOf(active)) + ": " + Utf8(MessageBoxText(active)));
+  EndDialog(active, IDCANCEL);
+  return false;
+}
+
+DialogRun RunSettingsDialog(std::vector<DialogStep> steps) {
+  DialogRun run;
+  run.stepsGiven = steps.size();
+  watchdogLog = &run.unexpected;
+  steps.push_back(Watchdog);
+  DriveDialogs(steps, 15, 1500);
+  onMenuClick(0);
+  run.stepsDone = DriveStepsDone();
+  run.timedOut = DriveTimedOut();
+  StopDriving();
+  watchdogLog = nullptr;
+  PumpMessages();
+  return run;
+}
+
+DialogStep WhenActive(const char* titleUtf8, std::function<void(HWND)> action) {
+  std::string title = Cp932(titleUtf8);
+  return [title, action](HWND active) {
+    if (!IsDialogWindow(active) || TextOf(active) != title) return false;
+    action(active);
+    return true;
+  };
+}
+
+DialogStep WhenSettingsActive(std::function<void(HWND)> action) {
+  return WhenActive(u8"設定(Corvane)", std::move(action));
+}
+
+DialogStep DismissMessageBox(std::vector<SeenMessageBox>* seen) {
+  return [seen](HWND active) {
+    if (!IsDialogWindow(active) || GetDlgItem(active, 0xFFFF) == nullptr) return false;
+    SeenMessageBox box;
+    box.text = MessageBoxText(active);
+    box.owner = GetWindow(active, GW_OWNER);
+    seen->push_back(box);
+    PostClick(active, IDOK);
+    return true;
+  };
+}
+
+void PostClick(HWND dialog, int id) {
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+void ClickCheckBox(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+std::string ItemText(HWND dialog, int id) { return TextOf(GetDlgItem(dialog, id)); }
+
+void SetItemText(HWND dialog, int id, const std::string& cp932) { SetDlgItemTextA(dialog, id, cp932.c_str()); }
+
+static std::string TextField(const std::string& bytes, size_t offset) {
+  std::string field = bytes.substr(offset, 260);
+  return field.substr(0, field.find('\0'));
+}
+
+ProfileFields ReadProfileFile(const std::string& path) {
+  ProfileFields fields;
+  fields.present = FileExists(path);
+  std::string bytes = ReadBytes(path);
+  fields.size = bytes.size();
+  if (bytes.size() < 532) return fields;
+  memcpy(&fields.headerSize, bytes.data(), 4);
+  fields.romFolder = TextField(bytes, 4);
+  memcpy(&fields.depthChoice, bytes.data() + 264, 4);
+  memcpy(&fields.extractOnLaunch, bytes.data() + 268, 4);
+  fields.extractFolder = TextField(bytes, 272);
+  return fields;
+}
+
+std::string ProfileFileBytes(int32_t header, const std::string& rom, int32_t depth, int32_t extract,
+                             const std::string& extractFolder) {
+  std::string bytes(reinterpret_cast<const char*>(&header), 4);
+  std::string field = rom;
+  field.resize(260, '\0');
+  bytes += field;
+  bytes.append(reinterpret_cast<const char*>(&depth), 4);
+  bytes.append(reinterpret_cast<const char*>(&extract), 4);
+  field = extractFolder;
+  field.resize(260, '\0');
+  return bytes + field;
+}
