@@ -1,0 +1,59 @@
+// Window screenshots for the demo: the window is painted, copied from its own
+// device context (frame included) and written as a 24-bit BMP, which the demo
+// script turns into PNG.
+#include "host/host.h"
+
+static bool WriteBmp(const std::string& path, int width, int height, const void* bits, DWORD bitsSize) {
+  BITMAPFILEHEADER file = {};
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof info;
+  info.biWidth = width;
+  info.biHeight = height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  info.biSizeImage = bitsSize;
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + bitsSize;
+  std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
+  bytes.append(reinterpret_cast<const char*>(&info), sizeof info);
+  bytes.append(static_cast<const char*>(bits), bitsSize);
+  return WriteWholeFile(path, bytes);
+}
+
+bool CaptureWindow(HWND window, const std::string& bmpPath) {
+  if (window == nullptr || !IsWindowVisible(window)) return false;
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  GdiFlush();
+  RECT frame;
+  if (!GetWindowRect(window, &frame)) return false;
+  int width = frame.right - frame.left;
+  int height = frame.bottom - frame.top;
+  if (width <= 0 || height <= 0) return false;
+
+  bool ok = false;
+  HDC windowDc = GetWindowDC(window);
+  HDC memoryDc = windowDc != nullptr ? CreateCompatibleDC(windowDc) : nullptr;
+  void* bits = nullptr;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;  // bottom-up, as a BMP file stores it
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  HBITMAP image = memoryDc != nullptr ? CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
+  if (image != nullptr) {
+    HGDIOBJ previous = SelectObject(memoryDc, image);
+    ok = BitBlt(memoryDc, 0, 0, width, height, windowDc, 0, 0, SRCCOPY) != FALSE;
+    GdiFlush();
+    SelectObject(memoryDc, previous);
+    DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+    if (ok) ok = WriteBmp(bmpPath, width, height, bits, stride * static_cast<DWORD>(height));
+    DeleteObject(image);
+  }
+  if (memoryDc != nullptr) DeleteDC(memoryDc);
+  if (windowDc != nullptr) ReleaseDC(window, windowDc);
+  return ok;
+}

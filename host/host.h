@@ -1,0 +1,156 @@
+// The demo catalogue host: a small stand-in for the catalogue application that
+// Corvane.dll plugs into. It loads the plug-in like the real host, keeps a
+// catalogue of registered ROMs per dataset, offers the plug-in's menu and popup
+// entries, and starts an emulator command per dataset. All strings are code
+// page 932, the ANSI code page the plug-in works in.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// --- the plug-in as the host binds it --------------------------------------
+
+typedef int(__stdcall* HostPathCallback)(const char* path);
+
+// The record handed to onPopupMenuClick; the plug-in reads only crcText.
+struct HostSelection {
+  int32_t unused;
+  const char* crcText;
+};
+
+struct PluginBinding {
+  HMODULE module;
+  const char*(__stdcall* getAuthor)();
+  const char*(__stdcall* getName)();
+  const char*(__stdcall* getSDKVersion)();
+  const char*(__stdcall* getSmallComment)();
+  const char*(__stdcall* getVersion)();
+  int(__stdcall* initPlugin)(int, HostPathCallback, int, HostPathCallback, int, const char*);
+  int(__stdcall* closePlugin)();
+  const char*(__stdcall* inMenu)();
+  void(__stdcall* onMenuClick)(int);
+  const char*(__stdcall* inPopupMenu)();
+  int(__stdcall* onPopupMenuClick)(int, const HostSelection*);
+};
+
+// Loads the DLL and binds all eleven entry points; false (and nothing loaded)
+// when the file or any entry point is missing.
+bool LoadPluginBinding(const std::string& dllPath, PluginBinding* plugin);
+void UnloadPluginBinding(PluginBinding* plugin);
+// Splits an entry list ("a\0b\0\0") into its entries.
+std::vector<std::string> SplitEntryList(const char* list);
+
+// --- the catalogue ---------------------------------------------------------
+
+struct CatalogueEntry {
+  std::string dataset;
+  std::string crcText;  // eight upper-case hexadecimal digits
+  uint32_t size;        // bytes of the registered (header-less) file
+  std::string name;     // the registered file's name
+};
+
+// CRC-32 of a whole file by zlib, independent of the plug-in's own routine.
+bool FileCrc32(const std::string& path, uint32_t* crc, uint32_t* size);
+std::string CrcText(uint32_t crc);
+// Adds an entry, replacing one of the same dataset and CRC.
+void AddToCatalogue(std::vector<CatalogueEntry>* catalogue, const CatalogueEntry& entry);
+// The catalogue file: one "dataset<TAB>crc<TAB>size<TAB>name" line per ROM.
+bool LoadCatalogueFile(const std::string& path, std::vector<CatalogueEntry>* catalogue);
+bool SaveCatalogueFile(const std::string& path, const std::vector<CatalogueEntry>& catalogue);
+
+// --- host services handed to initPlugin --------------------------------------
+
+struct RegisterCall {
+  std::string path;
+  std::string dataset;
+  bool readable;
+  uint32_t size;
+  std::string crcText;
+};
+
+struct LaunchCall {
+  std::string path;
+  std::string command;  // empty when no emulator is configured
+  bool started;
+  bool finished;
+  DWORD exitCode;
+  int result;
+};
+
+int __stdcall HostRegister(const char* path);
+int __stdcall HostLaunch(const char* path);
+// The emulator command line for a dataset, from emulators.ini in the data folder
+// ([DATASET] command=...), with every "%1" replaced by path; "" when none.
+std::string EmulatorCommand(const std::string& dataset, const std::string& path);
+
+// --- the application -------------------------------------------------------
+
+struct HostApp {
+  HINSTANCE instance;
+  HWND window;
+  HWND datasetBox;    // our "TComboBox": the window the plug-in reads the name from
+  HWND datasetCombo;  // the real combo box inside it
+  HWND romList;
+  HWND statusBar;
+  HFONT font;
+  std::string exeDir;   // ends with "\"
+  std::string dataDir;  // ends with "\"
+  PluginBinding plugin;
+  bool pluginStarted;
+  std::vector<std::string> menuEntries;
+  std::vector<std::string> popupEntries;
+  std::vector<CatalogueEntry> catalogue;
+  // The scripted run waits for each emulator to end so that it can check it.
+  bool waitForEmulator;
+  std::vector<RegisterCall> registerCalls;
+  std::vector<LaunchCall> launchCalls;
+  // Called at the end of every hostRegister call (the scripted run's hook).
+  void (*afterRegister)(const RegisterCall& call);
+};
+
+extern HostApp gApp;
+
+extern const char* const kDatasets[];
+extern const int kDatasetCount;
+
+std::string CataloguePath();
+bool CreateMainWindow(const char* initialDataset);
+std::string CurrentDataset();
+bool SelectDataset(const std::string& name);
+void RefreshRomList();
+// Row of the current dataset's ROM with this CRC text in the list; -1 if none.
+int FindRomRow(const std::string& crcText);
+void SelectRomRow(int row);
+// What the menu and popup commands do; both make the host window active first,
+// since the plug-in reads the dataset from the active window.
+void RunPluginMenu(int index);
+int LaunchRomRow(int row, int popupIndex);
+void PumpMessages();
+
+// --- small helpers -----------------------------------------------------------
+
+std::string WithBackslash(std::string path);
+std::string BaseName(const std::string& path);  // after the last "\" or "/", DBCS aware
+std::string FullPath(const std::string& path);
+bool IsFile(const std::string& path);
+bool IsFolder(const std::string& path);
+bool ReadWholeFile(const std::string& path, std::string* bytes);
+bool WriteWholeFile(const std::string& path, const std::string& bytes);
+std::string ConvertCodePage(const std::string& text, UINT from, UINT to);
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// --- screenshots and the scripted run ---------------------------------------
+
+// Paints the window and copies it, frame included, into a 24-bit BMP file.
+bool CaptureWindow(HWND window, const std::string& bmpPath);
+
+struct ScriptOptions {
+  std::string demoDir;     // ends with "\"; holds roms\, extract\, manifest.txt, emulator.log
+  std::string reportPath;  // UTF-8 report
+  std::string shotsDir;    // ends with "\"; BMP screenshots
+};
+// Does what a user would through the real dialogs and checks every step;
+// returns the process exit code (0 when every check passed).
+int RunScript(const ScriptOptions& options);

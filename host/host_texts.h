@@ -1,0 +1,16 @@
+// The demo host's own Japanese texts as code page 932 bytes, escaped so that no
+// compiler locale can change them (scripts/cp932.py makes new ones).
+#pragma once
+
+constexpr char kTextHostCaption[] = "Corvane \x83" "f\x83\x82 \x83z\x83X\x83g";  // Corvane デモ ホスト
+constexpr char kTextMenuFile[] = "\x83t\x83@\x83" "C\x83\x8B(&F)";  // ファイル(&F)
+constexpr char kTextMenuReload[] = "\x83\x8D\x83\x80\x88\xEA\x97\x97\x82\xCC\x8D\xC4\x93\xC7\x82\xDD\x8D\x9E\x82\xDD(&R)";  // ロム一覧の再読み込み(&R)
+constexpr char kTextMenuExit[] = "\x8FI\x97\xB9(&X)";  // 終了(&X)
+constexpr char kTextDataset[] = "\x83" "f\x81[\x83^\x83Z\x83" "b\x83g";  // データセット
+constexpr char kTextColumnName[] = "\x96\xBC\x91O";  // 名前
+constexpr char kTextColumnSize[] = "\x83T\x83" "C\x83Y";  // サイズ
+constexpr char kTextRomCount[] = "%d \x8C\x8F";  // %d 件
+constexpr char kTextNoEmulator[] = "\x83G\x83~\x83\x85\x83\x8C\x81[\x83^\x82\xAA\x90\xDD\x92\xE8\x82\xB3\x82\xEA\x82\xC4\x82\xA2\x82\xDC\x82\xB9\x82\xF1\x81" "B\x8BN\x93\xAE\x82\xB7\x82\xE9\x83t\x83@\x83" "C\x83\x8B:\x0A%s";  // エミュレータが設定されていません。起動するファイル:\n%s
+constexpr char kTextEmulatorFailed[] = "\x83G\x83~\x83\x85\x83\x8C\x81[\x83^\x82\xF0\x8BN\x93\xAE\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1:\x0A%s";  // エミュレータを起動できません:\n%s
+constexpr char kTextPluginMissing[] = "Corvane.dll \x82\xF0\x93\xC7\x82\xDD\x8D\x9E\x82\xDF\x82\xDC\x82\xB9\x82\xF1:\x0A%s";  // Corvane.dll を読み込めません:\n%s
+constexpr char kTextDepthAll[] = "\x91S\x82\xC4";  // 全て (the settings dialog's depth choice the demo picks)

@@ -1,0 +1,565 @@
+// The scripted demo: what a user would do with the host, through the plug-in's
+// real dialogs, and a check of every result. Modal dialogs are driven by a
+// thread timer that their own message loops dispatch; each tick runs one step
+// against the active window. The sample collection comes with a manifest made
+// natively by the demo script: for every ROM its size, header size and the
+// CRC-32 of its bytes after the header, an oracle independent of both the
+// plug-in and this host.
+#include <cstdlib>
+#include <cstring>
+
+#include "host/host.h"
+
+#include <commctrl.h>
+
+#include "host/host_texts.h"
+
+// Control ids of the plug-in's dialogs, as a user finds them on screen.
+enum : int {
+  kIdHeaderSize = 1002,
+  kIdRomFolder = 1005,
+  kIdDepth = 1008,
+  kIdExtractOnLaunch = 1010,
+  kIdExtractFolder = 1012,
+  kIdScanStatus = 2000,
+  kIdScanCounter = 2001,
+  kIdScanProgress = 2002,
+  kIdMessageBoxText = 0xFFFF,
+};
+
+const char kDataset[] = "NES";
+const int kHeaderSize = 16;
+const int kDepthAll = 1;  // the second depth choice: all subfolder levels
+const int kProfileBytes = 532;
+const int kGlobalSettingsBytes = 520;
+const UINT kTickMs = 50;
+
+struct ManifestRom {
+  std::string relPath;    // below roms\, "\"-separated
+  uint32_t romSize;       // the ROM with its header (an archive's: of its first entry)
+  int headerSize;
+  std::string expectedCrc;
+  std::string entryName;  // an archive's first entry; empty for a plain ROM
+  std::string sourcePath;
+  std::string pluginCrc;  // as the relation file records it
+  bool registered;
+  std::string copyPath;
+  std::string hostCrc;
+  uint32_t copySize;
+  std::string expectedLaunch;
+  std::string launchOutcome;
+  std::vector<std::string> problems;
+};
+
+static struct {
+  ScriptOptions options;
+  std::string romDir;
+  std::string extractDir;
+  std::string logPath;
+  std::vector<ManifestRom> roms;
+  std::vector<std::string> checks;  // "ok   ..." / "FAIL ..." lines
+  bool failed;
+  size_t midRunCall;
+  bool midRunShot;
+  std::string midRunCounter;
+  std::vector<std::string> shots;
+} gRun;
+
+static void Check(bool ok, const std::string& what) {
+  gRun.checks.push_back((ok ? "ok   " : "FAIL ") + what);
+  if (!ok) gRun.failed = true;
+}
+
+// The plug-in keeps paths exactly as it formed them, and below a ROM folder
+// that ends with "\" its subfolders carry a doubled backslash; the file system
+// reads both forms alike, so the comparison does too.
+static std::string CollapseSeparators(const std::string& path) {
+  std::string out;
+  bool afterSeparator = false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
+      out += path.substr(i, 2);
+      ++i;
+      afterSeparator = false;
+      continue;
+    }
+    // A network path's leading "\\" keeps both.
+    if (c == '\\' && afterSeparator && i > 1) continue;
+    afterSeparator = c == '\\';
+    out += path[i];
+  }
+  return out;
+}
+
+static bool SamePath(const std::string& a, const std::string& b) {
+  std::string left = CollapseSeparators(a);
+  std::string right = CollapseSeparators(b);
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, left.c_str(), -1, right.c_str(), -1) == CSTR_EQUAL;
+}
+
+static std::string ClassOf(HWND window) {
+  char name[256] = "";
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+static std::string TextOf(HWND window) {
+  char text[1024] = "";
+  int length = GetWindowTextA(window, text, sizeof text);
+  return std::string(text, length > 0 ? length : 0);
+}
+
+static bool IsDialog(HWND window) { return window != nullptr && ClassOf(window) == "#32770"; }
+static bool IsSettingsDialog(HWND window) {
+  return IsDialog(window) && GetDlgItem(window, kIdHeaderSize) != nullptr && GetDlgItem(window, kIdDepth) != nullptr;
+}
+static bool IsRegistrationDialog(HWND window) {
+  return IsDialog(window) && GetDlgItem(window, kIdScanProgress) != nullptr;
+}
+static bool IsMessageBox(HWND window) {
+  return IsDialog(window) && GetDlgItem(window, kIdMessageBoxText) != nullptr && !IsSettingsDialog(window) &&
+         !IsRegistrationDialog(window);
+}
+
+static std::string ShotPath(const char* name) { return gRun.options.shotsDir + name + ".bmp"; }
+
+static void TakeShot(HWND window, const char* name) {
+  bool ok = CaptureWindow(window, ShotPath(name));
+  if (ok) gRun.shots.push_back(name);
+  Check(ok, Format("screenshot %s.bmp", name));
+}
+
+// --- the dialog driver ---------------------------------------------------------
+
+typedef bool (*DriveStep)(HWND active);
+
+static struct {
+  const char* what;
+  std::vector<DriveStep> steps;
+  size_t next;
+  int ticks;
+  int maxTicks;
+  bool timedOut;
+  bool sawMessageBox;
+  bool inTick;
+  UINT_PTR timer;
+} gDrive;
+
+// Past its time a dialog is cancelled as a user would (answering the cancel
+// question with OK); if even that does not end it, it is ended outright.
+static void BreakOut(HWND active) {
+  const int kGraceTicks = 100;
+  if (!IsDialog(active)) return;
+  if (gDrive.ticks > gDrive.maxTicks + kGraceTicks) {
+    EndDialog(active, IDCANCEL);
+  } else if (IsMessageBox(active)) {
+    PostMessageA(active, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  } else {
+    PostMessageA(active, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  }
+}
+
+static void CALLBACK DriveTick(HWND, UINT, UINT_PTR, DWORD) {
+  if (gDrive.inTick) return;
+  gDrive.inTick = true;
+  HWND active = GetActiveWindow();
+  ++gDrive.ticks;
+  if (gDrive.ticks > gDrive.maxTicks) {
+    if (!gDrive.timedOut) Check(false, Format("%s did not end within %d s", gDrive.what, gDrive.maxTicks * kTickMs / 1000));
+    gDrive.timedOut = true;
+    BreakOut(active);
+  } else if (IsMessageBox(active)) {
+    // No step expects a message box: every one is a refusal or an error.
+    Check(false, Format("%s: message box \"%s\"", gDrive.what, TextOf(GetDlgItem(active, kIdMessageBoxText)).c_str()));
+    gDrive.sawMessageBox = true;
+    PostMessageA(active, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  } else if (gDrive.next < gDrive.steps.size()) {
+    if (gDrive.steps[gDrive.next](active)) ++gDrive.next;
+  }
+  gDrive.inTick = false;
+}
+
+static void StartDriving(const char* what, std::vector<DriveStep> steps, int maxSeconds) {
+  gDrive.what = what;
+  gDrive.steps = std::move(steps);
+  gDrive.next = 0;
+  gDrive.ticks = 0;
+  gDrive.maxTicks = maxSeconds * 1000 / static_cast<int>(kTickMs);
+  gDrive.timedOut = false;
+  gDrive.sawMessageBox = false;
+  gDrive.inTick = false;
+  gDrive.timer = SetTimer(nullptr, 0, kTickMs, DriveTick);
+}
+
+static void StopDriving() {
+  if (gDrive.timer != 0) KillTimer(nullptr, gDrive.timer);
+  gDrive.timer = 0;
+}
+
+// A last step that waits for the modal call to return.
+static bool WaitForEnd(HWND) { return false; }
+
+// --- the settings dialog ---------------------------------------------------------
+
+static bool FillSettings(HWND active) {
+  if (!IsSettingsDialog(active)) return false;
+  SetDlgItemTextA(active, kIdHeaderSize, Format("%d", kHeaderSize).c_str());
+  SetDlgItemTextA(active, kIdRomFolder, gRun.romDir.c_str());
+  HWND depth = GetDlgItem(active, kIdDepth);
+  SendMessageA(depth, CB_SETCURSEL, kDepthAll, 0);
+  SendMessageA(active, WM_COMMAND, MAKEWPARAM(kIdDepth, CBN_SELCHANGE), reinterpret_cast<LPARAM>(depth));
+  // A click, so that the dialog enables the extraction folder as it would for a user.
+  HWND extract = GetDlgItem(active, kIdExtractOnLaunch);
+  if (SendMessageA(extract, BM_GETCHECK, 0, 0) != BST_CHECKED) SendMessageA(extract, BM_CLICK, 0, 0);
+  Check(SendMessageA(extract, BM_GETCHECK, 0, 0) == BST_CHECKED &&
+            IsWindowEnabled(GetDlgItem(active, kIdExtractFolder)),
+        "settings dialog: ticking extraction enables the extraction folder");
+  SetDlgItemTextA(active, kIdExtractFolder, gRun.extractDir.c_str());
+  return true;
+}
+
+static bool ShootSettings(HWND active) {
+  if (!IsSettingsDialog(active)) return false;
+  TakeShot(active, "settings-dialog");
+  return true;
+}
+
+static bool PressSettingsOk(HWND active) {
+  if (!IsSettingsDialog(active)) return false;
+  PostMessageA(GetDlgItem(active, IDOK), BM_CLICK, 0, 0);
+  return true;
+}
+
+// A refused OK leaves the dialog open behind its message box: cancel it then.
+static bool CancelIfRefused(HWND active) {
+  if (IsSettingsDialog(active) && gDrive.sawMessageBox) {
+    PostMessageA(GetDlgItem(active, IDCANCEL), BM_CLICK, 0, 0);
+    return true;
+  }
+  return false;
+}
+
+static int32_t Int32At(const std::string& bytes, size_t offset) {
+  int32_t value = 0;
+  if (offset + sizeof value <= bytes.size()) memcpy(&value, bytes.data() + offset, sizeof value);
+  return value;
+}
+
+static void RunSettings() {
+  StartDriving("settings dialog", {FillSettings, ShootSettings, PressSettingsOk, CancelIfRefused, WaitForEnd}, 30);
+  RunPluginMenu(0);
+  StopDriving();
+  std::string profile;
+  bool saved = ReadWholeFile(gApp.dataDir + kDataset + ".fol", &profile) && profile.size() == kProfileBytes;
+  Check(saved && Int32At(profile, 0) == kHeaderSize && Int32At(profile, 264) == kDepthAll &&
+            Int32At(profile, 268) != 0 && SamePath(profile.c_str() + 4, gRun.romDir),
+        Format("settings dialog saved %s.fol (%d bytes: header %d, ROM folder, depth %s, extraction on)", kDataset,
+               kProfileBytes, kHeaderSize, kTextDepthAll));
+}
+
+// --- the registration run -------------------------------------------------------
+
+static void AfterRegister(const RegisterCall&) {
+  if (gRun.midRunShot || gApp.registerCalls.size() != gRun.midRunCall) return;
+  HWND active = GetActiveWindow();
+  if (!IsRegistrationDialog(active)) return;
+  gRun.midRunShot = true;
+  gRun.midRunCounter = TextOf(GetDlgItem(active, kIdScanCounter));
+  TakeShot(active, "registration-dialog");
+}
+
+static std::vector<std::pair<std::string, std::string>> ReadRelationFile(const std::string& path, bool* found) {
+  std::vector<std::pair<std::string, std::string>> lines;
+  std::string bytes;
+  *found = ReadWholeFile(path, &bytes);
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() >= 10 && line[8] == ' ') lines.emplace_back(line.substr(0, 8), line.substr(9));
+  }
+  return lines;
+}
+
+static std::string CopyNameOf(const ManifestRom& rom) {
+  return rom.entryName.empty() ? BaseName(rom.relPath) : BaseName(rom.entryName);
+}
+
+static void RunRegistration() {
+  gApp.registerCalls.clear();
+  gRun.midRunCall = gRun.roms.size() / 2 + 1;
+  gApp.afterRegister = AfterRegister;
+  StartDriving("registration dialog", {WaitForEnd}, 120);
+  RunPluginMenu(1);
+  StopDriving();
+  gApp.afterRegister = nullptr;
+  Check(gRun.midRunShot, "registration dialog captured mid-run");
+
+  std::string tempDir = gApp.dataDir + "temp\\";
+  bool allInTemp = true;
+  for (const RegisterCall& call : gApp.registerCalls) {
+    allInTemp &= call.path.size() > tempDir.size() && SamePath(call.path.substr(0, tempDir.size()), tempDir);
+    for (ManifestRom& rom : gRun.roms) {
+      if (rom.registered || !SamePath(BaseName(call.path), CopyNameOf(rom))) continue;
+      rom.registered = call.readable;
+      rom.copyPath = call.path;
+      rom.hostCrc = call.crcText;
+      rom.copySize = call.size;
+      if (!call.readable) rom.problems.push_back("the copy handed to hostRegister could not be read");
+      break;
+    }
+  }
+  Check(gApp.registerCalls.size() == gRun.roms.size(),
+        Format("hostRegister called %u times for %u ROMs", static_cast<unsigned>(gApp.registerCalls.size()),
+               static_cast<unsigned>(gRun.roms.size())));
+  Check(allInTemp, "every copy handed to hostRegister lay in the plug-in's temp folder");
+
+  bool found = false;
+  auto lines = ReadRelationFile(gApp.dataDir + kDataset + ".rel", &found);
+  Check(found && lines.size() == gRun.roms.size(),
+        Format("%s.rel holds %u lines for %u ROMs", kDataset, static_cast<unsigned>(lines.size()),
+               static_cast<unsigned>(gRun.roms.size())));
+  for (ManifestRom& rom : gRun.roms) {
+    for (const auto& line : lines) {
+      if (SamePath(line.second, rom.sourcePath)) {
+        rom.pluginCrc = line.first;
+        break;
+      }
+    }
+    if (rom.pluginCrc.empty()) rom.problems.push_back("no line in the relation file");
+    if (!rom.registered) rom.problems.push_back("never handed to hostRegister");
+    if (rom.registered && rom.pluginCrc != rom.hostCrc) rom.problems.push_back("plug-in CRC differs from the host's");
+    if (rom.registered && rom.hostCrc != rom.expectedCrc)
+      rom.problems.push_back("host CRC differs from the CRC of the bytes after the header");
+    if (rom.registered && static_cast<int64_t>(rom.romSize) - rom.copySize != rom.headerSize)
+      rom.problems.push_back(Format("%ld bytes skipped, not %d",
+                                    static_cast<long>(static_cast<int64_t>(rom.romSize) - rom.copySize),
+                                    rom.headerSize));
+  }
+}
+
+// --- launching ---------------------------------------------------------------------
+
+static std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::string bytes;
+  if (!ReadWholeFile(path, &bytes)) return lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+static std::string RelativeToDemo(const std::string& path) {
+  const std::string& demo = gRun.options.demoDir;
+  if (path.size() > demo.size() && SamePath(path.substr(0, demo.size()), demo)) return path.substr(demo.size());
+  return path;
+}
+
+// One launch through the popup command on the ROM's row; the fake emulator
+// logs "OK|MISSING <TAB> size <TAB> path" for every start.
+static void LaunchRom(ManifestRom* rom) {
+  rom->expectedLaunch = rom->entryName.empty() ? rom->sourcePath : gRun.extractDir + rom->entryName;
+  int row = rom->registered ? FindRomRow(rom->hostCrc) : -1;
+  if (row < 0) {
+    rom->launchOutcome = "not in the list";
+    rom->problems.push_back("no row in the host's list to launch from");
+    return;
+  }
+  SelectRomRow(row);
+  PumpMessages();
+  size_t logged = ReadLines(gRun.logPath).size();
+  size_t calls = gApp.launchCalls.size();
+  StartDriving("launch", {WaitForEnd}, 60);
+  int result = LaunchRomRow(row, 0);
+  StopDriving();
+  std::vector<std::string> log = ReadLines(gRun.logPath);
+  if (gApp.launchCalls.size() != calls + 1) {
+    rom->launchOutcome = "hostLaunch not called";
+    rom->problems.push_back(Format("hostLaunch called %u times", static_cast<unsigned>(gApp.launchCalls.size() - calls)));
+    return;
+  }
+  const LaunchCall& call = gApp.launchCalls.back();
+  if (log.size() != logged + 1) {
+    rom->launchOutcome = "emulator did not log";
+    rom->problems.push_back(Format("the emulator was not reached (popup result %d)", result));
+    return;
+  }
+  const std::string& line = log.back();
+  size_t tab1 = line.find('\t');
+  size_t tab2 = tab1 == std::string::npos ? std::string::npos : line.find('\t', tab1 + 1);
+  std::string status = line.substr(0, tab1);
+  std::string size = tab2 == std::string::npos ? "" : line.substr(tab1 + 1, tab2 - tab1 - 1);
+  std::string path = tab2 == std::string::npos ? "" : line.substr(tab2 + 1);
+  rom->launchOutcome = Format("%s %s", status == "OK" ? "ok " : status.c_str(), RelativeToDemo(CollapseSeparators(path)).c_str());
+  if (status != "OK") rom->problems.push_back("the emulator did not find the file it was given");
+  if (!SamePath(path, rom->expectedLaunch) || !SamePath(call.path, rom->expectedLaunch))
+    rom->problems.push_back("launched " + call.path + ", expected " + rom->expectedLaunch);
+  if (strtoul(size.c_str(), nullptr, 10) != rom->romSize)
+    rom->problems.push_back("the emulator's file has " + size + Format(" bytes, not %lu", static_cast<unsigned long>(rom->romSize)));
+  if (result != 1) rom->problems.push_back(Format("onPopupMenuClick returned %d", result));
+}
+
+// --- the report --------------------------------------------------------------------
+
+static std::string Pad(const std::string& text, size_t width) {
+  // In code page 932 a character's byte count is its width on a terminal.
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+static bool WriteReport() {
+  std::string out;
+  out += Format("Corvane demo: dataset %s, header %d bytes, subfolders %s, extraction at launch on\n", kDataset,
+                kHeaderSize, kTextDepthAll);
+  out += "  ROM folder:        " + gRun.romDir + "\n";
+  out += "  extraction folder: " + gRun.extractDir + "\n";
+  out += "  host data folder:  " + gApp.dataDir + "\n\n";
+  size_t nameWidth = 24;
+  for (const ManifestRom& rom : gRun.roms) nameWidth = std::max(nameWidth, rom.relPath.size() + 2);
+  out += Pad("file", nameWidth) + "header  plug-in   host      expected  launch\n";
+  for (const ManifestRom& rom : gRun.roms) {
+    std::string skipped = rom.registered ? Format("%ld", static_cast<long>(static_cast<int64_t>(rom.romSize) - rom.copySize)) : "-";
+    out += Pad(rom.relPath, nameWidth) + Pad(skipped, 8) + Pad(rom.pluginCrc.empty() ? "-" : rom.pluginCrc, 10) +
+           Pad(rom.hostCrc.empty() ? "-" : rom.hostCrc, 10) + Pad(rom.expectedCrc, 10) + rom.launchOutcome + "\n";
+    for (const std::string& problem : rom.problems) out += "    ! " + problem + "\n";
+  }
+  out += "\nchecks:\n";
+  for (const std::string& check : gRun.checks) out += "  " + check + "\n";
+  out += "\nscreenshots:";
+  for (const std::string& shot : gRun.shots) out += " " + shot;
+  if (!gRun.midRunCounter.empty()) out += " (registration at \"" + gRun.midRunCounter + "\")";
+  out += "\n";
+  out += gRun.failed ? "result: FAIL\n" : "result: PASS\n";
+  std::string utf8 = ConvertCodePage(out, CP_ACP, CP_UTF8);
+  return WriteWholeFile(gRun.options.reportPath, utf8);
+}
+
+// --- the manifest and the run ---------------------------------------------------------
+
+// "relative/path<TAB>rom size<TAB>header size<TAB>CRC text<TAB>first entry" in
+// UTF-8 with "/" separators; lines starting with "#" are comments.
+static bool ReadManifest(const std::string& path) {
+  std::string bytes;
+  if (!ReadWholeFile(path, &bytes)) return false;
+  std::string text = ConvertCodePage(bytes, CP_UTF8, CP_ACP);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    size_t fieldStart = 0;
+    for (;;) {
+      size_t tab = line.find('\t', fieldStart);
+      fields.push_back(line.substr(fieldStart, tab == std::string::npos ? std::string::npos : tab - fieldStart));
+      if (tab == std::string::npos) break;
+      fieldStart = tab + 1;
+    }
+    if (fields.size() != 5) return false;
+    ManifestRom rom = {};
+    rom.relPath = fields[0];
+    for (char& c : rom.relPath) {
+      if (c == '/') c = '\\';
+    }
+    rom.romSize = static_cast<uint32_t>(strtoul(fields[1].c_str(), nullptr, 10));
+    rom.headerSize = atoi(fields[2].c_str());
+    rom.expectedCrc = fields[3];
+    rom.entryName = fields[4];
+    rom.sourcePath = gRun.romDir + rom.relPath;
+    gRun.roms.push_back(rom);
+  }
+  return !gRun.roms.empty();
+}
+
+static std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0) names.push_back(entry.cFileName);
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+  return names;
+}
+
+static void CheckCatalogueSurvives() {
+  std::vector<CatalogueEntry> reloaded;
+  bool loaded = LoadCatalogueFile(CataloguePath(), &reloaded);
+  size_t matched = 0;
+  for (const ManifestRom& rom : gRun.roms) {
+    for (const CatalogueEntry& entry : reloaded) {
+      if (rom.registered && entry.dataset == kDataset && entry.crcText == rom.hostCrc &&
+          entry.size == rom.copySize && entry.name == BaseName(rom.copyPath)) {
+        ++matched;
+        break;
+      }
+    }
+  }
+  Check(loaded && matched == gRun.roms.size(),
+        Format("catalogue.txt read back: %u of %u ROMs", static_cast<unsigned>(matched),
+               static_cast<unsigned>(gRun.roms.size())));
+}
+
+int RunScript(const ScriptOptions& options) {
+  gRun.options = options;
+  gRun.romDir = options.demoDir + "roms\\";
+  gRun.extractDir = options.demoDir + "extract\\";
+  gRun.logPath = options.demoDir + "emulator.log";
+  CreateDirectoryA(options.shotsDir.c_str(), nullptr);
+  CreateDirectoryA(gRun.extractDir.c_str(), nullptr);
+  if (!ReadManifest(options.demoDir + "manifest.txt")) {
+    Check(false, "manifest.txt of the sample collection could not be read");
+    WriteReport();
+    return 1;
+  }
+  Check(gApp.pluginStarted, "Corvane.dll loaded and started");
+
+  // The user picks the dataset in the selector, then works through the menus.
+  SelectDataset(kDataset);
+  SetForegroundWindow(gApp.window);
+  PumpMessages();
+  Check(CurrentDataset() == kDataset, Format("dataset %s selected", kDataset));
+  RunSettings();
+  RunRegistration();
+  for (ManifestRom& rom : gRun.roms) LaunchRom(&rom);
+
+  std::vector<std::string> left = FolderEntries(gApp.dataDir + "temp\\");
+  std::string leftList;
+  for (const std::string& name : left) leftList += " " + name;
+  Check(left.empty(), "the plug-in's temp folder is empty" + (left.empty() ? std::string() : ":" + leftList));
+  CheckCatalogueSurvives();
+
+  int rows = static_cast<int>(SendMessageA(gApp.romList, LVM_GETITEMCOUNT, 0, 0));
+  Check(rows == static_cast<int>(gRun.roms.size()), Format("the host lists %d ROMs for %s", rows, kDataset));
+  if (rows > 0) SelectRomRow(0);
+  PumpMessages();
+  TakeShot(gApp.window, "host-window");
+
+  // The user quits: the plug-in writes its global settings.
+  int closed = gApp.plugin.closePlugin();
+  gApp.pluginStarted = false;
+  std::string settings;
+  Check(closed == 0 && ReadWholeFile(gApp.dataDir + "Setting.ini", &settings) &&
+            settings.size() == kGlobalSettingsBytes,
+        Format("closePlugin wrote Setting.ini (%d bytes)", kGlobalSettingsBytes));
+
+  size_t romFailures = 0;
+  for (const ManifestRom& rom : gRun.roms) romFailures += rom.problems.empty() ? 0 : 1;
+  if (romFailures > 0) gRun.failed = true;
+  if (!WriteReport()) return 1;
+  return gRun.failed ? 1 : 0;
+}

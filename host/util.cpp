@@ -1,0 +1,102 @@
+// Small file and text helpers of the host.
+#include <cstdarg>
+#include <cstdio>
+
+#include "host/host.h"
+
+std::string WithBackslash(std::string path) {
+  if (path.empty() || BaseName(path).size() != 0) path += '\\';
+  return path;
+}
+
+// Walks by character so that the trail byte of a double-byte character (as in
+// "表", 0x95 0x5C) is never taken for a separator.
+std::string BaseName(const std::string& path) {
+  size_t start = 0;
+  for (size_t i = 0; i < path.size();) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
+      i += 2;
+      continue;
+    }
+    if (c == '\\' || c == '/') start = i + 1;
+    ++i;
+  }
+  return path.substr(start);
+}
+
+std::string FullPath(const std::string& path) {
+  char full[MAX_PATH];
+  DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  if (length == 0 || length >= sizeof full) return path;
+  return std::string(full, length);
+}
+
+bool IsFile(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ReadWholeFile(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char block[65536];
+  DWORD got = 0;
+  bool ok = true;
+  for (;;) {
+    if (!ReadFile(file, block, sizeof block, &got, nullptr)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    bytes->append(block, got);
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  BOOL closed = CloseHandle(file);
+  return ok && closed && written == bytes.size();
+}
+
+std::string ConvertCodePage(const std::string& text, UINT from, UINT to) {
+  if (text.empty()) return text;
+  int wideLength = MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (wideLength <= 0) return std::string();
+  std::wstring wide(wideLength, L'\0');
+  MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), &wide[0], wideLength);
+  int length = WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string out(length, '\0');
+  WideCharToMultiByte(to, 0, wide.data(), wideLength, &out[0], length, nullptr, nullptr);
+  return out;
+}
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  int length = vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text;
+  if (length > 0) {
+    text.resize(static_cast<size_t>(length) + 1);
+    vsnprintf(&text[0], text.size(), format, again);
+    text.resize(static_cast<size_t>(length));
+  }
+  va_end(again);
+  return text;
+}
