@@ -1,10 +1,28 @@
 #!/usr/bin/env bash
-# Collects what users get into build/out/.
+# Collects what users get into build/out/: the DLL, and the release zip
+# Corvane-VERSION.zip with the DLL and the two readmes.
+#   scripts/dist.sh BUILD_DIR VERSION
 set -euo pipefail
-build=$1
+build=$(cd "$1" && pwd)
 version=$2
+root=$(cd "$(dirname "$0")/.." && pwd)
 out="$build/out"
 mkdir -p "$out"
 cp "$build/bin/Corvane.dll" "$out/"
+# Our archiver stand-in is for the tests and the demo; users get the real
+# 7-zip32.dll, so it stays out of the release zip.
 [ -f "$build/bin/7-zip32.dll" ] && cp "$build/bin/7-zip32.dll" "$out/"
-exit 0
+
+stage=$(mktemp -d "$build/dist.XXXXXX")
+trap 'rm -rf "$stage"' EXIT
+cp "$build/bin/Corvane.dll" "$stage/"
+# Windows line ends. The Japanese readme in code page 932, which every
+# Japanese Windows text viewer reads (the source keeps UTF-8 with a BOM); the
+# English one quotes the Japanese menu texts, so it goes as UTF-8 with a BOM,
+# readable on any Windows.
+sed -e '1s/^\xEF\xBB\xBF//' -e 's/$/\r/' "$root/docs/readme_ja.txt" | iconv -f UTF-8 -t CP932 >"$stage/readme_ja.txt"
+{ printf '\xEF\xBB\xBF'; sed -e '1s/^\xEF\xBB\xBF//' -e 's/$/\r/' "$root/docs/readme_en.txt"; } >"$stage/readme_en.txt"
+zip_path="$out/Corvane-$version.zip"
+rm -f "$zip_path"
+(cd "$stage" && zip -q -X "$zip_path" Corvane.dll readme_ja.txt readme_en.txt)
+echo "dist: $zip_path"
