@@ -1,6 +1,6 @@
 // Window screenshots for the demo: the window is painted, copied from its own
-// device context (frame included) and written as a 24-bit BMP, which the demo
-// script turns into PNG.
+// device context (frame included) or from the screen where it lies, and written
+// as a 24-bit BMP, which the demo script turns into PNG.
 #include "host/host.h"
 
 static bool WriteBmp(const std::string& path, int width, int height, const void* bits, DWORD bitsSize) {
@@ -22,7 +22,7 @@ static bool WriteBmp(const std::string& path, int width, int height, const void*
   return WriteWholeFile(path, bytes);
 }
 
-bool CaptureWindow(HWND window, const std::string& bmpPath) {
+bool CaptureWindow(HWND window, const std::string& bmpPath, bool fromScreen) {
   if (window == nullptr || !IsWindowVisible(window)) return false;
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
   GdiFlush();
@@ -33,7 +33,11 @@ bool CaptureWindow(HWND window, const std::string& bmpPath) {
   if (width <= 0 || height <= 0) return false;
 
   bool ok = false;
-  HDC windowDc = GetWindowDC(window);
+  // The screen shows what lies on top of the window too, such as an open popup menu.
+  HWND source = fromScreen ? nullptr : window;
+  HDC windowDc = fromScreen ? GetDC(nullptr) : GetWindowDC(window);
+  int x = fromScreen ? frame.left : 0;
+  int y = fromScreen ? frame.top : 0;
   HDC memoryDc = windowDc != nullptr ? CreateCompatibleDC(windowDc) : nullptr;
   void* bits = nullptr;
   BITMAPINFO info = {};
@@ -46,7 +50,7 @@ bool CaptureWindow(HWND window, const std::string& bmpPath) {
   HBITMAP image = memoryDc != nullptr ? CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
   if (image != nullptr) {
     HGDIOBJ previous = SelectObject(memoryDc, image);
-    ok = BitBlt(memoryDc, 0, 0, width, height, windowDc, 0, 0, SRCCOPY) != FALSE;
+    ok = BitBlt(memoryDc, 0, 0, width, height, windowDc, x, y, SRCCOPY) != FALSE;
     GdiFlush();
     SelectObject(memoryDc, previous);
     DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
@@ -54,6 +58,6 @@ bool CaptureWindow(HWND window, const std::string& bmpPath) {
     DeleteObject(image);
   }
   if (memoryDc != nullptr) DeleteDC(memoryDc);
-  if (windowDc != nullptr) ReleaseDC(window, windowDc);
+  if (windowDc != nullptr) ReleaseDC(source, windowDc);
   return ok;
 }

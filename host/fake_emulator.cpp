@@ -6,7 +6,6 @@
 // file exists, 1 when it does not, 2 on a bad command line.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -41,11 +40,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   bool present = GetFileAttributesExA(romPath, GetFileExInfoStandard, &data) &&
                  !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-  char size[32] = "-";
-  if (present) {
-    unsigned long long bytes = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    snprintf(size, sizeof size, "%llu", bytes);
-  }
+  std::string size = "-";
+  if (present) size = std::to_string((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   std::string line = std::string(present ? "OK" : "MISSING") + "\t" + size + "\t" + romPath + "\r\n";
   if (!AppendLine(logPath, line)) return 2;
   if (show) {

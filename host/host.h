@@ -106,6 +106,7 @@ struct HostApp {
   bool waitForEmulator;
   std::vector<RegisterCall> registerCalls;
   std::vector<LaunchCall> launchCalls;
+  int lastPopupResult;  // what onPopupMenuClick returned last
   // Called at the end of every hostRegister call (the scripted run's hook).
   void (*afterRegister)(const RegisterCall& call);
 };
@@ -127,6 +128,8 @@ void SelectRomRow(int row);
 // since the plug-in reads the dataset from the active window.
 void RunPluginMenu(int index);
 int LaunchRomRow(int row, int popupIndex);
+// Opens the ROM popup on a row, as a right click there does.
+void OpenRomPopup(int row);
 void PumpMessages();
 
 // --- small helpers -----------------------------------------------------------
@@ -134,6 +137,11 @@ void PumpMessages();
 std::string WithBackslash(std::string path);
 std::string BaseName(const std::string& path);  // after the last "\" or "/", DBCS aware
 std::string FullPath(const std::string& path);
+// One backslash for every run of them (a network path's leading pair stays),
+// code page 932 aware.
+std::string CollapseSeparators(const std::string& path);
+// Equal as the file system sees them: case and doubled separators aside.
+bool SamePath(const std::string& a, const std::string& b);
 bool IsFile(const std::string& path);
 bool IsFolder(const std::string& path);
 bool ReadWholeFile(const std::string& path, std::string* bytes);
@@ -143,8 +151,9 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 
 // --- screenshots and the scripted run ---------------------------------------
 
-// Paints the window and copies it, frame included, into a 24-bit BMP file.
-bool CaptureWindow(HWND window, const std::string& bmpPath);
+// Paints the window and copies it, frame included, into a 24-bit BMP file;
+// fromScreen copies the screen area it covers, with whatever lies on top.
+bool CaptureWindow(HWND window, const std::string& bmpPath, bool fromScreen);
 
 struct ScriptOptions {
   std::string demoDir;     // ends with "\"; holds roms\, extract\, manifest.txt, emulator.log

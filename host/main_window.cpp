@@ -197,7 +197,8 @@ int LaunchRomRow(int row, int popupIndex) {
   std::string crcText = gApp.catalogue[index].crcText;
   HostSelection selection = {0, crcText.c_str()};
   MakeHostActive();
-  return gApp.plugin.onPopupMenuClick(popupIndex, &selection);
+  gApp.lastPopupResult = gApp.plugin.onPopupMenuClick(popupIndex, &selection);
+  return gApp.lastPopupResult;
 }
 
 static void ShowRomPopup(POINT screen, int row) {
@@ -235,6 +236,15 @@ static void OnContextMenu(HWND target, LPARAM lParam) {
     SelectRomRow(row);
   }
   ShowRomPopup(screen, row);
+}
+
+void OpenRomPopup(int row) {
+  RECT bounds = {};
+  bounds.left = LVIR_LABEL;
+  if (!SendMessageA(gApp.romList, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&bounds))) return;
+  POINT screen = {bounds.left + 40, bounds.bottom - 2};
+  ClientToScreen(gApp.romList, &screen);
+  SendMessageA(gApp.window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(gApp.romList), MAKELPARAM(screen.x, screen.y));
 }
 
 // --- the window ------------------------------------------------------------------

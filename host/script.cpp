@@ -61,6 +61,7 @@ static struct {
   bool failed;
   size_t midRunCall;
   bool midRunShot;
+  bool popupShot;
   std::string midRunCounter;
   std::vector<std::string> shots;
 } gRun;
@@ -68,34 +69,6 @@ static struct {
 static void Check(bool ok, const std::string& what) {
   gRun.checks.push_back((ok ? "ok   " : "FAIL ") + what);
   if (!ok) gRun.failed = true;
-}
-
-// The plug-in keeps paths exactly as it formed them, and below a ROM folder
-// that ends with "\" its subfolders carry a doubled backslash; the file system
-// reads both forms alike, so the comparison does too.
-static std::string CollapseSeparators(const std::string& path) {
-  std::string out;
-  bool afterSeparator = false;
-  for (size_t i = 0; i < path.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
-      out += path.substr(i, 2);
-      ++i;
-      afterSeparator = false;
-      continue;
-    }
-    // A network path's leading "\\" keeps both.
-    if (c == '\\' && afterSeparator && i > 1) continue;
-    afterSeparator = c == '\\';
-    out += path[i];
-  }
-  return out;
-}
-
-static bool SamePath(const std::string& a, const std::string& b) {
-  std::string left = CollapseSeparators(a);
-  std::string right = CollapseSeparators(b);
-  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, left.c_str(), -1, right.c_str(), -1) == CSTR_EQUAL;
 }
 
 static std::string ClassOf(HWND window) {
@@ -117,6 +90,11 @@ static bool IsSettingsDialog(HWND window) {
 static bool IsRegistrationDialog(HWND window) {
   return IsDialog(window) && GetDlgItem(window, kIdScanProgress) != nullptr;
 }
+static HWND OpenPopupMenu() {
+  HWND menu = FindWindowA("#32768", nullptr);
+  return menu != nullptr && IsWindowVisible(menu) ? menu : nullptr;
+}
+
 static bool IsMessageBox(HWND window) {
   return IsDialog(window) && GetDlgItem(window, kIdMessageBoxText) != nullptr && !IsSettingsDialog(window) &&
          !IsRegistrationDialog(window);
@@ -124,8 +102,8 @@ static bool IsMessageBox(HWND window) {
 
 static std::string ShotPath(const char* name) { return gRun.options.shotsDir + name + ".bmp"; }
 
-static void TakeShot(HWND window, const char* name) {
-  bool ok = CaptureWindow(window, ShotPath(name));
+static void TakeShot(HWND window, const char* name, bool fromScreen = false) {
+  bool ok = CaptureWindow(window, ShotPath(name), fromScreen);
   if (ok) gRun.shots.push_back(name);
   Check(ok, Format("screenshot %s.bmp", name));
 }
@@ -150,6 +128,10 @@ static struct {
 // question with OK); if even that does not end it, it is ended outright.
 static void BreakOut(HWND active) {
   const int kGraceTicks = 100;
+  if (OpenPopupMenu() != nullptr) {
+    EndMenu();
+    return;
+  }
   if (!IsDialog(active)) return;
   if (gDrive.ticks > gDrive.maxTicks + kGraceTicks) {
     EndDialog(active, IDCANCEL);
@@ -366,6 +348,29 @@ static std::string RelativeToDemo(const std::string& path) {
   return path;
 }
 
+// The ROM popup, as a user works it: it opens, the first entry is highlighted
+// with the arrow key and chosen with Enter. The first popup is photographed
+// over the host window.
+static bool PopupOpened(HWND) { return OpenPopupMenu() != nullptr; }
+
+static bool ShootPopup(HWND) {
+  if (!gRun.popupShot) {
+    gRun.popupShot = true;
+    TakeShot(gApp.window, "host-window", true);
+  }
+  return true;
+}
+
+static bool HighlightFirstEntry(HWND) {
+  PostMessageA(gApp.window, WM_KEYDOWN, VK_DOWN, 0);
+  return true;
+}
+
+static bool ChooseEntry(HWND) {
+  PostMessageA(gApp.window, WM_KEYDOWN, VK_RETURN, 0);
+  return true;
+}
+
 // One launch through the popup command on the ROM's row; the fake emulator
 // logs "OK|MISSING <TAB> size <TAB> path" for every start.
 static void LaunchRom(ManifestRom* rom) {
@@ -380,13 +385,22 @@ static void LaunchRom(ManifestRom* rom) {
   PumpMessages();
   size_t logged = ReadLines(gRun.logPath).size();
   size_t calls = gApp.launchCalls.size();
-  StartDriving("launch", {WaitForEnd}, 60);
-  int result = LaunchRomRow(row, 0);
+  const int kNotChosen = -100;
+  StartDriving("launch popup", {PopupOpened, ShootPopup, HighlightFirstEntry, ChooseEntry, WaitForEnd}, 60);
+  gApp.lastPopupResult = kNotChosen;
+  OpenRomPopup(row);
   StopDriving();
+  int result = gApp.lastPopupResult;
   std::vector<std::string> log = ReadLines(gRun.logPath);
+  if (result == kNotChosen) {
+    rom->launchOutcome = "popup not chosen";
+    rom->problems.push_back("the popup entry was never chosen");
+    return;
+  }
   if (gApp.launchCalls.size() != calls + 1) {
     rom->launchOutcome = "hostLaunch not called";
-    rom->problems.push_back(Format("hostLaunch called %u times", static_cast<unsigned>(gApp.launchCalls.size() - calls)));
+    rom->problems.push_back(Format("hostLaunch called %u times, popup result %d",
+                                   static_cast<unsigned>(gApp.launchCalls.size() - calls), result));
     return;
   }
   const LaunchCall& call = gApp.launchCalls.back();
@@ -407,7 +421,10 @@ static void LaunchRom(ManifestRom* rom) {
     rom->problems.push_back("launched " + call.path + ", expected " + rom->expectedLaunch);
   if (strtoul(size.c_str(), nullptr, 10) != rom->romSize)
     rom->problems.push_back("the emulator's file has " + size + Format(" bytes, not %lu", static_cast<unsigned long>(rom->romSize)));
-  if (result != 1) rom->problems.push_back(Format("onPopupMenuClick returned %d", result));
+  if (result != call.result)
+    rom->problems.push_back(Format("onPopupMenuClick returned %d, hostLaunch %d", result, call.result));
+  else if (result != 1)
+    rom->problems.push_back(Format("the launch reported %d", result));
 }
 
 // --- the report --------------------------------------------------------------------
@@ -545,9 +562,7 @@ int RunScript(const ScriptOptions& options) {
 
   int rows = static_cast<int>(SendMessageA(gApp.romList, LVM_GETITEMCOUNT, 0, 0));
   Check(rows == static_cast<int>(gRun.roms.size()), Format("the host lists %d ROMs for %s", rows, kDataset));
-  if (rows > 0) SelectRomRow(0);
-  PumpMessages();
-  TakeShot(gApp.window, "host-window");
+  if (!gRun.popupShot) TakeShot(gApp.window, "host-window");
 
   // The user quits: the plug-in writes its global settings.
   int closed = gApp.plugin.closePlugin();

@@ -25,6 +25,34 @@ std::string BaseName(const std::string& path) {
   return path.substr(start);
 }
 
+// The plug-in keeps paths exactly as it formed them, and below a ROM folder
+// that ends with "\" its subfolders carry a doubled backslash; the file system
+// reads both forms alike, so the comparison does too.
+std::string CollapseSeparators(const std::string& path) {
+  std::string out;
+  bool afterSeparator = false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
+      out += path.substr(i, 2);
+      ++i;
+      afterSeparator = false;
+      continue;
+    }
+    // A network path's leading "\\" keeps both.
+    if (c == '\\' && afterSeparator && i > 1) continue;
+    afterSeparator = c == '\\';
+    out += path[i];
+  }
+  return out;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  std::string left = CollapseSeparators(a);
+  std::string right = CollapseSeparators(b);
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, left.c_str(), -1, right.c_str(), -1) == CSTR_EQUAL;
+}
+
 std::string FullPath(const std::string& path) {
   char full[MAX_PATH];
   DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
