@@ -1,0 +1,266 @@
+// Archive recognition by extension, and extraction through the archiver
+// stand-in 7-zip32.dll: results, the order of the library calls, and the
+// refusals that keep the first entry inside the output folder.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "archive/archive.h"
+#include "plugin/text.h"
+#include "support/host_double.h"
+
+namespace {
+
+// The stand-in's named test switches, bound from the copy of 7-zip32.dll that
+// the plug-in code in this executable imports.
+struct ArchiverSwitches {
+  void(__stdcall* reset)() = nullptr;
+  void(__stdcall* setBusy)(int) = nullptr;
+  void(__stdcall* failOpen)(int) = nullptr;
+  void(__stdcall* failNextClose)(int) = nullptr;
+  int(__stdcall* callLog)(char*, int) = nullptr;
+  int(__stdcall* lastCommand)(char*, int) = nullptr;
+  HWND(__stdcall* lastRunOwner)() = nullptr;
+};
+
+template <typename T>
+bool Bind(HMODULE module, const char* name, T* slot) {
+  *slot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return *slot != nullptr;
+}
+
+bool BindSwitches(ArchiverSwitches* s) {
+  HMODULE module = GetModuleHandleA("7-zip32.dll");
+  if (module == nullptr) return false;
+  return Bind(module, "ArcTestReset", &s->reset) & Bind(module, "ArcTestSetBusy", &s->setBusy) &
+         Bind(module, "ArcTestFailOpen", &s->failOpen) & Bind(module, "ArcTestFailNextClose", &s->failNextClose) &
+         Bind(module, "ArcTestCallLog", &s->callLog) & Bind(module, "ArcTestLastCommand", &s->lastCommand) &
+         Bind(module, "ArcTestLastRunOwner", &s->lastRunOwner);
+}
+
+// Names in a folder (files and sub-folders), "" when it is empty.
+std::string ListFolder(const std::string& folder) {
+  std::string names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
+    names += names.empty() ? "" : ",";
+    names += entry.cFileName;
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+  return names;
+}
+
+std::string Repeat(const char* piece, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += piece;
+  return text;
+}
+
+TEST(ArchivePath, ExactExtensionOfTheLastComponentOnly) {
+  struct Case {
+    std::string path;
+    int expected;
+  };
+  const Case cases[] = {
+      {"C:\\roms\\game.zip", 1},
+      {"C:\\roms\\game.7z", 1},
+      {"C:\\roms\\GAME.ZIP", 1},
+      {"C:\\roms\\GAME.7Z", 1},
+      {"game.tar.zip", 1},
+      {"C:/roms/game.zip", 1},
+      {".zip", 1},
+      {Cp932(u8"C:\\ロム\\表.zip"), 1},
+      {Repeat("x", 300) + ".7z", 1},  // the path's length is not the extension's
+      {"C:\\roms\\game.Zip", 0},
+      {"C:\\roms\\game.zIp", 0},
+      {"C:\\roms\\game.7z ", 0},
+      {"C:\\roms\\game.zip.bak", 0},
+      {"C:\\roms\\game.zipx", 0},
+      {"C:\\roms\\game.", 0},
+      {"C:\\roms\\game", 0},
+      {"C:\\roms.zip\\game", 0},
+      {"C:/roms.zip/game", 0},
+      {"C:\\roms\\game.zip\\", 0},
+      {"", 0},
+      {"game." + Repeat("z", 300), 0},  // longer than the extension buffer
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsArchivePath(c.path.c_str()), c.expected) << "\"" << c.path << "\"";
+}
+
+class Extraction : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(BindSwitches(&archiver)) << "7-zip32.dll or its test switches are missing";
+    archiver.reset();
+    parent = MakeTempFolder("archive");
+    ASSERT_FALSE(parent.empty());
+    folder = parent + "out\\";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  }
+  void TearDown() override {
+    if (archiver.reset != nullptr) archiver.reset();
+    RemoveTree(parent);
+  }
+  std::string CallLog() {
+    char log[256] = "";
+    EXPECT_EQ(archiver.callLog(log, sizeof log), 0);
+    return log;
+  }
+  std::string LastCommand() {
+    char command[1024] = "";
+    EXPECT_EQ(archiver.lastCommand(command, sizeof command), 0);
+    return command;
+  }
+  ArchiverSwitches archiver;
+  std::string parent;
+  std::string folder;
+};
+
+TEST_F(Extraction, FirstEntryLandsBelowTheFolderAsNamed) {
+  static const char kPiece[] = "ROM IN A FOLDER\0\1\2\xff";  // as the fixture script writes it
+  std::string romBytes;
+  for (int i = 0; i < 40; ++i) romBytes += std::string(kPiece, sizeof kPiece - 1);
+  struct Case {
+    const char* archive;
+    std::string entry;
+    std::string content;
+    const char* alsoExtracted;  // a later entry, or null
+  };
+  const Case cases[] = {
+      {"access_dir_rom.zip", "dir\\rom.bin", romBytes, "other.bin"},
+      {"access_dir_rom.7z", "dir\\rom.bin", romBytes, nullptr},
+      {"access_order.zip", "b.bin", "stored first", "a.bin"},  // stored order, not sorted
+      {"access_cp932.zip", Cp932(u8"表\\rom.bin"), "hyou", "x.bin"},
+  };
+  HWND owner = GetDesktopWindow();
+  for (const Case& c : cases) {
+    archiver.reset();
+    std::string archive = FixturePath(c.archive);
+    // An older file at the same place is replaced without a question.
+    CreateDirectoryA((folder + "dir").c_str(), nullptr);
+    WriteBytes(folder + c.entry, "stale");
+    char firstEntryPath[kPathSize] = "previous";
+    EXPECT_EQ(ExtractArchive(archive.c_str(), firstEntryPath, owner, folder.c_str()), 0) << c.archive;
+    EXPECT_EQ(std::string(firstEntryPath), folder + c.entry) << c.archive;
+    EXPECT_EQ(ReadBytes(firstEntryPath), c.content) << c.archive;
+    if (c.alsoExtracted != nullptr) {
+      EXPECT_TRUE(FileExists(folder + c.alsoExtracted)) << c.archive;
+    }
+    EXPECT_EQ(CallLog(), "10,21,23,40,22,1") << c.archive;
+    EXPECT_EQ(LastCommand(), "x \"" + archive + "\" -aoa -hide \"" + folder + "\" *.*") << c.archive;
+    EXPECT_EQ(archiver.lastRunOwner(), owner);
+  }
+}
+
+TEST_F(Extraction, BusyLibraryLeavesTheCallersBufferUntouched) {
+  for (const char* archive : {"access_dir_rom.zip", "rom.bin"}) {
+    archiver.reset();
+    archiver.setBusy(1);
+    char firstEntryPath[kPathSize];
+    for (size_t i = 0; i < sizeof firstEntryPath; ++i) firstEntryPath[i] = static_cast<char>('A' + i % 26);
+    char before[kPathSize];
+    memcpy(before, firstEntryPath, sizeof before);
+    EXPECT_EQ(ExtractArchive(FixturePath(archive).c_str(), firstEntryPath, nullptr, folder.c_str()), -2);
+    EXPECT_EQ(memcmp(firstEntryPath, before, sizeof before), 0) << archive;
+    EXPECT_EQ(CallLog(), "10") << archive;
+  }
+  EXPECT_EQ(ListFolder(folder), "");
+}
+
+TEST_F(Extraction, FailuresBeforeTheCommandLeaveAnEmptyPathAndNothingExtracted) {
+  struct Case {
+    const char* what;
+    std::string archive;
+    void (*arrange)(const ArchiverSwitches&);
+    const char* calls;
+  };
+  auto none = [](const ArchiverSwitches&) {};
+  const Case cases[] = {
+      {"not an archive", FixturePath("rom.bin"), none, "10"},
+      {"not an archive by case", FixturePath("access_dir_rom.Zip"), none, "10"},
+      {"missing archive", FixturePath("missing.zip"), none, "10,21"},
+      {"damaged archive", FixturePath("zip_truncated.zip"), none, "10,21"},
+      {"open refused", FixturePath("access_dir_rom.zip"), [](const ArchiverSwitches& s) { s.failOpen(1); },
+       "10,21"},
+      {"close fails", FixturePath("access_dir_rom.zip"), [](const ArchiverSwitches& s) { s.failNextClose(1); },
+       "10,21,23,40,22"},
+      // Nothing to name: the handle is still closed and no path is made up.
+      {"empty archive", FixturePath("access_empty.zip"), none, "10,21,23,40,22"},
+  };
+  for (const Case& c : cases) {
+    archiver.reset();
+    c.arrange(archiver);
+    char firstEntryPath[kPathSize] = "previous";
+    EXPECT_EQ(ExtractArchive(c.archive.c_str(), firstEntryPath, nullptr, folder.c_str()), -1) << c.what;
+    EXPECT_STREQ(firstEntryPath, "") << c.what;
+    EXPECT_EQ(CallLog(), c.calls) << c.what;
+    EXPECT_EQ(ListFolder(folder), "") << c.what;
+  }
+}
+
+TEST_F(Extraction, FirstEntryNamesLeavingTheFolderAreRefusedBeforeExtracting) {
+  const char* archives[] = {"access_unsafe_parent.zip", "access_unsafe_nested.zip", "access_unsafe_backslash.zip",
+                            "access_unsafe_root.zip",   "access_unsafe_drive.zip",  "access_unsafe_drive_relative.zip"};
+  for (const char* archive : archives) {
+    archiver.reset();
+    char firstEntryPath[kPathSize] = "previous";
+    EXPECT_EQ(ExtractArchive(FixturePath(archive).c_str(), firstEntryPath, nullptr, folder.c_str()), -1) << archive;
+    EXPECT_STREQ(firstEntryPath, "") << archive;
+    // The name was read and the archive closed; the command never ran.
+    EXPECT_EQ(CallLog(), "10,21,23,40,22") << archive;
+    EXPECT_EQ(ListFolder(folder), "") << archive;
+    EXPECT_FALSE(FileExists(parent + "evil.bin")) << archive;
+    EXPECT_FALSE(FileExists("C:\\evil.bin")) << archive;
+  }
+}
+
+// The command is 22 characters and both paths; the first entry's path is the
+// folder and the name. Each must fit 260 bytes with its NUL, or the call is
+// refused before anything is extracted; nothing is written past the caller's
+// 260 bytes either way.
+TEST_F(Extraction, CommandAndEntryPathMustFitTheirBuffers) {
+  const std::string dirRom = FixturePath("access_dir_rom.zip");
+  const std::string longName = FixturePath("access_long_name.zip");
+  const size_t longNameLength = 146 + 4;
+  struct Case {
+    const char* what;
+    std::string archive;
+    size_t folderLength;
+    int expected;
+  };
+  const Case cases[] = {
+      {"command of 259", dirRom, 259 - 22 - dirRom.size(), 0},
+      {"command of 260", dirRom, 260 - 22 - dirRom.size(), -1},
+      {"entry path of 259", longName, 259 - longNameLength, 0},
+      {"entry path of 260", longName, 260 - longNameLength, -1},
+  };
+  for (const Case& c : cases) {
+    archiver.reset();
+    ASSERT_GT(c.folderLength, folder.size() + 1) << c.what;
+    std::string target = folder + std::string(c.folderLength - folder.size() - 1, 'f') + "\\";
+    ASSERT_EQ(target.size(), c.folderLength);
+    CreateDirectoryA(target.c_str(), nullptr);
+    char buffer[kPathSize + 16];
+    memset(buffer, '#', sizeof buffer);
+    int result = ExtractArchive(c.archive.c_str(), buffer, nullptr, target.c_str());
+    EXPECT_EQ(result, c.expected) << c.what;
+    EXPECT_EQ(std::string(buffer + kPathSize, 16), std::string(16, '#')) << c.what;
+    if (c.expected == 0) {
+      EXPECT_EQ(CallLog(), "10,21,23,40,22,1") << c.what;
+      EXPECT_EQ(strlen(buffer), c.archive == longName ? 259u : target.size() + strlen("dir\\rom.bin")) << c.what;
+      EXPECT_TRUE(FileExists(buffer)) << c.what;
+    } else {
+      EXPECT_STREQ(buffer, "") << c.what;
+      EXPECT_EQ(CallLog(), "10,21,23,40,22") << c.what;
+      EXPECT_EQ(ListFolder(target), "") << c.what;
+    }
+    RemoveTree(target);
+  }
+}
+
+}  // namespace
