@@ -22,13 +22,41 @@ int __stdcall HostRegister(const char* path) {
   return call.readable ? 1 : 0;
 }
 
+static std::string Trim(const std::string& text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+// Read by hand rather than with GetPrivateProfileStringA, which strips the
+// outer quotation marks of a value such as "C:\emu.exe" "%1" and so breaks
+// the command line.
+static std::string ConfiguredCommand(const std::string& dataset) {
+  std::string bytes;
+  if (!ReadWholeFile(gApp.dataDir + "emulators.ini", &bytes)) return std::string();
+  bool inSection = false;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = Trim(bytes.substr(start, end - start));
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line = Trim(line.substr(0, line.size() - 1));
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      inSection = line.back() == ']' && lstrcmpiA(line.substr(1, line.size() - 2).c_str(), dataset.c_str()) == 0;
+      continue;
+    }
+    size_t equals = line.find('=');
+    if (inSection && equals != std::string::npos && lstrcmpiA(Trim(line.substr(0, equals)).c_str(), "command") == 0)
+      return Trim(line.substr(equals + 1));
+  }
+  return std::string();
+}
+
 std::string EmulatorCommand(const std::string& dataset, const std::string& path) {
-  char command[2048] = "";
-  std::string ini = gApp.dataDir + "emulators.ini";
-  DWORD length = GetPrivateProfileStringA(dataset.c_str(), "command", "", command, sizeof command, ini.c_str());
-  // A command that filled the buffer may have been cut: refuse it rather than run half of it.
-  if (length == 0 || length >= sizeof command - 2) return std::string();
-  std::string line(command, length);
+  std::string line = ConfiguredCommand(dataset);
   std::string result;
   for (size_t i = 0; i < line.size(); ++i) {
     if (line[i] == '%' && i + 1 < line.size() && line[i + 1] == '1') {

@@ -144,12 +144,15 @@ TEST(HostEmulator, CommandTakesThePathForEveryPlaceholder) {
   gApp.dataDir = folder;
   ASSERT_TRUE(WriteWholeFile(folder + "emulators.ini",
                              "[NES]\r\ncommand=\"C:\\emu\\nes.exe\" -rom \"%1\" -title \"%1\" -x 100%\r\n"
-                             "[FDS]\r\ncommand=\r\n"));
+                             "[FDS]\r\ncommand=\r\n"
+                             "; a value quoted at both ends keeps its quotation marks\r\n"
+                             "[pce]\r\n  Command = \"C:\\emu\\pce.exe\" \"%1\"  \r\n"));
   std::string rom = std::string("Z:\\roms\\") + kJapaneseName;
   EXPECT_EQ(EmulatorCommand("NES", rom),
             "\"C:\\emu\\nes.exe\" -rom \"" + rom + "\" -title \"" + rom + "\" -x 100%");
   EXPECT_EQ(EmulatorCommand("FDS", rom), "");
-  EXPECT_EQ(EmulatorCommand("PCE", rom), "");
+  EXPECT_EQ(EmulatorCommand("PCE", rom), "\"C:\\emu\\pce.exe\" \"" + rom + "\"");
+  EXPECT_EQ(EmulatorCommand("GB", rom), "");
   gApp.dataDir.clear();
   RemoveFolder(folder);
 }
