@@ -55,7 +55,9 @@ wine_session_start() {
   fi
   # A wineserver that outlives each test process by a few seconds keeps starts
   # fast and ends by itself, so parallel sessions on one prefix never kill each other.
-  wineserver -p10 </dev/null >/dev/null 2>&1
+  # When another session's wineserver already serves the prefix, -p fails and
+  # that one serves us too.
+  wineserver -p10 </dev/null >/dev/null 2>&1 || true
   # Start Wine's background services once with null streams, or they inherit
   # the test runner's pipes and keep it waiting.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
