@@ -1,6 +1,7 @@
 // The host's main window: the dataset selector (a "TComboBox" window, the
 // class the plug-in looks for), the ROM list of the current dataset, the menu
 // bar with the plug-in's entries and the popup on a ROM.
+// windows.h (through host.h) must come before commctrl.h.
 #include "host/host.h"
 
 #include <commctrl.h>
@@ -261,12 +262,11 @@ static void Layout(int width, int height) {
 }
 
 static void CreateChildren(HWND window) {
-  HWND label = CreateWindowExA(0, WC_STATICA, kTextDataset, WS_CHILD | WS_VISIBLE | SS_LEFT, kMargin, kMargin + 4,
-                               90, 20, window, nullptr, gApp.instance, nullptr);
+  HWND label = CreateWindowExA(0, WC_STATICA, kTextDataset, WS_CHILD | WS_VISIBLE | SS_LEFT, kMargin, kMargin + 4, 90,
+                               20, window, nullptr, gApp.instance, nullptr);
   SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(gApp.font), FALSE);
-  gApp.datasetBox = CreateWindowExA(0, kDatasetClass, "", WS_CHILD | WS_VISIBLE, kMargin + 96, kMargin,
-                                    kSelectorWidth, 24, window, reinterpret_cast<HMENU>(kIdDatasetBox),
-                                    gApp.instance, nullptr);
+  gApp.datasetBox = CreateWindowExA(0, kDatasetClass, "", WS_CHILD | WS_VISIBLE, kMargin + 96, kMargin, kSelectorWidth,
+                                    24, window, reinterpret_cast<HMENU>(kIdDatasetBox), gApp.instance, nullptr);
   gApp.datasetCombo = GetDlgItem(gApp.datasetBox, kIdDatasetCombo);
   SendMessageA(gApp.datasetCombo, WM_SETFONT, reinterpret_cast<WPARAM>(gApp.font), FALSE);
   for (int i = 0; i < kDatasetCount; ++i) {
@@ -278,8 +278,8 @@ static void CreateChildren(HWND window) {
   SetWindowPos(gApp.datasetBox, nullptr, 0, 0, kSelectorWidth, combo.bottom - combo.top, SWP_NOZORDER | SWP_NOMOVE);
 
   gApp.romList = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
-                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
-                                 0, 40, 100, 100, window, reinterpret_cast<HMENU>(kIdRomList), gApp.instance, nullptr);
+                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0,
+                                 40, 100, 100, window, reinterpret_cast<HMENU>(kIdRomList), gApp.instance, nullptr);
   SendMessageA(gApp.romList, WM_SETFONT, reinterpret_cast<WPARAM>(gApp.font), FALSE);
   SendMessageA(gApp.romList, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
   AddColumn(0, "CRC", 90, LVCFMT_LEFT);

@@ -5,12 +5,13 @@
 // natively by the demo script: for every ROM its size, header size and the
 // CRC-32 of its bytes after the header, an oracle independent of both the
 // plug-in and this host.
-#include <cstdlib>
-#include <cstring>
-
+// windows.h (through host.h) must come before commctrl.h.
 #include "host/host.h"
 
 #include <commctrl.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include "host/host_texts.h"
 
@@ -21,7 +22,6 @@ enum : int {
   kIdDepth = 1008,
   kIdExtractOnLaunch = 1010,
   kIdExtractFolder = 1012,
-  kIdScanStatus = 2000,
   kIdScanCounter = 2001,
   kIdScanProgress = 2002,
   kIdMessageBoxText = 0xFFFF,
@@ -35,8 +35,8 @@ const int kGlobalSettingsBytes = 520;
 const UINT kTickMs = 50;
 
 struct ManifestRom {
-  std::string relPath;    // below roms\, "\"-separated
-  uint32_t romSize;       // the ROM with its header (an archive's: of its first entry)
+  std::string relPath;  // below roms\, "\"-separated
+  uint32_t romSize;     // the ROM with its header (an archive's: of its first entry)
   int headerSize;
   std::string expectedCrc;
   std::string entryName;  // an archive's first entry; empty for a plain ROM
@@ -148,7 +148,9 @@ static void CALLBACK DriveTick(HWND, UINT, UINT_PTR, DWORD) {
   HWND active = GetActiveWindow();
   ++gDrive.ticks;
   if (gDrive.ticks > gDrive.maxTicks) {
-    if (!gDrive.timedOut) Check(false, Format("%s did not end within %d s", gDrive.what, gDrive.maxTicks * kTickMs / 1000));
+    if (!gDrive.timedOut)
+      Check(false,
+            Format("%s did not end within %d s", gDrive.what, static_cast<int>(gDrive.maxTicks * kTickMs / 1000)));
     gDrive.timedOut = true;
     BreakOut(active);
   } else if (IsMessageBox(active)) {
@@ -194,9 +196,9 @@ static bool FillSettings(HWND active) {
   // A click, so that the dialog enables the extraction folder as it would for a user.
   HWND extract = GetDlgItem(active, kIdExtractOnLaunch);
   if (SendMessageA(extract, BM_GETCHECK, 0, 0) != BST_CHECKED) SendMessageA(extract, BM_CLICK, 0, 0);
-  Check(SendMessageA(extract, BM_GETCHECK, 0, 0) == BST_CHECKED &&
-            IsWindowEnabled(GetDlgItem(active, kIdExtractFolder)),
-        "settings dialog: ticking extraction enables the extraction folder");
+  Check(
+      SendMessageA(extract, BM_GETCHECK, 0, 0) == BST_CHECKED && IsWindowEnabled(GetDlgItem(active, kIdExtractFolder)),
+      "settings dialog: ticking extraction enables the extraction folder");
   SetDlgItemTextA(active, kIdExtractFolder, gRun.extractDir.c_str());
   return true;
 }
@@ -229,7 +231,7 @@ static int32_t Int32At(const std::string& bytes, size_t offset) {
 }
 
 static void RunSettings() {
-  StartDriving("settings dialog", {FillSettings, ShootSettings, PressSettingsOk, CancelIfRefused, WaitForEnd}, 30);
+  StartDriving("settings dialog", {FillSettings, ShootSettings, PressSettingsOk, CancelIfRefused, WaitForEnd}, 20);
   RunPluginMenu(0);
   StopDriving();
   std::string profile;
@@ -275,7 +277,7 @@ static void RunRegistration() {
   gApp.registerCalls.clear();
   gRun.midRunCall = gRun.roms.size() / 2 + 1;
   gApp.afterRegister = AfterRegister;
-  StartDriving("registration dialog", {WaitForEnd}, 120);
+  StartDriving("registration dialog", {WaitForEnd}, 60);
   RunPluginMenu(1);
   StopDriving();
   gApp.afterRegister = nullptr;
@@ -386,7 +388,7 @@ static void LaunchRom(ManifestRom* rom) {
   size_t logged = ReadLines(gRun.logPath).size();
   size_t calls = gApp.launchCalls.size();
   const int kNotChosen = -100;
-  StartDriving("launch popup", {PopupOpened, ShootPopup, HighlightFirstEntry, ChooseEntry, WaitForEnd}, 60);
+  StartDriving("launch popup", {PopupOpened, ShootPopup, HighlightFirstEntry, ChooseEntry, WaitForEnd}, 20);
   gApp.lastPopupResult = kNotChosen;
   OpenRomPopup(row);
   StopDriving();
@@ -415,12 +417,14 @@ static void LaunchRom(ManifestRom* rom) {
   std::string status = line.substr(0, tab1);
   std::string size = tab2 == std::string::npos ? "" : line.substr(tab1 + 1, tab2 - tab1 - 1);
   std::string path = tab2 == std::string::npos ? "" : line.substr(tab2 + 1);
-  rom->launchOutcome = Format("%s %s", status == "OK" ? "ok " : status.c_str(), RelativeToDemo(CollapseSeparators(path)).c_str());
+  rom->launchOutcome =
+      Format("%s %s", status == "OK" ? "ok " : status.c_str(), RelativeToDemo(CollapseSeparators(path)).c_str());
   if (status != "OK") rom->problems.push_back("the emulator did not find the file it was given");
   if (!SamePath(path, rom->expectedLaunch) || !SamePath(call.path, rom->expectedLaunch))
     rom->problems.push_back("launched " + call.path + ", expected " + rom->expectedLaunch);
   if (strtoul(size.c_str(), nullptr, 10) != rom->romSize)
-    rom->problems.push_back("the emulator's file has " + size + Format(" bytes, not %lu", static_cast<unsigned long>(rom->romSize)));
+    rom->problems.push_back("the emulator's file has " + size +
+                            Format(" bytes, not %lu", static_cast<unsigned long>(rom->romSize)));
   if (result != call.result)
     rom->problems.push_back(Format("onPopupMenuClick returned %d, hostLaunch %d", result, call.result));
   else if (result != 1)
@@ -445,7 +449,8 @@ static bool WriteReport() {
   for (const ManifestRom& rom : gRun.roms) nameWidth = std::max(nameWidth, rom.relPath.size() + 2);
   out += Pad("file", nameWidth) + "header  plug-in   host      expected  launch\n";
   for (const ManifestRom& rom : gRun.roms) {
-    std::string skipped = rom.registered ? Format("%ld", static_cast<long>(static_cast<int64_t>(rom.romSize) - rom.copySize)) : "-";
+    std::string skipped =
+        rom.registered ? Format("%ld", static_cast<long>(static_cast<int64_t>(rom.romSize) - rom.copySize)) : "-";
     out += Pad(rom.relPath, nameWidth) + Pad(skipped, 8) + Pad(rom.pluginCrc.empty() ? "-" : rom.pluginCrc, 10) +
            Pad(rom.hostCrc.empty() ? "-" : rom.hostCrc, 10) + Pad(rom.expectedCrc, 10) + rom.launchOutcome + "\n";
     for (const std::string& problem : rom.problems) out += "    ! " + problem + "\n";
@@ -519,8 +524,8 @@ static void CheckCatalogueSurvives() {
   size_t matched = 0;
   for (const ManifestRom& rom : gRun.roms) {
     for (const CatalogueEntry& entry : reloaded) {
-      if (rom.registered && entry.dataset == kDataset && entry.crcText == rom.hostCrc &&
-          entry.size == rom.copySize && entry.name == BaseName(rom.copyPath)) {
+      if (rom.registered && entry.dataset == kDataset && entry.crcText == rom.hostCrc && entry.size == rom.copySize &&
+          entry.name == BaseName(rom.copyPath)) {
         ++matched;
         break;
       }
@@ -568,9 +573,9 @@ int RunScript(const ScriptOptions& options) {
   int closed = gApp.plugin.closePlugin();
   gApp.pluginStarted = false;
   std::string settings;
-  Check(closed == 0 && ReadWholeFile(gApp.dataDir + "Setting.ini", &settings) &&
-            settings.size() == kGlobalSettingsBytes,
-        Format("closePlugin wrote Setting.ini (%d bytes)", kGlobalSettingsBytes));
+  Check(
+      closed == 0 && ReadWholeFile(gApp.dataDir + "Setting.ini", &settings) && settings.size() == kGlobalSettingsBytes,
+      Format("closePlugin wrote Setting.ini (%d bytes)", kGlobalSettingsBytes));
 
   size_t romFailures = 0;
   for (const ManifestRom& rom : gRun.roms) romFailures += rom.problems.empty() ? 0 : 1;

@@ -86,8 +86,8 @@ int __stdcall HostLaunch(const char* path) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  call.started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                &startup, &process) != FALSE;
+  call.started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                &process) != FALSE;
   if (!call.started) {
     MessageBoxA(gApp.window, Format(kTextEmulatorFailed, call.command.c_str()).c_str(), kTextHostCaption,
                 MB_OK | MB_ICONERROR);

@@ -2,13 +2,13 @@
 // end-to-end run trusts), its reading of the plug-in's entry lists, the
 // emulator command, path comparison, and the dataset selector the plug-in
 // reads. Oracles are built here by hand.
+#include "host/host.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <string>
 #include <vector>
-
-#include "host/host.h"
 
 namespace {
 
@@ -35,7 +35,9 @@ void RemoveFolder(const std::string& folder) {
 }
 
 // "テスト表示ソフト.nes": two characters whose second byte is 0x5C.
-const char kJapaneseName[] = "\x83" "e\x83X\x83g\x95\x5C\x8E\xA6\x83\x5C\x83t\x83g.nes";
+const char kJapaneseName[] =
+    "\x83"
+    "e\x83X\x83g\x95\x5C\x8E\xA6\x83\x5C\x83t\x83g.nes";
 
 }  // namespace
 
@@ -148,8 +150,7 @@ TEST(HostEmulator, CommandTakesThePathForEveryPlaceholder) {
                              "; a value quoted at both ends keeps its quotation marks\r\n"
                              "[pce]\r\n  Command = \"C:\\emu\\pce.exe\" \"%1\"  \r\n"));
   std::string rom = std::string("Z:\\roms\\") + kJapaneseName;
-  EXPECT_EQ(EmulatorCommand("NES", rom),
-            "\"C:\\emu\\nes.exe\" -rom \"" + rom + "\" -title \"" + rom + "\" -x 100%");
+  EXPECT_EQ(EmulatorCommand("NES", rom), "\"C:\\emu\\nes.exe\" -rom \"" + rom + "\" -title \"" + rom + "\" -x 100%");
   EXPECT_EQ(EmulatorCommand("FDS", rom), "");
   EXPECT_EQ(EmulatorCommand("PCE", rom), "\"C:\\emu\\pce.exe\" \"" + rom + "\"");
   EXPECT_EQ(EmulatorCommand("GB", rom), "");
@@ -165,8 +166,7 @@ TEST(HostPaths, SamePathIgnoresCaseAndDoubledSeparatorsOnly) {
   // 表 is 0x95 0x5C: its trail byte followed by a real separator is no doubled
   // separator, so "表\x" and "表x" stay different paths.
   EXPECT_FALSE(SamePath("Z:\\\x95\x5C\\x.nes", "Z:\\\x95\x5Cx.nes"));
-  EXPECT_EQ(CollapseSeparators(std::string("Z:\\roms\\\\") + kJapaneseName),
-            std::string("Z:\\roms\\") + kJapaneseName);
+  EXPECT_EQ(CollapseSeparators(std::string("Z:\\roms\\\\") + kJapaneseName), std::string("Z:\\roms\\") + kJapaneseName);
   EXPECT_EQ(BaseName(std::string("Z:\\roms\\") + kJapaneseName), kJapaneseName);
 }
 
@@ -203,7 +203,8 @@ TEST(HostWindow, DatasetSelectorAnswersLikeTheCatalogueApplication) {
   EXPECT_EQ(CurrentDataset(), "PCE");
 
   // The list shows the current dataset's ROMs only.
-  gApp.catalogue = {{"NES", "0A1B2C3D", 16, "a.nes"}, {"PCE", "11111111", 32, "b.pce"}, {"PCE", "22222222", 48, "c.pce"}};
+  gApp.catalogue = {
+      {"NES", "0A1B2C3D", 16, "a.nes"}, {"PCE", "11111111", 32, "b.pce"}, {"PCE", "22222222", 48, "c.pce"}};
   RefreshRomList();
   EXPECT_EQ(FindRomRow("0A1B2C3D"), -1);
   EXPECT_EQ(FindRomRow("22222222"), 1);
