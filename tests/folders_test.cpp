@@ -1,0 +1,163 @@
+// Which folders a registration run visits, and how their paths are joined.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "registration/folders.h"
+#include "support/host_double.h"
+
+namespace {
+
+// Long paths are made through the wide interface, which is not held to MAX_PATH.
+std::wstring LongPath(const std::string& cp932) {
+  std::wstring wide(cp932.size() + 1, L'\0');
+  int length = MultiByteToWideChar(932, 0, cp932.c_str(), -1, &wide[0], (int)wide.size());
+  wide.resize(length > 0 ? length - 1 : 0);
+  return L"\\\\?\\" + wide;
+}
+
+bool MakeDir(const std::string& path) { return CreateDirectoryW(LongPath(path).c_str(), nullptr) != 0; }
+
+// Subfolder names of folder in the order the directory search returns them.
+std::vector<std::string> SearchOrder(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::string name = entry.cFileName;
+    if (name != "." && name != ".." && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(name);
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+  return names;
+}
+
+std::vector<std::string> Entries() {
+  std::vector<std::string> entries;
+  for (int32_t i = 0; i < gFolders.count; ++i) entries.push_back(gFolders.entries[i]);
+  return entries;
+}
+
+class FolderCollection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = MakeTempFolder("folders");
+    ASSERT_FALSE(root.empty());
+  }
+  void TearDown() override {
+    ReleaseFolderList();
+    RemoveTree(root);
+  }
+  void MakeTree(const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) ASSERT_TRUE(MakeDir(root + folder)) << folder;
+  }
+  std::string root;  // ends with "\", as the settings dialog stores a ROM folder
+};
+
+TEST_F(FolderCollection, DepthChoiceBoundsThePreOrderWalk) {
+  MakeTree({"a", "a\\c", "a\\c\\d", "b"});
+  ASSERT_TRUE(WriteBytes(root + "a\\file.bin", "not a folder"));
+  // Below a root ending in "\" its own subfolders are joined with a second one.
+  const std::string a = root + "\\a\\", c = a + "c\\", d = c + "d\\", b = root + "\\b\\";
+  bool aFirst = SearchOrder(root).front() == "a";
+  struct Case {
+    int32_t depthChoice;
+    std::vector<std::string> aBranch;  // what the walk collects of a's subtree
+    bool withB;
+  };
+  const Case cases[] = {
+      {0, {}, false},          // no walk at all
+      {-1, {}, false},         // no choice selected
+      {2, {a}, true},          // the root's own subfolders
+      {3, {a, c}, true},       // two levels
+      {1, {a, c, d}, true},    // every level
+      {11, {a, c, d}, true},   // ten levels
+  };
+  for (const Case& test : cases) {
+    std::vector<std::string> expected = {root};
+    std::vector<std::string> bBranch;
+    if (test.withB) bBranch.push_back(b);
+    const std::vector<std::string>& first = aFirst ? test.aBranch : bBranch;
+    const std::vector<std::string>& second = aFirst ? bBranch : test.aBranch;
+    expected.insert(expected.end(), first.begin(), first.end());
+    expected.insert(expected.end(), second.begin(), second.end());
+    ASSERT_TRUE(BuildFolderList(root.c_str(), test.depthChoice));
+    EXPECT_EQ(Entries(), expected) << "depth choice " << test.depthChoice;
+  }
+}
+
+TEST_F(FolderCollection, RootWithoutBackslashJoinsWithASingleOne) {
+  MakeTree({"a", "a\\c"});
+  std::string bare = root.substr(0, root.size() - 1);
+  ASSERT_TRUE(BuildFolderList(bare.c_str(), 1));
+  EXPECT_EQ(Entries(), (std::vector<std::string>{root, root + "a\\", root + "a\\c\\"}));
+}
+
+TEST_F(FolderCollection, NamesSortingBelowDotDotAreSkippedWithTheirSubtrees) {
+  const std::string kanji = Cp932(u8"表");  // 0x95 0x5C: a lead byte above any ASCII one
+  MakeTree({"(x)", "(x)\\inner", "!y", "-z", "-z\\inner", " space", ".-dash", ".dot", "_under", kanji,
+            kanji + "\\inner", "ok", "ok\\(nested)", "ok\\nested"});
+  std::set<std::string> kept = {".dot", "_under", kanji, "ok"};
+  std::vector<std::string> expected = {root};
+  for (const std::string& name : SearchOrder(root)) {
+    if (!kept.count(name)) continue;
+    expected.push_back(root + "\\" + name + "\\");
+    if (name == kanji) expected.push_back(root + "\\" + kanji + "\\inner\\");
+    if (name == "ok") expected.push_back(root + "\\ok\\nested\\");
+  }
+  ASSERT_TRUE(BuildFolderList(root.c_str(), 1));
+  EXPECT_EQ(Entries(), expected);
+}
+
+TEST_F(FolderCollection, PathsTooLongToListAreRefusedNotCut) {
+  // A collected folder must be listable: its path, "\" and "*.*" within 259 bytes.
+  size_t joined = root.size() + 1;  // the root and the doubled backslash
+  ASSERT_LT(joined, 200u);
+  std::string fits(255 - joined, 'f');      // folder path of 255 bytes
+  std::string tooLong(256 - joined, 'g');   // 256 bytes
+  MakeTree({fits, fits + "\\c", tooLong, tooLong + "\\c", "b"});
+  std::vector<std::string> expected = {root};
+  for (const std::string& name : SearchOrder(root)) {
+    if (name != tooLong) expected.push_back(root + "\\" + name + "\\");
+  }
+  ASSERT_TRUE(BuildFolderList(root.c_str(), 1));
+  EXPECT_EQ(Entries(), expected);
+  EXPECT_EQ(strlen(gFolders.entries[gFolders.count]), 0u) << "nothing is left past the last entry";
+  for (const std::string& entry : Entries()) EXPECT_LE(entry.size(), 256u);
+
+  for (const std::string& folder : {fits + "\\c", fits, tooLong + "\\c", tooLong}) {
+    RemoveDirectoryW(LongPath(root + folder).c_str());
+  }
+}
+
+TEST_F(FolderCollection, LinkBackIntoTheTreeEndsAtTheLimits) {
+  // registration_loop\a\up leads back to registration_loop.
+  std::string loop = FixturePath("registration_loop\\");
+  ASSERT_EQ(GetFileAttributesA((loop + "a\\up").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+            (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+  ASSERT_TRUE(BuildFolderList(loop.c_str(), 1));
+  EXPECT_GT(gFolders.count, 10);
+  EXPECT_LE(gFolders.count, 1 + kAllLevelsLimit);
+  for (const std::string& entry : Entries()) {
+    EXPECT_LE(entry.size(), 256u);
+    EXPECT_EQ(entry.back(), '\\');
+  }
+}
+
+TEST_F(FolderCollection, ListRefusesDuplicatesAndHoldsTenThousand) {
+  ASSERT_TRUE(BuildFolderList(root.c_str(), 0));
+  AddFolder(root.c_str());  // exactly as stored
+  EXPECT_EQ(gFolders.count, 1);
+  for (int i = 1; i <= kMaxFolders; ++i) AddFolder(("X:\\" + std::to_string(i)).c_str());
+  EXPECT_EQ(gFolders.count, kMaxFolders);
+  EXPECT_STREQ(gFolders.entries[kMaxFolders - 1], "X:\\9999\\");
+  // A new run starts from an empty count on the same kind of list.
+  ASSERT_TRUE(BuildFolderList(root.c_str(), 0));
+  EXPECT_EQ(Entries(), std::vector<std::string>{root});
+}
+
+}  // namespace

@@ -1,0 +1,504 @@
+// The add-ROMs run through the real dialog, chosen from the menu as the host does.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "plugin/plugin_state.h"
+#include "registration/folders.h"
+#include "resources/resource.h"
+#include "support/host_double.h"
+
+namespace {
+
+// What the run showed: every text of its status and counter lines, read back
+// from the controls, and every bar position as asked (the bar would clamp it).
+struct Shown {
+  HWND dialog = nullptr;
+  std::string caption;
+  std::vector<std::string> status, counter;
+  std::vector<int> positions;
+} shown;
+
+LRESULT CALLBACK RecordShown(int code, WPARAM wParam, LPARAM lParam) {
+  auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+  if (code == HC_ACTION && (call->message == WM_SETTEXT || call->message == PBM_SETPOS)) {
+    HWND parent = GetParent(call->hwnd);
+    int id = GetDlgCtrlID(call->hwnd);
+    if (parent != nullptr && IsDialogWindow(parent) && id >= IDC_SCAN_STATUS && id <= IDC_SCAN_PROGRESS) {
+      shown.dialog = parent;
+      shown.caption = TextOf(parent);
+      if (id == IDC_SCAN_STATUS) shown.status.push_back(TextOf(call->hwnd));
+      if (id == IDC_SCAN_COUNTER) shown.counter.push_back(TextOf(call->hwnd));
+      if (id == IDC_SCAN_PROGRESS) shown.positions.push_back(static_cast<int>(call->wParam));
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
+  return bytes;
+}
+
+// The independent oracle: zlib's CRC-32 of the bytes after the header.
+std::string CrcTextAfterHeader(const std::string& bytes, size_t header) {
+  std::string body = bytes.substr(std::min(header, bytes.size()));
+  uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(body.data()), (uInt)body.size());
+  char text[16];
+  snprintf(text, sizeof text, "%08lX", crc);
+  return text;
+}
+
+// Names in folder in the directory search's own order (never assumed sorted).
+std::vector<std::string> SearchOrder(const std::string& folder, bool folders) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "*.*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::string name = entry.cFileName;
+    bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (name != "." && name != ".." && isFolder == folders) names.push_back(name);
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+  return names;
+}
+
+// The stand-in archiver's test switches, bound from the loaded 7-zip32.dll.
+struct ArchiverSwitches {
+  void(__stdcall* reset)() = nullptr;
+  void(__stdcall* setBusy)(int) = nullptr;
+  void(__stdcall* failOpen)(int) = nullptr;
+  void(__stdcall* failNextClose)(int) = nullptr;
+  int(__stdcall* callLog)(char*, int) = nullptr;
+  int Calls(const char* ordinal) {
+    char log[1024] = "";
+    callLog(log, sizeof log);
+    std::string all = std::string(",") + log + ",";
+    int count = 0;
+    for (size_t at = all.find(std::string(",") + ordinal + ","); at != std::string::npos;
+         at = all.find(std::string(",") + ordinal + ",", at + 1)) {
+      ++count;
+    }
+    return count;
+  }
+};
+
+template <typename T>
+bool Bind(HMODULE module, const char* name, T* slot) {
+  *slot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return *slot != nullptr;
+}
+
+class RegistrationRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    data = MakeTempFolder("regdata");
+    roms = MakeTempFolder("regroms");
+    ASSERT_FALSE(data.empty() || roms.empty());
+    ASSERT_EQ(StartLinkedPlugin(data), 0);
+    HostOpen();
+    HostAddCombo("NES", 200);
+    HostReset();
+    gHost.onRegister = nullptr;
+    gState.profile.headerSize = 16;
+    gState.profile.depthChoice = 0;
+    CopyText(gState.profile.romFolder, sizeof gState.profile.romFolder, roms.c_str());
+    temp = gState.tempDir;
+    shown = Shown();
+    hook = SetWindowsHookExA(WH_CALLWNDPROCRET, RecordShown, nullptr, GetCurrentThreadId());
+  }
+  void TearDown() override {
+    if (hook != nullptr) UnhookWindowsHookEx(hook);
+    StopDriving();
+    gHost.onRegister = nullptr;
+    HostClose();
+    RemoveTree(data);
+    RemoveTree(roms);
+  }
+  // "ロムの追加" from the host's menu; the steps answer boxes on the way, and the
+  // run must then end by itself.
+  void AddRoms(std::vector<DialogStep> steps = {}) {
+    HostReset();
+    shown = Shown();
+    std::vector<std::string> before = SearchOrder(temp, false);
+    steps.push_back([](HWND) { return false; });
+    DriveDialogs(steps, 15, 2000);
+    onMenuClick(1);
+    bool timedOut = DriveTimedOut();
+    StopDriving();
+    EXPECT_FALSE(timedOut) << "the run did not end by itself";
+    EXPECT_FALSE(IsWindow(shown.dialog));
+    EXPECT_EQ(gFolders.entries, nullptr) << "the folder list outlived the run";
+    for (const std::string& name : SearchOrder(temp, false)) {
+      EXPECT_NE(std::find(before.begin(), before.end(), name), before.end()) << name << " left in tempDir";
+    }
+  }
+  // The relation file's lines; each must end with CR LF.
+  std::vector<std::string> Lines() {
+    std::string text = ReadBytes(data + "NES.rel");
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+      size_t end = text.find("\r\n", start);
+      EXPECT_NE(end, std::string::npos) << "unterminated line";
+      if (end == std::string::npos) break;
+      lines.push_back(text.substr(start, end - start));
+      start = end + 2;
+    }
+    return lines;
+  }
+  std::vector<std::string> RegisteredPaths() {
+    std::vector<std::string> paths;
+    for (const HostCall& call : gHost.registerCalls) paths.push_back(call.path);
+    return paths;
+  }
+  void Write(const std::string& name, const std::string& bytes) { ASSERT_TRUE(WriteBytes(roms + name, bytes)); }
+  // A step that answers the next message box owned by the run's dialog.
+  DialogStep Answer(int button, std::string* text, std::string* caption = nullptr) {
+    return [=](HWND active) {
+      if (!IsDialogWindow(active) || GetDlgItem(active, 0xFFFF) == nullptr) return false;
+      if (GetWindow(active, GW_OWNER) != shown.dialog) return false;
+      *text = Utf8(MessageBoxText(active));
+      if (caption != nullptr) *caption = Utf8(TextOf(active));
+      PressButton(active, button);
+      return true;
+    };
+  }
+  std::string data, roms, temp;
+  HHOOK hook = nullptr;
+};
+
+TEST_F(RegistrationRun, ThreeFilesEndAtTheFullCountAndCloseByThemselves) {
+  Write("b.nes", Pattern(3000, 1));
+  Write("a.nes", Pattern(100, 2));
+  Write("readme.txt", "a text file is registered like any ROM");
+  ASSERT_TRUE(CreateDirectoryA((roms + "sub").c_str(), nullptr));
+  Write("sub\\deeper.nes", Pattern(100, 3));  // below the chosen depth
+  AddRoms();
+
+  std::vector<std::string> order = SearchOrder(roms, false);
+  ASSERT_EQ(order.size(), 3u);
+  std::vector<std::string> copies, lines;
+  for (const std::string& name : order) {
+    copies.push_back(temp + name);
+    lines.push_back(CrcTextAfterHeader(ReadBytes(roms + name), 16) + " " + roms + name);
+  }
+  EXPECT_EQ(RegisteredPaths(), copies);
+  EXPECT_EQ(Lines(), lines);
+  ASSERT_FALSE(shown.counter.empty());
+  EXPECT_EQ(shown.counter.back(), "    3/    3(100%)");
+  EXPECT_EQ(shown.positions.back(), 1000);
+  EXPECT_EQ(Utf8(shown.caption), u8"ロムの追加(Corvane)");
+  EXPECT_EQ(shown.status, (std::vector<std::string>{Cp932(u8"ロムファイル検索中"), roms}));
+}
+
+TEST_F(RegistrationRun, LinesCarryTheCrcOfExactlyTheBytesAfterTheHeader) {
+  const size_t sizes[] = {0, 10, 16, 17, 512, 513, 10239, 10240, 10241, 10256, 20480, 20496, 40976};
+  for (int32_t header : {0, 16, 512}) {
+    RemoveTree(roms);
+    ASSERT_TRUE(CreateDirectoryA(roms.c_str(), nullptr));
+    std::map<std::string, std::string> files;  // source path -> bytes
+    for (size_t size : sizes) files[roms + "s" + std::to_string(size) + ".bin"] = Pattern(size, (unsigned)size);
+    files[roms + "with space.bin"] = Pattern(300, 9);
+    for (const auto& file : files) ASSERT_TRUE(WriteBytes(file.first, file.second));
+    gState.profile.headerSize = header;
+    AddRoms();
+
+    std::map<std::string, std::string> lines;  // source path -> CRC text
+    for (const std::string& line : Lines()) lines[line.substr(9)] = line.substr(0, 9);
+    ASSERT_EQ(lines.size(), files.size()) << "header " << header;
+    ASSERT_EQ(gHost.registerCalls.size(), files.size());
+    std::map<std::string, const HostCall*> calls;
+    for (const HostCall& call : gHost.registerCalls) calls[call.path] = &call;
+    for (const auto& file : files) {
+      std::string name = file.first.substr(roms.size());
+      EXPECT_EQ(lines[file.first], CrcTextAfterHeader(file.second, header) + " ") << name << ", header " << header;
+      const HostCall* call = calls[temp + name];
+      ASSERT_NE(call, nullptr) << name;
+      EXPECT_TRUE(call->existed) << "the copy must exist while the host registers it";
+      EXPECT_TRUE(call->content == file.second.substr(std::min(file.second.size(), (size_t)header))) << name;
+    }
+  }
+}
+
+TEST_F(RegistrationRun, DepthChoiceAndNameFilterDecideWhichFoldersAreVisited) {
+  for (const char* folder : {"a", "a\\c", "b", "ok", "ok\\(inner)", "(skip)", "!bang", "-dash"}) {
+    ASSERT_TRUE(CreateDirectoryA((roms + folder).c_str(), nullptr));
+  }
+  const std::map<std::string, std::string> files = {
+      {"r.bin", ""},          {"a\\a.bin", "\\"},  {"a\\c\\c.bin", "\\"}, {"b\\b.bin", "\\"},
+      {"ok\\o.bin", "\\"},    {"ok\\(inner)\\i.bin", ""}, {"(skip)\\s.bin", ""}, {"!bang\\x.bin", ""},
+      {"-dash\\y.bin", ""}};
+  for (const auto& file : files) Write(file.first, "rom " + file.first);
+  struct Case {
+    int32_t depthChoice;
+    std::set<std::string> registered;
+  };
+  const Case cases[] = {
+      {0, {"r.bin"}},
+      {2, {"r.bin", "a\\a.bin", "b\\b.bin", "ok\\o.bin"}},
+      {1, {"r.bin", "a\\a.bin", "a\\c\\c.bin", "b\\b.bin", "ok\\o.bin"}},
+  };
+  for (const Case& test : cases) {
+    gState.profile.depthChoice = test.depthChoice;
+    AddRoms();
+    // Below a root ending in "\" the subfolders' paths carry a second one.
+    std::set<std::string> expectedLines, lines;
+    for (const std::string& file : test.registered) {
+      const std::string& mark = files.at(file);
+      expectedLines.insert(CrcTextAfterHeader("rom " + file, 16) + " " + roms + mark + file);
+    }
+    for (const std::string& line : Lines()) lines.insert(line);
+    EXPECT_EQ(lines, expectedLines) << "depth choice " << test.depthChoice;
+    int count = static_cast<int>(test.registered.size());
+    char counter[32];
+    snprintf(counter, sizeof counter, "%5d/%5d(100%%)", count, count);
+    EXPECT_EQ(shown.counter.back(), counter);
+    // Each folder's path is shown as its turn comes, in pre-order.
+    std::vector<std::string> status = {Cp932(u8"ロムファイル検索中"), roms};
+    for (const std::string& name : SearchOrder(roms, true)) {
+      if (test.depthChoice == 0 || (name != "a" && name != "b" && name != "ok")) continue;
+      status.push_back(roms + "\\" + name + "\\");
+      if (name == "a" && test.depthChoice == 1) status.push_back(roms + "\\a\\c\\");
+    }
+    EXPECT_EQ(shown.status, status) << "depth choice " << test.depthChoice;
+  }
+}
+
+TEST_F(RegistrationRun, ProgressNeitherDividesByZeroNorRunsPastItsEnd) {
+  // An empty ROM folder: the count stays 0 and the old relation lines go.
+  ASSERT_TRUE(WriteBytes(data + "NES.rel", "00000000 old line\r\n"));
+  AddRoms();
+  EXPECT_TRUE(gHost.registerCalls.empty());
+  EXPECT_TRUE(FileExists(data + "NES.rel"));
+  EXPECT_EQ(ReadBytes(data + "NES.rel"), "");
+  ASSERT_FALSE(shown.counter.empty());
+  EXPECT_EQ(shown.counter.back(), "    0/    0( 0%)");
+  EXPECT_EQ(shown.positions.back(), 0);
+
+  // Files that appear in a later folder after the count are handled too.
+  gState.profile.depthChoice = 2;
+  Write("r.bin", "counted");
+  ASSERT_TRUE(CreateDirectoryA((roms + "late").c_str(), nullptr));
+  gHost.onRegister = [&](const char*) {
+    if (gHost.registerCalls.size() > 1) return;
+    for (const char* name : {"late\\1.bin", "late\\2.bin", "late\\3.bin"}) WriteBytes(roms + name, name);
+  };
+  AddRoms();
+  EXPECT_EQ(gHost.registerCalls.size(), 4u);
+  EXPECT_EQ(shown.counter.back(), "    4/    1(400%)");
+  EXPECT_EQ(*std::max_element(shown.positions.begin(), shown.positions.end()), 1000);
+}
+
+TEST_F(RegistrationRun, ArchivesRegisterTheirFirstEntryUnderTheArchivePath) {
+  std::string rom = ReadBytes(FixturePath("registration_game.nes"));
+  ASSERT_EQ(rom.size(), 3016u);
+  ASSERT_TRUE(CopyFileA(FixturePath("registration_game.zip").c_str(), (roms + "game.zip").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(FixturePath("registration_game.7z").c_str(), (roms + "game.7z").c_str(), FALSE));
+  // Left by an interrupted run: must not be taken for the archive's entry.
+  ASSERT_TRUE(WriteBytes(temp + "tempgame.nes", "stale entry of another ROM"));
+  AddRoms();
+  EXPECT_FALSE(FileExists(temp + "tempgame.nes"));
+  EXPECT_FALSE(FileExists(temp + "game.nes"));
+
+  std::string crc = CrcTextAfterHeader(rom, 16);
+  std::vector<std::string> lines;
+  for (const std::string& name : SearchOrder(roms, false)) lines.push_back(crc + " " + roms + name);
+  EXPECT_EQ(Lines(), lines);
+  ASSERT_EQ(gHost.registerCalls.size(), 2u);
+  for (const HostCall& call : gHost.registerCalls) {
+    EXPECT_EQ(call.path, temp + "game.nes");
+    EXPECT_TRUE(call.content == rom.substr(16));
+  }
+  EXPECT_EQ(shown.counter.back(), "    2/    2(100%)");
+}
+
+class RegistrationRunWithArchiver : public RegistrationRun {
+ protected:
+  void SetUp() override {
+    RegistrationRun::SetUp();
+    HMODULE archiver = GetModuleHandleA("7-zip32.dll");
+    ASSERT_NE(archiver, nullptr);
+    ASSERT_TRUE(Bind(archiver, "ArcTestReset", &arc.reset) & Bind(archiver, "ArcTestSetBusy", &arc.setBusy) &
+                Bind(archiver, "ArcTestFailOpen", &arc.failOpen) &
+                Bind(archiver, "ArcTestFailNextClose", &arc.failNextClose) &
+                Bind(archiver, "ArcTestCallLog", &arc.callLog));
+    arc.reset();
+    ASSERT_TRUE(CopyFileA(FixturePath("registration_game.zip").c_str(), (roms + "game.zip").c_str(), FALSE));
+  }
+  void TearDown() override {
+    if (arc.reset != nullptr) arc.reset();
+    RegistrationRun::TearDown();
+  }
+  ArchiverSwitches arc;
+};
+
+TEST_F(RegistrationRunWithArchiver, BusyArchiverHoldsTheArchiveUntilItIsFree) {
+  arc.setBusy(1);
+  int busyQueries = 0;
+  std::string counterWhileBusy;
+  int ticks = 0;
+  AddRoms({[&](HWND) {
+    if (++ticks < 10) return false;
+    busyQueries = arc.Calls("10");
+    counterWhileBusy = shown.counter.empty() ? "" : shown.counter.back();
+    arc.setBusy(0);
+    return true;
+  }});
+  EXPECT_GT(busyQueries, 2) << "the archive was not offered again";
+  EXPECT_EQ(counterWhileBusy, "    0/    1( 0%)");
+  EXPECT_EQ(gHost.registerCalls.size(), 1u);
+  EXPECT_EQ(Lines().size(), 1u);
+  EXPECT_EQ(shown.counter.back(), "    1/    1(100%)");
+}
+
+TEST_F(RegistrationRunWithArchiver, ArchiveThatFailsIsRetriedThreeTimesThenPassedOver) {
+  Write("plain.nes", Pattern(64, 5));
+  struct Case {
+    const char* what;
+    bool failOpen, failNextClose;
+    int opens;
+    bool registered;
+  };
+  const Case cases[] = {
+      {"never opens", true, false, 4, false},
+      {"close fails once", false, true, 2, true},
+  };
+  for (const Case& test : cases) {
+    arc.reset();
+    arc.failOpen(test.failOpen);
+    arc.failNextClose(test.failNextClose);
+    AddRoms();
+    EXPECT_EQ(arc.Calls("21"), test.opens) << test.what;
+    std::vector<std::string> expected = {temp + "plain.nes"};
+    if (test.registered) expected.push_back(temp + "game.nes");
+    std::vector<std::string> registered = RegisteredPaths();
+    std::sort(registered.begin(), registered.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(registered, expected) << test.what;
+    EXPECT_EQ(Lines().size(), expected.size()) << test.what;
+    EXPECT_EQ(shown.counter.back(), test.registered ? "    2/    2(100%)" : "    1/    2(50%)") << test.what;
+  }
+}
+
+TEST_F(RegistrationRun, CancelQuestionStopsTheRunOnlyWhenConfirmed) {
+  for (const char* name : {"c1.nes", "c2.nes", "c3.nes"}) Write(name, std::string("rom ") + name);
+  std::vector<std::string> order;
+  for (const std::string& name : SearchOrder(roms, false)) order.push_back(temp + name);
+  struct Case {
+    const char* what;
+    bool hostPumps;  // the host runs a message loop inside its registration
+    int button;
+    size_t registered;
+  };
+  const Case cases[] = {
+      {"declined", false, IDCANCEL, 3},
+      {"confirmed", false, IDOK, 2},
+      {"confirmed while the host pumps", true, IDOK, 2},
+  };
+  for (const Case& test : cases) {
+    size_t callsAtQuestion = 0;
+    gHost.onRegister = [&](const char*) {
+      if (gHost.registerCalls.size() != 2) return;
+      PostMessageA(shown.dialog, WM_COMMAND, IDCANCEL, 0);
+      if (test.hostPumps) PumpMessages();
+    };
+    std::string text, caption;
+    DialogStep answer = Answer(test.button, &text, &caption);
+    AddRoms({[&](HWND active) {
+      callsAtQuestion = gHost.registerCalls.size();
+      return answer(active);
+    }});
+    EXPECT_EQ(text, u8"ロムの追加をキャンセルしますか") << test.what;
+    EXPECT_EQ(caption, u8"キャンセル確認") << test.what;
+    EXPECT_EQ(callsAtQuestion, 2u) << test.what << ": the question comes after the file in hand";
+    // Each file once, in search order; the lines written so far stay.
+    std::vector<std::string> expected(order.begin(), order.begin() + test.registered);
+    EXPECT_EQ(RegisteredPaths(), expected) << test.what;
+    EXPECT_EQ(Lines().size(), test.registered) << test.what;
+  }
+}
+
+TEST_F(RegistrationRun, RelationFileThatCannotBeOpenedEndsTheRunBeforeAnyRegistration) {
+  Write("a.nes", "rom");
+  ASSERT_TRUE(CreateDirectoryA((data + "NES.rel").c_str(), nullptr));  // no file can be made there
+  std::string text;
+  AddRoms({Answer(IDOK, &text)});
+  EXPECT_EQ(text, std::string(u8"関連ファイルを開けませんでした\n") + Utf8(data) + "NES.rel");
+  EXPECT_TRUE(gHost.registerCalls.empty());
+
+  // A dataset name that would lead outside the data folder names no file at all.
+  SetWindowTextA(FindWindowExA(gHost.window, nullptr, "TComboBox", nullptr), "..\\NES");
+  text.clear();
+  AddRoms({Answer(IDOK, &text)});
+  EXPECT_EQ(text, std::string(u8"関連ファイルを開けませんでした\n") + Utf8(data) + "..\\NES.rel");
+  EXPECT_TRUE(gHost.registerCalls.empty());
+}
+
+TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
+  for (const char* name : {"a.nes", "b.nes", "c.nes"}) Write(name, std::string("rom ") + name);
+  // A source path of 260 bytes, made through the wide interface.
+  std::string longName(260 - roms.size(), 'n');
+  std::wstring wide(L"\\\\?\\");
+  for (char c : roms + longName) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  HANDLE created = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(created, INVALID_HANDLE_VALUE);
+  CloseHandle(created);
+
+  HANDLE held = INVALID_HANDLE_VALUE;
+  const std::vector<std::pair<const char*, std::function<void()>>> ways = {
+      {"held open", [&] {
+         held = CreateFileA((roms + "b.nes").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+       }},
+      {"a folder where the copy goes", [&] { CreateDirectoryA((temp + "b.nes").c_str(), nullptr); }},
+  };
+  for (const auto& way : ways) {
+    way.second();
+    std::set<std::string> expected = {temp + "a.nes", temp + "c.nes"};
+    AddRoms();
+    std::vector<std::string> registered = RegisteredPaths();
+    EXPECT_EQ(std::set<std::string>(registered.begin(), registered.end()), expected) << way.first;
+    EXPECT_EQ(Lines().size(), 2u) << way.first;
+    EXPECT_EQ(shown.counter.back(), "    2/    4(50%)") << way.first;
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    held = INVALID_HANDLE_VALUE;
+    RemoveDirectoryA((temp + "b.nes").c_str());
+  }
+  DeleteFileW(wide.c_str());
+}
+
+TEST_F(RegistrationRun, FolderThatCannotBeListedIsPassedOver) {
+  gState.profile.depthChoice = 2;
+  Write("first.nes", "rom");
+  ASSERT_TRUE(CreateDirectoryA((roms + "gone").c_str(), nullptr));
+  Write("gone\\g.nes", "rom");
+  gHost.onRegister = [&](const char*) { RemoveTree(roms + "gone"); };
+  AddRoms();
+  EXPECT_EQ(gHost.registerCalls.size(), 1u);
+  EXPECT_EQ(shown.counter.back(), "    1/    2(50%)");
+  EXPECT_EQ(shown.status.back(), roms + "\\gone\\");
+}
+
+TEST_F(RegistrationRun, FilesOfTheTempFolderItselfAreLeftAlone) {
+  // The data folder as ROM folder reaches tempDir as "<data>\\temp\".
+  CopyText(gState.profile.romFolder, sizeof gState.profile.romFolder, data.c_str());
+  gState.profile.depthChoice = 2;
+  ASSERT_TRUE(WriteBytes(temp + "keep.nes", "not ours to copy onto itself"));
+  AddRoms();
+  EXPECT_TRUE(gHost.registerCalls.empty());
+  EXPECT_EQ(ReadBytes(temp + "keep.nes"), "not ours to copy onto itself");
+  EXPECT_EQ(ReadBytes(data + "NES.rel"), "");
+}
+
+}  // namespace
