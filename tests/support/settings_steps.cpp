@@ -61,6 +61,27 @@ void PostClick(HWND dialog, int id) {
 
 void ClickCheckBox(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
+bool IsCentredOnWorkArea(HWND window) {
+  RECT work = {};
+  RECT frame = {};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  GetWindowRect(window, &frame);
+  int width = frame.right - frame.left, height = frame.bottom - frame.top;
+  return frame.left == work.left + ((work.right - work.left) - width) / 2 &&
+         frame.top == work.top + ((work.bottom - work.top) - height) / 2;
+}
+
+std::string MakeFolderOf259Bytes(const std::string& base) {
+  std::string path = base.substr(0, base.size() - 1);
+  while (259 - path.size() > 70) {
+    path += "\\" + std::string(60, 'd');
+    if (!CreateDirectoryA(path.c_str(), nullptr)) return std::string();
+  }
+  path += "\\" + std::string(259 - path.size() - 1, 'e');
+  if (!CreateDirectoryA(path.c_str(), nullptr)) return std::string();
+  return path;
+}
+
 std::string ItemText(HWND dialog, int id) { return TextOf(GetDlgItem(dialog, id)); }
 
 void SetItemText(HWND dialog, int id, const std::string& cp932) { SetDlgItemTextA(dialog, id, cp932.c_str()); }

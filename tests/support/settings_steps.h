@@ -43,6 +43,11 @@ void PostClick(HWND dialog, int id);
 // Clicks a check box the way a user does: its state toggles and it notifies.
 void ClickCheckBox(HWND dialog, int id);
 
+// Whether a window stands in the middle of the desktop work area.
+bool IsCentredOnWorkArea(HWND window);
+// A folder path of exactly 259 bytes, nested folders made below base (ending in "\\"); "" on failure.
+std::string MakeFolderOf259Bytes(const std::string& base);
+
 std::string ItemText(HWND dialog, int id);  // code page 932
 void SetItemText(HWND dialog, int id, const std::string& cp932);
 
