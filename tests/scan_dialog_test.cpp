@@ -29,8 +29,8 @@ struct Shown {
 } shown;
 
 LRESULT CALLBACK RecordShown(int code, WPARAM wParam, LPARAM lParam) {
-  auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
-  if (code == HC_ACTION && (call->message == WM_SETTEXT || call->message == PBM_SETPOS)) {
+  auto* call = code == HC_ACTION ? reinterpret_cast<const CWPRETSTRUCT*>(lParam) : nullptr;
+  if (call != nullptr && (call->message == WM_SETTEXT || call->message == PBM_SETPOS)) {
     HWND parent = GetParent(call->hwnd);
     int id = GetDlgCtrlID(call->hwnd);
     if (parent != nullptr && IsDialogWindow(parent) && id >= IDC_SCAN_STATUS && id <= IDC_SCAN_PROGRESS) {
