@@ -63,6 +63,7 @@ static struct {
   bool midRunShot;
   bool popupShot;
   std::string midRunCounter;
+  std::string midRunMiss;
   std::vector<std::string> shots;
 } gRun;
 
@@ -244,13 +245,33 @@ static void RunSettings() {
 
 // --- the registration run -------------------------------------------------------
 
+static BOOL CALLBACK FindRegistrationDialog(HWND window, LPARAM found) {
+  if (!IsRegistrationDialog(window) || !IsWindowVisible(window)) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+// From the middle of the run on, each registration tries for the photograph
+// until one succeeds; the dialog is looked for among this thread's windows, so
+// that it need not be the active one.
 static void AfterRegister(const RegisterCall&) {
-  if (gRun.midRunShot || gApp.registerCalls.size() != gRun.midRunCall) return;
-  HWND active = GetActiveWindow();
-  if (!IsRegistrationDialog(active)) return;
-  gRun.midRunShot = true;
-  gRun.midRunCounter = TextOf(GetDlgItem(active, kIdScanCounter));
-  TakeShot(active, "registration-dialog");
+  if (gRun.midRunShot || gApp.registerCalls.size() < gRun.midRunCall) return;
+  HWND dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindRegistrationDialog, reinterpret_cast<LPARAM>(&dialog));
+  if (dialog == nullptr) {
+    HWND active = GetActiveWindow();
+    gRun.midRunMiss =
+        Format("call %u: no registration dialog; active window \"%s\" (%s)",
+               static_cast<unsigned>(gApp.registerCalls.size()), TextOf(active).c_str(), ClassOf(active).c_str());
+    return;
+  }
+  gRun.midRunShot = CaptureWindow(dialog, ShotPath("registration-dialog"), false);
+  if (!gRun.midRunShot) {
+    gRun.midRunMiss = "the registration dialog could not be captured";
+    return;
+  }
+  gRun.shots.push_back("registration-dialog");
+  gRun.midRunCounter = TextOf(GetDlgItem(dialog, kIdScanCounter));
 }
 
 static std::vector<std::pair<std::string, std::string>> ReadRelationFile(const std::string& path, bool* found) {
@@ -281,7 +302,8 @@ static void RunRegistration() {
   RunPluginMenu(1);
   StopDriving();
   gApp.afterRegister = nullptr;
-  Check(gRun.midRunShot, "registration dialog captured mid-run");
+  Check(gRun.midRunShot, "screenshot registration-dialog.bmp, mid-run" +
+                             (gRun.midRunShot ? std::string() : " (" + gRun.midRunMiss + ")"));
 
   std::string tempDir = gApp.dataDir + "temp\\";
   bool allInTemp = true;
