@@ -58,6 +58,18 @@ wine_session_start() {
   # When another session's wineserver already serves the prefix, -p fails and
   # that one serves us too.
   wineserver -p10 </dev/null >/dev/null 2>&1 || true
+  # The dialogs ask for the Japanese system fonts by name; without them Wine
+  # falls back to wider bitmap fonts that cut the labels. The IPA fonts share
+  # their metrics. Once per prefix, older prefixes included.
+  if [ ! -f "$WINEPREFIX/.corvane-fonts" ]; then
+    local pair
+    for pair in 'ＭＳ Ｐゴシック=IPAPGothic' 'ＭＳ ゴシック=IPAGothic' 'MS UI Gothic=IPAPGothic' \
+      'ＭＳ Ｐ明朝=IPAPMincho' 'ＭＳ 明朝=IPAMincho'; do
+      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${pair%%=*}" /d "${pair#*=}" /f \
+        </dev/null >/dev/null 2>&1 || true
+    done
+    touch "$WINEPREFIX/.corvane-fonts"
+  fi
   # Start Wine's background services once with null streams, or they inherit
   # the test runner's pipes and keep it waiting.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
