@@ -1,4 +1,90 @@
-// Placeholder until the launch lookup lands.
+// The popup action: the selected ROM's CRC text is looked up in the dataset's
+// relation file and the host is asked to start the source path, or the first
+// entry of the archive it names once extracted.
 #include "launch/launch.h"
 
-int LaunchByCrc(const char*) { return 0; }
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "archive/archive.h"
+#include "plugin/plugin_state.h"
+#include "profile/profile.h"
+
+static constexpr size_t kCrcTextLength = 8;
+// The longest line registration writes: CRC text, a blank, a 259-byte source
+// path and the newline that text mode makes of the line break; and the NUL.
+static constexpr size_t kRelationLineSize = kCrcTextLength + 1 + (kPathSize - 1) + 1 + 1;
+
+// Reads the next line, newline included, into line. False at the end of the
+// file. A line too long for the buffer (no registration writes one) is read to
+// its end and reported as overlong, so that no piece of it passes for a line.
+static bool ReadRelationLine(FILE* file, char* line, size_t size, bool* overlong) {
+  size_t length = 0;
+  *overlong = false;
+  int c;
+  while ((c = getc(file)) != EOF) {
+    if (length + 1 < size) {
+      line[length++] = static_cast<char>(c);
+    } else {
+      *overlong = true;
+    }
+    if (c == '\n') break;
+  }
+  line[length] = '\0';
+  return length > 0;
+}
+
+// Looks crcText up line by line; the first matching line gives foundPath
+// (empty when the line holds no path). The search also ends at the first line
+// shorter than a CRC text. Returns the status of closing the file.
+static int FindSourcePath(const char* relationPath, const char* crcText, char* foundPath, size_t size) {
+  FILE* file = fopen(relationPath, "r");
+  if (file == nullptr) return 0;
+  char line[kRelationLineSize];
+  bool overlong = false;
+  while (ReadRelationLine(file, line, sizeof line, &overlong)) {
+    if (overlong) continue;
+    size_t length = strlen(line);
+    if (length < kCrcTextLength) break;
+    // Only the newline goes: a last line without one keeps its last character.
+    if (line[length - 1] == '\n') line[--length] = '\0';
+    char key[kCrcTextLength + 1];
+    memcpy(key, line, kCrcTextLength);
+    key[kCrcTextLength] = '\0';
+    if (strcmp(key, crcText) == 0) {
+      // The ninth character, normally the blank, is skipped unseen.
+      // A path too long for a path buffer is not cut to another one.
+      if (length > kCrcTextLength + 1 && !CopyText(foundPath, size, line + kCrcTextLength + 1)) foundPath[0] = '\0';
+      break;
+    }
+  }
+  return fclose(file);
+}
+
+int LaunchByCrc(const char* crcText) {
+  char foundPath[kPathSize];
+  memset(foundPath, 0, sizeof foundPath);
+
+  char relationPath[kPathSize];
+  if (!DatasetFilePath(relationPath, sizeof relationPath, ".rel")) return 0;
+  if (!PathFileExistsA(relationPath)) return 0;
+  int closed = FindSourcePath(relationPath, crcText, foundPath, sizeof foundPath);
+  if (foundPath[0] == '\0') return closed;
+  if (!PathFileExistsA(foundPath)) return 0;
+
+  const DatasetProfile& profile = gState.profile;
+  char firstEntryPath[kPathSize] = "";
+  const char* launchPath = foundPath;
+  if (profile.extractOnLaunch != 0 && IsArchivePath(foundPath) == 1) {
+    int extracted = ExtractArchive(foundPath, firstEntryPath, nullptr, profile.extractFolder);
+    if (extracted != 0) return extracted;
+    // The archiver does not report a failed extraction; a missing entry is one.
+    if (firstEntryPath[0] == '\0' || !PathFileExistsA(firstEntryPath)) return -1;
+    launchPath = firstEntryPath;
+  }
+  if (gState.hostLaunch == nullptr) return 0;
+  return gState.hostLaunch(launchPath);
+}

@@ -1,0 +1,234 @@
+// The popup action as the host calls it: CRC text → relation file → the host's
+// launch service, with extraction at launch.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "plugin/plugin_state.h"
+#include "support/host_double.h"
+#include "support/settings_steps.h"
+
+namespace {
+
+class Launch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    data = MakeTempFolder("launch");
+    ASSERT_FALSE(data.empty());
+    gState.profile = DatasetProfile();
+    ASSERT_EQ(StartLinkedPlugin(data), 0);
+    roms = data + "roms\\";
+    out = data + "out\\";
+    ASSERT_TRUE(CreateDirectoryA(roms.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(out.c_str(), nullptr));
+    for (const char* name : {"a.nes", "b.nes", "c.nes"}) ASSERT_TRUE(WriteBytes(roms + name, name));
+    HostOpen();
+    HostAddCombo("NES", 150);
+    HostReset();
+    gHost.launchResult = 0;
+  }
+  void TearDown() override {
+    HostClose();
+    RemoveTree(data);
+  }
+
+  // The relation file as registration writes it: CRC text, blank, path, CR LF.
+  void WriteRelation(const std::vector<std::string>& lines, const char* lineBreak = "\r\n") {
+    std::string text;
+    for (const std::string& line : lines) text += line + lineBreak;
+    ASSERT_TRUE(WriteBytes(data + "NES.rel", text));
+  }
+  void WriteProfile(int32_t extractOnLaunch) {
+    ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileFileBytes(16, roms, 0, extractOnLaunch, out)));
+  }
+  int Popup(const char* crcText) {
+    HostSelection selection = {0, crcText};
+    return onPopupMenuClick(7, &selection);
+  }
+  // The one path the host was asked to launch since the last check ("" when
+  // none, "<n calls>" when more than one).
+  std::string Launched() {
+    std::string path = gHost.launchCalls.size() == 1 ? gHost.launchCalls[0].path
+                       : gHost.launchCalls.empty()   ? ""
+                                                     : "<" + std::to_string(gHost.launchCalls.size()) + " calls>";
+    HostReset();
+    return path;
+  }
+
+  std::string data, roms, out;
+};
+
+TEST_F(Launch, FirstMatchingLineIsLaunchedAndTheHostResultPassedBack) {
+  WriteRelation({"0000000A " + roms + "a.nes", "DEADBEEF " + roms + "b.nes", "DEADBEEF " + roms + "c.nes",
+                 // The ninth character is not looked at.
+                 "CAFEBABE\t" + roms + "c.nes"});
+  gHost.launchResult = 1234;
+  EXPECT_EQ(Popup("DEADBEEF"), 1234);
+  EXPECT_EQ(Launched(), roms + "b.nes");
+  gHost.launchResult = -9;
+  EXPECT_EQ(Popup("0000000A"), -9);
+  EXPECT_EQ(Launched(), roms + "a.nes");
+  EXPECT_EQ(Popup("CAFEBABE"), -9);
+  EXPECT_EQ(Launched(), roms + "c.nes");
+  // Case matters, and the whole CRC text must match.
+  for (const char* crc : {"deadbeef", "DEADBEEF0", "DEADBEE", "DEADBEEF ", ""}) {
+    EXPECT_EQ(Popup(crc), 0) << crc;
+    EXPECT_EQ(Launched(), "") << crc;
+  }
+}
+
+TEST_F(Launch, NothingIsLaunchedWithoutARelationFileOrASourceOnDisk) {
+  gHost.launchResult = 77;
+  EXPECT_EQ(Popup("DEADBEEF"), 0);
+  EXPECT_EQ(Launched(), "");
+  WriteRelation({"DEADBEEF " + roms + "gone.nes", "12345678 " + roms});
+  EXPECT_EQ(Popup("DEADBEEF"), 0);
+  EXPECT_EQ(Launched(), "");
+  // A folder counts as present, as it does for registration's own paths.
+  EXPECT_EQ(Popup("12345678"), 77);
+  EXPECT_EQ(Launched(), roms);
+  // The relation file of another dataset is not consulted.
+  HostClose();
+  HostOpen();
+  HostAddCombo("SNES", 150);
+  EXPECT_EQ(Popup("12345678"), 0);
+  EXPECT_EQ(Launched(), "");
+}
+
+TEST_F(Launch, SearchEndsAtALineShorterThanACrcTextOrAtAMatchWithoutPath) {
+  gHost.launchResult = 5;
+  WriteRelation({"AAAAAAAA " + roms + "a.nes", "", "BBBBBBBB " + roms + "b.nes"});
+  EXPECT_EQ(Popup("AAAAAAAA"), 5);
+  EXPECT_EQ(Launched(), roms + "a.nes");
+  EXPECT_EQ(Popup("BBBBBBBB"), 0);
+  EXPECT_EQ(Launched(), "");
+  // Six characters and the newline: shorter than a CRC text.
+  WriteRelation({"123456", "BBBBBBBB " + roms + "b.nes"});
+  EXPECT_EQ(Popup("BBBBBBBB"), 0);
+  EXPECT_EQ(Launched(), "");
+  // Seven and the newline are not: the search goes on.
+  WriteRelation({"1234567", "BBBBBBBB " + roms + "b.nes"});
+  EXPECT_EQ(Popup("BBBBBBBB"), 5);
+  EXPECT_EQ(Launched(), roms + "b.nes");
+  // Matching lines with no path: the first decides, and the host is not asked.
+  for (const char* line : {"CCCCCCCC", "CCCCCCCC "}) {
+    WriteRelation({line, "CCCCCCCC " + roms + "c.nes"});
+    EXPECT_EQ(Popup("CCCCCCCC"), 0) << line;
+    EXPECT_EQ(Launched(), "") << line;
+  }
+}
+
+// A file whose path is exactly 259 bytes, below base (ending in "\").
+std::string MakeFileOf259Bytes(const std::string& base) {
+  std::string path = base.substr(0, base.size() - 1);
+  while (259 - path.size() > 70) {
+    path += "\\" + std::string(60, 'd');
+    if (!CreateDirectoryA(path.c_str(), nullptr)) return std::string();
+  }
+  path += "\\" + std::string(259 - path.size() - 5, 'f') + ".nes";
+  return WriteBytes(path, "long") ? path : std::string();
+}
+
+TEST_F(Launch, LongestRegisteredLineIsReadWholeAndLongerLinesArePassedOver) {
+  std::string longest = MakeFileOf259Bytes(data);
+  ASSERT_EQ(longest.size(), 259u);
+  gHost.launchResult = 3;
+  // A line that ends inside a path buffer's worth of text would lose the path's end.
+  WriteRelation({"0BADF00D " + longest, "FEEDFACE " + roms + "a.nes"});
+  EXPECT_EQ(Popup("0BADF00D"), 3);
+  EXPECT_EQ(Launched(), longest);
+
+  // Longer than registration can write (hand-edited): neither its start nor
+  // its tail counts as a line (the tail here begins just where a line of the
+  // longest written length would end), and the search goes on behind it.
+  std::string overlong = "0BADF00D " + std::string(260, 'x') + "FEEDFACE " + roms + "b.nes";
+  WriteRelation({overlong, "0BADF00D " + roms + "c.nes", "FEEDFACE " + roms + "a.nes"});
+  EXPECT_EQ(Popup("0BADF00D"), 3);
+  EXPECT_EQ(Launched(), roms + "c.nes");
+  EXPECT_EQ(Popup("FEEDFACE"), 3);
+  EXPECT_EQ(Launched(), roms + "a.nes");
+  // A tail shorter than a CRC text does not end the search either.
+  WriteRelation({"99999999 " + std::string(260, 'x') + "zz", "0BADF00D " + roms + "b.nes"});
+  EXPECT_EQ(Popup("0BADF00D"), 3);
+  EXPECT_EQ(Launched(), roms + "b.nes");
+}
+
+TEST_F(Launch, LastLineWithoutLineBreakKeepsItsLastCharacter) {
+  gHost.launchResult = 1;
+  WriteRelation({"AAAAAAAA " + roms + "a.nes\r\nBBBBBBBB " + roms + "b.nes"}, "");
+  EXPECT_EQ(Popup("BBBBBBBB"), 1);
+  EXPECT_EQ(Launched(), roms + "b.nes");
+  EXPECT_EQ(Popup("AAAAAAAA"), 1);
+  EXPECT_EQ(Launched(), roms + "a.nes");
+}
+
+TEST_F(Launch, ArchivesAreExtractedOnlyWhenAskedAndOnlyByTheirExactExtension) {
+  const std::string fixture = ReadBytes(FixturePath("access_dir_rom.zip"));
+  ASSERT_FALSE(fixture.empty());
+  ASSERT_TRUE(WriteBytes(roms + "GAME.ZIP", fixture));
+  ASSERT_TRUE(WriteBytes(roms + "game.Zip", fixture));
+  WriteRelation({"11111111 " + roms + "GAME.ZIP", "22222222 " + roms + "game.Zip"});
+  gHost.launchResult = 42;
+
+  // Off: the archive itself goes to the host.
+  WriteProfile(0);
+  EXPECT_EQ(Popup("11111111"), 42);
+  EXPECT_EQ(Launched(), roms + "GAME.ZIP");
+  EXPECT_FALSE(FileExists(out + "dir\\rom.bin"));
+
+  // On: the first entry, extracted into the extraction folder.
+  WriteProfile(1);
+  EXPECT_EQ(Popup("11111111"), 42);
+  ASSERT_EQ(gHost.launchCalls.size(), 1u);
+  const HostCall& call = gHost.launchCalls[0];
+  EXPECT_EQ(call.path, out + "dir\\rom.bin");
+  EXPECT_TRUE(call.existed);
+  std::string rom;
+  for (int i = 0; i < 40; ++i) rom += std::string("ROM IN A FOLDER\x00\x01\x02\xff", 19);
+  EXPECT_EQ(call.content, rom);
+  HostReset();
+
+  // ".Zip" is no archive extension: passed on as it stands.
+  RemoveTree(out + "dir\\");
+  EXPECT_EQ(Popup("22222222"), 42);
+  EXPECT_EQ(Launched(), roms + "game.Zip");
+  EXPECT_FALSE(FileExists(out + "dir\\rom.bin"));
+}
+
+TEST_F(Launch, FailedExtractionAsksTheHostNothing) {
+  WriteProfile(1);
+  gHost.launchResult = 42;
+  // Stored entries whose first one has a damaged byte: the archive opens and
+  // names its entry, but the extraction drops the entry on its CRC check.
+  std::string damaged = ReadBytes(FixturePath("access_order.zip"));
+  size_t at = damaged.find("stored first");
+  ASSERT_NE(at, std::string::npos);
+  damaged[at] = 'S';
+  ASSERT_TRUE(WriteBytes(roms + "damaged.zip", damaged));
+  ASSERT_TRUE(WriteBytes(roms + "empty.zip", ReadBytes(FixturePath("access_empty.zip"))));
+  ASSERT_TRUE(WriteBytes(roms + "game.zip", ReadBytes(FixturePath("access_dir_rom.zip"))));
+  WriteRelation({"33333333 " + roms + "damaged.zip", "44444444 " + roms + "empty.zip",
+                 "55555555 " + roms + "game.zip"});
+  EXPECT_EQ(Popup("33333333"), -1);
+  EXPECT_EQ(Launched(), "");
+  EXPECT_FALSE(FileExists(out + "b.bin"));
+  EXPECT_EQ(Popup("44444444"), -1);
+  EXPECT_EQ(Launched(), "");
+
+  // A busy archiver: -2 at once.
+  HMODULE archiver = GetModuleHandleA("7-zip32.dll");
+  ASSERT_NE(archiver, nullptr);
+  auto setBusy = reinterpret_cast<void(__stdcall*)(int)>(
+      reinterpret_cast<void*>(GetProcAddress(archiver, "ArcTestSetBusy")));
+  ASSERT_NE(setBusy, nullptr);
+  setBusy(1);
+  int busyResult = Popup("55555555");
+  setBusy(0);
+  EXPECT_EQ(busyResult, -2);
+  EXPECT_EQ(Launched(), "");
+  EXPECT_FALSE(FileExists(out + "dir\\rom.bin"));
+}
+
+}  // namespace
