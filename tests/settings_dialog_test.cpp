@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -331,6 +332,131 @@ TEST_F(SettingsDialog, ProfileThatCannotBeSavedKeepsTheDialogOpen) {
   ProfileFields saved = ReadProfileFile(profilePath);
   EXPECT_EQ(saved.size, 532u);
   EXPECT_EQ(saved.headerSize, 32);
+}
+
+// The dialog's pixels as the screen shows them, written as a 24-bit BMP.
+// False when nothing could be captured or written.
+bool CaptureWindow(HWND window, const std::string& path, int* distinctColours) {
+  RECT frame = {};
+  GetWindowRect(window, &frame);
+  int width = frame.right - frame.left, height = frame.bottom - frame.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  bool copied = BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY) != FALSE;
+  SelectObject(memory, previous);
+
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = height;  // bottom-up, as BMP files keep it
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~static_cast<size_t>(3);
+  std::string pixels(stride * height, '\0');
+  bool read = copied && GetDIBits(memory, bitmap, 0, height, &pixels[0], reinterpret_cast<BITMAPINFO*>(&header),
+                                  DIB_RGB_COLORS) == height;
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  if (!read) return false;
+
+  std::vector<bool> seen(1 << 24);
+  *distinctColours = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const unsigned char* p = reinterpret_cast<const unsigned char*>(pixels.data()) + y * stride + x * 3;
+      size_t colour = p[0] | (p[1] << 8) | (p[2] << 16);
+      if (!seen[colour]) ++*distinctColours;
+      seen[colour] = true;
+    }
+  }
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
+  std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
+  bytes.append(reinterpret_cast<const char*>(&header), sizeof header);
+  return WriteBytes(path, bytes + pixels);
+}
+
+// Every control where the template puts it, with its text, in tab order; and
+// a picture of the dialog for a person to look at (scripts/screenshot_settings.sh
+// turns it into build/screenshots/settings_dialog.png).
+TEST_F(SettingsDialog, ControlsStandWhereTheTemplatePutsThem) {
+  std::string japaneseRoms = Cp932(u8"C:\\ロム\\ファミコン\\");
+  ASSERT_TRUE(WriteBytes(profilePath, ProfileFileBytes(16, japaneseRoms, 1, 1, data)));
+  struct Control {
+    int id;
+    const char* textUtf8;  // nullptr: filled from the profile
+    RECT units;            // x, y, width, height in dialog units
+  };
+  const Control controls[] = {
+      {IDC_SETTING_ROM_GROUP, u8"ロムフォルダ(ヘッダ付)設定", {10, 10, 240, 100}},
+      {IDC_HEADER_SIZE_LABEL, u8"ヘッダサイズ", {20, 29, 40, 12}},
+      {IDC_HEADER_SIZE, "16", {65, 27, 30, 12}},
+      {IDC_HEADER_SIZE_UNIT, u8"バイト", {100, 29, 30, 12}},
+      {IDC_ROM_FOLDER_LABEL, u8"ロムフォルダ", {20, 52, 40, 12}},
+      {IDC_ROM_FOLDER, u8"C:\\ロム\\ファミコン\\", {20, 65, 180, 12}},
+      {IDC_ROM_FOLDER_BROWSE, u8"参照", {210, 65, 30, 14}},
+      {IDC_DEPTH_LABEL, u8"サブフォルダ", {20, 88, 40, 12}},
+      {IDC_DEPTH, u8"全て", {65, 86, 50, 200}},
+      {IDC_EMULATOR_GROUP, u8"エミュレータ設定", {10, 120, 240, 80}},
+      {IDC_EXTRACT_ON_LAUNCH, u8"ロムファイルを解凍する", {20, 140, 100, 10}},
+      {IDC_EXTRACT_FOLDER_LABEL, u8"解凍先のフォルダ", {20, 160, 70, 12}},
+      {IDC_EXTRACT_FOLDER, nullptr, {20, 173, 180, 12}},
+      {IDC_EXTRACT_FOLDER_BROWSE, u8"参照", {210, 173, 30, 14}},
+      {IDOK, "OK", {53, 210, 50, 14}},
+      {IDCANCEL, u8"キャンセル", {156, 210, 50, 14}},
+  };
+  std::string picture = BinFolder() + "..\\screenshots\\";
+  CreateDirectoryA(picture.c_str(), nullptr);
+  picture += "settings_dialog.bmp";
+  DeleteFileA(picture.c_str());
+  bool captured = false;
+  int colours = 0;
+  int ticks = 0;
+  DialogRun run = RunSettingsDialog({WhenSettingsActive([&](HWND dialog) {
+    RECT client = {}, expected = {0, 0, 260, 235};
+    GetClientRect(dialog, &client);
+    MapDialogRect(dialog, &expected);
+    EXPECT_EQ(client.right, expected.right);
+    EXPECT_EQ(client.bottom, expected.bottom);
+    HWND child = GetWindow(dialog, GW_CHILD);
+    for (const Control& c : controls) {
+      SCOPED_TRACE(c.id);
+      ASSERT_NE(child, nullptr);
+      EXPECT_EQ(GetDlgCtrlID(child), c.id) << "tab order";
+      std::string text = c.textUtf8 != nullptr ? Cp932(c.textUtf8) : data;
+      EXPECT_EQ(TextOf(child), text);
+      // Position and size are converted separately, as the system places controls.
+      RECT place = c.units;
+      MapDialogRect(dialog, &place);
+      RECT actual = {};
+      GetWindowRect(child, &actual);
+      MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
+      EXPECT_EQ(actual.left, place.left);
+      EXPECT_EQ(actual.top, place.top);
+      EXPECT_EQ(actual.right - actual.left, place.right);
+      // A drop-down list's template height is that of its opened list.
+      if (c.id != IDC_DEPTH) EXPECT_EQ(actual.bottom - actual.top, place.bottom);
+      child = GetWindow(child, GW_HWNDNEXT);
+    }
+    EXPECT_EQ(child, nullptr) << "more controls than the template's sixteen";
+  }),
+                                     [&](HWND active) {
+                                       // Let the dialog finish painting before it is photographed.
+                                       if (++ticks < 10) return false;
+                                       captured = CaptureWindow(active, picture, &colours);
+                                       PostClick(active, IDCANCEL);
+                                       return true;
+                                     }});
+  EXPECT_TRUE(run.Complete());
+  EXPECT_TRUE(captured) << picture;
+  // Text, frames and controls give a picture of many colours, not a blank.
+  EXPECT_GT(colours, 8);
 }
 
 }  // namespace
