@@ -433,6 +433,12 @@ bool ReadStreamsInfo(Reader* r, StreamsRecord* streams, Problem* problem) {
 
 void ClassifyFolder(const FolderRecord& record, SevenZipFolder* folder) {
   folder->method = kMethodUnsupported;
+  for (const CoderRecord& coder : record.coders) {
+    if (coder.id == std::vector<uint8_t>{0x06, 0xF1, 0x07, 0x01}) {
+      folder->unsupportedWhy = "encrypted 7z archives are not supported";
+      return;
+    }
+  }
   if (record.coders.size() != 1 || record.totalIn != 1 || record.totalOut != 1) {
     folder->unsupportedWhy = "7z filters (several coders in one folder) are not supported";
     return;
@@ -444,8 +450,6 @@ void ClassifyFolder(const FolderRecord& record, SevenZipFolder* folder) {
     folder->method = kMethodLzma;
   } else if (id == std::vector<uint8_t>{0x21}) {
     folder->method = kMethodLzma2;
-  } else if (id == std::vector<uint8_t>{0x06, 0xF1, 0x07, 0x01}) {
-    folder->unsupportedWhy = "encrypted 7z archives are not supported";
   } else {
     folder->unsupportedWhy = "7z compression method not supported";
   }

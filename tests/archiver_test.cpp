@@ -1,0 +1,401 @@
+// The archiver stand-in 7-zip32.dll against archives made by the real tools:
+// each extraction is compared byte for byte with the tree the archive was made
+// from (fixtures/archiver/expected/NAME/), and the listing operations, the
+// command parser, the refusals and the busy report are driven through the
+// ordinals exactly as the plug-in binds them.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/host_double.h"
+
+namespace {
+
+struct Archiver {
+  HMODULE module = nullptr;
+  int(__stdcall* run)(HWND, const char*, char*, DWORD) = nullptr;
+  BOOL(__stdcall* isBusy)() = nullptr;
+  void*(__stdcall* open)(HWND, const char*, DWORD) = nullptr;
+  int(__stdcall* close)(void*) = nullptr;
+  int(__stdcall* findFirst)(void*, const char*, void*) = nullptr;
+  int(__stdcall* entryName)(void*, char*, int) = nullptr;
+  void(__stdcall* reset)() = nullptr;
+  void(__stdcall* setBusy)(int) = nullptr;
+  void(__stdcall* failOpen)(int) = nullptr;
+  void(__stdcall* failNextClose)(int) = nullptr;
+  int(__stdcall* callLog)(char*, int) = nullptr;
+  void(__stdcall* pauseNext)(HANDLE, HANDLE) = nullptr;
+};
+
+template <typename T>
+void Bind(HMODULE module, const char* name, T* slot) {
+  *slot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+std::string Fixture(const char* name) { return FixturesFolder() + "archiver\\" + name; }
+std::string Expected(const char* name) { return FixturesFolder() + "archiver\\expected\\" + name + "\\"; }
+
+// Relative path -> bytes for every file below folder, "name\" -> "" for folders.
+void ReadTree(const std::string& folder, const std::string& prefix, std::map<std::string, std::string>* tree) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + prefix + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      (*tree)[prefix + name + "\\"] = "";
+      ReadTree(folder, prefix + name + "\\", tree);
+    } else {
+      (*tree)[prefix + name] = ReadBytes(folder + prefix + name);
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+std::map<std::string, std::string> Tree(const std::string& folder) {
+  std::map<std::string, std::string> tree;
+  ReadTree(folder, "", &tree);
+  return tree;
+}
+
+// Same names, same bytes; a difference names the path instead of dumping bytes.
+void ExpectSameTree(const std::string& expectedFolder, const std::string& actualFolder) {
+  DWORD attributes = GetFileAttributesA(expectedFolder.c_str());
+  ASSERT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      << "no expected tree " << expectedFolder;
+  std::map<std::string, std::string> expected = Tree(expectedFolder);
+  std::map<std::string, std::string> actual = Tree(actualFolder);
+  for (const auto& item : expected) {
+    auto match = actual.find(item.first);
+    if (match == actual.end()) {
+      ADD_FAILURE() << "missing: " << Utf8(item.first);
+    } else if (match->second != item.second) {
+      ADD_FAILURE() << "differs: " << Utf8(item.first) << " (" << match->second.size() << " bytes, expected "
+                    << item.second.size() << ")";
+    }
+  }
+  for (const auto& item : actual) {
+    if (expected.count(item.first) == 0) ADD_FAILURE() << "unexpected: " << Utf8(item.first);
+  }
+}
+
+class ArchiverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    arc.module = LoadLibraryA("7-zip32.dll");
+    ASSERT_NE(arc.module, nullptr);
+    Bind(arc.module, MAKEINTRESOURCEA(1), &arc.run);
+    Bind(arc.module, MAKEINTRESOURCEA(10), &arc.isBusy);
+    Bind(arc.module, MAKEINTRESOURCEA(21), &arc.open);
+    Bind(arc.module, MAKEINTRESOURCEA(22), &arc.close);
+    Bind(arc.module, MAKEINTRESOURCEA(23), &arc.findFirst);
+    Bind(arc.module, MAKEINTRESOURCEA(40), &arc.entryName);
+    Bind(arc.module, "ArcTestReset", &arc.reset);
+    Bind(arc.module, "ArcTestSetBusy", &arc.setBusy);
+    Bind(arc.module, "ArcTestFailOpen", &arc.failOpen);
+    Bind(arc.module, "ArcTestFailNextClose", &arc.failNextClose);
+    Bind(arc.module, "ArcTestCallLog", &arc.callLog);
+    Bind(arc.module, "ArcTestPauseNextOperation", &arc.pauseNext);
+    ASSERT_TRUE(arc.run && arc.isBusy && arc.open && arc.close && arc.findFirst && arc.entryName);
+    ASSERT_TRUE(arc.reset && arc.setBusy && arc.failOpen && arc.failNextClose && arc.callLog && arc.pauseNext);
+    arc.reset();
+    out = MakeTempFolder("archiver");
+    ASSERT_FALSE(out.empty());
+  }
+
+  void TearDown() override {
+    if (arc.reset) arc.reset();
+    RemoveTree(out);
+    if (arc.module) FreeLibrary(arc.module);
+  }
+
+  // The command exactly as the plug-in builds it.
+  int Extract(const std::string& archive, const std::string& folder, std::string* report = nullptr,
+              const char* pattern = "*.*") {
+    std::string command = "x \"" + archive + "\" -aoa -hide \"" + folder + "\" " + pattern;
+    char output[512];
+    memset(output, 0x7F, sizeof output);
+    int result = arc.run(nullptr, command.c_str(), output, sizeof output);
+    EXPECT_NE(memchr(output, '\0', sizeof output), nullptr) << "report not terminated";
+    if (report) *report = output;
+    return result;
+  }
+
+  // Open, find "*.*", name into a 260-byte buffer, close: the plug-in's sequence.
+  std::string FirstName(const std::string& archive) {
+    void* handle = arc.open(nullptr, archive.c_str(), 0);
+    EXPECT_NE(handle, nullptr) << archive;
+    if (handle == nullptr) return "<no handle>";
+    char name[260] = "unset";
+    EXPECT_EQ(arc.findFirst(handle, "*.*", nullptr), 0);
+    EXPECT_EQ(arc.entryName(handle, name, sizeof name), 0);
+    EXPECT_EQ(arc.close(handle), 0);
+    return name;
+  }
+
+  Archiver arc;
+  std::string out;
+};
+
+TEST_F(ArchiverTest, ExtractsEveryArchiveByteForByte) {
+  const char* archives[] = {
+      "zip_stored.zip", "zip_deflate.zip", "zip_dir_first.zip", "zip_multi.zip",     "zip_empty.zip",
+      "zip_cp932.zip",  "zip_utf8.zip",    "7z_lzma2.7z",       "7z_lzma.7z",        "7z_lzma_big.7z",
+      "7z_copy.7z",     "7z_solid.7z",     "7z_nonsolid.7z",    "7z_plain_header.7z", "7z_dir_first.7z",
+      "7z_japanese.7z",
+  };
+  for (const char* name : archives) {
+    SCOPED_TRACE(name);
+    std::string folder = out + name + "\\";
+    std::string report;
+    EXPECT_EQ(Extract(Fixture(name), folder, &report), 0) << report;
+    ExpectSameTree(Expected(name), folder);
+  }
+}
+
+TEST_F(ArchiverTest, DamagedAndUnsupportedArchivesFailWithoutLeavingBadFiles) {
+  // Truncated, encrypted, filtered or unknown methods, and bytes that fail
+  // their CRC-32: the result is a failure and only sound entries are written.
+  const char* archives[] = {
+      "zip_truncated.zip", "zip_encrypted.zip", "zip_crc_bad.zip", "7z_truncated.7z",
+      "7z_bcj.7z",         "7z_ppmd.7z",        "7z_encrypted.7z", "7z_crc_bad.7z",
+  };
+  for (const char* name : archives) {
+    SCOPED_TRACE(name);
+    std::string folder = out + name + "\\";
+    std::string report;
+    EXPECT_NE(Extract(Fixture(name), folder, &report), 0);
+    EXPECT_FALSE(report.empty());
+    ExpectSameTree(Expected(name), folder);
+  }
+  // Not archives at all.
+  ASSERT_TRUE(WriteBytes(out + "plain.zip", std::string(3000, 'P')));
+  ASSERT_TRUE(WriteBytes(out + "empty.7z", ""));
+  const std::string notArchives[] = {out + "plain.zip", out + "empty.7z", out + "missing.zip"};
+  for (const std::string& path : notArchives) {
+    SCOPED_TRACE(path);
+    std::string report;
+    EXPECT_NE(Extract(path, out + "x\\", &report), 0);
+    EXPECT_EQ(report.compare(0, 6, "error:"), 0) << report;
+    EXPECT_EQ(GetFileAttributesA((out + "x").c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+}
+
+TEST_F(ArchiverTest, FirstEntryIsTheFirstAsStoredWithBackslashesInCodePage932) {
+  struct Case {
+    const char* archive;
+    const char* firstUtf8;
+  } cases[] = {
+      {"zip_stored.zip", "rom.bin"},
+      {"zip_dir_first.zip", "dir\\rom.bin"},
+      {"zip_multi.zip", "a.txt"},
+      {"zip_cp932.zip", u8"ソフト\\表示.bin"},
+      {"zip_utf8.zip", u8"ゲーム\\ロム.nes"},
+      {"7z_dir_first.7z", "dir\\rom.bin"},
+      {"7z_lzma2.7z", "readme.txt"},
+      {"7z_solid.7z", "emptydir"},  // folders are entries too
+      {"7z_japanese.7z", u8"日本語"},
+      {"7z_bcj.7z", "prog.bin"},  // listing works even where decoding cannot
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.archive);
+    EXPECT_EQ(Utf8(FirstName(Fixture(c.archive))), c.firstUtf8);
+  }
+}
+
+TEST_F(ArchiverTest, OpenGivesNullForWhatItCannotReadAndAHandleForAnEmptyZip) {
+  ASSERT_TRUE(WriteBytes(out + "garbage.7z", "7z but not really"));
+  const std::string unreadable[] = {Fixture("zip_truncated.zip"), Fixture("7z_truncated.7z"), out + "garbage.7z",
+                                    out + "missing.zip"};
+  for (const std::string& path : unreadable) EXPECT_EQ(arc.open(nullptr, path.c_str(), 0), nullptr) << path;
+
+  void* handle = arc.open(nullptr, Fixture("zip_empty.zip").c_str(), 0);
+  ASSERT_NE(handle, nullptr);
+  char name[260] = "unchanged";
+  EXPECT_EQ(arc.findFirst(handle, "*.*", nullptr), -1);
+  EXPECT_NE(arc.entryName(handle, name, sizeof name), 0);
+  EXPECT_STREQ(name, "");
+  EXPECT_EQ(arc.close(handle), 0);
+}
+
+TEST_F(ArchiverTest, NameIsRefusedRatherThanCutWhenTheBufferIsTooSmall) {
+  void* handle = arc.open(nullptr, Fixture("zip_dir_first.zip").c_str(), 0);
+  ASSERT_NE(handle, nullptr);
+  char name[32];
+  EXPECT_NE(arc.entryName(handle, name, sizeof name), 0) << "no current entry before a find";
+  ASSERT_EQ(arc.findFirst(handle, "*.*", nullptr), 0);
+  const int length = static_cast<int>(strlen("dir\\rom.bin"));
+  memset(name, 'X', sizeof name);
+  EXPECT_NE(arc.entryName(handle, name, length), 0);
+  EXPECT_STREQ(name, "");
+  EXPECT_EQ(name[length], 'X') << "wrote past the given size";
+  EXPECT_EQ(arc.entryName(handle, name, length + 1), 0);
+  EXPECT_STREQ(name, "dir\\rom.bin");
+  EXPECT_EQ(arc.close(handle), 0);
+}
+
+TEST_F(ArchiverTest, PatternChoosesTheEntryFoundAndTheEntriesExtracted) {
+  void* handle = arc.open(nullptr, Fixture("zip_multi.zip").c_str(), 0);
+  ASSERT_NE(handle, nullptr);
+  char name[260];
+  ASSERT_EQ(arc.findFirst(handle, "*.bin", nullptr), 0);
+  ASSERT_EQ(arc.entryName(handle, name, sizeof name), 0);
+  EXPECT_STREQ(name, "empty.bin");
+  ASSERT_EQ(arc.findFirst(handle, "SUB\\?.BIN", nullptr), 0);
+  ASSERT_EQ(arc.entryName(handle, name, sizeof name), 0);
+  EXPECT_STREQ(name, "sub\\b.bin");
+  EXPECT_EQ(arc.findFirst(handle, "*.none", nullptr), -1);
+  EXPECT_NE(arc.entryName(handle, name, sizeof name), 0);
+  EXPECT_EQ(arc.close(handle), 0);
+
+  ASSERT_EQ(Extract(Fixture("zip_multi.zip"), out, nullptr, "*.bin"), 0);
+  std::map<std::string, std::string> tree = Tree(out);
+  EXPECT_EQ(tree.count("a.txt"), 0u);
+  EXPECT_EQ(tree.count("emptydir\\"), 0u);
+  EXPECT_EQ(tree.count("empty.bin"), 1u);
+  EXPECT_EQ(tree.count("sub\\deeper\\c.bin"), 1u);
+}
+
+TEST_F(ArchiverTest, ExtractionMakesFoldersAndReplacesExistingFiles) {
+  // The output folder does not exist yet and is given without a final "\".
+  std::string folder = out + "new\\deeper";
+  ASSERT_TRUE(CreateDirectoryA((out + "new").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((folder + "\\dir").c_str(), nullptr));
+  std::string stale = folder + "\\dir\\rom.bin";
+  ASSERT_TRUE(WriteBytes(stale, std::string(20000, 'S')));
+  SetFileAttributesA(stale.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(Extract(Fixture("zip_dir_first.zip"), folder), 0);
+  ExpectSameTree(Expected("zip_dir_first.zip"), folder + "\\");
+  // Twice into the same place: every file is replaced again.
+  EXPECT_EQ(Extract(Fixture("7z_dir_first.7z"), folder + "\\"), 0);
+  ExpectSameTree(Expected("7z_dir_first.7z"), folder + "\\");
+
+  std::string fresh = out + "a\\b\\c\\";
+  EXPECT_EQ(Extract(Fixture("7z_solid.7z"), fresh), 0);
+  ExpectSameTree(Expected("7z_solid.7z"), fresh);
+}
+
+TEST_F(ArchiverTest, NamesLeavingTheOutputFolderAreRefusedAndTheRestExtracted) {
+  std::string folder = out + "inner\\";
+  ASSERT_EQ(GetFileAttributesA("C:\\evil.bin"), INVALID_FILE_ATTRIBUTES);
+  ASSERT_EQ(GetFileAttributesA("\\evil.bin"), INVALID_FILE_ATTRIBUTES);
+  std::string report;
+  EXPECT_NE(Extract(Fixture("zip_unsafe.zip"), folder, &report), 0);
+  EXPECT_NE(report.find("5 failed"), std::string::npos) << report;
+  ExpectSameTree(Expected("zip_unsafe.zip"), folder);
+  EXPECT_FALSE(FileExists(out + "evil.bin"));
+  EXPECT_FALSE(FileExists("C:\\evil.bin"));
+  EXPECT_FALSE(FileExists("\\evil.bin"));
+  DeleteFileA("C:\\evil.bin");
+  DeleteFileA("\\evil.bin");
+}
+
+TEST_F(ArchiverTest, PathsBeyondMaxPathAreRefused) {
+  // A folder so deep that "a.txt" still fits below MAX_PATH but
+  // "sub\deeper\c.bin" does not.
+  const size_t total = 246;
+  ASSERT_LT(out.size() + 2, total);
+  std::string folder = out + std::string(total - out.size() - 1, 'd') + "\\";
+  ASSERT_EQ(folder.size(), total);
+  std::string report;
+  EXPECT_NE(Extract(Fixture("zip_multi.zip"), folder, &report), 0);
+  EXPECT_NE(report.find("too long"), std::string::npos) << report;
+  EXPECT_EQ(ReadBytes(folder + "a.txt"), "first file\n");
+  EXPECT_TRUE(Tree(folder + "sub\\deeper\\").empty());
+}
+
+TEST_F(ArchiverTest, CommandsOutsideTheKnownFormAreRefused) {
+  std::string archive = Fixture("zip_stored.zip");
+  std::string target = out + "t\\";
+  const std::string bad[] = {
+      "e \"" + archive + "\" -aoa -hide \"" + target + "\" *.*",       // unknown command letter
+      "x \"" + archive + "\" -aoa -hide -y \"" + target + "\" *.*",    // unknown switch
+      "x \"" + archive + "\" -hide \"" + target + "\" *.*",            // -aoa missing
+      "x " + archive + " -aoa -hide \"" + target + "\" *.*",           // archive not quoted
+      "x \"" + archive + "\" -aoa -hide \"" + target + "\"",           // pattern missing
+      "x \"" + archive + "\" -aoa -hide \"" + target + " *.*",         // quotation not closed
+      "x \"" + archive + "\" -aoa -hide \"" + target + "\" *.* more",  // one operand too many
+      "",
+  };
+  for (const std::string& command : bad) {
+    SCOPED_TRACE(command);
+    char output[512] = "";
+    EXPECT_NE(arc.run(nullptr, command.c_str(), output, sizeof output), 0);
+    EXPECT_EQ(strncmp(output, "error:", 6), 0) << output;
+    EXPECT_EQ(GetFileAttributesA((out + "t").c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+  // Switches may come in any order, and a small report buffer still ends in NUL.
+  std::string good = "x -hide \"" + archive + "\" \"" + target + "\" -aoa *.*";
+  char small[9];
+  memset(small, 'Z', sizeof small);
+  EXPECT_EQ(arc.run(nullptr, good.c_str(), small, 8), 0);
+  EXPECT_EQ(strlen(small), 7u);
+  EXPECT_EQ(small[8], 'Z');
+  EXPECT_EQ(arc.run(nullptr, good.c_str(), nullptr, 0), 0);
+  ExpectSameTree(Expected("zip_stored.zip"), target);
+}
+
+TEST_F(ArchiverTest, BusyWhileAnOperationIsUnderWayAndWhenForced) {
+  EXPECT_FALSE(arc.isBusy());
+  arc.setBusy(1);
+  EXPECT_TRUE(arc.isBusy());
+  arc.setBusy(0);
+  EXPECT_FALSE(arc.isBusy());
+
+  HANDLE reached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(reached && resume);
+  arc.pauseNext(reached, resume);
+  int result = -1;
+  std::thread worker([&] { result = Extract(Fixture("7z_solid.7z"), out); });
+  EXPECT_EQ(WaitForSingleObject(reached, 10000), WAIT_OBJECT_0);
+  EXPECT_TRUE(arc.isBusy());
+  SetEvent(resume);
+  worker.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(arc.isBusy());
+  CloseHandle(reached);
+  CloseHandle(resume);
+}
+
+TEST_F(ArchiverTest, CallLogAndFailureSwitchesServeTheCallerTests) {
+  std::string archive = Fixture("zip_dir_first.zip");
+  char name[260];
+  EXPECT_FALSE(arc.isBusy());
+  void* handle = arc.open(nullptr, archive.c_str(), 0);
+  ASSERT_NE(handle, nullptr);
+  arc.findFirst(handle, "*.*", nullptr);
+  arc.entryName(handle, name, sizeof name);
+  EXPECT_EQ(arc.close(handle), 0);
+  Extract(archive, out);
+  char log[64];
+  ASSERT_EQ(arc.callLog(log, sizeof log), 0);
+  EXPECT_STREQ(log, "10,21,23,40,22,1");
+  EXPECT_NE(arc.callLog(log, 5), 0) << "a log that does not fit is reported";
+
+  arc.failOpen(1);
+  EXPECT_EQ(arc.open(nullptr, archive.c_str(), 0), nullptr);
+  arc.failOpen(0);
+  handle = arc.open(nullptr, archive.c_str(), 0);
+  ASSERT_NE(handle, nullptr);
+  arc.failNextClose(1);
+  EXPECT_NE(arc.close(handle), 0);
+  // The forced failure still released the handle: a second close is refused.
+  EXPECT_NE(arc.close(handle), 0);
+  handle = arc.open(nullptr, archive.c_str(), 0);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(arc.close(handle), 0) << "the switch covers one close only";
+
+  arc.reset();
+  ASSERT_EQ(arc.callLog(log, sizeof log), 0);
+  EXPECT_STREQ(log, "");
+}
+
+}  // namespace
