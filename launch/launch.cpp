@@ -55,9 +55,10 @@ static int FindSourcePath(const char* relationPath, const char* crcText, char* f
     memcpy(key, line, kCrcTextLength);
     key[kCrcTextLength] = '\0';
     if (strcmp(key, crcText) == 0) {
-      // The ninth character, normally the blank, is skipped unseen.
-      // A path too long for a path buffer is not cut to another one.
-      if (length > kCrcTextLength + 1 && !CopyText(foundPath, size, line + kCrcTextLength + 1)) foundPath[0] = '\0';
+      // The ninth character, normally the blank, is skipped unseen. A path
+      // too long for a path buffer is not cut to another one.
+      const char* path = line + kCrcTextLength + 1;
+      if (length > kCrcTextLength + 1 && !CopyText(foundPath, size, path)) foundPath[0] = '\0';
       break;
     }
   }

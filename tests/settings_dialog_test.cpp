@@ -418,7 +418,7 @@ TEST_F(SettingsDialog, ControlsStandWhereTheTemplatePutsThem) {
   bool captured = false;
   int colours = 0;
   int ticks = 0;
-  DialogRun run = RunSettingsDialog({WhenSettingsActive([&](HWND dialog) {
+  auto checkLayout = [&](HWND dialog) {
     RECT client = {}, expected = {0, 0, 260, 235};
     GetClientRect(dialog, &client);
     MapDialogRect(dialog, &expected);
@@ -441,18 +441,21 @@ TEST_F(SettingsDialog, ControlsStandWhereTheTemplatePutsThem) {
       EXPECT_EQ(actual.top, place.top);
       EXPECT_EQ(actual.right - actual.left, place.right);
       // A drop-down list's template height is that of its opened list.
-      if (c.id != IDC_DEPTH) EXPECT_EQ(actual.bottom - actual.top, place.bottom);
+      if (c.id != IDC_DEPTH) {
+        EXPECT_EQ(actual.bottom - actual.top, place.bottom);
+      }
       child = GetWindow(child, GW_HWNDNEXT);
     }
     EXPECT_EQ(child, nullptr) << "more controls than the template's sixteen";
-  }),
-                                     [&](HWND active) {
-                                       // Let the dialog finish painting before it is photographed.
-                                       if (++ticks < 10) return false;
-                                       captured = CaptureWindow(active, picture, &colours);
-                                       PostClick(active, IDCANCEL);
-                                       return true;
-                                     }});
+  };
+  auto photograph = [&](HWND active) {
+    // Let the dialog finish painting before it is photographed.
+    if (++ticks < 10) return false;
+    captured = CaptureWindow(active, picture, &colours);
+    PostClick(active, IDCANCEL);
+    return true;
+  };
+  DialogRun run = RunSettingsDialog({WhenSettingsActive(checkLayout), photograph});
   EXPECT_TRUE(run.Complete());
   EXPECT_TRUE(captured) << picture;
   // Text, frames and controls give a picture of many colours, not a blank.
