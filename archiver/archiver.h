@@ -19,7 +19,7 @@ enum ArchiveFormat { kFormatZip, kFormatSevenZip };
 // One entry as stored. The name is a relative path with "\" separators in code
 // page 932; nameUsable is false when the stored name could not be converted,
 // nameSafe false when it would leave the output folder (absolute, a drive,
-// a leading separator, a ".." component).
+// a leading separator, a ".." component) or name a device (NUL, COM1, ...).
 struct ArchiveEntry {
   std::string name;
   bool nameUsable = false;

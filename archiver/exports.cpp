@@ -71,10 +71,21 @@ static ArcHandle OpenArchive(const char* archivePath) {
     delete listing;
     return nullptr;
   }
+  // Out of memory here must neither keep the lock nor lose the listing.
+  bool registered = false;
   AcquireSRWLockExclusive(&gArchiverLock);
-  if (gArchiver.openHandles == nullptr) gArchiver.openHandles = new std::vector<ArchiveListing*>;
-  gArchiver.openHandles->push_back(listing);
+  try {
+    if (gArchiver.openHandles == nullptr) gArchiver.openHandles = new std::vector<ArchiveListing*>;
+    gArchiver.openHandles->push_back(listing);
+    registered = true;
+  } catch (...) {
+    registered = false;
+  }
   ReleaseSRWLockExclusive(&gArchiverLock);
+  if (!registered) {
+    delete listing;
+    return nullptr;
+  }
   return listing;
 }
 

@@ -3,7 +3,6 @@
 // replaced, and a file whose bytes fail their check is removed again.
 #include <zlib.h>
 
-#include <cstring>
 #include <vector>
 
 #include "archiver/archiver.h"
@@ -55,10 +54,7 @@ void MakeParentFolders(const char* path) {
   char partial[MAX_PATH];
   for (const char* p = path; *p != '\0'; p = NextCp932Char(p)) {
     if (*p != '\\' || p == path) continue;
-    size_t length = static_cast<size_t>(p - path);
-    if (length >= sizeof partial) return;
-    memcpy(partial, path, length);
-    partial[length] = '\0';
+    if (!FormatText(partial, sizeof partial, "%.*s", static_cast<int>(p - path), path)) return;
     CreateDirectoryA(partial, nullptr);
   }
 }

@@ -7,6 +7,19 @@
 
 constexpr UINT kNameCodePage = 932;
 
+// Windows opens a device, not a file, for these names in any folder and with
+// any extension ("nul.txt", "COM1.bin").
+static bool IsDeviceName(const std::wstring& component) {
+  std::wstring base = component.substr(0, component.find(L'.'));
+  while (!base.empty() && base.back() == L' ') base.pop_back();
+  for (wchar_t& c : base) {
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  }
+  if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL") return true;
+  return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+         base[3] >= L'1' && base[3] <= L'9';
+}
+
 // Judged on the UTF-16 form, where no half of a double-byte character can pass
 // for a separator. Separators are already "\" and no trailing one is left.
 static bool IsSafeRelativeName(const std::wstring& name) {
@@ -33,6 +46,7 @@ static bool IsSafeRelativeName(const std::wstring& name) {
       }
     }
     if (onlyDotsAndBlanks && dots >= 2) return false;
+    if (IsDeviceName(name.substr(start, end - start))) return false;
     start = end + 1;
   }
   return true;

@@ -363,13 +363,13 @@ TEST_F(ArchiverTest, ExtractionMakesFoldersAndReplacesExistingFiles) {
   ExpectSameTree(Expected("7z_solid.7z"), fresh);
 }
 
-TEST_F(ArchiverTest, NamesLeavingTheOutputFolderAreRefusedAndTheRestExtracted) {
+TEST_F(ArchiverTest, NamesLeavingTheOutputFolderOrNamingDevicesAreRefused) {
   std::string folder = out + "inner\\";
   ASSERT_EQ(GetFileAttributesA("C:\\evil.bin"), INVALID_FILE_ATTRIBUTES);
   ASSERT_EQ(GetFileAttributesA("\\evil.bin"), INVALID_FILE_ATTRIBUTES);
   std::string report;
   EXPECT_NE(Extract(Fixture("zip_unsafe.zip"), folder, &report), 0);
-  EXPECT_NE(report.find("5 failed"), std::string::npos) << report;
+  EXPECT_NE(report.find("7 failed"), std::string::npos) << report;
   ExpectSameTree(Expected("zip_unsafe.zip"), folder);
   EXPECT_FALSE(FileExists(out + "evil.bin"));
   EXPECT_FALSE(FileExists("C:\\evil.bin"));
