@@ -59,13 +59,7 @@ bool LoadCatalogueFile(const std::string& path, std::vector<CatalogueEntry>* cat
   catalogue->clear();
   std::string bytes;
   if (!ReadWholeFile(path, &bytes)) return false;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(start, end - start);
-    start = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (const std::string& line : SplitLines(bytes)) {
     std::vector<std::string> fields;
     size_t fieldStart = 0;
     for (int i = 0; i < 3; ++i) {

@@ -145,6 +145,8 @@ bool SamePath(const std::string& a, const std::string& b);
 bool IsFile(const std::string& path);
 bool IsFolder(const std::string& path);
 bool ReadWholeFile(const std::string& path, std::string* bytes);
+// The lines of a text, without their line breaks (LF or CR LF).
+std::vector<std::string> SplitLines(const std::string& bytes);
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 std::string ConvertCodePage(const std::string& text, UINT from, UINT to);
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

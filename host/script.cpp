@@ -278,13 +278,7 @@ static std::vector<std::pair<std::string, std::string>> ReadRelationFile(const s
   std::vector<std::pair<std::string, std::string>> lines;
   std::string bytes;
   *found = ReadWholeFile(path, &bytes);
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(start, end - start);
-    start = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (const std::string& line : SplitLines(bytes)) {
     if (line.size() >= 10 && line[8] == ' ') lines.emplace_back(line.substr(0, 8), line.substr(9));
   }
   return lines;
@@ -354,13 +348,7 @@ static std::vector<std::string> ReadLines(const std::string& path) {
   std::vector<std::string> lines;
   std::string bytes;
   if (!ReadWholeFile(path, &bytes)) return lines;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(start, end - start);
-    start = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (const std::string& line : SplitLines(bytes)) {
     if (!line.empty()) lines.push_back(line);
   }
   return lines;

@@ -9,36 +9,10 @@
 
 #include "archive/archive.h"
 #include "plugin/text.h"
+#include "support/archiver_switches.h"
 #include "support/host_double.h"
 
 namespace {
-
-// The stand-in's named test switches, bound from the copy of 7-zip32.dll that
-// the plug-in code in this executable imports.
-struct ArchiverSwitches {
-  void(__stdcall* reset)() = nullptr;
-  void(__stdcall* setBusy)(int) = nullptr;
-  void(__stdcall* failOpen)(int) = nullptr;
-  void(__stdcall* failNextClose)(int) = nullptr;
-  int(__stdcall* callLog)(char*, int) = nullptr;
-  int(__stdcall* lastCommand)(char*, int) = nullptr;
-  HWND(__stdcall* lastRunOwner)() = nullptr;
-};
-
-template <typename T>
-bool Bind(HMODULE module, const char* name, T* slot) {
-  *slot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return *slot != nullptr;
-}
-
-bool BindSwitches(ArchiverSwitches* s) {
-  HMODULE module = GetModuleHandleA("7-zip32.dll");
-  if (module == nullptr) return false;
-  return Bind(module, "ArcTestReset", &s->reset) & Bind(module, "ArcTestSetBusy", &s->setBusy) &
-         Bind(module, "ArcTestFailOpen", &s->failOpen) & Bind(module, "ArcTestFailNextClose", &s->failNextClose) &
-         Bind(module, "ArcTestCallLog", &s->callLog) & Bind(module, "ArcTestLastCommand", &s->lastCommand) &
-         Bind(module, "ArcTestLastRunOwner", &s->lastRunOwner);
-}
 
 // Names in a folder (files and sub-folders), "" when it is empty.
 std::string ListFolder(const std::string& folder) {
@@ -95,7 +69,7 @@ TEST(ArchivePath, ExactExtensionOfTheLastComponentOnly) {
 class Extraction : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(BindSwitches(&archiver)) << "7-zip32.dll or its test switches are missing";
+    ASSERT_TRUE(BindArchiverSwitches(&archiver)) << "7-zip32.dll or its test switches are missing";
     archiver.reset();
     parent = MakeTempFolder("archive");
     ASSERT_FALSE(parent.empty());

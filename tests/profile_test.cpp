@@ -8,6 +8,7 @@
 #include "plugin/plugin_state.h"
 #include "profile/profile.h"
 #include "support/host_double.h"
+#include "support/settings_steps.h"
 
 namespace {
 
@@ -27,19 +28,6 @@ class Dataset : public ::testing::Test {
   std::string Name() {
     FindActiveDatasetName();
     return gState.datasetName;
-  }
-  // A profile file laid out field by field, as the format fixes it.
-  static std::string ProfileBytes(int32_t header, const std::string& rom, int32_t depth, int32_t extract,
-                                  const std::string& extractFolder) {
-    std::string bytes(reinterpret_cast<const char*>(&header), 4);
-    std::string field = rom;
-    field.resize(260, '\0');
-    bytes += field;
-    bytes.append(reinterpret_cast<const char*>(&depth), 4);
-    bytes.append(reinterpret_cast<const char*>(&extract), 4);
-    field = extractFolder;
-    field.resize(260, '\0');
-    return bytes + field;
   }
   std::string data;
 };
@@ -118,7 +106,7 @@ TEST_F(Dataset, ProfileRoundTripKeepsEveryByte) {
 
 TEST_F(Dataset, ProfileValuesAreLoadedUncheckedAndShortFilesReplaceOnlyTheirBytes) {
   HostAddCombo("PCE", 100);
-  ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileBytes(5000, "E:\\pce", 15, 7, "F:\\x\\")));
+  ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileFileBytes(5000, "E:\\pce", 15, 7, "F:\\x\\")));
   onMenuClick(2);  // no action for this index, but the profile is loaded
   EXPECT_EQ(std::string(gState.datasetName), "PCE");
   EXPECT_EQ(gState.profile.headerSize, 5000);
@@ -128,7 +116,7 @@ TEST_F(Dataset, ProfileValuesAreLoadedUncheckedAndShortFilesReplaceOnlyTheirByte
   EXPECT_EQ(std::string(gState.profile.extractFolder), "F:\\x\\");
 
   // 4 + 10 bytes: the header size and the start of the ROM folder only.
-  ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileBytes(32, "G:\\short\\", 1, 0, "").substr(0, 14)));
+  ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileFileBytes(32, "G:\\short\\", 1, 0, "").substr(0, 14)));
   onMenuClick(-1);
   EXPECT_EQ(gState.profile.headerSize, 32);
   EXPECT_EQ(std::string(gState.profile.romFolder), "G:\\short\\");  // the 10th byte was its NUL
@@ -136,7 +124,7 @@ TEST_F(Dataset, ProfileValuesAreLoadedUncheckedAndShortFilesReplaceOnlyTheirByte
   EXPECT_EQ(std::string(gState.profile.extractFolder), "F:\\x\\");
 
   // A path field without a NUL is used only up to 259 bytes.
-  ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileBytes(0, std::string(260, 'p'), 0, 0, std::string(260, 'q'))));
+  ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileFileBytes(0, std::string(260, 'p'), 0, 0, std::string(260, 'q'))));
   onMenuClick(7);
   EXPECT_EQ(std::string(gState.profile.romFolder), std::string(259, 'p'));
   EXPECT_EQ(std::string(gState.profile.extractFolder), std::string(259, 'q'));
@@ -144,7 +132,7 @@ TEST_F(Dataset, ProfileValuesAreLoadedUncheckedAndShortFilesReplaceOnlyTheirByte
 
 TEST_F(Dataset, SwitchingToADatasetWithoutProfileKeepsTheValuesInForce) {
   HWND combo = HostAddCombo("NES", 100);
-  ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileBytes(0, "C:\\nes\\", 3, 1, "C:\\x\\")));
+  ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileFileBytes(0, "C:\\nes\\", 3, 1, "C:\\x\\")));
   onMenuClick(5);
   ASSERT_EQ(std::string(gState.profile.romFolder), "C:\\nes\\");
   SetWindowTextA(combo, "FDS");
@@ -163,7 +151,7 @@ TEST_F(Dataset, NamesThatLeadOutOfTheDataDirectoryHaveNoProfile) {
   EXPECT_TRUE(FileExists(data + "NES\\Japan.fol"));
 
   std::string outside = data + "..\\escaped.fol";
-  ASSERT_TRUE(WriteBytes(outside, ProfileBytes(99, "X:\\", 0, 0, "")));
+  ASSERT_TRUE(WriteBytes(outside, ProfileFileBytes(99, "X:\\", 0, 0, "")));
   for (const char* name : {"..\\escaped", "NES\\..\\..\\escaped", "C:escaped", "\\escaped", "/escaped", ".."}) {
     SetWindowTextA(combo, name);
     gState.profile.headerSize = 16;
@@ -191,7 +179,7 @@ TEST_F(Dataset, AddRomsRefusesARomFolderThatIsNoDirectory) {
   std::string file = data + "rom.nes";
   ASSERT_TRUE(WriteBytes(file, "x"));
   for (const std::string& folder : {std::string(), file}) {
-    ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileBytes(16, folder, 0, 0, "")));
+    ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileFileBytes(16, folder, 0, 0, "")));
     std::string text;
     HWND owner = nullptr;
     bool otherDialog = false;

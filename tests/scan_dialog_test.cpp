@@ -15,6 +15,7 @@
 #include "plugin/plugin_state.h"
 #include "registration/folders.h"
 #include "resources/resource.h"
+#include "support/archiver_switches.h"
 #include "support/host_double.h"
 
 namespace {
@@ -72,32 +73,6 @@ std::vector<std::string> SearchOrder(const std::string& folder, bool folders) {
   } while (FindNextFileA(search, &entry));
   FindClose(search);
   return names;
-}
-
-// The stand-in archiver's test switches, bound from the loaded 7-zip32.dll.
-struct ArchiverSwitches {
-  void(__stdcall* reset)() = nullptr;
-  void(__stdcall* setBusy)(int) = nullptr;
-  void(__stdcall* failOpen)(int) = nullptr;
-  void(__stdcall* failNextClose)(int) = nullptr;
-  int(__stdcall* callLog)(char*, int) = nullptr;
-  int Calls(const char* ordinal) {
-    char log[1024] = "";
-    callLog(log, sizeof log);
-    std::string all = std::string(",") + log + ",";
-    int count = 0;
-    for (size_t at = all.find(std::string(",") + ordinal + ","); at != std::string::npos;
-         at = all.find(std::string(",") + ordinal + ",", at + 1)) {
-      ++count;
-    }
-    return count;
-  }
-};
-
-template <typename T>
-bool Bind(HMODULE module, const char* name, T* slot) {
-  *slot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return *slot != nullptr;
 }
 
 class RegistrationRun : public ::testing::Test {
@@ -329,10 +304,7 @@ class RegistrationRunWithArchiver : public RegistrationRun {
     RegistrationRun::SetUp();
     HMODULE archiver = GetModuleHandleA("7-zip32.dll");
     ASSERT_NE(archiver, nullptr);
-    ASSERT_TRUE(Bind(archiver, "ArcTestReset", &arc.reset) & Bind(archiver, "ArcTestSetBusy", &arc.setBusy) &
-                Bind(archiver, "ArcTestFailOpen", &arc.failOpen) &
-                Bind(archiver, "ArcTestFailNextClose", &arc.failNextClose) &
-                Bind(archiver, "ArcTestCallLog", &arc.callLog));
+    ASSERT_TRUE(BindArchiverSwitches(&arc));
     arc.reset();
     ASSERT_TRUE(CopyFileA(FixturePath("registration_game.zip").c_str(), (roms + "game.zip").c_str(), FALSE));
   }
@@ -350,7 +322,7 @@ TEST_F(RegistrationRunWithArchiver, BusyArchiverHoldsTheArchiveUntilItIsFree) {
   int ticks = 0;
   AddRoms({[&](HWND) {
     if (++ticks < 10) return false;
-    busyQueries = arc.Calls("10");
+    busyQueries = CountArchiverCalls(arc, "10");
     counterWhileBusy = shown.counter.empty() ? "" : shown.counter.back();
     arc.setBusy(0);
     return true;
@@ -379,7 +351,7 @@ TEST_F(RegistrationRunWithArchiver, ArchiveThatFailsIsRetriedThreeTimesThenPasse
     arc.failOpen(test.failOpen);
     arc.failNextClose(test.failNextClose);
     AddRoms();
-    EXPECT_EQ(arc.Calls("21"), test.opens) << test.what;
+    EXPECT_EQ(CountArchiverCalls(arc, "21"), test.opens) << test.what;
     std::vector<std::string> expected = {temp + "plain.nes"};
     if (test.registered) expected.push_back(temp + "game.nes");
     std::vector<std::string> registered = RegisteredPaths();
