@@ -22,19 +22,17 @@ static constexpr size_t kRelationLineSize = kCrcTextLength + 1 + (kPathSize - 1)
 // file. A line too long for the buffer (no registration writes one) is read to
 // its end and reported as overlong, so that no piece of it passes for a line.
 static bool ReadRelationLine(FILE* file, char* line, size_t size, bool* overlong) {
-  size_t length = 0;
   *overlong = false;
-  int c;
-  while ((c = getc(file)) != EOF) {
-    if (length + 1 < size) {
-      line[length++] = static_cast<char>(c);
-    } else {
-      *overlong = true;
-    }
-    if (c == '\n') break;
-  }
-  line[length] = '\0';
-  return length > 0;
+  if (fgets(line, static_cast<int>(size), file) == nullptr) return false;
+  size_t length = strlen(line);
+  if (length + 1 < size || line[length - 1] == '\n') return true;
+  // The buffer is full and holds no newline: unless the file ends here, the
+  // line goes on and is passed over to its end.
+  int c = getc(file);
+  if (c == EOF) return true;
+  *overlong = true;
+  while (c != EOF && c != '\n') c = getc(file);
+  return true;
 }
 
 // Looks crcText up line by line; the first matching line gives foundPath
