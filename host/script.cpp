@@ -484,13 +484,7 @@ static bool ReadManifest(const std::string& path) {
   std::string bytes;
   if (!ReadWholeFile(path, &bytes)) return false;
   std::string text = ConvertCodePage(bytes, CP_UTF8, CP_ACP);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    start = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (const std::string& line : SplitLines(text)) {
     if (line.empty() || line[0] == '#') continue;
     std::vector<std::string> fields;
     size_t fieldStart = 0;
