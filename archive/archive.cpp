@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "archive/archiver_ops.h"
-#include "plugin/text.h"
+#include "base/text.h"
 
 // Tested in this order; byte-exact, so letter case matters.
 static const char* const kArchiveExtensions[] = {".zip", ".7z", ".ZIP", ".7Z"};

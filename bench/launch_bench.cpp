@@ -9,7 +9,8 @@
 
 #include "bench/bench_support.h"
 #include "launch/launch.h"
-#include "plugin/plugin_state.h"
+#include "base/state.h"
+#include "plugin/plugin.h"
 #include "profile/profile.h"
 
 namespace {

@@ -11,7 +11,8 @@
 #include <cstring>
 
 #include "bench/bench_support.h"
-#include "plugin/plugin_state.h"
+#include "base/state.h"
+#include "plugin/plugin.h"
 #include "profile/profile.h"
 #include "registration/register_file.h"
 #include "registration/scan_dialog.h"

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "archive/archive.h"
-#include "plugin/plugin_state.h"
+#include "base/state.h"
 #include "profile/profile.h"
 
 static constexpr size_t kCrcTextLength = 8;

@@ -1,7 +1,8 @@
 // The library entry routine; only in Corvane.dll, not in the tests' copy of the code.
 #include <windows.h>
 
-#include "plugin/plugin_state.h"
+#include "base/state.h"
+#include "plugin/plugin.h"
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   switch (reason) {

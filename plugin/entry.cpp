@@ -8,13 +8,12 @@
 #include <cstring>
 
 #include "launch/launch.h"
-#include "plugin/plugin_state.h"
-#include "plugin/texts.h"
+#include "base/state.h"
+#include "plugin/plugin.h"
+#include "base/texts.h"
 #include "profile/profile.h"
 #include "profile/settings_dialog.h"
 #include "registration/scan_dialog.h"
-
-PluginState gState;
 
 // A constant text in a buffer of its own that is zero past the text.
 template <size_t N>

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plugin/plugin_state.h"
+#include "base/state.h"
 #include "profile/profile.h"
 
 static constexpr int kMaxComboCandidates = 10;

@@ -6,7 +6,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "plugin/plugin_state.h"
+#include "base/state.h"
+#include "base/window.h"
 
 char pickerCaption[kPathSize];
 

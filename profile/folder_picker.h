@@ -2,7 +2,7 @@
 #pragma once
 #include <windows.h>
 
-#include "plugin/text.h"
+#include "base/text.h"
 
 // Title of the browser being opened; BrowseCallback puts it on the window.
 extern char pickerCaption[kPathSize];

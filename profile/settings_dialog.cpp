@@ -8,8 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "plugin/plugin_state.h"
-#include "plugin/texts.h"
+#include "base/state.h"
+#include "base/window.h"
+#include "base/texts.h"
 #include "profile/folder_picker.h"
 #include "profile/profile.h"
 #include "resources/resource.h"

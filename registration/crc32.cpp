@@ -5,7 +5,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "plugin/text.h"
+#include "base/text.h"
 
 const uint32_t kCrcTable[256] = {
     0x00000000, 0x77073096, 0xEE0E612C, 0x990951BA, 0x076DC419, 0x706AF48F,

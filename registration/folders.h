@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "plugin/text.h"
+#include "base/text.h"
 
 constexpr int32_t kMaxFolders = 10000;  // the root included
 // The walk limit of the depth choice "全て" (all levels).

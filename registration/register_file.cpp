@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "archive/archive.h"
-#include "plugin/plugin_state.h"
+#include "base/state.h"
 #include "registration/crc32.h"
 #include "registration/scan_dialog.h"
 

@@ -6,8 +6,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "plugin/plugin_state.h"
-#include "plugin/texts.h"
+#include "base/state.h"
+#include "base/window.h"
+#include "base/texts.h"
 #include "profile/profile.h"
 #include "registration/folders.h"
 #include "registration/register_file.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "archive/archive.h"
-#include "plugin/text.h"
+#include "base/text.h"
 #include "support/archiver_switches.h"
 #include "support/host_double.h"
 

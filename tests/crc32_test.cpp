@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/text.h"
+#include "base/text.h"
 #include "registration/crc32.h"
 #include "support/host_double.h"
 

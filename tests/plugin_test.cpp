@@ -6,8 +6,8 @@
 #include <set>
 #include <string>
 
-#include "plugin/plugin_state.h"
-#include "plugin/texts.h"
+#include "base/state.h"
+#include "base/texts.h"
 #include "support/host_double.h"
 
 namespace {

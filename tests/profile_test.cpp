@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/plugin_state.h"
+#include "base/state.h"
 #include "profile/profile.h"
 #include "support/host_double.h"
 #include "support/settings_steps.h"

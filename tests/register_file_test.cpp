@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "plugin/plugin_state.h"
+#include "base/state.h"
 #include "registration/register_file.h"
 #include "support/host_double.h"
 

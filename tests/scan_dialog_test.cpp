@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/plugin_state.h"
+#include "base/state.h"
 #include "registration/folders.h"
 #include "resources/resource.h"
 #include "support/archiver_switches.h"

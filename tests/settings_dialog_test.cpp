@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/plugin_state.h"
+#include "base/state.h"
 #include "resources/resource.h"
 #include "support/host_double.h"
 #include "support/settings_steps.h"

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "plugin/text.h"
-#include "plugin/texts.h"
+#include "base/text.h"
+#include "base/texts.h"
 #include "support/host_double.h"
 
 namespace {

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plugin/plugin_state.h"
+#include "base/state.h"
+#include "plugin/plugin.h"
 
 HostDouble gHost;
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "plugin/plugin_state.h"
+#include "base/state.h"
 
 static std::vector<std::string>* watchdogLog;
 

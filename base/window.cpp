@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "plugin/plugin_state.h"
+#include "base/window.h"
 
 void CenterOnWorkArea(HWND window) {
   RECT work = {};

@@ -1,4 +1,4 @@
-#include "plugin/text.h"
+#include "base/text.h"
 
 #include <windows.h>
 

@@ -1,0 +1,94 @@
+#include "base/file_io.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/text.h"
+
+static int faultCountdown[kWriteKindCount];
+
+void SetWriteFault(WriteKind kind, int nth) { faultCountdown[kind] = nth; }
+
+bool WriteChecked(HANDLE file, const void* data, size_t size, WriteKind kind) {
+  if (faultCountdown[kind] > 0 && --faultCountdown[kind] == 0) {
+    SetLastError(ERROR_DISK_FULL);
+    return false;
+  }
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(file, bytes, chunk, &written, nullptr)) return false;
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    bytes += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool AsidePath(char* aside, size_t size, const char* path) {
+  return FormatText(aside, size, "%s.new", path);
+}
+
+HANDLE CreateAsideFile(const char* path) {
+  char aside[kPathSize];
+  if (!AsidePath(aside, sizeof aside, path)) return INVALID_HANDLE_VALUE;
+  return CreateFileA(aside, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void DiscardAsideFile(HANDLE aside, const char* path) {
+  if (aside != INVALID_HANDLE_VALUE) CloseHandle(aside);
+  char asidePath[kPathSize];
+  if (AsidePath(asidePath, sizeof asidePath, path)) DeleteFileA(asidePath);
+}
+
+bool CommitAsideFile(HANDLE aside, const char* path) {
+  char asidePath[kPathSize];
+  if (aside == INVALID_HANDLE_VALUE || !AsidePath(asidePath, sizeof asidePath, path)) {
+    DiscardAsideFile(aside, path);
+    return false;
+  }
+  // The data must be on disk before the name points at it, or a crash could
+  // leave an empty file where the old one was.
+  bool flushed = FlushFileBuffers(aside) != 0;
+  DWORD error = flushed ? ERROR_SUCCESS : GetLastError();
+  bool closed = CloseHandle(aside) != 0;
+  if (!flushed || !closed) {
+    ReportSystemError(flushed ? "CloseHandle" : "FlushFileBuffers", asidePath, flushed ? GetLastError() : error);
+    DeleteFileA(asidePath);
+    return false;
+  }
+  // Aside file and destination share a folder, so the move never crosses volumes.
+  if (!MoveFileExA(asidePath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ReportSystemError("MoveFileExA", path, GetLastError());
+    DeleteFileA(asidePath);
+    return false;
+  }
+  return true;
+}
+
+bool ReplaceFileWhole(const char* path, const void* data, size_t size, WriteKind kind) {
+  HANDLE aside = CreateAsideFile(path);
+  if (aside == INVALID_HANDLE_VALUE) {
+    ReportSystemError("CreateFileA", path, GetLastError());
+    return false;
+  }
+  if (!WriteChecked(aside, data, size, kind)) {
+    ReportSystemError("WriteFile", path, GetLastError());
+    DiscardAsideFile(aside, path);
+    return false;
+  }
+  return CommitAsideFile(aside, path);
+}
+
+void ReportSystemError(const char* call, const char* path, DWORD error) {
+  char text[256] = "";
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                sizeof text, nullptr);
+  // The system's text ends in a line break of its own.
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) text[--length] = '\0';
+  fprintf(stderr, "Corvane: (%lu) %s(%s) - %s\n", static_cast<unsigned long>(error), call, path, text);
+}

@@ -1,0 +1,47 @@
+// Files whose loss matters: every write is checked through WriteFile (the C
+// runtime can report a failed flush as success), and a file that replaces an
+// earlier one is written aside and put in place in one step.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+
+// What a checked write is for; the tests can make the N-th write of one kind fail.
+enum WriteKind {
+  kWriteCopy,            // the header-stripped copy of a ROM
+  kWriteRelation,        // the relation file
+  kWriteProfile,         // the dataset's profile file
+  kWriteGlobalSettings,  // Setting.ini
+  kWriteLog,             // the list of files a run passed over
+  kWriteKindCount
+};
+
+// Test switch: the nth (1-based) checked write of kind from now on fails with
+// ERROR_DISK_FULL, as a full disk would; 0 turns it off.
+void SetWriteFault(WriteKind kind, int nth);
+
+// Writes all size bytes; false when anything was not written (last error set).
+bool WriteChecked(HANDLE file, const void* data, size_t size, WriteKind kind);
+
+// The name a file is written under before it replaces path: path with ".new"
+// appended, which no file of a dataset ends in. False when it does not fit.
+bool AsidePath(char* aside, size_t size, const char* path);
+
+// Creates (or truncates) the aside file of path for writing, without sharing.
+HANDLE CreateAsideFile(const char* path);
+
+// Flushes and closes the aside file, then moves it over path in one step. On
+// any failure the aside file is removed and path is left as it was. The handle
+// is closed whatever happens.
+bool CommitAsideFile(HANDLE aside, const char* path);
+
+// Closes and removes an aside file that is not to be used.
+void DiscardAsideFile(HANDLE aside, const char* path);
+
+// Writes the whole of data as the new content of path (aside, then moved in
+// place). False leaves the previous file untouched.
+bool ReplaceFileWhole(const char* path, const void* data, size_t size, WriteKind kind);
+
+// Reports a failed system call on standard error: the call, the file, the
+// error code and the system's text for it.
+void ReportSystemError(const char* call, const char* path, DWORD error);

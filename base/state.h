@@ -1,0 +1,38 @@
+// The one process-wide record of the plug-in's state, zero when the library
+// is loaded.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+#include "base/host_interface.h"
+#include "base/text.h"
+
+// The five per-dataset settings, persisted in the profile file in this order.
+struct DatasetProfile {
+  int32_t headerSize;
+  char romFolder[kPathSize];
+  int32_t depthChoice;
+  int32_t extractOnLaunch;
+  char extractFolder[kPathSize];
+};
+
+struct PluginState {
+  HINSTANCE moduleInstance;
+  // Set by a successful initPlugin; clicks and closePlugin do nothing without it.
+  bool started;
+  char dataDir[kPathSize];
+  char tempDir[kPathSize];
+  char lastRomBrowseFolder[kPathSize];
+  char lastExtractBrowseFolder[kPathSize];
+  char datasetName[kPathSize];
+  HostPathCallback hostLaunch;
+  HostPathCallback hostRegister;
+  DatasetProfile profile;
+};
+
+extern PluginState gState;
+
+// The longest data directory (with its trailing "\") for which every file name
+// the plug-in composes from it fits a path buffer ("Setting.ini" is the longest).
+constexpr size_t kMaxDataDirLength = 248;
