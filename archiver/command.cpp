@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "archiver/archiver.h"
-#include "plugin/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "archive/archiver_ops.h"
 #include "archiver/archiver.h"
 #include "archiver/archiver_state.h"
-#include "plugin/text.h"
+#include "base/text.h"
 
 ArchiverState gArchiver;
 SRWLOCK gArchiverLock = SRWLOCK_INIT;

@@ -2,7 +2,7 @@
 #include "archiver/test_hooks.h"
 
 #include "archiver/archiver_state.h"
-#include "plugin/text.h"
+#include "base/text.h"
 
 extern "C" {
 
