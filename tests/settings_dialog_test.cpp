@@ -11,6 +11,7 @@
 #include "base/state.h"
 #include "resources/resource.h"
 #include "support/host_double.h"
+#include "support/screenshot.h"
 #include "support/settings_steps.h"
 
 namespace {
@@ -334,54 +335,6 @@ TEST_F(SettingsDialog, ProfileThatCannotBeSavedKeepsTheDialogOpen) {
   EXPECT_EQ(saved.headerSize, 32);
 }
 
-// The dialog's pixels as the screen shows them, written as a 24-bit BMP.
-// False when nothing could be captured or written.
-bool CaptureWindow(HWND window, const std::string& path, int* distinctColours) {
-  RECT frame = {};
-  GetWindowRect(window, &frame);
-  int width = frame.right - frame.left, height = frame.bottom - frame.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
-  bool copied = BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY) != FALSE;
-  SelectObject(memory, previous);
-
-  BITMAPINFOHEADER header = {};
-  header.biSize = sizeof header;
-  header.biWidth = width;
-  header.biHeight = height;  // bottom-up, as BMP files keep it
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = BI_RGB;
-  size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~static_cast<size_t>(3);
-  std::string pixels(stride * height, '\0');
-  bool read = copied && GetDIBits(memory, bitmap, 0, height, &pixels[0], reinterpret_cast<BITMAPINFO*>(&header),
-                                  DIB_RGB_COLORS) == height;
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  if (!read) return false;
-
-  std::vector<bool> seen(1 << 24);
-  *distinctColours = 0;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const unsigned char* p = reinterpret_cast<const unsigned char*>(pixels.data()) + y * stride + x * 3;
-      size_t colour = p[0] | (p[1] << 8) | (p[2] << 16);
-      if (!seen[colour]) ++*distinctColours;
-      seen[colour] = true;
-    }
-  }
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4D42;  // "BM"
-  file.bfOffBits = sizeof file + sizeof header;
-  file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
-  std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
-  bytes.append(reinterpret_cast<const char*>(&header), sizeof header);
-  return WriteBytes(path, bytes + pixels);
-}
-
 // Every control where the template puts it, with its text, in tab order; and
 // a picture of the dialog for a person to look at (scripts/screenshot_settings.sh
 // turns it into build/screenshots/settings_dialog.png).
@@ -451,7 +404,7 @@ TEST_F(SettingsDialog, ControlsStandWhereTheTemplatePutsThem) {
   auto photograph = [&](HWND active) {
     // Let the dialog finish painting before it is photographed.
     if (++ticks < 10) return false;
-    captured = CaptureWindow(active, picture, &colours);
+    captured = CaptureWindowBmp(active, picture, true, &colours);
     PostClick(active, IDCANCEL);
     return true;
   };
