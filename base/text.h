@@ -10,14 +10,15 @@ bool CopyText(char* dst, size_t dstSize, const char* src);
 bool FormatText(char* dst, size_t dstSize, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
-// True when the string's last character is "\". Code page 932 aware: the
-// trail byte of a double-byte character (as in "表", 0x95 0x5C) is not a
-// separator.
+// True when the string's last character is "\". The string is read in the
+// ANSI code page, the one paths are in (932 on a Japanese system): the trail
+// byte of a double-byte character (as in "表", 0x95 0x5C) is not a separator.
 bool EndsWithBackslash(const char* path);
 
 // Appends "\" unless the path already ends with one; "" becomes "\". Returns
 // false, leaving the path unchanged, when the buffer has no room for it.
 bool EnsureTrailingBackslash(char* path, size_t size);
 
-// Start of the last path component (after the last "\" or "/"), code page 932 aware.
+// Start of the last path component (after the last "\" or "/"), read in the
+// ANSI code page as EndsWithBackslash reads it.
 const char* LastComponent(const char* path);

@@ -132,10 +132,12 @@ void OpenRomPopup(int row);
 // --- small helpers -----------------------------------------------------------
 
 std::string WithBackslash(std::string path);
-std::string BaseName(const std::string& path);  // after the last "\" or "/", DBCS aware
 std::string FullPath(const std::string& path);
-// One backslash for every run of them (a network path's leading pair stays),
-// code page 932 aware.
+// These two read the path in the ANSI code page, so that a double-byte
+// character's trail byte is never taken for a separator.
+// After the last "\" or "/":
+std::string BaseName(const std::string& path);
+// One backslash for every run of them (a network path's leading pair stays):
 std::string CollapseSeparators(const std::string& path);
 // Equal as the file system sees them: case and doubled separators aside.
 bool SamePath(const std::string& a, const std::string& b);

@@ -13,7 +13,7 @@ trap wine_session_stop EXIT
 
 shots="$build/screenshots"
 rm -f "$shots/settings_dialog.bmp" "$shots/settings_dialog.png"
-wine "$build/bin/corvane_tests.exe" --gtest_filter='SettingsDialog.ControlsStandWhereTheTemplatePutsThem' \
+wine "$build/bin/corvane_tests.exe" --gtest_filter='SettingsDialog.EveryControlIsShownWholeInTabOrder' \
   </dev/null
 convert "$shots/settings_dialog.bmp" "$shots/settings_dialog.png"
 echo "$shots/settings_dialog.png"
