@@ -1,8 +1,11 @@
-// Small helpers the benchmarks share: the clock and a scratch folder of their own.
+// Small helpers the benchmarks share: the clock and a scratch folder of their
+// own; files and folders through the shared test support.
 #pragma once
 #include <windows.h>
 
 #include <cstddef>
+
+#include "support/files.h"
 
 // Seconds on the performance counter since an arbitrary start.
 double Now();
@@ -13,9 +16,3 @@ bool MakeScratchFolder(const char* tag, char* folder, size_t size);
 
 // Creates parent + name + "\" into folder. False when it does not fit or fails.
 bool MakeSubfolder(const char* parent, const char* name, char* folder, size_t size);
-
-// Writes the bytes as the whole file. False when it could not.
-bool WriteWhole(const char* path, const void* bytes, DWORD size);
-
-// Deletes the folder (with or without its trailing "\") and all below it.
-void RemoveTree(const char* folder);

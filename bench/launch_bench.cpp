@@ -98,7 +98,7 @@ int main() {
                DatasetFilePath(relationPath, sizeof relationPath, ".rel") &&
                WriteRelationFile(relationPath, romFolder) &&
                LinePath(romFolder, kLineCount - 1, targetPath, sizeof targetPath) &&
-               WriteWhole(targetPath, "rom", 3);
+               WriteBytes(targetPath, "rom", 3);
   if (!ready) {
     fprintf(stderr, "launch_bench: cannot set up the plug-in and its relation file\n");
     PluginDetach();

@@ -46,7 +46,7 @@ bool MakeRomFiles(unsigned char* bytes) {
     snprintf(fileNames[i], sizeof fileNames[i], "rom%04d.nes", i);
     char path[MAX_PATH];
     if (snprintf(path, sizeof path, "%s%s", romFolder, fileNames[i]) >= (int)sizeof path) return false;
-    if (!WriteWhole(path, bytes, kFileSize)) return false;
+    if (!WriteBytes(path, bytes, kFileSize)) return false;
   }
   return true;
 }
@@ -97,7 +97,7 @@ bool ReferenceOne(const char* sourcePath, const char* copyPath, unsigned char* b
               ReadFile(in, buffer, size, &got, nullptr) && got == size;
   CloseHandle(in);
   if (!read) return false;
-  if (!WriteWhole(copyPath, buffer + kHeaderSize, size - kHeaderSize)) {
+  if (!WriteBytes(copyPath, buffer + kHeaderSize, size - kHeaderSize)) {
     DeleteFileA(copyPath);
     return false;
   }

@@ -58,7 +58,7 @@ static bool IsCrcText(const std::string& text) {
 bool LoadCatalogueFile(const std::string& path, std::vector<CatalogueEntry>* catalogue) {
   catalogue->clear();
   std::string bytes;
-  if (!ReadWholeFile(path, &bytes)) return false;
+  if (!ReadBytes(path, &bytes)) return false;
   for (const std::string& line : SplitLines(bytes)) {
     std::vector<std::string> fields;
     size_t fieldStart = 0;
@@ -88,7 +88,7 @@ bool SaveCatalogueFile(const std::string& path, const std::vector<CatalogueEntry
              "\t" + entry.name + "\r\n";
   }
   std::string aside = path + ".new";
-  if (!WriteWholeFile(aside, bytes)) return false;
+  if (!WriteBytes(aside, bytes)) return false;
   if (!MoveFileExA(aside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     DeleteFileA(aside.c_str());
     return false;

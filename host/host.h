@@ -10,29 +10,27 @@
 #include <string>
 #include <vector>
 
+#include "base/host_interface.h"
+#include "support/dialog_driver.h"
+#include "support/files.h"
+#include "support/screenshot.h"
+
 // --- the plug-in as the host binds it --------------------------------------
 
-typedef int(__stdcall* HostPathCallback)(const char* path);
-
-// The record handed to onPopupMenuClick; the plug-in reads only crcText.
-struct HostSelection {
-  int32_t unused;
-  const char* crcText;
-};
-
+// The entry points' types come from the plug-in's own interface header.
 struct PluginBinding {
   HMODULE module;
-  const char*(__stdcall* getAuthor)();
-  const char*(__stdcall* getName)();
-  const char*(__stdcall* getSDKVersion)();
-  const char*(__stdcall* getSmallComment)();
-  const char*(__stdcall* getVersion)();
-  int(__stdcall* initPlugin)(int, HostPathCallback, int, HostPathCallback, int, const char*);
-  int(__stdcall* closePlugin)();
-  const char*(__stdcall* inMenu)();
-  void(__stdcall* onMenuClick)(int);
-  const char*(__stdcall* inPopupMenu)();
-  int(__stdcall* onPopupMenuClick)(int, const HostSelection*);
+  decltype(&::getAuthor) getAuthor;
+  decltype(&::getName) getName;
+  decltype(&::getSDKVersion) getSDKVersion;
+  decltype(&::getSmallComment) getSmallComment;
+  decltype(&::getVersion) getVersion;
+  decltype(&::initPlugin) initPlugin;
+  decltype(&::closePlugin) closePlugin;
+  decltype(&::inMenu) inMenu;
+  decltype(&::onMenuClick) onMenuClick;
+  decltype(&::inPopupMenu) inPopupMenu;
+  decltype(&::onPopupMenuClick) onPopupMenuClick;
 };
 
 // Loads the DLL and binds all eleven entry points; false (and nothing loaded)
@@ -130,7 +128,6 @@ void RunPluginMenu(int index);
 int LaunchRomRow(int row, int popupIndex);
 // Opens the ROM popup on a row, as a right click there does.
 void OpenRomPopup(int row);
-void PumpMessages();
 
 // --- small helpers -----------------------------------------------------------
 
@@ -142,20 +139,11 @@ std::string FullPath(const std::string& path);
 std::string CollapseSeparators(const std::string& path);
 // Equal as the file system sees them: case and doubled separators aside.
 bool SamePath(const std::string& a, const std::string& b);
-bool IsFile(const std::string& path);
-bool IsFolder(const std::string& path);
-bool ReadWholeFile(const std::string& path, std::string* bytes);
 // The lines of a text, without their line breaks (LF or CR LF).
 std::vector<std::string> SplitLines(const std::string& bytes);
-bool WriteWholeFile(const std::string& path, const std::string& bytes);
-std::string ConvertCodePage(const std::string& text, UINT from, UINT to);
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// --- screenshots and the scripted run ---------------------------------------
-
-// Paints the window and copies it, frame included, into a 24-bit BMP file;
-// fromScreen copies the screen area it covers, with whatever lies on top.
-bool CaptureWindow(HWND window, const std::string& bmpPath, bool fromScreen);
+// --- the scripted run ----------------------------------------------------------
 
 struct ScriptOptions {
   std::string demoDir;     // ends with "\"; holds roms\, extract\, manifest.txt, emulator.log

@@ -35,14 +35,6 @@ const int kSelectorWidth = 180;
 
 std::string CataloguePath() { return gApp.dataDir + "catalogue.txt"; }
 
-void PumpMessages() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
-
 // --- the dataset selector ------------------------------------------------------
 
 // A frame of class "TComboBox" around a real drop-down list: the plug-in sends

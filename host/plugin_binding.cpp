@@ -1,12 +1,7 @@
 // Binding Corvane.dll the way the catalogue application does: by file name and
 // the eleven undecorated entry point names.
 #include "host/host.h"
-
-template <typename T>
-static bool Bind(HMODULE module, const char* name, T* slot) {
-  *slot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return *slot != nullptr;
-}
+#include "support/bind.h"
 
 bool LoadPluginBinding(const std::string& dllPath, PluginBinding* plugin) {
   *plugin = PluginBinding();

@@ -72,19 +72,7 @@ static void Check(bool ok, const std::string& what) {
   if (!ok) gRun.failed = true;
 }
 
-static std::string ClassOf(HWND window) {
-  char name[256] = "";
-  GetClassNameA(window, name, sizeof name);
-  return name;
-}
-
-static std::string TextOf(HWND window) {
-  char text[1024] = "";
-  int length = GetWindowTextA(window, text, sizeof text);
-  return std::string(text, length > 0 ? length : 0);
-}
-
-static bool IsDialog(HWND window) { return window != nullptr && ClassOf(window) == "#32770"; }
+static bool IsDialog(HWND window) { return IsDialogWindow(window); }
 static bool IsSettingsDialog(HWND window) {
   return IsDialog(window) && GetDlgItem(window, kIdHeaderSize) != nullptr && GetDlgItem(window, kIdDepth) != nullptr;
 }
@@ -104,37 +92,37 @@ static bool IsMessageBox(HWND window) {
 static std::string ShotPath(const char* name) { return gRun.options.shotsDir + name + ".bmp"; }
 
 static void TakeShot(HWND window, const char* name, bool fromScreen = false) {
-  bool ok = CaptureWindow(window, ShotPath(name), fromScreen);
+  bool ok = CaptureWindowBmp(window, ShotPath(name), fromScreen);
   if (ok) gRun.shots.push_back(name);
   Check(ok, Format("screenshot %s.bmp", name));
 }
 
 // --- the dialog driver ---------------------------------------------------------
 
+// The shared driver, with what the scripted run adds: every message box is a
+// refusal or an error (a failed check, answered with OK), and a timeout is a
+// failed check too.
 typedef bool (*DriveStep)(HWND active);
 
 static struct {
   const char* what;
-  std::vector<DriveStep> steps;
-  size_t next;
-  int ticks;
   int maxTicks;
-  bool timedOut;
   bool sawMessageBox;
-  bool inTick;
-  UINT_PTR timer;
 } gDrive;
 
 // Past its time a dialog is cancelled as a user would (answering the cancel
 // question with OK); if even that does not end it, it is ended outright.
-static void BreakOut(HWND active) {
+static void BreakOut(HWND active, int ticksOver) {
   const int kGraceTicks = 100;
+  if (ticksOver == 1) {
+    Check(false, Format("%s did not end within %d s", gDrive.what, static_cast<int>(gDrive.maxTicks * kTickMs / 1000)));
+  }
   if (OpenPopupMenu() != nullptr) {
     EndMenu();
     return;
   }
   if (!IsDialog(active)) return;
-  if (gDrive.ticks > gDrive.maxTicks + kGraceTicks) {
+  if (ticksOver > kGraceTicks) {
     EndDialog(active, IDCANCEL);
   } else if (IsMessageBox(active)) {
     PostMessageA(active, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -143,43 +131,25 @@ static void BreakOut(HWND active) {
   }
 }
 
-static void CALLBACK DriveTick(HWND, UINT, UINT_PTR, DWORD) {
-  if (gDrive.inTick) return;
-  gDrive.inTick = true;
-  HWND active = GetActiveWindow();
-  ++gDrive.ticks;
-  if (gDrive.ticks > gDrive.maxTicks) {
-    if (!gDrive.timedOut)
-      Check(false,
-            Format("%s did not end within %d s", gDrive.what, static_cast<int>(gDrive.maxTicks * kTickMs / 1000)));
-    gDrive.timedOut = true;
-    BreakOut(active);
-  } else if (IsMessageBox(active)) {
-    // No step expects a message box: every one is a refusal or an error.
-    Check(false, Format("%s: message box \"%s\"", gDrive.what, TextOf(GetDlgItem(active, kIdMessageBoxText)).c_str()));
-    gDrive.sawMessageBox = true;
-    PostMessageA(active, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  } else if (gDrive.next < gDrive.steps.size()) {
-    if (gDrive.steps[gDrive.next](active)) ++gDrive.next;
-  }
-  gDrive.inTick = false;
+static bool AnswerMessageBox(HWND active) {
+  if (!IsMessageBox(active)) return false;
+  Check(false, Format("%s: message box \"%s\"", gDrive.what, TextOf(GetDlgItem(active, kIdMessageBoxText)).c_str()));
+  gDrive.sawMessageBox = true;
+  PostMessageA(active, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  return true;
 }
 
 static void StartDriving(const char* what, std::vector<DriveStep> steps, int maxSeconds) {
   gDrive.what = what;
-  gDrive.steps = std::move(steps);
-  gDrive.next = 0;
-  gDrive.ticks = 0;
   gDrive.maxTicks = maxSeconds * 1000 / static_cast<int>(kTickMs);
-  gDrive.timedOut = false;
   gDrive.sawMessageBox = false;
-  gDrive.inTick = false;
-  gDrive.timer = SetTimer(nullptr, 0, kTickMs, DriveTick);
-}
-
-static void StopDriving() {
-  if (gDrive.timer != 0) KillTimer(nullptr, gDrive.timer);
-  gDrive.timer = 0;
+  DriveOptions options;
+  options.periodMs = kTickMs;
+  options.maxTicks = gDrive.maxTicks;
+  options.beforeStep = AnswerMessageBox;
+  options.onTimeout = BreakOut;
+  options.oneTickAtATime = true;
+  DriveDialogs(std::vector<DialogStep>(steps.begin(), steps.end()), options);
 }
 
 // A last step that waits for the modal call to return.
@@ -236,7 +206,7 @@ static void RunSettings() {
   RunPluginMenu(0);
   StopDriving();
   std::string profile;
-  bool saved = ReadWholeFile(gApp.dataDir + kDataset + ".fol", &profile) && profile.size() == kProfileBytes;
+  bool saved = ReadBytes(gApp.dataDir + kDataset + ".fol", &profile) && profile.size() == kProfileBytes;
   Check(saved && Int32At(profile, 0) == kHeaderSize && Int32At(profile, 264) == kDepthAll &&
             Int32At(profile, 268) != 0 && SamePath(profile.c_str() + 4, gRun.romDir),
         Format("settings dialog saved %s.fol (%d bytes: header %d, ROM folder, depth %s, extraction on)", kDataset,
@@ -265,7 +235,7 @@ static void AfterRegister(const RegisterCall&) {
                static_cast<unsigned>(gApp.registerCalls.size()), TextOf(active).c_str(), ClassOf(active).c_str());
     return;
   }
-  gRun.midRunShot = CaptureWindow(dialog, ShotPath("registration-dialog"), false);
+  gRun.midRunShot = CaptureWindowBmp(dialog, ShotPath("registration-dialog"), false);
   if (!gRun.midRunShot) {
     gRun.midRunMiss = "the registration dialog could not be captured";
     return;
@@ -277,7 +247,7 @@ static void AfterRegister(const RegisterCall&) {
 static std::vector<std::pair<std::string, std::string>> ReadRelationFile(const std::string& path, bool* found) {
   std::vector<std::pair<std::string, std::string>> lines;
   std::string bytes;
-  *found = ReadWholeFile(path, &bytes);
+  *found = ReadBytes(path, &bytes);
   for (const std::string& line : SplitLines(bytes)) {
     if (line.size() >= 10 && line[8] == ' ') lines.emplace_back(line.substr(0, 8), line.substr(9));
   }
@@ -347,7 +317,7 @@ static void RunRegistration() {
 static std::vector<std::string> ReadLines(const std::string& path) {
   std::vector<std::string> lines;
   std::string bytes;
-  if (!ReadWholeFile(path, &bytes)) return lines;
+  if (!ReadBytes(path, &bytes)) return lines;
   for (const std::string& line : SplitLines(bytes)) {
     if (!line.empty()) lines.push_back(line);
   }
@@ -473,7 +443,7 @@ static bool WriteReport() {
   out += "\n";
   out += gRun.failed ? "result: FAIL\n" : "result: PASS\n";
   std::string utf8 = ConvertCodePage(out, CP_ACP, CP_UTF8);
-  return WriteWholeFile(gRun.options.reportPath, utf8);
+  return WriteBytes(gRun.options.reportPath, utf8);
 }
 
 // --- the manifest and the run ---------------------------------------------------------
@@ -482,7 +452,7 @@ static bool WriteReport() {
 // UTF-8 with "/" separators; lines starting with "#" are comments.
 static bool ReadManifest(const std::string& path) {
   std::string bytes;
-  if (!ReadWholeFile(path, &bytes)) return false;
+  if (!ReadBytes(path, &bytes)) return false;
   std::string text = ConvertCodePage(bytes, CP_UTF8, CP_ACP);
   for (const std::string& line : SplitLines(text)) {
     if (line.empty() || line[0] == '#') continue;
@@ -508,18 +478,6 @@ static bool ReadManifest(const std::string& path) {
     gRun.roms.push_back(rom);
   }
   return !gRun.roms.empty();
-}
-
-static std::vector<std::string> FolderEntries(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0) names.push_back(entry.cFileName);
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
-  return names;
 }
 
 static void CheckCatalogueSurvives() {
@@ -578,7 +536,7 @@ int RunScript(const ScriptOptions& options) {
   gApp.pluginStarted = false;
   std::string settings;
   Check(
-      closed == 0 && ReadWholeFile(gApp.dataDir + "Setting.ini", &settings) && settings.size() == kGlobalSettingsBytes,
+      closed == 0 && ReadBytes(gApp.dataDir + "Setting.ini", &settings) && settings.size() == kGlobalSettingsBytes,
       Format("closePlugin wrote Setting.ini (%d bytes)", kGlobalSettingsBytes));
 
   size_t romFailures = 0;

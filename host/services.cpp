@@ -34,7 +34,7 @@ static std::string Trim(const std::string& text) {
 // the command line.
 static std::string ConfiguredCommand(const std::string& dataset) {
   std::string bytes;
-  if (!ReadWholeFile(gApp.dataDir + "emulators.ini", &bytes)) return std::string();
+  if (!ReadBytes(gApp.dataDir + "emulators.ini", &bytes)) return std::string();
   bool inSection = false;
   size_t start = 0;
   while (start < bytes.size()) {

@@ -60,16 +60,6 @@ std::string FullPath(const std::string& path) {
   return std::string(full, length);
 }
 
-bool IsFile(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool IsFolder(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::vector<std::string> SplitLines(const std::string& bytes) {
   std::vector<std::string> lines;
   size_t start = 0;
@@ -82,48 +72,6 @@ std::vector<std::string> SplitLines(const std::string& bytes) {
     lines.push_back(line);
   }
   return lines;
-}
-
-bool ReadWholeFile(const std::string& path, std::string* bytes) {
-  bytes->clear();
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  char block[65536];
-  DWORD got = 0;
-  bool ok = true;
-  for (;;) {
-    if (!ReadFile(file, block, sizeof block, &got, nullptr)) {
-      ok = false;
-      break;
-    }
-    if (got == 0) break;
-    bytes->append(block, got);
-  }
-  CloseHandle(file);
-  return ok;
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  BOOL closed = CloseHandle(file);
-  return ok && closed && written == bytes.size();
-}
-
-std::string ConvertCodePage(const std::string& text, UINT from, UINT to) {
-  if (text.empty()) return text;
-  int wideLength = MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (wideLength <= 0) return std::string();
-  std::wstring wide(wideLength, L'\0');
-  MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), &wide[0], wideLength);
-  int length = WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string out(length, '\0');
-  WideCharToMultiByte(to, 0, wide.data(), wideLength, &out[0], length, nullptr, nullptr);
-  return out;
 }
 
 std::string Format(const char* format, ...) {

@@ -14,6 +14,7 @@
 
 #include <zlib.h>
 
+#include "support/bind.h"
 #include "support/host_double.h"
 
 namespace {
@@ -33,11 +34,6 @@ struct Archiver {
   int(__stdcall* callLog)(char*, int) = nullptr;
   void(__stdcall* pauseNext)(HANDLE, HANDLE) = nullptr;
 };
-
-template <typename T>
-void Bind(HMODULE module, const char* name, T* slot) {
-  *slot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
 
 std::string Fixture(const char* name) { return FixturesFolder() + "archiver\\" + name; }
 std::string Expected(const char* name) { return FixturesFolder() + "archiver\\expected\\" + name + "\\"; }

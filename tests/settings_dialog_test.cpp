@@ -11,6 +11,7 @@
 #include "base/state.h"
 #include "resources/resource.h"
 #include "support/host_double.h"
+#include "support/screenshot.h"
 #include "support/settings_steps.h"
 
 namespace {
@@ -334,82 +335,92 @@ TEST_F(SettingsDialog, ProfileThatCannotBeSavedKeepsTheDialogOpen) {
   EXPECT_EQ(saved.headerSize, 32);
 }
 
-// The dialog's pixels as the screen shows them, written as a 24-bit BMP.
-// False when nothing could be captured or written.
-bool CaptureWindow(HWND window, const std::string& path, int* distinctColours) {
-  RECT frame = {};
-  GetWindowRect(window, &frame);
-  int width = frame.right - frame.left, height = frame.bottom - frame.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
-  bool copied = BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY) != FALSE;
-  SelectObject(memory, previous);
+// What a user sees of a control: where it stands in the dialog's client area
+// and, for a label, how wide and tall its text is in the control's own font.
+struct ShownControl {
+  int id;
+  std::string className;
+  LONG style;
+  RECT place;         // in the dialog's client coordinates
+  SIZE textExtent;    // {0, 0} without text
+  int roomForText;    // client width left for the text, past a check box or button edge
+  int clientHeight;
+};
 
-  BITMAPINFOHEADER header = {};
-  header.biSize = sizeof header;
-  header.biWidth = width;
-  header.biHeight = height;  // bottom-up, as BMP files keep it
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = BI_RGB;
-  size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~static_cast<size_t>(3);
-  std::string pixels(stride * height, '\0');
-  bool read = copied && GetDIBits(memory, bitmap, 0, height, &pixels[0], reinterpret_cast<BITMAPINFO*>(&header),
-                                  DIB_RGB_COLORS) == height;
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  if (!read) return false;
-
-  std::vector<bool> seen(1 << 24);
-  *distinctColours = 0;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const unsigned char* p = reinterpret_cast<const unsigned char*>(pixels.data()) + y * stride + x * 3;
-      size_t colour = p[0] | (p[1] << 8) | (p[2] << 16);
-      if (!seen[colour]) ++*distinctColours;
-      seen[colour] = true;
+ShownControl Shown(HWND dialog, HWND child) {
+  ShownControl shown = {};
+  shown.id = GetDlgCtrlID(child);
+  shown.className = ClassOf(child);
+  shown.style = GetWindowLongA(child, GWL_STYLE);
+  GetWindowRect(child, &shown.place);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&shown.place), 2);
+  RECT client = {};
+  GetClientRect(child, &client);
+  shown.clientHeight = client.bottom;
+  shown.roomForText = client.right;
+  LONG kind = shown.style & BS_TYPEMASK;
+  if (_stricmp(shown.className.c_str(), "Button") == 0) {
+    // A check box's text starts past its box; a push button's inside its 3-D edges.
+    if (kind == BS_AUTOCHECKBOX || kind == BS_CHECKBOX) {
+      shown.roomForText -= GetSystemMetrics(SM_CXMENUCHECK) + GetSystemMetrics(SM_CXEDGE);
+    } else if (kind == BS_PUSHBUTTON || kind == BS_DEFPUSHBUTTON) {
+      shown.roomForText -= 2 * GetSystemMetrics(SM_CXEDGE);
     }
   }
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4D42;  // "BM"
-  file.bfOffBits = sizeof file + sizeof header;
-  file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
-  std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
-  bytes.append(reinterpret_cast<const char*>(&header), sizeof header);
-  return WriteBytes(path, bytes + pixels);
+  std::string text = TextOf(child);
+  HDC dc = GetDC(child);
+  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(child, WM_GETFONT, 0, 0)));
+  if (!text.empty()) GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &shown.textExtent);
+  SelectObject(dc, previous);
+  ReleaseDC(child, dc);
+  return shown;
 }
 
-// Every control where the template puts it, with its text, in tab order; and
-// a picture of the dialog for a person to look at (scripts/screenshot_settings.sh
+bool IsGroupBox(const ShownControl& c) {
+  return _stricmp(c.className.c_str(), "Button") == 0 && (c.style & BS_TYPEMASK) == BS_GROUPBOX;
+}
+
+bool Inside(const RECT& inner, const RECT& outer) {
+  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+         inner.bottom <= outer.bottom;
+}
+
+std::string Describe(const ShownControl& c) {
+  char text[96];
+  snprintf(text, sizeof text, "control %d (%s) at %ld,%ld-%ld,%ld", c.id, c.className.c_str(), c.place.left,
+           c.place.top, c.place.right, c.place.bottom);
+  return text;
+}
+
+// Every control with its text, in tab order, laid out so that a user can read
+// it all: inside the client area, no two controls on top of each other (a
+// group box holds whole controls or none), no label cut by its control; and a
+// picture of the dialog for a person to look at (scripts/screenshot_settings.sh
 // turns it into build/screenshots/settings_dialog.png).
-TEST_F(SettingsDialog, ControlsStandWhereTheTemplatePutsThem) {
+TEST_F(SettingsDialog, EveryControlIsShownWholeInTabOrder) {
   std::string japaneseRoms = Cp932(u8"C:\\ロム\\ファミコン\\");
   ASSERT_TRUE(WriteBytes(profilePath, ProfileFileBytes(16, japaneseRoms, 1, 1, data)));
   struct Control {
     int id;
     const char* textUtf8;  // nullptr: filled from the profile
-    RECT units;            // x, y, width, height in dialog units
   };
   const Control controls[] = {
-      {IDC_SETTING_ROM_GROUP, u8"ロムフォルダ(ヘッダ付)設定", {10, 10, 240, 100}},
-      {IDC_HEADER_SIZE_LABEL, u8"ヘッダサイズ", {20, 29, 40, 12}},
-      {IDC_HEADER_SIZE, "16", {65, 27, 30, 12}},
-      {IDC_HEADER_SIZE_UNIT, u8"バイト", {100, 29, 30, 12}},
-      {IDC_ROM_FOLDER_LABEL, u8"ロムフォルダ", {20, 52, 40, 12}},
-      {IDC_ROM_FOLDER, u8"C:\\ロム\\ファミコン\\", {20, 65, 180, 12}},
-      {IDC_ROM_FOLDER_BROWSE, u8"参照", {210, 65, 30, 14}},
-      {IDC_DEPTH_LABEL, u8"サブフォルダ", {20, 88, 40, 12}},
-      {IDC_DEPTH, u8"全て", {65, 86, 50, 200}},
-      {IDC_EMULATOR_GROUP, u8"エミュレータ設定", {10, 120, 240, 80}},
-      {IDC_EXTRACT_ON_LAUNCH, u8"ロムファイルを解凍する", {20, 140, 100, 10}},
-      {IDC_EXTRACT_FOLDER_LABEL, u8"解凍先のフォルダ", {20, 160, 70, 12}},
-      {IDC_EXTRACT_FOLDER, nullptr, {20, 173, 180, 12}},
-      {IDC_EXTRACT_FOLDER_BROWSE, u8"参照", {210, 173, 30, 14}},
-      {IDOK, "OK", {53, 210, 50, 14}},
-      {IDCANCEL, u8"キャンセル", {156, 210, 50, 14}},
+      {IDC_SETTING_ROM_GROUP, u8"ロムフォルダ(ヘッダ付)設定"},
+      {IDC_HEADER_SIZE_LABEL, u8"ヘッダサイズ"},
+      {IDC_HEADER_SIZE, "16"},
+      {IDC_HEADER_SIZE_UNIT, u8"バイト"},
+      {IDC_ROM_FOLDER_LABEL, u8"ロムフォルダ"},
+      {IDC_ROM_FOLDER, u8"C:\\ロム\\ファミコン\\"},
+      {IDC_ROM_FOLDER_BROWSE, u8"参照"},
+      {IDC_DEPTH_LABEL, u8"サブフォルダ"},
+      {IDC_DEPTH, u8"全て"},
+      {IDC_EMULATOR_GROUP, u8"エミュレータ設定"},
+      {IDC_EXTRACT_ON_LAUNCH, u8"ロムファイルを解凍する"},
+      {IDC_EXTRACT_FOLDER_LABEL, u8"解凍先のフォルダ"},
+      {IDC_EXTRACT_FOLDER, nullptr},
+      {IDC_EXTRACT_FOLDER_BROWSE, u8"参照"},
+      {IDOK, "OK"},
+      {IDCANCEL, u8"キャンセル"},
   };
   std::string picture = BinFolder() + "..\\screenshots\\";
   CreateDirectoryA(picture.c_str(), nullptr);
@@ -418,12 +429,10 @@ TEST_F(SettingsDialog, ControlsStandWhereTheTemplatePutsThem) {
   bool captured = false;
   int colours = 0;
   int ticks = 0;
-  auto checkLayout = [&](HWND dialog) {
-    RECT client = {}, expected = {0, 0, 260, 235};
+  std::vector<ShownControl> shown;
+  RECT client = {};
+  auto checkControls = [&](HWND dialog) {
     GetClientRect(dialog, &client);
-    MapDialogRect(dialog, &expected);
-    EXPECT_EQ(client.right, expected.right);
-    EXPECT_EQ(client.bottom, expected.bottom);
     HWND child = GetWindow(dialog, GW_CHILD);
     for (const Control& c : controls) {
       SCOPED_TRACE(c.id);
@@ -431,19 +440,7 @@ TEST_F(SettingsDialog, ControlsStandWhereTheTemplatePutsThem) {
       EXPECT_EQ(GetDlgCtrlID(child), c.id) << "tab order";
       std::string text = c.textUtf8 != nullptr ? Cp932(c.textUtf8) : data;
       EXPECT_EQ(TextOf(child), text);
-      // Position and size are converted separately, as the system places controls.
-      RECT place = c.units;
-      MapDialogRect(dialog, &place);
-      RECT actual = {};
-      GetWindowRect(child, &actual);
-      MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
-      EXPECT_EQ(actual.left, place.left);
-      EXPECT_EQ(actual.top, place.top);
-      EXPECT_EQ(actual.right - actual.left, place.right);
-      // A drop-down list's template height is that of its opened list.
-      if (c.id != IDC_DEPTH) {
-        EXPECT_EQ(actual.bottom - actual.top, place.bottom);
-      }
+      shown.push_back(Shown(dialog, child));
       child = GetWindow(child, GW_HWNDNEXT);
     }
     EXPECT_EQ(child, nullptr) << "more controls than the template's sixteen";
@@ -451,12 +448,33 @@ TEST_F(SettingsDialog, ControlsStandWhereTheTemplatePutsThem) {
   auto photograph = [&](HWND active) {
     // Let the dialog finish painting before it is photographed.
     if (++ticks < 10) return false;
-    captured = CaptureWindow(active, picture, &colours);
+    captured = CaptureWindowBmp(active, picture, true, &colours);
     PostClick(active, IDCANCEL);
     return true;
   };
-  DialogRun run = RunSettingsDialog({WhenSettingsActive(checkLayout), photograph});
+  DialogRun run = RunSettingsDialog({WhenSettingsActive(checkControls), photograph});
   EXPECT_TRUE(run.Complete());
+  ASSERT_EQ(shown.size(), sizeof controls / sizeof controls[0]);
+
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const ShownControl& c = shown[i];
+    EXPECT_TRUE(Inside(c.place, client)) << Describe(c) << " leaves the client area";
+    for (size_t j = i + 1; j < shown.size(); ++j) {
+      const ShownControl& d = shown[j];
+      RECT common = {};
+      if (!IntersectRect(&common, &c.place, &d.place)) continue;
+      bool held = (IsGroupBox(c) && !IsGroupBox(d) && Inside(d.place, c.place)) ||
+                  (IsGroupBox(d) && !IsGroupBox(c) && Inside(c.place, d.place));
+      EXPECT_TRUE(held) << Describe(c) << " overlaps " << Describe(d);
+    }
+    // Labels only: an edit's or a list's text is the user's, and scrolls.
+    bool label = _stricmp(c.className.c_str(), "Static") == 0 || _stricmp(c.className.c_str(), "Button") == 0;
+    if (label) {
+      EXPECT_LE(c.textExtent.cx, c.roomForText) << Describe(c) << ": its text is cut";
+      if (!IsGroupBox(c)) EXPECT_LE(c.textExtent.cy, c.clientHeight) << Describe(c) << ": its text is cut";
+    }
+  }
+
   EXPECT_TRUE(captured) << picture;
   // Text, frames and controls give a picture of many colours, not a blank.
   EXPECT_GT(colours, 8);

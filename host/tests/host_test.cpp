@@ -12,28 +12,6 @@
 
 namespace {
 
-std::string MakeFolder(const char* tag) {
-  char base[MAX_PATH];
-  GetTempPathA(sizeof base, base);
-  for (int i = 0;; ++i) {
-    std::string path = Format("%shost_%s_%lu_%d\\", base, tag, GetCurrentProcessId(), i);
-    if (CreateDirectoryA(path.c_str(), nullptr)) return path;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
-  }
-}
-
-void RemoveFolder(const std::string& folder) {
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      DeleteFileA((folder + entry.cFileName).c_str());
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
-  }
-  RemoveDirectoryA(folder.c_str());
-}
-
 // "テスト表示ソフト.nes": two characters whose second byte is 0x5C.
 const char kJapaneseName[] =
     "\x83"
@@ -42,7 +20,7 @@ const char kJapaneseName[] =
 }  // namespace
 
 TEST(HostCatalogue, SurvivesSavingAndLoading) {
-  std::string folder = MakeFolder("cat");
+  std::string folder = MakeTempFolder("cat");
   std::vector<CatalogueEntry> saved = {
       {"NES", "0A1B2C3D", 40960, "alpha rom.nes"},
       {"NES", "FFFFFFFF", 0, kJapaneseName},
@@ -50,10 +28,10 @@ TEST(HostCatalogue, SurvivesSavingAndLoading) {
   };
   ASSERT_TRUE(SaveCatalogueFile(folder + "catalogue.txt", saved));
   std::string bytes;
-  ASSERT_TRUE(ReadWholeFile(folder + "catalogue.txt", &bytes));
+  ASSERT_TRUE(ReadBytes(folder + "catalogue.txt", &bytes));
   const std::string firstLine = "NES\t0A1B2C3D\t40960\talpha rom.nes\r\n";
   EXPECT_EQ(bytes.substr(0, firstLine.size()), firstLine);
-  EXPECT_FALSE(IsFile(folder + "catalogue.txt.new"));
+  EXPECT_FALSE(FileExists(folder + "catalogue.txt.new"));
 
   std::vector<CatalogueEntry> loaded;
   ASSERT_TRUE(LoadCatalogueFile(folder + "catalogue.txt", &loaded));
@@ -64,11 +42,11 @@ TEST(HostCatalogue, SurvivesSavingAndLoading) {
     EXPECT_EQ(loaded[i].size, saved[i].size);
     EXPECT_EQ(loaded[i].name, saved[i].name);
   }
-  RemoveFolder(folder);
+  RemoveTree(folder);
 }
 
 TEST(HostCatalogue, SkipsDamagedLinesAndKeepsTheRest) {
-  std::string folder = MakeFolder("bad");
+  std::string folder = MakeTempFolder("bad");
   std::string text =
       "NES\t0A1B2C3D\t16\tgood one.nes\r\n"
       "NES\t0a1b2c3d\t16\tlower-case crc.nes\r\n"
@@ -78,7 +56,7 @@ TEST(HostCatalogue, SkipsDamagedLinesAndKeepsTheRest) {
       "\r\n"
       "\t0A1B2C40\t16\tno dataset.nes\r\n"
       "FDS\t12345678\t65500\tlast line without a line end.fds";
-  ASSERT_TRUE(WriteWholeFile(folder + "catalogue.txt", text));
+  ASSERT_TRUE(WriteBytes(folder + "catalogue.txt", text));
   std::vector<CatalogueEntry> loaded;
   ASSERT_TRUE(LoadCatalogueFile(folder + "catalogue.txt", &loaded));
   ASSERT_EQ(loaded.size(), 2u);
@@ -90,7 +68,7 @@ TEST(HostCatalogue, SkipsDamagedLinesAndKeepsTheRest) {
   // A missing file is no catalogue, and leaves none behind.
   EXPECT_FALSE(LoadCatalogueFile(folder + "missing.txt", &loaded));
   EXPECT_TRUE(loaded.empty());
-  RemoveFolder(folder);
+  RemoveTree(folder);
 }
 
 TEST(HostCatalogue, ARegisteredCrcReplacesItsEntryOnlyWithinItsDataset) {
@@ -105,7 +83,7 @@ TEST(HostCatalogue, ARegisteredCrcReplacesItsEntryOnlyWithinItsDataset) {
 }
 
 TEST(HostCrc, MatchesKnownValuesAndReadsAcrossBlocks) {
-  std::string folder = MakeFolder("crc");
+  std::string folder = MakeTempFolder("crc");
   struct Case {
     std::string bytes;
     const char* crcText;
@@ -118,7 +96,7 @@ TEST(HostCrc, MatchesKnownValuesAndReadsAcrossBlocks) {
   std::string bigText = Format("%08lX", whole);
   cases.push_back({big, bigText.c_str()});
   for (const Case& c : cases) {
-    ASSERT_TRUE(WriteWholeFile(folder + "rom.bin", c.bytes));
+    ASSERT_TRUE(WriteBytes(folder + "rom.bin", c.bytes));
     uint32_t crc = 1;
     uint32_t size = 1;
     ASSERT_TRUE(FileCrc32(folder + "rom.bin", &crc, &size));
@@ -128,7 +106,7 @@ TEST(HostCrc, MatchesKnownValuesAndReadsAcrossBlocks) {
   uint32_t crc = 0;
   uint32_t size = 0;
   EXPECT_FALSE(FileCrc32(folder + "missing.bin", &crc, &size));
-  RemoveFolder(folder);
+  RemoveTree(folder);
 }
 
 TEST(HostPlugin, SplitsEntryListsAtTheEmptyEntry) {
@@ -142,9 +120,9 @@ TEST(HostPlugin, SplitsEntryListsAtTheEmptyEntry) {
 }
 
 TEST(HostEmulator, CommandTakesThePathForEveryPlaceholder) {
-  std::string folder = MakeFolder("emu");
+  std::string folder = MakeTempFolder("emu");
   gApp.dataDir = folder;
-  ASSERT_TRUE(WriteWholeFile(folder + "emulators.ini",
+  ASSERT_TRUE(WriteBytes(folder + "emulators.ini",
                              "[NES]\r\ncommand=\"C:\\emu\\nes.exe\" -rom \"%1\" -title \"%1\" -x 100%\r\n"
                              "[FDS]\r\ncommand=\r\n"
                              "; a value quoted at both ends keeps its quotation marks\r\n"
@@ -155,7 +133,7 @@ TEST(HostEmulator, CommandTakesThePathForEveryPlaceholder) {
   EXPECT_EQ(EmulatorCommand("PCE", rom), "\"C:\\emu\\pce.exe\" \"" + rom + "\"");
   EXPECT_EQ(EmulatorCommand("GB", rom), "");
   gApp.dataDir.clear();
-  RemoveFolder(folder);
+  RemoveTree(folder);
 }
 
 TEST(HostPaths, SamePathIgnoresCaseAndDoubledSeparatorsOnly) {
@@ -181,7 +159,7 @@ static BOOL CALLBACK FindSelector(HWND window, LPARAM) {
 }
 
 TEST(HostWindow, DatasetSelectorAnswersLikeTheCatalogueApplication) {
-  std::string folder = MakeFolder("win");
+  std::string folder = MakeTempFolder("win");
   gApp.instance = GetModuleHandleA(nullptr);
   gApp.dataDir = folder;
   ASSERT_TRUE(CreateMainWindow("FDS"));
@@ -211,5 +189,5 @@ TEST(HostWindow, DatasetSelectorAnswersLikeTheCatalogueApplication) {
   DestroyWindow(gApp.window);
   PumpMessages();
   gApp.catalogue.clear();
-  RemoveFolder(folder);
+  RemoveTree(folder);
 }

@@ -5,11 +5,11 @@
 bool BindArchiverSwitches(ArchiverSwitches* s) {
   HMODULE module = GetModuleHandleA("7-zip32.dll");
   if (module == nullptr) return false;
-  return BindProc(module, "ArcTestReset", &s->reset) & BindProc(module, "ArcTestSetBusy", &s->setBusy) &
-         BindProc(module, "ArcTestFailOpen", &s->failOpen) &
-         BindProc(module, "ArcTestFailNextClose", &s->failNextClose) &
-         BindProc(module, "ArcTestCallLog", &s->callLog) & BindProc(module, "ArcTestLastCommand", &s->lastCommand) &
-         BindProc(module, "ArcTestLastRunOwner", &s->lastRunOwner);
+  return Bind(module, "ArcTestReset", &s->reset) & Bind(module, "ArcTestSetBusy", &s->setBusy) &
+         Bind(module, "ArcTestFailOpen", &s->failOpen) &
+         Bind(module, "ArcTestFailNextClose", &s->failNextClose) &
+         Bind(module, "ArcTestCallLog", &s->callLog) & Bind(module, "ArcTestLastCommand", &s->lastCommand) &
+         Bind(module, "ArcTestLastRunOwner", &s->lastRunOwner);
 }
 
 int CountArchiverCalls(const ArchiverSwitches& switches, const char* ordinal) {

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include "support/bind.h"
+
 struct ArchiverSwitches {
   void(__stdcall* reset)() = nullptr;
   void(__stdcall* setBusy)(int) = nullptr;
@@ -17,9 +19,3 @@ struct ArchiverSwitches {
 bool BindArchiverSwitches(ArchiverSwitches* switches);
 // How often the call log names the operation of this ordinal (e.g. "10").
 int CountArchiverCalls(const ArchiverSwitches& switches, const char* ordinal);
-
-template <typename T>
-bool BindProc(HMODULE module, const char* name, T* slot) {
-  *slot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return *slot != nullptr;
-}

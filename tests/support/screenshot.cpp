@@ -1,14 +1,15 @@
-// Window screenshots for the demo: the window is painted, copied from its own
-// device context (frame included) or from the screen where it lies, and written
-// as a 24-bit BMP, which the demo script turns into PNG.
-#include "host/host.h"
+#include "support/screenshot.h"
+
+#include <vector>
+
+#include "support/files.h"
 
 static bool WriteBmp(const std::string& path, int width, int height, const void* bits, DWORD bitsSize) {
   BITMAPFILEHEADER file = {};
   BITMAPINFOHEADER info = {};
   info.biSize = sizeof info;
   info.biWidth = width;
-  info.biHeight = height;
+  info.biHeight = height;  // bottom-up, as BMP files keep it
   info.biPlanes = 1;
   info.biBitCount = 24;
   info.biCompression = BI_RGB;
@@ -19,10 +20,25 @@ static bool WriteBmp(const std::string& path, int width, int height, const void*
   std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
   bytes.append(reinterpret_cast<const char*>(&info), sizeof info);
   bytes.append(static_cast<const char*>(bits), bitsSize);
-  return WriteWholeFile(path, bytes);
+  return WriteBytes(path, bytes);
 }
 
-bool CaptureWindow(HWND window, const std::string& bmpPath, bool fromScreen) {
+static int CountColours(const unsigned char* bits, int width, int height, DWORD stride) {
+  std::vector<bool> seen(1 << 24);
+  int count = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const unsigned char* p = bits + y * stride + x * 3;
+      size_t colour = p[0] | (p[1] << 8) | (p[2] << 16);
+      if (!seen[colour]) ++count;
+      seen[colour] = true;
+    }
+  }
+  return count;
+}
+
+bool CaptureWindowBmp(HWND window, const std::string& bmpPath, bool fromScreen, int* distinctColours) {
+  if (distinctColours != nullptr) *distinctColours = 0;
   if (window == nullptr || !IsWindowVisible(window)) return false;
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
   GdiFlush();
@@ -33,7 +49,6 @@ bool CaptureWindow(HWND window, const std::string& bmpPath, bool fromScreen) {
   if (width <= 0 || height <= 0) return false;
 
   bool ok = false;
-  // The screen shows what lies on top of the window too, such as an open popup menu.
   HWND source = fromScreen ? nullptr : window;
   HDC windowDc = fromScreen ? GetDC(nullptr) : GetWindowDC(window);
   int x = fromScreen ? frame.left : 0;
@@ -54,6 +69,9 @@ bool CaptureWindow(HWND window, const std::string& bmpPath, bool fromScreen) {
     GdiFlush();
     SelectObject(memoryDc, previous);
     DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+    if (ok && distinctColours != nullptr) {
+      *distinctColours = CountColours(static_cast<const unsigned char*>(bits), width, height, stride);
+    }
     if (ok) ok = WriteBmp(bmpPath, width, height, bits, stride * static_cast<DWORD>(height));
     DeleteObject(image);
   }

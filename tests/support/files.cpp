@@ -1,0 +1,142 @@
+#include "support/files.h"
+
+#include <cstdio>
+#include <cstring>
+
+std::string MakeTempFolder(const char* tag) {
+  static int counter = 0;
+  char base[MAX_PATH];
+  DWORD length = GetTempPathA(sizeof base, base);
+  if (length == 0 || length >= sizeof base) return std::string();
+  // Bounded: a name taken that often means something else is wrong.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    char path[MAX_PATH];
+    int written = snprintf(path, sizeof path, "%scv_%s_%lu_%d\\", base, tag, GetCurrentProcessId(), ++counter);
+    if (written < 0 || static_cast<size_t>(written) >= sizeof path) return std::string();
+    if (CreateDirectoryA(path, nullptr)) return path;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+  }
+  return std::string();
+}
+
+void RemoveTree(const std::string& path) {
+  if (path.empty()) return;
+  std::string dir = path;
+  if (dir.back() == '\\') dir.pop_back();
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
+      std::string child = dir + "\\" + entry.cFileName;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(child.c_str());
+      }
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+bool WriteBytes(const std::string& path, const void* bytes, size_t size) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = size == 0 || WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr);
+  BOOL closed = CloseHandle(file);
+  return ok && closed && (size == 0 || written == size);
+}
+
+bool WriteBytes(const std::string& path, const std::string& bytes) {
+  return WriteBytes(path, bytes.data(), bytes.size());
+}
+
+bool ReadBytes(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char block[65536];
+  DWORD got = 0;
+  bool ok = true;
+  for (;;) {
+    if (!ReadFile(file, block, sizeof block, &got, nullptr)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    bytes->append(block, got);
+  }
+  CloseHandle(file);
+  if (!ok) bytes->clear();
+  return ok;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::string bytes;
+  ReadBytes(path, &bytes);
+  return bytes;
+}
+
+bool FileExists(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+long long FileSizeOf(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0) names.push_back(entry.cFileName);
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+  return names;
+}
+
+std::string BinFolder() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (length == 0 || length >= sizeof path) return std::string();
+  std::string folder(path, length);
+  return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+std::string FixturesFolder() { return BinFolder() + "..\\fixtures\\"; }
+std::string FixturePath(const char* name) { return FixturesFolder() + name; }
+
+static std::string Convert(const std::string& text, UINT from, UINT to, DWORD flags, const char* onFailure) {
+  if (text.empty()) return text;
+  int wideLength = MultiByteToWideChar(from, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (wideLength <= 0) return onFailure;
+  std::wstring wide(wideLength, L'\0');
+  MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), &wide[0], wideLength);
+  int length = WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return onFailure;
+  std::string out(length, '\0');
+  WideCharToMultiByte(to, 0, wide.data(), wideLength, &out[0], length, nullptr, nullptr);
+  return out;
+}
+
+std::string ConvertCodePage(const std::string& text, UINT from, UINT to) { return Convert(text, from, to, 0, ""); }
+
+// Strict, so that a text that is no valid code page 932 never compares equal by accident.
+std::string Cp932(const char* utf8) { return Convert(utf8, CP_UTF8, 932, MB_ERR_INVALID_CHARS, "<unconvertible>"); }
+std::string Utf8(const std::string& cp932) {
+  return Convert(cp932, 932, CP_UTF8, MB_ERR_INVALID_CHARS, "<unconvertible>");
+}

@@ -1,0 +1,41 @@
+// File, folder and text helpers shared by the tests, the demo host and the
+// benchmarks. Paths and texts are code page 932 (the ANSI code page the
+// plug-in works in) unless a name says otherwise.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// A fresh folder below the temporary folder, "" on failure; ends with "\".
+std::string MakeTempFolder(const char* tag);
+// Deletes the folder (with or without its trailing "\") and all below it.
+void RemoveTree(const std::string& path);
+
+// Writes the bytes as the whole file through WriteFile; false when a write or
+// the close failed.
+bool WriteBytes(const std::string& path, const void* bytes, size_t size);
+bool WriteBytes(const std::string& path, const std::string& bytes);
+// The whole file; false (and bytes empty) when it cannot be opened or read.
+bool ReadBytes(const std::string& path, std::string* bytes);
+std::string ReadBytes(const std::string& path);  // "" when missing
+
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+long long FileSizeOf(const std::string& path);  // -1 when missing
+// The entry names of a folder ("." and ".." left out) in the directory search's own order.
+std::vector<std::string> FolderEntries(const std::string& folder);
+
+// The folder of the running executable, where Corvane.dll and 7-zip32.dll lie (ends with "\").
+std::string BinFolder();
+// The folder of build-time sample files made by the real tools (ends with "\").
+std::string FixturesFolder();
+std::string FixturePath(const char* name);
+
+// Text between code pages, invalid bytes replaced; "" when nothing converts.
+std::string ConvertCodePage(const std::string& text, UINT from, UINT to);
+// For comparing with u8"..." literals independently of the plug-in's own
+// constants; "<unconvertible>" when the text is not valid in its code page.
+std::string Cp932(const char* utf8);
+std::string Utf8(const std::string& cp932);
