@@ -26,7 +26,8 @@ uint32_t Crc32UpdateFolded(uint32_t crc, const void* data, size_t size);
 bool Crc32HasFolding();
 
 // Test switch: files are read through views of at most size bytes (rounded up
-// to the allocation granularity) instead of 64 MiB; 0 restores 64 MiB.
+// to the allocation granularity) instead of 64 MiB; 0, or anything above
+// 64 MiB, restores 64 MiB.
 void SetCrcViewSizeForTests(size_t size);
 
 // True with *crc set when the file could be read; false after printing why on
