@@ -194,9 +194,18 @@ bool ReadArchiveListing(const MappedFile& mapped, ArchiveListing* listing, Probl
   if (LooksLikeSevenZip(mapped.data, mapped.size)) {
     return ReadSevenZipListing(mapped.data, mapped.size, listing, problem);
   }
-  if (LooksLikeZip(mapped.data, mapped.size)) return ReadZipListing(mapped.data, mapped.size, listing, problem);
-  *problem = "not a zip or 7z archive";
-  return false;
+  if (!LooksLikeZip(mapped.data, mapped.size)) {
+    *problem = "not a zip or 7z archive";
+    return false;
+  }
+  // Caught here, so that the callers' mapping is still closed when the
+  // listing outgrows memory.
+  try {
+    return ReadZipListing(mapped.data, mapped.size, listing, problem);
+  } catch (...) {
+    *problem = "out of memory";
+    return false;
+  }
 }
 
 bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const char* pattern,
