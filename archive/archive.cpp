@@ -5,6 +5,11 @@
 #include "archive/archiver_ops.h"
 #include "base/text.h"
 
+// The extraction command: 22 characters of its own around the archive path and
+// the output folder, each up to a path buffer's 259 bytes.
+static constexpr char kCommandFormat[] = "x \"%s\" -aoa -hide \"%s\" *.*";
+static constexpr size_t kCommandSize = (sizeof kCommandFormat - 1 - 4) + 2 * (kPathSize - 1) + 1;
+
 // Tested in this order; byte-exact, so letter case matters.
 static const char* const kArchiveExtensions[] = {".zip", ".7z", ".ZIP", ".7Z"};
 
@@ -79,8 +84,8 @@ int ExtractArchive(const char* archivePath, char* firstEntryPath, HWND ownerWind
   // A cut path or command would name another file or folder: refuse instead.
   char entryPath[kPathSize];
   if (!FormatText(entryPath, sizeof entryPath, "%s%s", outputFolder, entryName)) return -1;
-  char command[kPathSize];
-  if (!FormatText(command, sizeof command, "x \"%s\" -aoa -hide \"%s\" *.*", archivePath, outputFolder)) {
+  char command[kCommandSize];
+  if (!FormatText(command, sizeof command, kCommandFormat, archivePath, outputFolder)) {
     return -1;
   }
   CopyText(firstEntryPath, kPathSize, entryPath);

@@ -1,7 +1,8 @@
 // Internal records and routines of the archiver stand-in. An archive is read
 // whole from a read-only mapping into an ArchiveListing (its entries in stored
-// order); extraction reads the mapping again and streams each entry's bytes
-// through a ByteSink into its output file.
+// order); extraction reads the mapping again: a zip entry's bytes stream
+// through a ByteSink into its output file, a 7z file's come from its folder,
+// decoded whole.
 #pragma once
 #include <windows.h>
 
@@ -33,30 +34,11 @@ struct ArchiveEntry {
   uint64_t packedSize = 0;
   uint16_t method = 0;
   uint16_t flags = 0;
-  // 7z: the folder whose output holds the bytes (-1 for an empty stream).
-  int folder = -1;
-};
-
-// 7z folder methods this library can decode; anything else is kept as
-// kMethodUnsupported so that the listing still works and extraction fails clearly.
-enum FolderMethod { kMethodUnsupported, kMethodCopy, kMethodLzma, kMethodLzma2 };
-
-// A 7z folder reduced to what decoding needs: one coder, one packed stream.
-struct SevenZipFolder {
-  FolderMethod method = kMethodUnsupported;
-  Problem unsupportedWhy = nullptr;
-  std::vector<uint8_t> props;
-  uint64_t packOffset = 0;  // absolute offset in the archive file
-  uint64_t packSize = 0;
-  uint64_t unpackSize = 0;
-  bool hasCrc = false;
-  uint32_t crc = 0;
 };
 
 struct ArchiveListing {
   ArchiveFormat format = kFormatZip;
   std::vector<ArchiveEntry> entries;
-  std::vector<SevenZipFolder> folders;
   int current = -1;  // the entry the find operation stands on, -1 none
 };
 
@@ -98,21 +80,20 @@ bool ReadZipListing(const uint8_t* data, uint64_t size, ArchiveListing* listing,
 bool ExtractZipEntry(const uint8_t* data, uint64_t size, const ArchiveEntry& entry, ByteSink* sink,
                      Problem* problem);
 
-// --- sevenzip_reader.cpp -----------------------------------------------------
+// --- sevenzip.cpp ------------------------------------------------------------
+// An open 7z archive: the SDK's records over the mapped bytes, which must stay
+// mapped until it is closed.
+struct SevenZipArchive;
 bool LooksLikeSevenZip(const uint8_t* data, uint64_t size);
+// Reads the archive's records and lists its entries (index i is file i);
+// null, with the reason, when it cannot be read.
+SevenZipArchive* OpenSevenZip(const uint8_t* data, uint64_t size, ArchiveListing* listing, Problem* problem);
+void CloseSevenZip(SevenZipArchive* archive);
 bool ReadSevenZipListing(const uint8_t* data, uint64_t size, ArchiveListing* listing, Problem* problem);
-
-// --- sevenzip_decode.cpp -----------------------------------------------------
-// Decodes one folder's packed stream into sink (exactly unpackSize bytes) and
-// checks the folder's CRC-32 when it has one.
-bool DecodeSevenZipFolder(const uint8_t* data, uint64_t size, const SevenZipFolder& folder, ByteSink* sink,
-                          Problem* problem);
-
-// --- lzma2.cpp ---------------------------------------------------------------
-bool DecodeLzma(const uint8_t* in, size_t inSize, const uint8_t* props, size_t propsSize, uint64_t unpackSize,
-                ByteSink* sink, Problem* problem);
-bool DecodeLzma2(const uint8_t* in, size_t inSize, const uint8_t* props, size_t propsSize, uint64_t unpackSize,
-                 ByteSink* sink, Problem* problem);
+// Points bytes at file index's contents, checked against their CRC-32; they
+// stay valid until the next call or the close.
+bool DecodeSevenZipFile(SevenZipArchive* archive, size_t index, const uint8_t** bytes, size_t* size,
+                        Problem* problem);
 
 // --- extract.cpp -------------------------------------------------------------
 // Reads the archive at path into listing (format chosen by signature).

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <new>
 
-#include "archive/archiver_ops.h"
 #include "archiver/archiver.h"
 #include "archiver/archiver_state.h"
+#include "archiver/operations.h"
 #include "base/text.h"
 
 ArchiverState gArchiver;

@@ -1,8 +1,6 @@
 // Extraction below an output folder: entry names become paths there (refused
 // when unsafe or longer than MAX_PATH), folders are made as needed, files are
 // replaced, and a file whose bytes fail their check is removed again.
-#include <zlib.h>
-
 #include <vector>
 
 #include "archiver/archiver.h"
@@ -155,132 +153,37 @@ void ExtractZip(ExtractRun* run) {
   }
 }
 
-// Routes one 7z folder's output to its entries' files in stream order.
-struct FolderSplit {
-  ExtractRun* run = nullptr;
-  std::vector<int> entries;  // entry indices fed by this folder, in order
-  std::vector<bool> write;   // whether each one is written
-  std::vector<std::string> paths;
-  size_t next = 0;       // the entry the next bytes belong to
-  uint64_t left = 0;     // bytes still due to that entry
-  bool started = false;  // its output is open (or it is skipped)
-  HANDLE file = INVALID_HANDLE_VALUE;
-  uint32_t crc = 0;
-  bool entryFailed = false;  // its file could not be made or written; bytes are dropped
-};
-
-void FinishEntry(FolderSplit* split) {
-  int index = split->entries[split->next];
-  const ArchiveEntry& entry = split->run->listing->entries[static_cast<size_t>(index)];
-  if (split->write[split->next]) {
-    const char* path = split->paths[split->next].c_str();
-    if (split->file != INVALID_HANDLE_VALUE) CloseHandle(split->file);
-    split->file = INVALID_HANDLE_VALUE;
-    if (split->entryFailed) {
-      DeleteFileA(path);
-      NoteFailure(split->run, index, "cannot write the output file");
-    } else if (entry.hasCrc && split->crc != entry.crc) {
-      DeleteFileA(path);
-      NoteFailure(split->run, index, "CRC-32 mismatch");
-    } else {
-      ++split->run->result->files;
-    }
-  }
-  ++split->next;
-  split->started = false;
-}
-
-void StartEntry(FolderSplit* split) {
-  const ArchiveEntry& entry = split->run->listing->entries[static_cast<size_t>(split->entries[split->next])];
-  split->left = entry.size;
-  split->crc = 0;
-  split->entryFailed = false;
-  split->started = true;
-  if (split->write[split->next]) {
-    split->file = CreateOutputFile(split->paths[split->next].c_str());
-    split->entryFailed = split->file == INVALID_HANDLE_VALUE;
-  }
-}
-
-// Opens the entries due next, finishing those of zero length on the way.
-void AdvanceSplit(FolderSplit* split) {
-  while (split->next < split->entries.size()) {
-    if (!split->started) StartEntry(split);
-    if (split->left > 0) return;
-    FinishEntry(split);
-  }
-}
-
-bool SplitWrite(void* context, const uint8_t* data, size_t size) {
-  auto* split = static_cast<FolderSplit*>(context);
-  while (size > 0) {
-    AdvanceSplit(split);
-    if (split->next >= split->entries.size()) return false;  // more bytes than the entries hold
-    size_t count = split->left < size ? static_cast<size_t>(split->left) : size;
-    if (split->write[split->next] && !split->entryFailed) {
-      split->crc = static_cast<uint32_t>(crc32(split->crc, data, static_cast<uInt>(count)));
-      split->entryFailed = !WriteToFile(&split->file, data, count);
-    }
-    split->left -= count;
-    data += count;
-    size -= count;
-    if (split->left == 0) FinishEntry(split);
-  }
-  return true;
-}
-
-// After a decoding failure: the entry being written and every later one of
-// the folder fail, and no partial file stays behind.
-void AbandonSplit(FolderSplit* split, Problem problem) {
-  for (; split->next < split->entries.size(); ++split->next) {
-    if (!split->write[split->next]) continue;
-    if (split->started && split->file != INVALID_HANDLE_VALUE) {
-      CloseHandle(split->file);
-      split->file = INVALID_HANDLE_VALUE;
-      DeleteFileA(split->paths[split->next].c_str());
-    }
-    split->started = false;
-    NoteFailure(split->run, split->entries[split->next], problem);
-  }
-}
-
-void ExtractSevenZip(ExtractRun* run) {
-  const ArchiveListing& listing = *run->listing;
-  std::vector<FolderSplit> splits(listing.folders.size());
-  for (FolderSplit& split : splits) split.run = run;
-  // Entries without data are made at once; the others wait for their folder.
-  for (size_t i = 0; i < listing.entries.size(); ++i) {
+// Files are written only once their bytes have passed their CRC-32, so a
+// failed one never leaves a file behind.
+void ExtractSevenZip(ExtractRun* run, SevenZipArchive* archive) {
+  const std::vector<ArchiveEntry>& entries = run->listing->entries;
+  for (size_t i = 0; i < entries.size(); ++i) {
     int index = static_cast<int>(i);
-    const ArchiveEntry& entry = listing.entries[i];
     char path[MAX_PATH];
-    EntryPlan plan = PlanEntry(run, index, path, sizeof path);
-    if (entry.folder < 0) {
-      if (plan == kPlanWrite) ExtractWithoutData(run, index, path);
+    if (PlanEntry(run, index, path, sizeof path) != kPlanWrite) continue;
+    if (entries[i].isDirectory) {
+      ExtractWithoutData(run, index, path);
       continue;
     }
-    FolderSplit& split = splits[static_cast<size_t>(entry.folder)];
-    split.entries.push_back(index);
-    split.write.push_back(plan == kPlanWrite);
-    split.paths.push_back(path);
-  }
-  for (size_t f = 0; f < splits.size(); ++f) {
-    FolderSplit& split = splits[f];
-    bool wanted = false;
-    for (bool write : split.write) wanted = wanted || write;
-    if (!wanted) continue;  // nothing of this folder is asked for: skip decoding it
-    ByteSink sink = {SplitWrite, &split};
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
     Problem problem = nullptr;
-    bool ok = DecodeSevenZipFolder(run->data, run->size, listing.folders[f], &sink, &problem);
-    if (ok) AdvanceSplit(&split);  // trailing empty streams
-    if (ok && split.next != split.entries.size()) {
-      ok = false;
-      problem = "7z folder holds less data than its files";
+    if (!DecodeSevenZipFile(archive, i, &bytes, &size, &problem)) {
+      NoteFailure(run, index, problem);
+      continue;
     }
-    if (!ok) {
-      int failedBefore = run->result->failed;
-      AbandonSplit(&split, problem);
-      // Every entry was already complete: the folder itself is still at fault.
-      if (run->result->failed == failedBefore) NoteFailure(run, split.entries.front(), problem);
+    HANDLE file = CreateOutputFile(path);
+    if (file == INVALID_HANDLE_VALUE) {
+      NoteFailure(run, index, "cannot create the output file");
+      continue;
+    }
+    bool written = WriteToFile(&file, bytes, size);
+    CloseHandle(file);
+    if (written) {
+      ++run->result->files;
+    } else {
+      DeleteFileA(path);
+      NoteFailure(run, index, "cannot write the output file");
     }
   }
 }
@@ -291,9 +194,18 @@ bool ReadArchiveListing(const MappedFile& mapped, ArchiveListing* listing, Probl
   if (LooksLikeSevenZip(mapped.data, mapped.size)) {
     return ReadSevenZipListing(mapped.data, mapped.size, listing, problem);
   }
-  if (LooksLikeZip(mapped.data, mapped.size)) return ReadZipListing(mapped.data, mapped.size, listing, problem);
-  *problem = "not a zip or 7z archive";
-  return false;
+  if (!LooksLikeZip(mapped.data, mapped.size)) {
+    *problem = "not a zip or 7z archive";
+    return false;
+  }
+  // Caught here, so that the callers' mapping is still closed when the
+  // listing outgrows memory.
+  try {
+    return ReadZipListing(mapped.data, mapped.size, listing, problem);
+  } catch (...) {
+    *problem = "out of memory";
+    return false;
+  }
 }
 
 bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const char* pattern,
@@ -306,17 +218,19 @@ bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const c
     return false;
   }
   ArchiveListing listing;
-  bool read = ReadArchiveListing(mapped, &listing, &problem);
-  if (!read) {
-    result->firstProblem = problem;
+  ExtractRun run = {mapped.data, mapped.size, &listing, outputFolder, pattern, result};
+  bool read = false;
+  if (LooksLikeSevenZip(mapped.data, mapped.size)) {
+    // Kept open for the extraction: the listing and the decoding share its records.
+    SevenZipArchive* archive = OpenSevenZip(mapped.data, mapped.size, &listing, &problem);
+    read = archive != nullptr;
+    if (read) ExtractSevenZip(&run, archive);
+    CloseSevenZip(archive);
   } else {
-    ExtractRun run = {mapped.data, mapped.size, &listing, outputFolder, pattern, result};
-    if (listing.format == kFormatZip) {
-      ExtractZip(&run);
-    } else {
-      ExtractSevenZip(&run);
-    }
+    read = ReadArchiveListing(mapped, &listing, &problem);
+    if (read) ExtractZip(&run);
   }
+  if (!read) result->firstProblem = problem;
   CloseMappedFile(&mapped);
   return read && result->failed == 0;
 }

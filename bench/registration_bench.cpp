@@ -15,7 +15,7 @@
 #include "plugin/plugin.h"
 #include "profile/profile.h"
 #include "registration/register_file.h"
-#include "registration/scan_dialog.h"
+#include "registration/relation_file.h"
 
 namespace {
 
@@ -72,15 +72,15 @@ int CountRightLines(const char* relationPath) {
 double RegisterAll(const char* relationPath) {
   WIN32_FIND_DATAA entry = {};
   double start = Now();
-  gScan.relationStream = fopen(relationPath, "w");
-  if (gScan.relationStream == nullptr) return -1;
+  RelationFile relation;
+  if (!OpenRelationFile(&relation) || strcmp(relation.path, relationPath) != 0) return -1;
   bool all = true;
   for (int i = 0; i < kFileCount; ++i) {
     snprintf(entry.cFileName, sizeof entry.cFileName, "%s", fileNames[i]);
-    if (RegisterRomFile(romFolder, nullptr, &entry) != 0) all = false;
+    const char* skipReason = nullptr;
+    if (RegisterRomFile(romFolder, nullptr, &entry, &relation, &skipReason) != kRegisterDone) all = false;
   }
-  all = fclose(gScan.relationStream) == 0 && all;
-  gScan.relationStream = nullptr;
+  all = CommitRelationFile(&relation) && all;
   double seconds = Now() - start;
   return all ? seconds : -1;
 }

@@ -10,7 +10,9 @@
 #include <cstring>
 
 #include "archive/archive.h"
+#include "base/file_identity.h"
 #include "base/state.h"
+#include "launch/staging.h"
 #include "profile/profile.h"
 
 static constexpr size_t kCrcTextLength = 8;
@@ -78,7 +80,11 @@ int LaunchByCrc(const char* crcText) {
   char firstEntryPath[kPathSize] = "";
   const char* launchPath = foundPath;
   if (profile.extractOnLaunch != 0 && IsArchivePath(foundPath) == 1) {
-    int extracted = ExtractArchive(foundPath, firstEntryPath, nullptr, profile.extractFolder);
+    // Into the data directory (under any spelling of it), through a staging
+    // folder, so that no entry of the archive can replace the plug-in's files.
+    int extracted = SameFileIdentity(profile.extractFolder, gState.dataDir)
+                        ? ExtractIntoDataDirectory(foundPath, profile.extractFolder, firstEntryPath)
+                        : ExtractArchive(foundPath, firstEntryPath, nullptr, profile.extractFolder);
     if (extracted != 0) return extracted;
     // The archiver does not report a failed extraction; a missing entry is one.
     if (firstEntryPath[0] == '\0' || !PathFileExistsA(firstEntryPath)) return -1;

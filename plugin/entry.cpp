@@ -2,7 +2,6 @@
 // stops the plug-in.
 #include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 #include <shlwapi.h>
 
 #include <cstring>
@@ -38,21 +37,20 @@ static constexpr PaddedText<16> kVersion = Padded<16>("1.0");
 static constexpr PaddedText<32> kPopupList = Padded<32>(kTextPopupLaunch);
 
 static char menuList[kPathSize];
-static bool comInitialized;
 
-void PluginAttach(HINSTANCE instance) {
-  comInitialized = SUCCEEDED(CoInitialize(nullptr));
+void PluginAttach(HINSTANCE instance) { gState.moduleInstance = instance; }
+
+void PluginDetach() {}
+
+// The dialogs' controls are registered once per process, before the first
+// dialog is created (never from the library entry routine).
+static void InitCommonControlsOnce() {
+  static bool done;
+  if (done) return;
   INITCOMMONCONTROLSEX controls = {};
-  controls.dwSize = 8;
+  controls.dwSize = sizeof controls;
   controls.dwICC = ICC_USEREX_CLASSES;
-  InitCommonControlsEx(&controls);
-  gState.moduleInstance = instance;
-}
-
-void PluginDetach() {
-  // Only balance a CoInitialize that succeeded.
-  if (comInitialized) CoUninitialize();
-  comInitialized = false;
+  done = InitCommonControlsEx(&controls) != 0;
 }
 
 extern "C" {
@@ -70,13 +68,16 @@ static void CreateDirectoryIfMissing(const char* path) {
 int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback registerRom, int,
                          const char* dataDir) {
   // A data directory too long for the file names composed from it leaves the
-  // plug-in unstarted rather than cutting those names.
+  // plug-in unstarted rather than cutting those names; an empty one would put
+  // our files at the root of the current drive.
   char dir[kPathSize];
-  if (dataDir == nullptr || !CopyText(dir, sizeof dir, dataDir) ||
+  if (dataDir == nullptr || dataDir[0] == '\0' || !CopyText(dir, sizeof dir, dataDir) ||
       !EnsureTrailingBackslash(dir, sizeof dir) || strlen(dir) > kMaxDataDirLength) {
     gState.started = false;
+    gState.tempDirReady = false;
     return -1;
   }
+  InitCommonControlsOnce();
   gState.hostLaunch = launch;
   gState.hostRegister = registerRom;
   gState.profile.headerSize = 16;
@@ -84,6 +85,7 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   CreateDirectoryIfMissing(gState.dataDir);
   FormatText(gState.tempDir, sizeof gState.tempDir, "%stemp\\", gState.dataDir);
   CreateDirectoryIfMissing(gState.tempDir);
+  gState.tempDirReady = PathIsDirectoryA(gState.tempDir) != FALSE;
   CopyText(gState.lastRomBrowseFolder, sizeof gState.lastRomBrowseFolder, gState.tempDir);
   CopyText(gState.lastExtractBrowseFolder, sizeof gState.lastExtractBrowseFolder, gState.tempDir);
   CopyText(gState.profile.extractFolder, sizeof gState.profile.extractFolder, gState.dataDir);
@@ -110,8 +112,16 @@ const char* __stdcall inMenu() {
 
 const char* __stdcall inPopupMenu() { return kPopupList.bytes; }
 
+// One action at a time: the host may call back in while a run, the settings
+// dialog or a launch is under way (from hostRegister, from a timer, from its
+// own menu while a modal dialog pumps messages). Such a call returns at once
+// and changes nothing, so the action in progress keeps its dataset, profile
+// and state.
+static bool actionInProgress;
+
 void __stdcall onMenuClick(int index) {
-  if (!gState.started) return;
+  if (!gState.started || actionInProgress) return;
+  actionInProgress = true;
   FindActiveDatasetName();
   LoadDatasetProfile();
   HWND owner = GetActiveWindow();
@@ -129,14 +139,18 @@ void __stdcall onMenuClick(int index) {
     default:
       break;
   }
+  actionInProgress = false;
 }
 
 int __stdcall onPopupMenuClick(int, const HostSelection* selection) {
-  if (!gState.started) return 0;
+  if (!gState.started || actionInProgress) return 0;
+  actionInProgress = true;
   FindActiveDatasetName();
   LoadDatasetProfile();
-  if (selection == nullptr || selection->crcText == nullptr) return 0;
-  return LaunchByCrc(selection->crcText);
+  int result = 0;
+  if (selection != nullptr && selection->crcText != nullptr) result = LaunchByCrc(selection->crcText);
+  actionInProgress = false;
+  return result;
 }
 
 }  // extern "C"

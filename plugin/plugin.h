@@ -3,9 +3,10 @@
 #pragma once
 #include <windows.h>
 
-// What the library entry routine does on attach and detach; the tests call them
-// for a plug-in linked into their own executable.
+// What the library entry routine does on attach (it records the module handle,
+// nothing more); the tests call it for a plug-in linked into their own executable.
 void PluginAttach(HINSTANCE instance);
+// Attach takes nothing that detach would give back; the benchmarks still call it.
 void PluginDetach();
 
 int LoadGlobalSettings();

@@ -28,7 +28,8 @@ int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
   return 0;
 }
 
-void PickFolder(HWND owner, const char* prompt, const char* caption, char* rememberedFolder, int editId) {
+static void BrowseAndRemember(HWND owner, const char* prompt, const char* caption, char* rememberedFolder,
+                              int editId) {
   CopyText(pickerCaption, sizeof pickerCaption, caption);
 
   char initialFolder[kPathSize] = "";
@@ -67,4 +68,14 @@ void PickFolder(HWND owner, const char* prompt, const char* caption, char* remem
 
   CopyText(rememberedFolder, kPathSize, chosen);
   SendDlgItemMessageA(owner, editId, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(rememberedFolder));
+}
+
+// The browser and the shell allocator need COM on this thread. It is the
+// host's thread, so COM is taken only around the browser's use and released
+// only when this call's CoInitialize succeeded (S_FALSE counts too): a host that
+// already runs COM here, of either kind, keeps it exactly as it was.
+void PickFolder(HWND owner, const char* prompt, const char* caption, char* rememberedFolder, int editId) {
+  HRESULT com = CoInitialize(nullptr);
+  BrowseAndRemember(owner, prompt, caption, rememberedFolder, editId);
+  if (SUCCEEDED(com)) CoUninitialize();
 }

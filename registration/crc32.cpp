@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "base/file_io.h"
 #include "base/text.h"
 
 const uint32_t kCrcTable[256] = {
@@ -52,44 +53,59 @@ const uint32_t kCrcTable[256] = {
     0x54DE5729, 0x23D967BF, 0xB3667A2E, 0xC4614AB8, 0x5D681B02, 0x2A6F2B94,
     0xB40BBE37, 0xC30C8EA1, 0x5A05DF1B, 0x2D02EF8D,
 };
+uint32_t Crc32UpdateBytewise(uint32_t crc, const void* data, size_t size) {
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  uint32_t c = ~crc;
+  for (size_t i = 0; i < size; ++i) c = (c >> 8) ^ kCrcTable[(c ^ bytes[i]) & 0xFF];
+  return ~c;
+}
 
-// Failures go to standard error only: the registration run has no one to show
-// them to, and its caller learns of them from the result.
-static void ReportSystemError(DWORD error) {
-  char* message = nullptr;
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, error, LANG_USER_DEFAULT, reinterpret_cast<char*>(&message), 0,
-                                nullptr);
-  if (length != 0 && message != nullptr) {
-    fprintf(stderr, "%s\n", message);
-  } else {
-    // No text for this code: the number is still better than silence.
-    fprintf(stderr, "system error %lu\n", static_cast<unsigned long>(error));
+using CrcRoutine = uint32_t (*)(uint32_t crc, const void* data, size_t size);
+
+// The first call asks the processor once and leaves the answer in the pointer.
+// Only the registration run's one thread computes CRCs; a second thread racing
+// here would store the same value.
+static uint32_t ChooseCrcRoutine(uint32_t crc, const void* data, size_t size);
+static CrcRoutine crcRoutine = ChooseCrcRoutine;
+
+static uint32_t ChooseCrcRoutine(uint32_t crc, const void* data, size_t size) {
+  crcRoutine = Crc32HasFolding() ? Crc32UpdateFolded : Crc32UpdateSliced;
+  return crcRoutine(crc, data, size);
+}
+
+uint32_t Crc32Update(uint32_t crc, const void* data, size_t size) { return crcRoutine(crc, data, size); }
+
+// Files are read through views of at most this size, so that a large file
+// needs only a bounded piece of a 32-bit process's address space at a time.
+constexpr DWORD kCrcViewSize = 64u << 20;
+static DWORD crcViewSize = kCrcViewSize;
+
+void SetCrcViewSizeForTests(size_t size) {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  DWORD granularity = info.dwAllocationGranularity;
+  if (size == 0 || size > kCrcViewSize) {
+    crcViewSize = kCrcViewSize;
+    return;
   }
-  if (message != nullptr) LocalFree(message);
+  // View offsets must be multiples of the allocation granularity.
+  crcViewSize = static_cast<DWORD>((size + granularity - 1) / granularity * granularity);
 }
 
-static uint32_t CrcOfBytes(const unsigned char* bytes, DWORD size) {
-  uint32_t c = 0xFFFFFFFFu;
-  for (DWORD i = 0; i < size; ++i) c = (c >> 8) ^ kCrcTable[(c ^ bytes[i]) & 0xFF];
-  return c ^ 0xFFFFFFFFu;
-}
-
-// The whole file is mapped read-only in one view: ROM images are small, and no
-// read loop or intermediate buffer is needed. Read sharing keeps writers out
-// while the view is in use, so the file cannot shrink under us.
+// The file is mapped read-only, one bounded view after another: no read loop
+// or intermediate buffer is needed. Read sharing keeps writers out while the
+// views are in use, so the file cannot shrink under us.
 bool ComputeFileCrc32(const char* path, uint32_t* crc) {
   bool ok = false;
   HANDLE mapping = nullptr;
-  const unsigned char* view = nullptr;
   DWORD sizeHigh = 0;
   DWORD sizeLow = 0;
+  uint32_t value = 0;
 
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    ReportSystemError(GetLastError());
+    ReportSystemError("CreateFileA", path, GetLastError());
     goto done;
   }
   // A low part of all ones is a valid size unless an error comes with it.
@@ -98,7 +114,7 @@ bool ComputeFileCrc32(const char* path, uint32_t* crc) {
   if (sizeLow == INVALID_FILE_SIZE) {
     DWORD error = GetLastError();
     if (error != NO_ERROR) {
-      ReportSystemError(error);
+      ReportSystemError("GetFileSize", path, error);
       goto done;
     }
   }
@@ -114,19 +130,24 @@ bool ComputeFileCrc32(const char* path, uint32_t* crc) {
   }
   mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, sizeLow, nullptr);
   if (mapping == nullptr) {
-    ReportSystemError(GetLastError());
+    ReportSystemError("CreateFileMappingA", path, GetLastError());
     goto done;
   }
-  view = static_cast<const unsigned char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
-  if (view == nullptr) {
-    ReportSystemError(GetLastError());
-    goto done;
+  for (DWORD offset = 0; offset < sizeLow;) {
+    DWORD length = sizeLow - offset < crcViewSize ? sizeLow - offset : crcViewSize;
+    const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, offset, length);
+    if (view == nullptr) {
+      ReportSystemError("MapViewOfFile", path, GetLastError());
+      goto done;
+    }
+    value = Crc32Update(value, view, length);
+    UnmapViewOfFile(view);
+    offset += length;
   }
-  *crc = CrcOfBytes(view, sizeLow);
+  *crc = value;
   ok = true;
 
 done:
-  if (view != nullptr) UnmapViewOfFile(view);
   if (mapping != nullptr) CloseHandle(mapping);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   return ok;

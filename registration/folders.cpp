@@ -5,26 +5,76 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <tuple>
+
+#include "base/texts.h"
+#include "registration/skip_list.h"
 
 FolderList gFolders;
 
-// The walk in progress: the depth of the folder being listed (0 before a walk)
-// and the deepest level that is still collected.
+// The folders listed so far by identity, so that a link back into the tree
+// (or any second name of a folder) is neither listed nor entered again.
+typedef std::tuple<DWORD, DWORD, DWORD> FolderIdentity;
+static std::set<FolderIdentity> listedIdentities;
+static bool overflowNoted;
+
+// One level of the walk: the open search over a listed folder and the entry
+// it returned last, not yet looked at.
+struct WalkLevel {
+  HANDLE search;
+  char prefix[kPathSize];  // the listing pattern without its "*.*"
+  int32_t listIndex;       // the folder's entry, for its file count
+  WIN32_FIND_DATAA pending;
+  bool more;               // pending holds an entry
+};
+
+static WalkLevel walkLevels[kAllLevelsLimit + 1];
+// Open levels: the deepest is walkLevels[walkDepth - 1]. The walk depth of its
+// subfolders is walkDepth.
 static int32_t walkDepth;
 static int32_t walkDepthLimit;
+// Per list entry: its files were counted while the walk listed it.
+static bool* countedByWalk;
+static int32_t countIndex;  // after the walk: next entry whose files to count
+static int32_t filesCounted;
 
-void AddFolder(const char* path) {
-  if (gFolders.entries == nullptr || gFolders.count >= kMaxFolders) return;
-  for (int32_t i = 0; i < gFolders.count; ++i) {
-    if (strcmp(gFolders.entries[i], path) == 0) return;
+static bool ReadIdentity(const char* path, FolderIdentity* identity) {
+  HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  bool known = GetFileInformationByHandle(folder, &info) != 0;
+  CloseHandle(folder);
+  // A file system without file indexes reports 0: no identity to go by.
+  if (!known || (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0)) return false;
+  *identity = FolderIdentity(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
+  return true;
+}
+
+bool AddFolder(const char* path) {
+  if (gFolders.entries == nullptr) return false;
+  if (gFolders.count >= kMaxFolders) {
+    if (!overflowNoted) NoteSkipped(kTextSkipTooManyFolders, path);
+    overflowNoted = true;
+    return false;
   }
+  for (int32_t i = 0; i < gFolders.count; ++i) {
+    if (strcmp(gFolders.entries[i], path) == 0) return false;
+  }
+  FolderIdentity identity;
+  bool identified = ReadIdentity(path, &identity);
+  if (identified && listedIdentities.count(identity) != 0) return false;
   char* entry = gFolders.entries[gFolders.count];
   // A path that cannot keep its final "\" is refused, never cut.
   if (!CopyText(entry, kPathSize, path) || !EnsureTrailingBackslash(entry, kPathSize)) {
     memset(entry, 0, kPathSize);
-    return;
+    NoteSkipped(kTextSkipPathTooLong, path);
+    return false;
   }
+  if (identified) listedIdentities.insert(identity);
   ++gFolders.count;
+  return true;
 }
 
 // The name filter: byte-wise greater than ".." with bytes taken as unsigned, so
@@ -40,42 +90,88 @@ static bool NameSortsAfterDotDot(const char* name) {
   return *a > *b;
 }
 
-// Lists the folder of pattern ("<folder>\*.*") and collects its subfolders in
-// pre-order. Recursion depth is bounded by the walk limit.
-static void ListFolder(const char* pattern) {
+static bool IsDirectory(const WIN32_FIND_DATAA& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Opens the listing of pattern ("<folder>\*.*") as the next level. A folder
+// that cannot be listed contributes nothing below it.
+static void EnterFolder(const char* pattern, int32_t listIndex) {
+  WalkLevel& level = walkLevels[walkDepth];
+  level.search = FindFirstFileA(pattern, &level.pending);
+  if (level.search == INVALID_HANDLE_VALUE) return;
+  CopyText(level.prefix, sizeof level.prefix, pattern);
+  level.prefix[strlen(level.prefix) - 3] = '\0';
+  level.listIndex = listIndex;
+  level.more = true;
+  if (listIndex >= 0 && countedByWalk != nullptr) countedByWalk[listIndex] = true;
   ++walkDepth;
-  size_t prefixLength = strlen(pattern) - 3;  // without the "*.*"
+}
+
+static void LeaveFolder() {
+  --walkDepth;
+  FindClose(walkLevels[walkDepth].search);
+  walkLevels[walkDepth].search = INVALID_HANDLE_VALUE;
+}
+
+// Looks at the deepest level's pending entry and fetches the next one; a
+// level with nothing left is closed. A subfolder within the limit is added
+// and, unless at the limit, entered at once, which keeps the list in
+// depth-first pre-order.
+static void WalkOneEntry() {
+  WalkLevel& level = walkLevels[walkDepth - 1];
+  if (!level.more) {
+    LeaveFolder();
+    return;
+  }
+  WIN32_FIND_DATAA entry = level.pending;
+  level.more = FindNextFileA(level.search, &level.pending) != 0;
+  if (!IsDirectory(entry)) {
+    if (level.listIndex >= 0) ++filesCounted;
+    return;
+  }
+  // Subfolders of this level lie walkDepth levels below the root.
+  if (!NameSortsAfterDotDot(entry.cFileName) || walkDepth > walkDepthLimit) return;
+  // A subfolder whose own listing pattern would not fit is neither added
+  // nor entered: it could not be listed later either.
+  char path[kPathSize];
+  char childPattern[kPathSize];
+  if (!FormatText(path, sizeof path, "%s%s", level.prefix, entry.cFileName) ||
+      !FormatText(childPattern, sizeof childPattern, "%s\\*.*", path)) {
+    NoteSkippedJoined(kTextSkipPathTooLong, level.prefix, entry.cFileName);
+    return;
+  }
+  // At the limit its own subfolders would all be too deep: no need to list it.
+  if (AddFolder(path) && walkDepth < walkDepthLimit) EnterFolder(childPattern, gFolders.count - 1);
+}
+
+// Counts the files of one listed folder that the walk did not list.
+static void CountFolderFiles(int32_t index) {
+  char pattern[kPathSize];
+  if (!FormatText(pattern, sizeof pattern, "%s*.*", gFolders.entries[index])) return;
   WIN32_FIND_DATAA entry;
   HANDLE search = FindFirstFileA(pattern, &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (!NameSortsAfterDotDot(entry.cFileName) || !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        continue;
-      }
-      if (walkDepth > walkDepthLimit) continue;
-      // A subfolder whose own listing pattern would not fit is neither added
-      // nor entered: it could not be listed later either.
-      char path[kPathSize];
-      char childPattern[kPathSize];
-      if (!FormatText(path, sizeof path, "%.*s%s", static_cast<int>(prefixLength), pattern, entry.cFileName) ||
-          !FormatText(childPattern, sizeof childPattern, "%s\\*.*", path)) {
-        continue;
-      }
-      AddFolder(path);
-      // At the limit its own subfolders would all be too deep: no need to list it.
-      if (walkDepth < walkDepthLimit) ListFolder(childPattern);
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
-  }
-  --walkDepth;
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!IsDirectory(entry)) ++filesCounted;
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+}
+
+static void EndWalk() {
+  while (walkDepth > 0) LeaveFolder();
+}
+
+static void StartWalk(const char* root, int32_t depthLimit, int32_t rootIndex) {
+  EndWalk();
+  walkDepthLimit = depthLimit;
+  char pattern[kPathSize];
+  if (depthLimit > 0 && FormatText(pattern, sizeof pattern, "%s\\*.*", root)) EnterFolder(pattern, rootIndex);
 }
 
 void CollectFolders(const char* root, int32_t depthLimit) {
-  walkDepth = 0;
-  walkDepthLimit = depthLimit;
-  char pattern[kPathSize];
-  if (FormatText(pattern, sizeof pattern, "%s\\*.*", root)) ListFolder(pattern);
-  walkDepth = 0;
+  StartWalk(root, depthLimit, -1);
+  while (walkDepth > 0) WalkOneEntry();
 }
 
 int32_t DepthLimitOfChoice(int32_t depthChoice) {
@@ -84,20 +180,57 @@ int32_t DepthLimitOfChoice(int32_t depthChoice) {
   return depthChoice - 1;
 }
 
-bool BuildFolderList(const char* romFolder, int32_t depthChoice) {
+bool BeginFolderList(const char* romFolder, int32_t depthChoice) {
+  EndWalk();
   gFolders.count = 0;
+  listedIdentities.clear();
+  overflowNoted = false;
+  filesCounted = 0;
+  countIndex = 0;
   if (gFolders.entries == nullptr) {
     gFolders.entries = static_cast<char(*)[kPathSize]>(calloc(kMaxFolders, kPathSize));
-    if (gFolders.entries == nullptr) return false;
+    countedByWalk = static_cast<bool*>(calloc(kMaxFolders, sizeof *countedByWalk));
+    if (gFolders.entries == nullptr || countedByWalk == nullptr) {
+      ReleaseFolderList();
+      return false;
+    }
+  } else {
+    memset(countedByWalk, 0, kMaxFolders * sizeof *countedByWalk);
   }
-  AddFolder(romFolder);
-  int32_t limit = DepthLimitOfChoice(depthChoice);
-  if (limit > 0) CollectFolders(romFolder, limit);
+  bool rootListed = AddFolder(romFolder);
+  StartWalk(romFolder, DepthLimitOfChoice(depthChoice), rootListed ? 0 : -1);
+  return true;
+}
+
+bool StepFolderList(int32_t maxEntries, int32_t* fileCount) {
+  for (int32_t done = 0; done < maxEntries; ++done) {
+    if (walkDepth > 0) {
+      WalkOneEntry();
+    } else if (countIndex < gFolders.count) {
+      if (!countedByWalk[countIndex]) CountFolderFiles(countIndex);
+      ++countIndex;
+    } else {
+      break;
+    }
+  }
+  *fileCount = filesCounted;
+  return walkDepth == 0 && countIndex >= gFolders.count;
+}
+
+bool BuildFolderList(const char* romFolder, int32_t depthChoice) {
+  if (!BeginFolderList(romFolder, depthChoice)) return false;
+  int32_t files = 0;
+  while (!StepFolderList(1024, &files)) {
+  }
   return true;
 }
 
 void ReleaseFolderList() {
+  EndWalk();
   free(gFolders.entries);
+  free(countedByWalk);
   gFolders.entries = nullptr;
+  countedByWalk = nullptr;
   gFolders.count = 0;
+  listedIdentities.clear();
 }

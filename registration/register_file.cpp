@@ -4,55 +4,88 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "archive/archive.h"
+#include "base/file_io.h"
 #include "base/state.h"
+#include "base/texts.h"
 #include "registration/crc32.h"
-#include "registration/scan_dialog.h"
+#include "registration/relation_file.h"
 
 // Every block of every copy goes through this one buffer; the run handles one
-// file at a time on one thread.
-static char copyBuffer[10240];
+// file at a time on one thread. Large enough that most ROMs take one read and
+// one write.
+static char copyBuffer[256 * 1024];
+
+enum CopyResult {
+  kCopyDone,
+  kCopyUnreadable,  // the source could not be opened or read
+  kCopyNotWritten,  // the copy could not be created or written
+  kCopySameFile,    // the destination is the source under another name
+};
+
+static bool SameFile(HANDLE opened, const char* otherPath) {
+  // Opened for no access at all, so neither sharing nor a lock stands in the way.
+  HANDLE other = CreateFileA(otherPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (other == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a = {};
+  BY_HANDLE_FILE_INFORMATION b = {};
+  bool same = GetFileInformationByHandle(opened, &a) && GetFileInformationByHandle(other, &b) &&
+              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+              a.nFileIndexLow == b.nFileIndexLow;
+  CloseHandle(other);
+  return same;
+}
+
+static CopyResult CopyRom(const char* destination, const char* source) {
+  int32_t headerSize = gState.profile.headerSize;
+  if (headerSize < 0) return kCopyUnreadable;
+  // The source is opened with no sharing at all, so a file that any other
+  // process holds open (perhaps still writing it) is not copied.
+  HANDLE in = CreateFileA(source, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (in == INVALID_HANDLE_VALUE) return kCopyUnreadable;
+  HANDLE out = INVALID_HANDLE_VALUE;
+  CopyResult result = kCopyUnreadable;
+  LARGE_INTEGER size = {};
+  LARGE_INTEGER skip = {};
+  // The copy handles sizes below 2 GiB only.
+  if (!GetFileSizeEx(in, &size) || size.QuadPart > 0x7FFFFFFF) goto done;
+  // Written onto itself, a file would be emptied and then deleted with the copy.
+  if (SameFile(in, destination)) {
+    result = kCopySameFile;
+    goto done;
+  }
+  out = CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (out == INVALID_HANDLE_VALUE) {
+    result = kCopyNotWritten;
+    goto done;
+  }
+  skip.QuadPart = headerSize < size.QuadPart ? headerSize : size.QuadPart;
+  if (!SetFilePointerEx(in, skip, nullptr, FILE_BEGIN)) goto done;
+  for (LONGLONG remaining = size.QuadPart - skip.QuadPart; remaining > 0;) {
+    DWORD want = remaining < static_cast<LONGLONG>(sizeof copyBuffer) ? static_cast<DWORD>(remaining)
+                                                                       : static_cast<DWORD>(sizeof copyBuffer);
+    DWORD got = 0;
+    if (!ReadFile(in, copyBuffer, want, &got, nullptr) || got != want) goto done;
+    if (!WriteChecked(out, copyBuffer, got, kWriteCopy)) {
+      result = kCopyNotWritten;
+      goto done;
+    }
+    remaining -= got;
+  }
+  result = kCopyDone;
+done:
+  if (out != INVALID_HANDLE_VALUE && !CloseHandle(out) && result == kCopyDone) result = kCopyNotWritten;
+  CloseHandle(in);
+  // A half-written copy must not be taken for a whole one.
+  if (out != INVALID_HANDLE_VALUE && result != kCopyDone) DeleteFileA(destination);
+  return result;
+}
 
 int32_t CopyWithoutHeader(const char* destination, const char* source) {
-  int32_t headerSize = gState.profile.headerSize;
-  if (headerSize < 0) return -1;
-  // The size probe opens the source with no sharing at all, so a file that any
-  // other process holds open (perhaps still writing it) is not copied.
-  HANDLE probe = CreateFileA(source, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) return -1;
-  DWORD sizeHigh = 0;
-  DWORD size = GetFileSize(probe, &sizeHigh);
-  CloseHandle(probe);
-  // A failed query reports 0xFFFFFFFF, which this bound refuses too: the copy
-  // handles sizes below 2 GiB only.
-  if (sizeHigh != 0 || size > 0x7FFFFFFF) return -1;
-
-  FILE* in = fopen(source, "rb");
-  FILE* out = in != nullptr ? fopen(destination, "wb") : nullptr;
-  bool copied = in != nullptr && out != nullptr;
-  DWORD remaining = size;
-  DWORD headerLeft = static_cast<DWORD>(headerSize);
-  while (copied && remaining > 0) {
-    DWORD block = remaining < sizeof copyBuffer ? remaining : static_cast<DWORD>(sizeof copyBuffer);
-    if (fread(copyBuffer, 1, block, in) != block) {
-      copied = false;
-      break;
-    }
-    // The header normally lies within the first block; a larger one is
-    // skipped across as many blocks as it takes.
-    DWORD skip = headerLeft < block ? headerLeft : block;
-    headerLeft -= skip;
-    if (block > skip && fwrite(copyBuffer + skip, 1, block - skip, out) != block - skip) copied = false;
-    remaining -= block;
-  }
-  if (out != nullptr && fclose(out) != 0) copied = false;
-  if (in != nullptr) fclose(in);
-  // A half-written copy must not be taken for a whole one.
-  if (!copied && out != nullptr) DeleteFileA(destination);
-  return copied ? 0 : -1;
+  return CopyRom(destination, source) == kCopyDone ? 0 : -1;
 }
 
 int32_t RenameWithTempPrefix(const char* path, char* renamed, size_t renamedSize) {
@@ -72,8 +105,8 @@ static bool IsPlainFile(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// True when folderPath is tempDir itself, however it is spelt: its files would
-// be copied onto themselves and then deleted.
+// True when folderPath is spelt as tempDir itself. Other spellings of it (a
+// link, a short name, another drive) are caught by the copy's identity check.
 static bool IsTempFolder(const char* folderPath) {
   char folder[kPathSize];
   char temp[kPathSize];
@@ -88,32 +121,62 @@ static bool IsTempFolder(const char* folderPath) {
 // The archive's first entry, extracted at copyPath, is moved aside under the
 // prefixed name and copied back without its header. On failure neither file
 // is left behind.
-static bool CopyArchiveEntry(const char* copyPath) {
-  if (copyPath[0] == '\0' || !IsPlainFile(copyPath)) return false;
+static CopyResult CopyArchiveEntry(const char* copyPath) {
+  if (copyPath[0] == '\0' || !IsPlainFile(copyPath)) return kCopyUnreadable;
   char prefixedPath[kPathSize];
-  bool copied = false;
+  CopyResult copied = kCopyNotWritten;
   if (RenameWithTempPrefix(copyPath, prefixedPath, sizeof prefixedPath) == 0) {
-    copied = CopyWithoutHeader(copyPath, prefixedPath) == 0;
+    copied = CopyRom(copyPath, prefixedPath);
     DeleteFileA(prefixedPath);
   }
-  if (!copied) DeleteFileA(copyPath);
+  if (copied != kCopyDone) DeleteFileA(copyPath);
   return copied;
 }
 
-int32_t RegisterRomFile(const char* folderPath, HWND dialog, const WIN32_FIND_DATAA* entry) {
-  if (gScan.relationStream == nullptr) return kRegisterPassedOver;
+static const char* SkipReasonOf(CopyResult copied, bool archive) {
+  switch (copied) {
+    case kCopyUnreadable:
+      return archive ? kTextSkipArchive : kTextSkipUnreadable;
+    case kCopyNotWritten:
+      return kTextSkipNotCopied;
+    default:
+      return nullptr;
+  }
+}
+
+RegisterResult RegisterRomFile(const char* folderPath, HWND dialog, const WIN32_FIND_DATAA* entry,
+                               RelationFile* relation, const char** skipReason) {
+  *skipReason = nullptr;
+  if (relation == nullptr || relation->failed) return kRegisterPassedOver;
   char sourcePath[kPathSize];
   char copyPath[kPathSize] = "";
-  if (!FormatText(sourcePath, sizeof sourcePath, "%s%s", folderPath, entry->cFileName) ||
-      IsTempFolder(folderPath)) {
+  if (!FormatText(sourcePath, sizeof sourcePath, "%s%s", folderPath, entry->cFileName)) {
+    *skipReason = kTextSkipPathTooLong;
     return kRegisterPassedOver;
   }
-  if (IsArchivePath(sourcePath)) {
-    int32_t extracted = ExtractArchive(sourcePath, copyPath, dialog, gState.tempDir);
-    if (extracted != 0) return extracted;
-    if (!CopyArchiveEntry(copyPath)) return kRegisterPassedOver;
-  } else if (!FormatText(copyPath, sizeof copyPath, "%s%s", gState.tempDir, entry->cFileName) ||
-             CopyWithoutHeader(copyPath, sourcePath) != 0) {
+  if (IsTempFolder(folderPath)) return kRegisterPassedOver;
+  // A name the system could not give in the ANSI code page comes back with
+  // "?", which no real file name holds: the file cannot be opened by it.
+  if (strchr(entry->cFileName, '?') != nullptr) {
+    *skipReason = kTextSkipUnreadable;
+    return kRegisterPassedOver;
+  }
+  bool archive = IsArchivePath(sourcePath) == 1;
+  CopyResult copied;
+  if (archive) {
+    int extracted = ExtractArchive(sourcePath, copyPath, dialog, gState.tempDir);
+    if (extracted == -2) return kRegisterArchiverBusy;
+    if (extracted != 0) return kRegisterArchiveRefused;
+    copied = CopyArchiveEntry(copyPath);
+  } else if (!FormatText(copyPath, sizeof copyPath, "%s%s", gState.tempDir, entry->cFileName)) {
+    *skipReason = kTextSkipPathTooLong;
+    return kRegisterPassedOver;
+  } else {
+    copied = CopyRom(copyPath, sourcePath);
+  }
+  if (copied != kCopyDone) {
+    bool ours = copied == kCopyUnreadable && !archive && IsRelationAside(relation, sourcePath);
+    *skipReason = ours ? nullptr : SkipReasonOf(copied, archive);
     return kRegisterPassedOver;
   }
 
@@ -123,7 +186,9 @@ int32_t RegisterRomFile(const char* folderPath, HWND dialog, const WIN32_FIND_DA
   int crcResult = FormatCrcText(copyPath, crcText, sizeof crcText);
   if (crcResult == 0 && gState.hostRegister != nullptr) gState.hostRegister(copyPath);
   DeleteFileA(copyPath);
-  if (crcResult != 0) return kRegisterPassedOver;
-  fprintf(gScan.relationStream, "%s %s\n", crcText, sourcePath);
-  return 0;
+  if (crcResult != 0) {
+    *skipReason = kTextSkipNoCrc;
+    return kRegisterPassedOver;
+  }
+  return WriteRelationLine(relation, crcText, sourcePath) ? kRegisterDone : kRegisterPassedOver;
 }

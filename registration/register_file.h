@@ -3,18 +3,30 @@
 #pragma once
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
-// Results of RegisterRomFile besides 0 (done) and ExtractArchive's -1 (archive
-// not openable or closable) and -2 (archiver busy), which are offered again.
-// The file could not be handled at all (no copy, no CRC, a path too long, or a
-// file of our own temporary folder): nothing was registered, and offering it
-// again would not help.
-constexpr int32_t kRegisterPassedOver = -3;
+struct RelationFile;
 
-// Registers folderPath + entry->cFileName and appends its line to the run's
-// relation file (gScan.relationStream, which must be open).
-int32_t RegisterRomFile(const char* folderPath, HWND dialog, const WIN32_FIND_DATAA* entry);
+// What became of one file.
+enum RegisterResult : int32_t {
+  kRegisterDone = 0,
+  // The archiver could not open or close the archive: offered again later.
+  kRegisterArchiveRefused = -1,
+  // The archiver is busy: offered again later.
+  kRegisterArchiverBusy = -2,
+  // Nothing was registered and offering it again would not help (no copy, no
+  // CRC, a path too long, a file of our own temporary folder, a failed write
+  // of the relation file).
+  kRegisterPassedOver = -3,
+};
+
+// Registers folderPath + entry->cFileName and appends its line to relation.
+// When the file is passed over, *skipReason gets the reason's text for the
+// run's list, or nullptr when the file is not the user's concern (a copy of
+// our own, or the relation file failed, which the run reports itself).
+RegisterResult RegisterRomFile(const char* folderPath, HWND dialog, const WIN32_FIND_DATAA* entry,
+                               RelationFile* relation, const char** skipReason);
 
 // Copies source to destination without its first headerSize bytes (the
 // profile's). 0 done; -1 not done, and no partial destination is left.

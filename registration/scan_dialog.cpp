@@ -1,17 +1,19 @@
-// The add-ROMs run. A 1 ms timer drives it in small steps so that the modal
-// dialog stays responsive: phase 1 collects the folders and counts their
-// files, phase 2 handles one directory entry per tick, phase 3 ends the dialog.
+// The add-ROMs run. A timer drives it in slices of a few tens of milliseconds
+// so that the modal dialog stays responsive: phase 1 lists the folders and
+// counts their files, phase 2 registers them, phase 3 ends the dialog. The
+// timer asks for 1 ms; the system gives 10 ms at best, so a tick does as much
+// as a slice allows rather than one entry.
 #include "registration/scan_dialog.h"
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shlwapi.h>
 
 #include "base/state.h"
-#include "base/window.h"
 #include "base/texts.h"
-#include "profile/profile.h"
+#include "base/window.h"
 #include "registration/folders.h"
-#include "registration/register_file.h"
+#include "registration/skip_list.h"
 #include "resources/resource.h"
 
 RegistrationScan gScan;
@@ -22,9 +24,41 @@ static constexpr INT_PTR kScanDialogResult = IDCANCEL;
 // An archive that cannot be opened or closed is offered this many more times,
 // on later ticks, before the run passes over it.
 static constexpr int32_t kFailedRetries = 3;
+// Long enough that the timer's idle gap between slices costs little, short
+// enough that the dialog and the host answer well within a tenth of a second.
+static constexpr int32_t kDefaultSliceMs = 30;
+// Directory entries the folder walk takes between two looks at the clock.
+static constexpr int32_t kWalkStep = 16;
+
+static int32_t sliceMs = kDefaultSliceMs;
+
+void SetScanSliceMs(int32_t milliseconds) { sliceMs = milliseconds < 0 ? kDefaultSliceMs : milliseconds; }
 
 static void StartTimer(HWND dialog) { SetTimer(dialog, IDT_SCAN, kScanTimerPeriodMs, nullptr); }
 static void StopTimer(HWND dialog) { KillTimer(dialog, IDT_SCAN); }
+
+// A monotonic clock for the slices.
+struct SliceClock {
+  LARGE_INTEGER start;
+  LARGE_INTEGER frequency;
+};
+
+static SliceClock StartSlice() {
+  SliceClock clock;
+  QueryPerformanceFrequency(&clock.frequency);
+  QueryPerformanceCounter(&clock.start);
+  return clock;
+}
+
+// The slice is over when its time is up or the user is waiting for an answer.
+static bool SliceIsOver(const SliceClock& clock) {
+  if (sliceMs == 0) return true;
+  // Input, or a command posted to the dialog (a click the host relays), waits.
+  if (HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0) return true;
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return (now.QuadPart - clock.start.QuadPart) * 1000 >= static_cast<LONGLONG>(sliceMs) * clock.frequency.QuadPart;
+}
 
 static bool IsDirectory(const WIN32_FIND_DATAA& entry) {
   return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -33,201 +67,234 @@ static bool IsDirectory(const WIN32_FIND_DATAA& entry) {
 static void CloseFolderSearch() {
   if (gScan.folderSearch != INVALID_HANDLE_VALUE && gScan.folderSearch != nullptr) FindClose(gScan.folderSearch);
   gScan.folderSearch = INVALID_HANDLE_VALUE;
-  gScan.folderUnlisted = false;
 }
 
-// Releases everything the run holds; harmless when it holds nothing.
+// Releases everything the run holds; harmless when it holds nothing. Lines not
+// yet put in place are dropped: the previous relation file stays.
 static void ReleaseRun() {
   CloseFolderSearch();
   ReleaseFolderList();
-  if (gScan.relationStream != nullptr) fclose(gScan.relationStream);
-  gScan.relationStream = nullptr;
-  gScan.scanPhase = 0;
+  DiscardRelationFile(&gScan.relation);
+  gScan.scanPhase = kPhaseIdle;
 }
 
-static void EndRun(HWND dialog) {
+static void ShowRelationMessage(HWND dialog, const char* format) {
+  char message[3 * kPathSize];
+  FormatText(message, sizeof message, format, gScan.relation.path);
+  MessageBoxA(dialog, message, nullptr, MB_OK | MB_ICONINFORMATION);
+}
+
+// Ends a run that has got nowhere it should keep: nothing is put in place.
+static void AbortRun(HWND dialog) {
   StopTimer(dialog);
   ReleaseRun();
   EndDialog(dialog, kScanDialogResult);
 }
 
+// Ends a complete or cancelled run: its lines, with the earlier ones it did not
+// replace, become the relation file, and what it passed over is reported.
+static void FinishRun(HWND dialog) {
+  StopTimer(dialog);
+  gScan.scanPhase = kPhaseIdle;
+  CloseFolderSearch();
+  ReleaseFolderList();
+  if (CommitRelationFile(&gScan.relation)) {
+    ReportSkipped(dialog);
+  } else {
+    ShowRelationMessage(dialog, kTextRelationNotWritten);
+  }
+  ReleaseRun();
+  EndDialog(dialog, kScanDialogResult);
+}
+
 // "processed/total(percent%)" and the bar. With no files counted nothing is
-// divided; files that appeared after the count never push the bar past its end.
+// divided; files that appeared after the count never push either past its end.
 static void ShowProgress(HWND dialog) {
   int64_t processed = gScan.processedFiles;
   int64_t total = gScan.totalFiles;
-  int percent = total > 0 ? static_cast<int>(processed * 100 / total) : 0;
+  int64_t percent = total > 0 ? processed * 100 / total : 0;
   int64_t position = total > 0 ? processed * kProgressRange / total : 0;
+  if (percent > 100) percent = 100;
   if (position > kProgressRange) position = kProgressRange;
   char counter[64];
   FormatText(counter, sizeof counter, "%5d/%5d(%2d%%)", static_cast<int>(processed), static_cast<int>(total),
-             percent);
+             static_cast<int>(percent));
   SetDlgItemTextA(dialog, IDC_SCAN_COUNTER, counter);
   SendDlgItemMessageA(dialog, IDC_SCAN_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-// Files (entries without the directory attribute) in every listed folder.
-static int32_t CountFiles() {
-  int32_t files = 0;
-  for (int32_t i = 0; i < gFolders.count; ++i) {
-    char pattern[kPathSize];
-    if (!FormatText(pattern, sizeof pattern, "%s*.*", gFolders.entries[i])) continue;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(pattern, &entry);
-    if (search == INVALID_HANDLE_VALUE) continue;
-    do {
-      if (!IsDirectory(entry)) ++files;
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
-  }
-  return files;
-}
-
-// Opens the relation file for the run, created or truncated. When it cannot be
-// opened the run ends before anything is registered: a ROM the host knows
-// without a relation line could never be launched.
-static bool OpenRelationFile(HWND dialog) {
-  char path[kPathSize];
-  bool named = DatasetFilePath(path, sizeof path, ".rel");
-  gScan.relationStream = named ? fopen(path, "w") : nullptr;
-  if (gScan.relationStream != nullptr) return true;
-  char shown[2 * kPathSize];
-  if (named) {
-    CopyText(shown, sizeof shown, path);
-  } else {
-    FormatText(shown, sizeof shown, "%s%s.rel", gState.dataDir, gState.datasetName);
-  }
+// Without a temporary folder no copy can be made: say so rather than pass over
+// every file in silence.
+static bool TempFolderReady(HWND dialog) {
+  if (PathIsDirectoryA(gState.tempDir)) return true;
   char message[3 * kPathSize];
-  FormatText(message, sizeof message, kTextRelationNotOpened, shown);
-  StopTimer(dialog);
+  FormatText(message, sizeof message, kTextTempDirNotMade, gState.tempDir);
   MessageBoxA(dialog, message, nullptr, MB_OK | MB_ICONINFORMATION);
   return false;
 }
 
-static void CollectAndCount(HWND dialog) {
-  SetDlgItemTextA(dialog, IDC_SCAN_STATUS, kTextSearchingRoms);
-  // Without its list the run has nothing to do.
-  if (!BuildFolderList(gState.profile.romFolder, gState.profile.depthChoice)) {
-    EndRun(dialog);
-    return;
+// Opens the run's relation file. When it cannot be opened the run ends before
+// anything is registered: a ROM the host knows without a relation line could
+// never be launched.
+static bool StartRelationFile(HWND dialog) {
+  if (OpenRelationFile(&gScan.relation)) return true;
+  if (gScan.relation.path[0] == '\0') {
+    FormatText(gScan.relation.path, sizeof gScan.relation.path, "%s%s.rel", gState.dataDir, gState.datasetName);
   }
-  gScan.totalFiles = CountFiles();
-  gScan.scanPhase = 2;
-  if (!OpenRelationFile(dialog)) {
-    EndRun(dialog);
+  ShowRelationMessage(dialog, kTextRelationNotOpened);
+  return false;
+}
+
+// Phase 1, resumed on every tick until the list and the count are complete.
+static void CollectAndCount(HWND dialog, const SliceClock& clock) {
+  if (gFolders.entries == nullptr) {
+    SetDlgItemTextA(dialog, IDC_SCAN_STATUS, kTextSearchingRoms);
+    if (!TempFolderReady(dialog)) {
+      AbortRun(dialog);
+      return;
+    }
+    // Without its list the run has nothing to do.
+    if (!BeginFolderList(gState.profile.romFolder, gState.profile.depthChoice)) {
+      AbortRun(dialog);
+      return;
+    }
+  }
+  bool complete = false;
+  do {
+    complete = StepFolderList(kWalkStep, &gScan.totalFiles);
+  } while (!complete && (sliceMs == 0 || !SliceIsOver(clock)));
+  if (!complete) return;
+  if (!StartRelationFile(dialog)) {
+    AbortRun(dialog);
     return;
   }
   // A root too long to be an entry leaves the list empty.
-  if (gFolders.count == 0) gScan.scanPhase = 3;
+  gScan.scanPhase = gFolders.count == 0 ? kPhaseFinish : kPhaseProcess;
+}
+
+// -1 (archive not openable, within its retries) and -2 (archiver busy) offer
+// the same entry again on a later tick; every other result moves on.
+static bool RetriesCurrentEntry() {
+  return gScan.lastResult == kRegisterArchiveRefused || gScan.lastResult == kRegisterArchiverBusy;
+}
+
+// Registers currentEntry. False when the slice must end: the entry waits for a
+// later tick, or the run has ended under it.
+static bool ProcessCurrentEntry(HWND dialog) {
+  const char* folder = gFolders.entries[gScan.folderIndex];
+  const char* skipReason = nullptr;
+  gScan.fileInHand = true;
+  RegisterResult result = RegisterRomFile(folder, dialog, &gScan.currentEntry, &gScan.relation, &skipReason);
+  gScan.fileInHand = false;
+  // Closed from outside while the file was in hand: keep what was registered.
+  if (!IsWindow(dialog)) {
+    CommitRelationFile(&gScan.relation);
+    ReleaseRun();
+    return false;
+  }
+  if (gScan.relation.failed) {
+    ShowRelationMessage(dialog, kTextRelationNotWritten);
+    AbortRun(dialog);
+    return false;
+  }
+  if (result == kRegisterDone) ++gScan.processedFiles;
+  if (result == kRegisterArchiveRefused && ++gScan.failedAttempts > kFailedRetries) {
+    result = kRegisterPassedOver;
+    skipReason = kTextSkipArchive;
+  }
+  if (result != kRegisterArchiveRefused) gScan.failedAttempts = 0;
+  if (skipReason != nullptr) NoteSkippedJoined(skipReason, folder, gScan.currentEntry.cFileName);
+  gScan.lastResult = result;
+  return !RetriesCurrentEntry();
+}
+
+static void NextFolder() {
+  CloseFolderSearch();
+  if (++gScan.folderIndex >= gFolders.count) gScan.scanPhase = kPhaseFinish;
+}
+
+// One directory entry of the current folder, or the start or end of a folder.
+// False when the slice must end here.
+static bool ProcessNextEntry(HWND dialog) {
+  if (RetriesCurrentEntry()) return ProcessCurrentEntry(dialog);
+  if (gScan.folderSearch == INVALID_HANDLE_VALUE) {
+    const char* folder = gFolders.entries[gScan.folderIndex];
+    // A static control only repaints later, so naming each folder costs little.
+    SetDlgItemTextA(dialog, IDC_SCAN_STATUS, folder);
+    char pattern[kPathSize];
+    if (FormatText(pattern, sizeof pattern, "%s*.*", folder)) {
+      gScan.folderSearch = FindFirstFileA(pattern, &gScan.currentEntry);
+    }
+    if (gScan.folderSearch == INVALID_HANDLE_VALUE) {
+      NoteSkipped(kTextSkipFolderUnlisted, folder);
+      NextFolder();
+      return gScan.scanPhase == kPhaseProcess;
+    }
+  } else if (!FindNextFileA(gScan.folderSearch, &gScan.currentEntry)) {
+    // The end of the last folder waits for a tick of its own, which ends the run.
+    NextFolder();
+    return gScan.scanPhase == kPhaseProcess;
+  }
+  if (IsDirectory(gScan.currentEntry)) return true;
+  return ProcessCurrentEntry(dialog);
 }
 
 static void ConfirmCancel(HWND dialog);
 
-static void ProcessCurrentEntry(HWND dialog) {
-  // No tick may start while the file is in hand, even if the host callback or
-  // the archiver runs a message loop.
+static void ScanTick(HWND dialog) {
+  if (gScan.fileInHand) return;
+  // No tick may start while this one works, even if the host callback or the
+  // archiver runs a message loop.
   StopTimer(dialog);
-  gScan.fileInHand = true;
-  int32_t result = RegisterRomFile(gFolders.entries[gScan.folderIndex], dialog, &gScan.currentEntry);
-  gScan.fileInHand = false;
-  if (!IsWindow(dialog)) {
-    ReleaseRun();
-    return;
+  SliceClock clock = StartSlice();
+  switch (gScan.scanPhase) {
+    case kPhaseCollect:
+      CollectAndCount(dialog, clock);
+      break;
+    case kPhaseProcess:
+      while (ProcessNextEntry(dialog) && !gScan.cancelRequested && !SliceIsOver(clock)) {
+      }
+      break;
+    case kPhaseFinish:
+      FinishRun(dialog);
+      return;
+    default:
+      return;
   }
-  if (result == 0) ++gScan.processedFiles;
-  if (result == -1) {
-    if (++gScan.failedAttempts > kFailedRetries) result = kRegisterPassedOver;
-  }
-  if (result != -1) gScan.failedAttempts = 0;
-  gScan.lastResult = result;
-  StartTimer(dialog);
+  if (!IsWindow(dialog) || gScan.scanPhase == kPhaseIdle) return;
   ShowProgress(dialog);
+  StartTimer(dialog);
   if (gScan.cancelRequested) {
     gScan.cancelRequested = false;
     ConfirmCancel(dialog);
   }
 }
 
-// -1 (archive not openable, within its retries) and -2 (archiver busy) offer
-// the same entry again; every other result moves on.
-static bool RetriesCurrentEntry() { return gScan.lastResult == -1 || gScan.lastResult == -2; }
-
-// One directory entry of the current folder per tick.
-static void ProcessNextEntry(HWND dialog) {
-  bool searching = gScan.folderSearch != INVALID_HANDLE_VALUE;
-  if (!searching && !gScan.folderUnlisted) {
-    const char* folder = gFolders.entries[gScan.folderIndex];
-    SetDlgItemTextA(dialog, IDC_SCAN_STATUS, folder);
-    gScan.lastResult = 0;
-    gScan.failedAttempts = 0;
-    char pattern[kPathSize];
-    if (FormatText(pattern, sizeof pattern, "%s*.*", folder)) {
-      gScan.folderSearch = FindFirstFileA(pattern, &gScan.currentEntry);
-    }
-    // A folder that cannot be listed is passed over on the next tick.
-    if (gScan.folderSearch == INVALID_HANDLE_VALUE) {
-      gScan.folderUnlisted = true;
-      return;
-    }
-    if (!IsDirectory(gScan.currentEntry)) ProcessCurrentEntry(dialog);
-    return;
-  }
-  if (searching && RetriesCurrentEntry()) {
-    ProcessCurrentEntry(dialog);
-    return;
-  }
-  if (searching && FindNextFileA(gScan.folderSearch, &gScan.currentEntry)) {
-    if (IsDirectory(gScan.currentEntry)) {
-      ShowProgress(dialog);
-    } else {
-      ProcessCurrentEntry(dialog);
-    }
-    return;
-  }
-  // The folder is exhausted (or unlisted): its end takes this tick.
-  CloseFolderSearch();
-  if (++gScan.folderIndex >= gFolders.count) gScan.scanPhase = 3;
-  ShowProgress(dialog);
-}
-
-static void FinishScan(HWND dialog) { EndRun(dialog); }
-
-static void ScanTick(HWND dialog) {
-  if (gScan.fileInHand) return;
-  switch (gScan.scanPhase) {
-    case 1:
-      CollectAndCount(dialog);
-      break;
-    case 2:
-      ProcessNextEntry(dialog);
-      break;
-    case 3:
-      FinishScan(dialog);
-      break;
-    default:
-      StopTimer(dialog);
-      break;
-  }
-}
-
 // The run stands still while the question is shown; declining resumes it where
 // it stood, confirming keeps the relation lines written so far.
 static void ConfirmCancel(HWND dialog) {
-  if (gScan.scanPhase == 0) return;
+  if (gScan.scanPhase == kPhaseIdle) return;
   StopTimer(dialog);
   int answer = MessageBoxA(dialog, kTextCancelQuestion, kTextCancelCaption, MB_OKCANCEL);
   if (answer == IDCANCEL) {
     StartTimer(dialog);
     return;
   }
-  EndRun(dialog);
+  // Cancelled before its relation file was begun, the run has nothing to keep.
+  if (gScan.relation.aside == INVALID_HANDLE_VALUE) {
+    AbortRun(dialog);
+    return;
+  }
+  FinishRun(dialog);
 }
 
 static void StartScan(HWND dialog) {
   CenterOnWorkArea(dialog);
   gScan = RegistrationScan();
   gScan.folderSearch = INVALID_HANDLE_VALUE;
-  gScan.scanPhase = 1;
+  gScan.relation.aside = INVALID_HANDLE_VALUE;
+  gScan.scanPhase = kPhaseCollect;
+  gSkipped.clear();
   SendDlgItemMessageA(dialog, IDC_SCAN_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
   StartTimer(dialog);
 }
@@ -252,9 +319,13 @@ INT_PTR CALLBACK RegistrationDialogProc(HWND dialog, UINT message, WPARAM wParam
       }
       return TRUE;
     case WM_DESTROY:
-      // Ended by anything else than the run itself: release what it holds.
+      // Ended by anything else than the run itself: keep what it registered.
       StopTimer(dialog);
-      if (!gScan.fileInHand) ReleaseRun();
+      if (!gScan.fileInHand && gScan.scanPhase != kPhaseIdle) {
+        gScan.scanPhase = kPhaseIdle;
+        CommitRelationFile(&gScan.relation);
+        ReleaseRun();
+      }
       return FALSE;
     default:
       return FALSE;

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
-  googletest libz-mingw-w64-dev lzma-dev
+  googletest libz-mingw-w64-dev
   wine wine32:i386 xvfb x11-apps x11-utils imagemagick
   fonts-ipafont-gothic fonts-ipafont-mincho locales
   zip unzip 7zip python3

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "archive/archive.h"
+#include "archive/temp_cleanup.h"
 #include "base/text.h"
 #include "support/archiver_switches.h"
 #include "support/host_double.h"
@@ -193,14 +196,28 @@ TEST_F(Extraction, FirstEntryNamesLeavingTheFolderAreRefusedBeforeExtracting) {
   }
 }
 
-// The command is 22 characters and both paths; the first entry's path is the
-// folder and the name. Each must fit 260 bytes with its NUL, or the call is
-// refused before anything is extracted; nothing is written past the caller's
-// 260 bytes either way.
+// A copy of source at a path of exactly length bytes, in folders made below base
+// (ending in "\"); "" on failure.
+std::string CopyToPathOf(size_t length, const std::string& base, const std::string& source) {
+  std::string path = base.substr(0, base.size() - 1);
+  while (length - path.size() > 80) {
+    path += "\\" + std::string(60, 'p');
+    if (!CreateDirectoryA(path.c_str(), nullptr)) return std::string();
+  }
+  path += "\\" + std::string(length - path.size() - 5, 'a') + ".zip";
+  return WriteBytes(path, ReadBytes(source)) ? path : std::string();
+}
+
+// The command holds its 22 characters and an archive path and output folder of
+// up to 259 bytes each; the first entry's path is the folder and the name and
+// must fit 260 bytes with its NUL, or the call is refused before anything is
+// extracted; nothing is written past the caller's 260 bytes either way.
 TEST_F(Extraction, CommandAndEntryPathMustFitTheirBuffers) {
   const std::string dirRom = FixturePath("access_dir_rom.zip");
   const std::string longName = FixturePath("access_long_name.zip");
   const size_t longNameLength = 146 + 4;
+  const std::string longestArchive = CopyToPathOf(259, parent, dirRom);
+  ASSERT_EQ(longestArchive.size(), 259u);
   struct Case {
     const char* what;
     std::string archive;
@@ -208,8 +225,7 @@ TEST_F(Extraction, CommandAndEntryPathMustFitTheirBuffers) {
     int expected;
   };
   const Case cases[] = {
-      {"command of 259", dirRom, 259 - 22 - dirRom.size(), 0},
-      {"command of 260", dirRom, 260 - 22 - dirRom.size(), -1},
+      {"archive path of 259, folder of 248", longestArchive, 259 - strlen("dir\\rom.bin"), 0},
       {"entry path of 259", longName, 259 - longNameLength, 0},
       {"entry path of 260", longName, 260 - longNameLength, -1},
   };
@@ -228,6 +244,7 @@ TEST_F(Extraction, CommandAndEntryPathMustFitTheirBuffers) {
       EXPECT_EQ(CallLog(), "10,21,23,40,22,1") << c.what;
       EXPECT_EQ(strlen(buffer), c.archive == longName ? 259u : target.size() + strlen("dir\\rom.bin")) << c.what;
       EXPECT_TRUE(FileExists(buffer)) << c.what;
+      EXPECT_EQ(LastCommand(), "x \"" + c.archive + "\" -aoa -hide \"" + target + "\" *.*") << c.what;
     } else {
       EXPECT_STREQ(buffer, "") << c.what;
       EXPECT_EQ(CallLog(), "10,21,23,40,22") << c.what;
@@ -235,6 +252,69 @@ TEST_F(Extraction, CommandAndEntryPathMustFitTheirBuffers) {
     }
     RemoveTree(target);
   }
+}
+
+// Every file and folder below folder as sorted relative paths, files with their bytes.
+void ListTree(const std::string& folder, const std::string& relative, std::vector<std::string>* out) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + relative + "*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
+    std::string name = relative + entry.cFileName;
+    bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    out->push_back(isFolder ? name + "\\" : name + " = " + ReadBytes(folder + name));
+    if (isFolder) ListTree(folder, name + "\\", out);
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+}
+
+std::vector<std::string> Tree(const std::string& folder) {
+  std::vector<std::string> listing;
+  ListTree(folder, "", &listing);
+  std::sort(listing.begin(), listing.end());
+  return listing;
+}
+
+// An extraction into a shared folder, taken back: whatever it added goes, at
+// any depth and inside folders that were there before; what was there stays,
+// an overwritten file with its new bytes.
+TEST_F(Extraction, AddedEntriesAreRemovedAndEarlierOnesKept) {
+  const std::string hyou = Cp932(u8"表");  // its trail byte is "\"
+  for (const char* name : {"dir", "bios", "empty"}) ASSERT_TRUE(CreateDirectoryA((folder + name).c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((folder + hyou).c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(folder + "mine.txt", "mine"));
+  ASSERT_TRUE(WriteBytes(folder + "bios\\mine.bin", "mine too"));
+  ASSERT_TRUE(WriteBytes(folder + hyou + "\\kept.bin", "kept"));
+  ASSERT_TRUE(WriteBytes(folder + "game.cue", "overwritten"));
+  std::vector<std::string> before = Tree(folder);
+
+  FolderSnapshot snapshot;
+  ASSERT_TRUE(SnapshotFolder(folder.c_str(), &snapshot));
+  EXPECT_EQ(snapshot.count, before.size());
+  char firstEntryPath[kPathSize];
+  for (const char* archive : {"access_dir_rom.zip", "access_cp932.zip", "zip_multi.zip"}) {
+    std::string path = FixturePath(archive);
+    if (!FileExists(path)) path = FixturePath((std::string("archiver\\") + archive).c_str());
+    ASSERT_EQ(ExtractArchive(path.c_str(), firstEntryPath, nullptr, folder.c_str()), 0) << archive;
+  }
+  ASSERT_TRUE(WriteBytes(folder + "game.cue", "new bytes"));
+  ASSERT_TRUE(WriteBytes(folder + "bios\\bios.bin", "added inside a kept folder"));
+  ASSERT_TRUE(CreateDirectoryA((folder + "added\\").c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(folder + "added\\locked.bin", "read-only"));
+  SetFileAttributesA((folder + "added\\locked.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_NE(Tree(folder).size(), before.size());
+
+  RemoveAddedEntries(folder.c_str(), &snapshot);
+  ReleaseSnapshot(&snapshot);
+  std::vector<std::string> expected = before;
+  std::replace(expected.begin(), expected.end(), std::string("game.cue = overwritten"),
+               std::string("game.cue = new bytes"));
+  EXPECT_EQ(Tree(folder), expected);
+
+  // Nothing recorded, nothing removed: a folder that cannot be listed.
+  EXPECT_FALSE(SnapshotFolder((parent + "missing\\").c_str(), &snapshot));
+  EXPECT_EQ(snapshot.count, 0u);
 }
 
 }  // namespace

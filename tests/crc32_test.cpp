@@ -1,5 +1,6 @@
-// File CRC-32 and CRC text: the table, known values, zlib as the oracle for
-// sizes around page and mapping boundaries, and the failure reports.
+// File CRC-32 and CRC text: the table, known values, every CRC routine against
+// the byte table, zlib as the oracle for sizes around page, mapping and view
+// boundaries, and the failure reports.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <io.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/text.h"
 #include "registration/crc32.h"
@@ -37,12 +39,17 @@ std::string CaptureStderr(const std::string& folder, Call call) {
   return text;
 }
 
-// The system's own text for an error code, as the user's default language gives it.
-std::string SystemMessage(DWORD error) {
+// The report line for a failed call: the call, the file, the code and the
+// system's own text for it (without its line break), as the user's default
+// language gives it.
+std::string Report(const char* call, const std::string& path, DWORD error) {
   char text[1024] = "";
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
                  MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-  return text;
+  std::string message = text;
+  EXPECT_FALSE(message.empty()) << error;
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+  return "Corvane: (" + std::to_string(error) + ") " + call + "(" + path + ") - " + message + "\n";
 }
 
 // Upper-case hex written digit by digit, not through printf.
@@ -77,7 +84,10 @@ class FileCrc : public ::testing::Test {
     folder = MakeTempFolder("crc");
     ASSERT_FALSE(folder.empty());
   }
-  void TearDown() override { RemoveTree(folder); }
+  void TearDown() override {
+    SetCrcViewSizeForTests(0);
+    RemoveTree(folder);
+  }
   std::string folder;
 };
 
@@ -86,6 +96,92 @@ TEST(FileCrcTable, EveryEntryIsTheBitwiseReflectedRegister) {
     uint32_t c = i;
     for (int step = 0; step < 8; ++step) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
     EXPECT_EQ(kCrcTable[i], c) << "entry " << i;
+  }
+}
+
+// Every routine Crc32Update may choose, and Crc32Update itself. The folding one
+// only where the processor has it (listed with a null routine otherwise).
+struct CrcRoutineCase {
+  const char* name;
+  uint32_t (*update)(uint32_t crc, const void* data, size_t size);
+};
+
+std::vector<CrcRoutineCase> CrcRoutines() {
+  return {
+      {"bytewise", Crc32UpdateBytewise},
+      {"sliced", Crc32UpdateSliced},
+      {"folded", Crc32HasFolding() ? Crc32UpdateFolded : nullptr},
+      {"dispatched", Crc32Update},
+  };
+}
+
+// The definition, step by step over the byte table, on the inverted register.
+uint32_t TableStep(uint32_t reg, unsigned char byte) { return (reg >> 8) ^ kCrcTable[(reg ^ byte) & 0xFF]; }
+
+TEST(CrcRoutines, CheckValueOfTheDigits) {
+  for (const CrcRoutineCase& routine : CrcRoutines()) {
+    if (routine.update == nullptr) continue;
+    EXPECT_EQ(routine.update(0, "123456789", 9), 0xCBF43926u) << routine.name;
+    EXPECT_EQ(routine.update(0xCBF43926u, "", 0), 0xCBF43926u) << routine.name;
+  }
+}
+
+// Lengths 0 to 4,096 at every offset from a 16-byte boundary: every head,
+// every tail and every number of whole vector blocks.
+TEST(CrcRoutines, EveryLengthAtEveryAlignmentMatchesTheByteTable) {
+  constexpr size_t kMaxLength = 4096;
+  std::string pattern = PseudoRandomBytes(kMaxLength, 99);
+  std::vector<uint32_t> expected(kMaxLength + 1);
+  uint32_t reg = 0xFFFFFFFFu;
+  expected[0] = 0;
+  for (size_t i = 0; i < kMaxLength; ++i) {
+    reg = TableStep(reg, static_cast<unsigned char>(pattern[i]));
+    expected[i + 1] = ~reg;
+  }
+  std::vector<unsigned char> storage(kMaxLength + 64);
+  unsigned char* aligned = storage.data() + ((16 - reinterpret_cast<uintptr_t>(storage.data()) % 16) % 16);
+  for (size_t alignment = 0; alignment < 16; ++alignment) {
+    unsigned char* data = aligned + alignment;
+    memcpy(data, pattern.data(), kMaxLength);
+    for (const CrcRoutineCase& routine : CrcRoutines()) {
+      if (routine.update == nullptr) continue;
+      int mismatches = 0;
+      for (size_t length = 0; length <= kMaxLength && mismatches < 5; ++length) {
+        uint32_t crc = routine.update(0, data, length);
+        if (crc != expected[length]) {
+          ++mismatches;
+          ADD_FAILURE() << routine.name << " length " << length << " alignment " << alignment << ": " << Hex8(crc)
+                        << " instead of " << Hex8(expected[length]);
+        }
+      }
+    }
+  }
+}
+
+// Megabytes of data, whole and in pieces cut at uneven places: the CRC carried
+// from one call into the next is the one a view loop relies on.
+TEST(CrcRoutines, LargeBuffersWholeAndInPiecesMatchTheByteTableAndZlib) {
+  const size_t sizes[] = {(1u << 20) + 13, (3u << 20) - 1, 4u << 20};
+  for (size_t size : sizes) {
+    std::string bytes = PseudoRandomBytes(size, static_cast<uint32_t>(size));
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    uint32_t reg = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i) reg = TableStep(reg, data[i]);
+    uint32_t expected = ~reg;
+    ASSERT_EQ(expected, crc32(0L, data, static_cast<uInt>(size))) << size;
+    const size_t cuts[] = {1, 63, 100003, size / 2 + 7, size - 5};
+    for (const CrcRoutineCase& routine : CrcRoutines()) {
+      if (routine.update == nullptr) continue;
+      EXPECT_EQ(routine.update(0, data, size), expected) << routine.name << " size " << size;
+      uint32_t crc = 0;
+      size_t done = 0;
+      for (size_t cut : cuts) {
+        crc = routine.update(crc, data + done, cut - done);
+        done = cut;
+      }
+      crc = routine.update(crc, data + done, size - done);
+      EXPECT_EQ(crc, expected) << routine.name << " in pieces, size " << size;
+    }
   }
 }
 
@@ -138,6 +234,32 @@ TEST_F(FileCrc, AgreesWithZlibAcrossPageAndMappingBoundaries) {
   }
 }
 
+// Views lowered to the allocation granularity and a little above it (rounded
+// up): files of one view less a byte, exactly two views, and several views
+// with an uneven tail all give the CRC of their bytes.
+TEST_F(FileCrc, FileLargerThanOneViewIsReadViewByView) {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const size_t granularity = info.dwAllocationGranularity;
+  const size_t viewSizes[] = {1, granularity, granularity + 1};
+  for (size_t viewSize : viewSizes) {
+    SetCrcViewSizeForTests(viewSize);
+    size_t view = (viewSize + granularity - 1) / granularity * granularity;
+    const size_t sizes[] = {view - 1, 2 * view, 3 * view + 4097, 5 * view + 1};
+    for (size_t size : sizes) {
+      std::string bytes = PseudoRandomBytes(size, static_cast<uint32_t>(size * 3 + viewSize));
+      std::string path = folder + "views.bin";
+      ASSERT_TRUE(WriteBytes(path, bytes));
+      uint32_t expected = crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(size));
+      uint32_t crc = 0xDEADBEEF;
+      std::string errors = CaptureStderr(folder, [&] { EXPECT_TRUE(ComputeFileCrc32(path.c_str(), &crc)); });
+      EXPECT_EQ(crc, expected) << "view " << viewSize << " size " << size;
+      EXPECT_EQ(errors, "");
+      EXPECT_TRUE(OpenableExclusively(path)) << "view " << viewSize << " size " << size;
+    }
+  }
+}
+
 TEST_F(FileCrc, MissingFileReportsTheSystemMessageAndNoText) {
   std::string path = folder + "missing.bin";
   char text[kPathSize] = "0A1B2C3D";
@@ -145,9 +267,7 @@ TEST_F(FileCrc, MissingFileReportsTheSystemMessageAndNoText) {
   std::string errors = CaptureStderr(folder, [&] { result = FormatCrcText(path.c_str(), text, sizeof text); });
   EXPECT_EQ(result, -1);
   EXPECT_STREQ(text, "");
-  std::string message = SystemMessage(ERROR_FILE_NOT_FOUND);
-  ASSERT_FALSE(message.empty());
-  EXPECT_EQ(errors, message + "\n");
+  EXPECT_EQ(errors, Report("CreateFileA", path, ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(FileCrc, FileHeldOpenForWritingIsASharingViolation) {
@@ -169,9 +289,8 @@ TEST_F(FileCrc, FileHeldOpenForWritingIsASharingViolation) {
   EXPECT_EQ(crc, 0x12345678u);
   EXPECT_EQ(result, -1);
   EXPECT_STREQ(text, "");
-  std::string message = SystemMessage(ERROR_SHARING_VIOLATION);
-  ASSERT_FALSE(message.empty());
-  EXPECT_EQ(errors, message + "\n" + message + "\n");
+  std::string report = Report("CreateFileA", path, ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(errors, report + report);
   // Once the writer is gone the same file reads normally.
   EXPECT_EQ(FormatCrcText(path.c_str(), text, sizeof text), 0);
   EXPECT_STREQ(text, "CBF43926");

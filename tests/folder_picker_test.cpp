@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -316,6 +318,61 @@ TEST_F(FolderPicker, ChoiceWithoutAUsablePathChangesNothing) {
   EXPECT_TRUE(clicked[0] && clicked[1]);
   EXPECT_EQ(edits, std::vector<std::string>(2, folders[0]));
   EXPECT_EQ(std::string(gState.lastRomBrowseFolder), folders[1]);
+}
+
+// Runs work on a thread of its own and waits for it: a thread with no COM yet.
+DWORD WINAPI RunWork(LPVOID param) {
+  (*static_cast<std::function<void()>*>(param))();
+  return 0;
+}
+
+void RunOnFreshThread(std::function<void()> work) {
+  HANDLE thread = CreateThread(nullptr, 0, RunWork, &work, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+}
+
+// The host's thread keeps the COM it had: none (a host may choose either kind
+// afterwards), a single-threaded apartment whose count is left balanced, or a
+// multithreaded one, in which the picker's own CoInitialize fails and must not
+// be answered by a CoUninitialize.
+TEST_F(FolderPicker, HostThreadKeepsItsComAsItWas) {
+  HostClose();  // each thread below opens a host window of its own
+  enum Start { kNone, kSingle, kMulti };
+  for (Start start : {kNone, kSingle, kMulti}) {
+    std::string edit;
+    bool clicked = false;
+    bool complete = false;
+    HRESULT afterMulti = E_FAIL, afterSingle = E_FAIL;
+    RunOnFreshThread([&] {
+      if (start == kSingle) CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+      if (start == kMulti) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      HostOpen();
+      HostAddCombo("NES", 150);
+      DialogRun run = RunSettingsDialog({
+          WhenSettingsActive([](HWND dialog) { PostClick(dialog, IDC_ROM_FOLDER_BROWSE); }),
+          ChooseIn(kRomCaption, data, folders[2], &clicked),
+          WhenSettingsActive([&](HWND dialog) {
+            edit = ItemText(dialog, IDC_ROM_FOLDER);
+            PostClick(dialog, IDCANCEL);
+          }),
+      });
+      complete = run.Complete();
+      HostClose();
+      // Give back what the test itself took; then the thread must be bare.
+      if (start != kNone) CoUninitialize();
+      afterMulti = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      if (SUCCEEDED(afterMulti)) CoUninitialize();
+      afterSingle = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+      if (SUCCEEDED(afterSingle)) CoUninitialize();
+    });
+    EXPECT_TRUE(complete) << start;
+    EXPECT_TRUE(clicked) << start;
+    EXPECT_EQ(edit, folders[2]) << start;
+    EXPECT_EQ(afterMulti, S_OK) << start;
+    EXPECT_EQ(afterSingle, S_OK) << start;
+  }
 }
 
 }  // namespace

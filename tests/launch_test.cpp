@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -229,6 +231,176 @@ TEST_F(Launch, FailedExtractionAsksTheHostNothing) {
   EXPECT_EQ(busyResult, -2);
   EXPECT_EQ(Launched(), "");
   EXPECT_FALSE(FileExists(out + "dir\\rom.bin"));
+}
+
+// Every file and folder below folder, as sorted relative paths with the
+// files' bytes: equal listings mean nothing was added, removed or changed.
+void ListTree(const std::string& folder, const std::string& relative, std::vector<std::string>* out) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + relative + "*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
+    std::string name = relative + entry.cFileName;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      out->push_back(name + "\\");
+      ListTree(folder, name + "\\", out);
+    } else {
+      out->push_back(name + " = " + ReadBytes(folder + name));
+    }
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+}
+
+std::vector<std::string> Tree(const std::string& folder) {
+  std::vector<std::string> listing;
+  ListTree(folder, "", &listing);
+  std::sort(listing.begin(), listing.end());
+  return listing;
+}
+
+// The Z: spelling of a path: Wine maps Z: to the Unix root.
+std::string ZDriveSpelling(const std::string& path) {
+  typedef char*(CDECL * UnixNameProc)(const WCHAR*);
+  auto toUnix = reinterpret_cast<UnixNameProc>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  WCHAR wide[MAX_PATH];
+  if (toUnix == nullptr || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) == 0) return "";
+  char* unixName = toUnix(wide);
+  if (unixName == nullptr) return "";
+  std::string spelled = "Z:";
+  for (const char* p = unixName; *p != '\0'; ++p) spelled += *p == '/' ? '\\' : *p;
+  HeapFree(GetProcessHeap(), 0, unixName);
+  return path.back() == '\\' && spelled.back() != '\\' ? spelled + "\\" : spelled;
+}
+
+class LaunchIntoFolders : public Launch {
+ protected:
+  void SetUp() override {
+    Launch::SetUp();
+    for (const char* name : {"launch_hostile.zip", "launch_hostile_upper.zip", "launch_hostile_nested.zip",
+                             "launch_benign.zip"}) {
+      std::string bytes = ReadBytes(FixturePath(name));
+      ASSERT_FALSE(bytes.empty()) << name;
+      ASSERT_TRUE(WriteBytes(roms + name, bytes));
+    }
+    WriteRelation({"11111111 " + roms + "launch_hostile.zip", "22222222 " + roms + "launch_hostile_upper.zip",
+                   "33333333 " + roms + "launch_hostile_nested.zip", "44444444 " + roms + "launch_benign.zip"});
+    // Someone else's file and folder in temp stay as they are.
+    ASSERT_TRUE(WriteBytes(data + "temp\\someone.txt", "not ours"));
+    ASSERT_TRUE(CreateDirectoryA((data + "temp\\theirs").c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(data + "temp\\theirs\\game.nes", "theirs"));
+    gHost.launchResult = 9;
+  }
+  void UseExtractFolder(const std::string& folder) {
+    ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileFileBytes(16, roms, 0, 1, folder)));
+  }
+  const std::string rom = std::string("NES\x1aROM BODY FOR THE LAUNCH TESTS");
+};
+
+TEST_F(LaunchIntoFolders, EntriesNeverReplaceThePluginsOwnFilesUnderAnySpellingOfTheDataDirectory) {
+  ASSERT_TRUE(WriteBytes(data + "Setting.ini", std::string(520, 's')));
+  std::string zData = ZDriveSpelling(data);
+  ASSERT_EQ(zData.substr(0, 2), "Z:");
+  for (const std::string& spelling : {data, zData, data + "temp\\..\\"}) {
+    UseExtractFolder(spelling);
+    std::vector<std::string> before = Tree(data);
+    for (const char* crc : {"11111111", "22222222", "33333333"}) {
+      EXPECT_EQ(Popup(crc), -1) << crc << " into " << spelling;
+      EXPECT_EQ(Launched(), "") << crc;
+      // Nothing moved (not even the ROM), and temp is as it was.
+      EXPECT_EQ(Tree(data), before) << crc << " into " << spelling;
+    }
+  }
+  // The start-up value, with no profile file at all, is the data directory too.
+  DeleteFileA((data + "NES.fol").c_str());
+  gState.profile.extractOnLaunch = 1;
+  CopyText(gState.profile.extractFolder, kPathSize, gState.dataDir);
+  std::vector<std::string> before = Tree(data);
+  EXPECT_EQ(Popup("11111111"), -1);
+  EXPECT_EQ(Tree(data), before);
+}
+
+TEST_F(LaunchIntoFolders, AllEntriesLandInTheExtractionFolderAndTempKeepsOnlyWhatItHad) {
+  std::vector<std::string> temp = Tree(data + "temp\\");
+  // Into the data directory (through a private folder in temp), replacing
+  // what is there; and into an ordinary folder.
+  ASSERT_TRUE(WriteBytes(data + "game.cue", "stale"));
+  for (const std::string& folder : {data, out}) {
+    UseExtractFolder(folder);
+    EXPECT_EQ(Popup("44444444"), 9) << folder;
+    ASSERT_EQ(gHost.launchCalls.size(), 1u) << folder;
+    EXPECT_EQ(gHost.launchCalls[0].path, folder + "game.nes");
+    EXPECT_EQ(gHost.launchCalls[0].content, rom);
+    HostReset();
+    EXPECT_EQ(ReadBytes(folder + "game.cue"), "FILE \"game.nes\" BINARY\n") << folder;
+    EXPECT_EQ(ReadBytes(folder + "bios\\bios.bin"), "BIOS BYTES") << folder;
+    EXPECT_EQ(Tree(data + "temp\\"), temp) << folder;
+  }
+}
+
+TEST_F(LaunchIntoFolders, ArchiveWithA230BytePathIsExtracted) {
+  std::string folder = data.substr(0, data.size() - 1);
+  while (230 - folder.size() > 80) {
+    folder += "\\" + std::string(60, 'p');
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  }
+  std::string archive = folder + "\\" + std::string(230 - folder.size() - 5, 'a') + ".zip";
+  ASSERT_EQ(archive.size(), 230u);
+  ASSERT_TRUE(WriteBytes(archive, ReadBytes(FixturePath("launch_benign.zip"))));
+  WriteRelation({"55555555 " + archive});
+  UseExtractFolder(out);
+  EXPECT_EQ(Popup("55555555"), 9);
+  EXPECT_EQ(Launched(), out + "game.nes");
+  EXPECT_EQ(ReadBytes(out + "game.nes"), rom);
+}
+
+// A volume of its own, mounted by tests/fixtures/volume.sh; "" with the reason
+// in *why when there is none.
+std::string VolumeFolder(std::string* why) {
+  std::string mount = ReadBytes(FixturePath("volume_path.txt"));
+  if (mount.empty()) {
+    *why = ReadBytes(FixturePath("volume_unavailable.txt"));
+    if (why->empty()) *why = "the fixtures made no volume";
+    return "";
+  }
+  while (!mount.empty() && mount.back() == '\n') mount.pop_back();
+  std::string folder = "Z:";
+  for (char c : mount) folder += c == '/' ? '\\' : c;
+  return folder + "\\";
+}
+
+TEST_F(LaunchIntoFolders, ExtractionFolderOnAnotherVolume) {
+  std::string why;
+  std::string volume = VolumeFolder(&why);
+  if (volume.empty()) GTEST_SKIP() << "no volume of its own: " << why;
+
+  // An ordinary extraction folder there.
+  std::string extract = volume + "extract" + std::to_string(GetCurrentProcessId()) + "\\";
+  ASSERT_TRUE(CreateDirectoryA(extract.c_str(), nullptr));
+  UseExtractFolder(extract);
+  EXPECT_EQ(Popup("44444444"), 9);
+  EXPECT_EQ(Launched(), extract + "game.nes");
+  EXPECT_EQ(ReadBytes(extract + "bios\\bios.bin"), "BIOS BYTES");
+  RemoveTree(extract);
+
+  // A data directory there whose temp folder lies on the build's disk: every
+  // file extracted into the data directory crosses from one volume to the other.
+  std::string volumeData = volume + "data\\";
+  ASSERT_EQ(StartLinkedPlugin(volumeData), 0);
+  ASSERT_TRUE(gState.tempDirReady);
+  std::vector<std::string> temp = Tree(volumeData + "temp\\");
+  ASSERT_TRUE(WriteBytes(volumeData + "NES.rel", "44444444 " + roms + "launch_benign.zip\r\n"));
+  ASSERT_TRUE(WriteBytes(volumeData + "NES.fol", ProfileFileBytes(16, roms, 0, 1, volumeData)));
+  EXPECT_EQ(Popup("44444444"), 9);
+  EXPECT_EQ(Launched(), volumeData + "game.nes");
+  EXPECT_EQ(ReadBytes(volumeData + "game.nes"), rom);
+  EXPECT_EQ(ReadBytes(volumeData + "bios\\bios.bin"), "BIOS BYTES");
+  EXPECT_EQ(Tree(volumeData + "temp\\"), temp);
+  for (const char* name : {"NES.rel", "NES.fol", "game.nes", "game.cue", "bios\\bios.bin"}) {
+    DeleteFileA((volumeData + name).c_str());
+  }
+  RemoveDirectoryA((volumeData + "bios").c_str());
 }
 
 }  // namespace

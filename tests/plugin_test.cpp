@@ -1,6 +1,7 @@
 // The plug-in as the host meets it: exports, identity, menus, start and stop.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstring>
 #include <set>
@@ -74,6 +75,37 @@ namespace {
 
 // Bytes of a static buffer up to and including `extra` bytes past its text.
 std::string BytesWithTail(const char* text, size_t extra) { return std::string(text, strlen(text) + 1 + extra); }
+
+// Loading and unloading the library must leave COM on the loading thread to
+// the host: a host thread that then wants a multithreaded apartment gets one.
+struct LoadOutcome {
+  bool loaded = false;
+  HRESULT whileLoaded = E_FAIL, afterUnload = E_FAIL;
+};
+
+DWORD WINAPI LoadUnloadThenAskForMultithreaded(LPVOID param) {
+  LoadOutcome* result = static_cast<LoadOutcome*>(param);
+  LoadedPlugin plugin;
+  result->loaded = LoadPlugin(&plugin);
+  result->whileLoaded = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (SUCCEEDED(result->whileLoaded)) CoUninitialize();
+  UnloadPlugin(&plugin);
+  result->afterUnload = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (SUCCEEDED(result->afterUnload)) CoUninitialize();
+  return 0;
+}
+
+TEST(PluginLoading, LeavesTheLoadingThreadsComToTheHost) {
+  ASSERT_EQ(GetModuleHandleA("Corvane.dll"), nullptr) << "the library must not be loaded already";
+  LoadOutcome outcome;
+  HANDLE thread = CreateThread(nullptr, 0, LoadUnloadThenAskForMultithreaded, &outcome, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_TRUE(outcome.loaded);
+  EXPECT_EQ(outcome.whileLoaded, S_OK);
+  EXPECT_EQ(outcome.afterUnload, S_OK);
+}
 
 TEST_F(PluginBoundary, IdentityTextsAreCodePage932AndZeroPadded) {
   EXPECT_EQ(BytesWithTail(plugin.getAuthor(), 3), std::string("Tamsk\0\0\0\0", 9));

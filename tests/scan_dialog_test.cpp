@@ -106,8 +106,15 @@ class RegistrationRun : public ::testing::Test {
   void AddRoms(std::vector<DialogStep> steps = {}) {
     HostReset();
     shown = Shown();
+    report.clear();
+    reportCaption.clear();
     std::vector<std::string> before = SearchOrder(temp, false);
-    steps.push_back([](HWND) { return false; });
+    // The report of what was passed over, if any, closes the run.
+    DialogStep answerReport = Answer(IDOK, &report, &reportCaption);
+    steps.push_back([answerReport](HWND active) {
+      answerReport(active);
+      return false;
+    });
     DriveDialogs(steps, 15, 2000);
     onMenuClick(1);
     bool timedOut = DriveTimedOut();
@@ -149,7 +156,17 @@ class RegistrationRun : public ::testing::Test {
       return true;
     };
   }
+  // The log of entries the last run passed over, one "reason\tpath" a line.
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    std::string text = ReadBytes(data + "NES.log");
+    for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+      lines.push_back(Utf8(text.substr(start, end - start)));
+    }
+    return lines;
+  }
   std::string data, roms, temp;
+  std::string report, reportCaption;  // the passed-over report's text and caption, UTF-8
   HHOOK hook = nullptr;
 };
 
@@ -271,7 +288,7 @@ TEST_F(RegistrationRun, ProgressNeitherDividesByZeroNorRunsPastItsEnd) {
   };
   AddRoms();
   EXPECT_EQ(gHost.registerCalls.size(), 4u);
-  EXPECT_EQ(shown.counter.back(), "    4/    1(400%)");
+  EXPECT_EQ(shown.counter.back(), "    4/    1(100%)") << "the percentage stops at 100 like the bar";
   EXPECT_EQ(*std::max_element(shown.positions.begin(), shown.positions.end()), 1000);
 }
 
@@ -360,13 +377,15 @@ TEST_F(RegistrationRunWithArchiver, ArchiveThatFailsIsRetriedThreeTimesThenPasse
     EXPECT_EQ(registered, expected) << test.what;
     EXPECT_EQ(Lines().size(), expected.size()) << test.what;
     EXPECT_EQ(shown.counter.back(), test.registered ? "    2/    2(100%)" : "    1/    2(50%)") << test.what;
+    std::vector<std::string> log;
+    if (!test.registered) log.push_back(std::string(u8"書庫を開けません\t") + Utf8(roms) + "game.zip");
+    EXPECT_EQ(LogLines(), log) << test.what;
   }
 }
 
 TEST_F(RegistrationRun, CancelQuestionStopsTheRunOnlyWhenConfirmed) {
   for (const char* name : {"c1.nes", "c2.nes", "c3.nes"}) Write(name, std::string("rom ") + name);
-  std::vector<std::string> order;
-  for (const std::string& name : SearchOrder(roms, false)) order.push_back(temp + name);
+  std::vector<std::string> names = SearchOrder(roms, false);
   struct Case {
     const char* what;
     bool hostPumps;  // the host runs a message loop inside its registration
@@ -378,7 +397,10 @@ TEST_F(RegistrationRun, CancelQuestionStopsTheRunOnlyWhenConfirmed) {
       {"confirmed", false, IDOK, 2},
       {"confirmed while the host pumps", true, IDOK, 2},
   };
+  std::map<std::string, std::string> earlierLines;  // source path -> its line of the run before
   for (const Case& test : cases) {
+    // New bytes each time, so that a new line and an earlier one differ.
+    for (const std::string& name : names) Write(name, std::string(test.what) + name);
     size_t callsAtQuestion = 0;
     gHost.onRegister = [&](const char*) {
       if (gHost.registerCalls.size() != 2) return;
@@ -394,10 +416,20 @@ TEST_F(RegistrationRun, CancelQuestionStopsTheRunOnlyWhenConfirmed) {
     EXPECT_EQ(text, u8"ロムの追加をキャンセルしますか") << test.what;
     EXPECT_EQ(caption, u8"キャンセル確認") << test.what;
     EXPECT_EQ(callsAtQuestion, 2u) << test.what << ": the question comes after the file in hand";
-    // Each file once, in search order; the lines written so far stay.
-    std::vector<std::string> expected(order.begin(), order.begin() + test.registered);
-    EXPECT_EQ(RegisteredPaths(), expected) << test.what;
-    EXPECT_EQ(Lines().size(), test.registered) << test.what;
+    // Each reached file once, in search order, with its new line first; the
+    // files not reached keep their earlier lines, so all stay launchable.
+    std::vector<std::string> expectedCalls, expectedLines;
+    for (size_t i = 0; i < names.size(); ++i) {
+      std::string source = roms + names[i];
+      if (i < test.registered) {
+        expectedCalls.push_back(temp + names[i]);
+        expectedLines.push_back(CrcTextAfterHeader(ReadBytes(source), 16) + " " + source);
+      }
+    }
+    for (size_t i = test.registered; i < names.size(); ++i) expectedLines.push_back(earlierLines[roms + names[i]]);
+    EXPECT_EQ(RegisteredPaths(), expectedCalls) << test.what;
+    EXPECT_EQ(Lines(), expectedLines) << test.what;
+    for (const std::string& line : Lines()) earlierLines[line.substr(9)] = line;
   }
 }
 
@@ -428,21 +460,38 @@ TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
   CloseHandle(created);
 
   HANDLE held = INVALID_HANDLE_VALUE;
-  const std::vector<std::pair<const char*, std::function<void()>>> ways = {
-      {"held open", [&] {
+  struct Way {
+    const char* what;
+    std::function<void()> make;
+    const char* reason;  // what the log says of b.nes
+  };
+  const Way ways[] = {
+      {"held open",
+       [&] {
          held = CreateFileA((roms + "b.nes").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                             nullptr);
-       }},
-      {"a folder where the copy goes", [&] { CreateDirectoryA((temp + "b.nes").c_str(), nullptr); }},
+       },
+       u8"読み込めません"},
+      {"a folder where the copy goes", [&] { CreateDirectoryA((temp + "b.nes").c_str(), nullptr); },
+       u8"コピーできません"},
   };
-  for (const auto& way : ways) {
-    way.second();
+  for (const Way& way : ways) {
+    way.make();
     std::set<std::string> expected = {temp + "a.nes", temp + "c.nes"};
     AddRoms();
     std::vector<std::string> registered = RegisteredPaths();
-    EXPECT_EQ(std::set<std::string>(registered.begin(), registered.end()), expected) << way.first;
-    EXPECT_EQ(Lines().size(), 2u) << way.first;
-    EXPECT_EQ(shown.counter.back(), "    2/    4(50%)") << way.first;
+    EXPECT_EQ(std::set<std::string>(registered.begin(), registered.end()), expected) << way.what;
+    EXPECT_EQ(Lines().size(), 2u) << way.what;
+    EXPECT_EQ(shown.counter.back(), "    2/    4(50%)") << way.what;
+    // Both passed-over files are named with their reasons, and the user is told where.
+    std::vector<std::string> logLines = LogLines();
+    std::set<std::string> log(logLines.begin(), logLines.end());
+    EXPECT_EQ(log, (std::set<std::string>{std::string(way.reason) + "\t" + Utf8(roms) + "b.nes",
+                                          std::string(u8"パスが長すぎます\t") + Utf8(roms + longName)}))
+        << way.what;
+    EXPECT_EQ(report, std::string(u8"登録できなかったファイルが 2 件あります。\n一覧: ") + Utf8(data) + "NES.log")
+        << way.what;
+    EXPECT_EQ(reportCaption, u8"ロムの追加(Corvane)");
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     held = INVALID_HANDLE_VALUE;
     RemoveDirectoryA((temp + "b.nes").c_str());
@@ -460,6 +509,26 @@ TEST_F(RegistrationRun, FolderThatCannotBeListedIsPassedOver) {
   EXPECT_EQ(gHost.registerCalls.size(), 1u);
   EXPECT_EQ(shown.counter.back(), "    1/    2(50%)");
   EXPECT_EQ(shown.status.back(), roms + "\\gone\\");
+  EXPECT_EQ(LogLines(), std::vector<std::string>{std::string(u8"フォルダを開けません\t") + Utf8(roms) + "\\gone\\"});
+
+  // A run that passes nothing over says nothing more and removes the old list.
+  gHost.onRegister = nullptr;
+  AddRoms();
+  EXPECT_EQ(report, "");
+  EXPECT_FALSE(FileExists(data + "NES.log"));
+}
+
+TEST_F(RegistrationRun, FolderLinksThatLoopEndAndRegisterEachRomOnce) {
+  gState.profile.depthChoice = 1;  // all levels
+  for (const char* tree : {"registration_loop\\", "registration_selfloop\\"}) {
+    std::string root = FixturePath(tree);
+    CopyText(gState.profile.romFolder, sizeof gState.profile.romFolder, root.c_str());
+    AddRoms();
+    EXPECT_EQ(RegisteredPaths(), std::vector<std::string>{temp + "game.nes"}) << tree;
+    size_t linesOfTree = 0;
+    for (const std::string& line : Lines()) linesOfTree += line.compare(9, root.size(), root) == 0;
+    EXPECT_EQ(linesOfTree, 1u) << tree;
+  }
 }
 
 TEST_F(RegistrationRun, FilesOfTheTempFolderItselfAreLeftAlone) {

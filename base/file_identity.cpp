@@ -1,0 +1,29 @@
+#include "base/file_identity.h"
+
+bool GetFileIdentity(const char* path, FileIdentity* identity) {
+  if (path == nullptr || path[0] == '\0') return false;
+  // No access rights are needed to ask for the information, and full sharing
+  // keeps the look from disturbing anyone who has the file open.
+  // FILE_FLAG_BACKUP_SEMANTICS is what lets a folder be opened at all.
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information = {};
+  bool known = GetFileInformationByHandle(handle, &information) != 0;
+  CloseHandle(handle);
+  if (!known) return false;
+  identity->volumeSerial = information.dwVolumeSerialNumber;
+  identity->indexHigh = information.nFileIndexHigh;
+  identity->indexLow = information.nFileIndexLow;
+  return true;
+}
+
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b) {
+  return a.volumeSerial == b.volumeSerial && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+bool SameFileIdentity(const char* a, const char* b) {
+  FileIdentity first = {};
+  FileIdentity second = {};
+  return GetFileIdentity(a, &first) && GetFileIdentity(b, &second) && SameIdentity(first, second);
+}

@@ -1,0 +1,22 @@
+// What makes two paths the same file or folder whatever their spelling (a
+// link, a junction, a subst drive, an 8.3 name, another drive letter for the
+// same place): the volume serial number and the file index the system reports
+// for an open handle.
+#pragma once
+#include <windows.h>
+
+struct FileIdentity {
+  DWORD volumeSerial;
+  DWORD indexHigh;
+  DWORD indexLow;
+};
+
+// Fills identity for the file or folder at path (links followed). False when
+// the path cannot be opened or the system reports nothing about it.
+bool GetFileIdentity(const char* path, FileIdentity* identity);
+
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
+
+// True when both paths exist and name the same file or folder; false when they
+// differ or either cannot be looked at.
+bool SameFileIdentity(const char* a, const char* b);

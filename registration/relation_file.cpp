@@ -1,0 +1,120 @@
+#include "registration/relation_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/file_io.h"
+#include "base/state.h"
+#include "profile/profile.h"
+
+bool OpenRelationFile(RelationFile* relation) {
+  relation->aside = INVALID_HANDLE_VALUE;
+  relation->failed = false;
+  relation->writtenSources.clear();
+  if (!DatasetFilePath(relation->path, sizeof relation->path, ".rel")) return false;
+  // The file is only replaced when the run ends; find out now whether it can
+  // be (not a folder, not read-only), before anything is registered.
+  if (GetFileAttributesA(relation->path) != INVALID_FILE_ATTRIBUTES) {
+    HANDLE existing = CreateFileA(relation->path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (existing == INVALID_HANDLE_VALUE) {
+      ReportSystemError("CreateFileA", relation->path, GetLastError());
+      return false;
+    }
+    CloseHandle(existing);
+  }
+  // CREATE_ALWAYS also clears an aside file that a killed run left behind.
+  relation->aside = CreateAsideFile(relation->path);
+  if (relation->aside == INVALID_HANDLE_VALUE) {
+    ReportSystemError("CreateFileA", relation->path, GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* sourcePath) {
+  if (relation->aside == INVALID_HANDLE_VALUE || relation->failed) return false;
+  char line[2 * kPathSize];
+  if (!FormatText(line, sizeof line, "%s %s\r\n", crcText, sourcePath) ||
+      !WriteChecked(relation->aside, line, strlen(line), kWriteRelation)) {
+    ReportSystemError("WriteFile", relation->path, GetLastError());
+    relation->failed = true;
+    return false;
+  }
+  relation->writtenSources.insert(sourcePath);
+  return true;
+}
+
+bool IsRelationAside(const RelationFile* relation, const char* path) {
+  if (relation->aside == INVALID_HANDLE_VALUE) return false;
+  HANDLE other = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  if (other == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a = {};
+  BY_HANDLE_FILE_INFORMATION b = {};
+  bool same = GetFileInformationByHandle(relation->aside, &a) && GetFileInformationByHandle(other, &b) &&
+              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+              a.nFileIndexLow == b.nFileIndexLow;
+  CloseHandle(other);
+  return same;
+}
+
+static bool SourceStillExists(const char* sourcePath) {
+  return sourcePath[0] != '\0' && GetFileAttributesA(sourcePath) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Copies the previous file's lines that this run did not replace, in their
+// order. Lines are split at "\n"; each keeps its own line break. A last line
+// without one gets one, so the next line never runs into it.
+static bool CarryOverPreviousLines(RelationFile* relation) {
+  FILE* previous = fopen(relation->path, "rb");
+  if (previous == nullptr) return true;  // nothing earlier to keep
+  bool ok = true;
+  std::string line;
+  char block[4096];
+  size_t got;
+  auto flushLine = [&](bool complete) {
+    if (line.empty()) return;
+    std::string source = line.size() > 9 ? line.substr(9) : std::string();
+    while (!source.empty() && (source.back() == '\n' || source.back() == '\r')) source.pop_back();
+    if (relation->writtenSources.count(source) == 0 && SourceStillExists(source.c_str())) {
+      if (!complete) line += "\r\n";
+      if (!WriteChecked(relation->aside, line.data(), line.size(), kWriteRelation)) ok = false;
+    }
+    line.clear();
+  };
+  while (ok && (got = fread(block, 1, sizeof block, previous)) > 0) {
+    for (size_t i = 0; i < got && ok; ++i) {
+      line += block[i];
+      if (block[i] == '\n') flushLine(true);
+    }
+  }
+  if (ferror(previous)) ok = false;
+  if (ok) flushLine(false);
+  fclose(previous);
+  if (!ok) ReportSystemError("WriteFile", relation->path, GetLastError());
+  return ok;
+}
+
+bool CommitRelationFile(RelationFile* relation) {
+  if (relation->aside == INVALID_HANDLE_VALUE) return false;
+  if (relation->failed || !CarryOverPreviousLines(relation)) {
+    DiscardRelationFile(relation);
+    relation->failed = true;
+    return false;
+  }
+  HANDLE aside = relation->aside;
+  relation->aside = INVALID_HANDLE_VALUE;
+  relation->writtenSources.clear();
+  if (!CommitAsideFile(aside, relation->path)) {
+    relation->failed = true;
+    return false;
+  }
+  return true;
+}
+
+void DiscardRelationFile(RelationFile* relation) {
+  if (relation->aside != INVALID_HANDLE_VALUE) DiscardAsideFile(relation->aside, relation->path);
+  relation->aside = INVALID_HANDLE_VALUE;
+  relation->writtenSources.clear();
+}
