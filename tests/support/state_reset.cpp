@@ -15,7 +15,8 @@ namespace {
 void ResetPluginState() {
   // What a run left open is released, not merely forgotten.
   if (gScan.folderSearch != nullptr && gScan.folderSearch != INVALID_HANDLE_VALUE) FindClose(gScan.folderSearch);
-  if (gScan.relationStream != nullptr) fclose(gScan.relationStream);
+  // The relation file is zero (not yet a handle) until a run first opens it.
+  if (gScan.relation.aside != nullptr) DiscardRelationFile(&gScan.relation);
   gScan = RegistrationScan();
   ReleaseFolderList();
   gFolders = FolderList();
