@@ -4,19 +4,20 @@
 // on running order. Registered with GoogleTest before main runs.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "base/state.h"
 #include "registration/folders.h"
 #include "registration/scan_dialog.h"
+#include "registration/skip_list.h"
 
 namespace {
 
 void ResetPluginState() {
   // What a run left open is released, not merely forgotten.
   if (gScan.folderSearch != nullptr && gScan.folderSearch != INVALID_HANDLE_VALUE) FindClose(gScan.folderSearch);
-  if (gScan.relationStream != nullptr) fclose(gScan.relationStream);
+  DiscardRelationFile(&gScan.relation);
   gScan = RegistrationScan();
+  gScan.relation.aside = INVALID_HANDLE_VALUE;
+  gSkipped.clear();
   ReleaseFolderList();
   gFolders = FolderList();
   gState = PluginState();
