@@ -8,6 +8,7 @@
 #include <set>
 #include <tuple>
 
+#include "base/file_identity.h"
 #include "base/texts.h"
 #include "registration/skip_list.h"
 
@@ -40,15 +41,10 @@ static int32_t countIndex;  // after the walk: next entry whose files to count
 static int32_t filesCounted;
 
 static bool ReadIdentity(const char* path, FolderIdentity* identity) {
-  HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info = {};
-  bool known = GetFileInformationByHandle(folder, &info) != 0;
-  CloseHandle(folder);
+  FileIdentity found = {};
   // A file system without file indexes reports 0: no identity to go by.
-  if (!known || (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0)) return false;
-  *identity = FolderIdentity(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
+  if (!GetFileIdentity(path, &found) || (found.indexHigh == 0 && found.indexLow == 0)) return false;
+  *identity = FolderIdentity(found.volumeSerial, found.indexHigh, found.indexLow);
   return true;
 }
 

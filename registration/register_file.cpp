@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "archive/archive.h"
+#include "archive/temp_cleanup.h"
+#include "base/file_identity.h"
 #include "base/file_io.h"
 #include "base/state.h"
 #include "base/texts.h"
@@ -25,20 +27,6 @@ enum CopyResult {
   kCopySameFile,    // the destination is the source under another name
 };
 
-static bool SameFile(HANDLE opened, const char* otherPath) {
-  // Opened for no access at all, so neither sharing nor a lock stands in the way.
-  HANDLE other = CreateFileA(otherPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (other == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION a = {};
-  BY_HANDLE_FILE_INFORMATION b = {};
-  bool same = GetFileInformationByHandle(opened, &a) && GetFileInformationByHandle(other, &b) &&
-              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-              a.nFileIndexLow == b.nFileIndexLow;
-  CloseHandle(other);
-  return same;
-}
-
 static CopyResult CopyRom(const char* destination, const char* source) {
   int32_t headerSize = gState.profile.headerSize;
   if (headerSize < 0) return kCopyUnreadable;
@@ -53,7 +41,8 @@ static CopyResult CopyRom(const char* destination, const char* source) {
   // The copy handles sizes below 2 GiB only.
   if (!GetFileSizeEx(in, &size) || size.QuadPart > 0x7FFFFFFF) goto done;
   // Written onto itself, a file would be emptied and then deleted with the copy.
-  if (SameFile(in, destination)) {
+  // The destination is looked at first: it normally does not exist.
+  if (SameFileIdentity(destination, source)) {
     result = kCopySameFile;
     goto done;
   }
@@ -144,6 +133,49 @@ static const char* SkipReasonOf(CopyResult copied, bool archive) {
   }
 }
 
+// The copy's CRC text, the host's registration and the relation line; the
+// copy is deleted whatever happens.
+static RegisterResult RegisterCopy(const char* copyPath, const char* sourcePath, RelationFile* relation,
+                                   const char** skipReason) {
+  // A ROM the host knows but the relation file does not could never be
+  // launched, so nothing is registered without its CRC text.
+  char crcText[kPathSize];
+  int crcResult = FormatCrcText(copyPath, crcText, sizeof crcText);
+  if (crcResult == 0 && gState.hostRegister != nullptr) gState.hostRegister(copyPath);
+  DeleteFileA(copyPath);
+  if (crcResult != 0) {
+    *skipReason = kTextSkipNoCrc;
+    return kRegisterPassedOver;
+  }
+  return WriteRelationLine(relation, crcText, sourcePath) ? kRegisterDone : kRegisterPassedOver;
+}
+
+// An archive is extracted into tempDir and its first entry registered; all the
+// extraction added there is removed afterwards, whatever happened, and nothing
+// that was there before is touched.
+static RegisterResult RegisterArchive(const char* sourcePath, HWND dialog, RelationFile* relation,
+                                      const char** skipReason) {
+  FolderSnapshot before = {};
+  bool snapshot = SnapshotFolder(gState.tempDir, &before);
+  char copyPath[kPathSize] = "";
+  RegisterResult result = kRegisterArchiverBusy;
+  int extracted = ExtractArchive(sourcePath, copyPath, dialog, gState.tempDir);
+  if (extracted == 0) {
+    CopyResult copied = CopyArchiveEntry(copyPath);
+    if (copied == kCopyDone) {
+      result = RegisterCopy(copyPath, sourcePath, relation, skipReason);
+    } else {
+      *skipReason = SkipReasonOf(copied, true);
+      result = kRegisterPassedOver;
+    }
+  } else if (extracted != -2) {
+    result = kRegisterArchiveRefused;
+  }
+  if (snapshot) RemoveAddedEntries(gState.tempDir, &before);
+  ReleaseSnapshot(&before);
+  return result;
+}
+
 RegisterResult RegisterRomFile(const char* folderPath, HWND dialog, const WIN32_FIND_DATAA* entry,
                                RelationFile* relation, const char** skipReason) {
   *skipReason = nullptr;
@@ -161,34 +193,17 @@ RegisterResult RegisterRomFile(const char* folderPath, HWND dialog, const WIN32_
     *skipReason = kTextSkipUnreadable;
     return kRegisterPassedOver;
   }
-  bool archive = IsArchivePath(sourcePath) == 1;
-  CopyResult copied;
-  if (archive) {
-    int extracted = ExtractArchive(sourcePath, copyPath, dialog, gState.tempDir);
-    if (extracted == -2) return kRegisterArchiverBusy;
-    if (extracted != 0) return kRegisterArchiveRefused;
-    copied = CopyArchiveEntry(copyPath);
-  } else if (!FormatText(copyPath, sizeof copyPath, "%s%s", gState.tempDir, entry->cFileName)) {
+  if (IsArchivePath(sourcePath) == 1) return RegisterArchive(sourcePath, dialog, relation, skipReason);
+  if (!FormatText(copyPath, sizeof copyPath, "%s%s", gState.tempDir, entry->cFileName)) {
     *skipReason = kTextSkipPathTooLong;
     return kRegisterPassedOver;
-  } else {
-    copied = CopyRom(copyPath, sourcePath);
   }
+  CopyResult copied = CopyRom(copyPath, sourcePath);
   if (copied != kCopyDone) {
-    bool ours = copied == kCopyUnreadable && !archive && IsRelationAside(relation, sourcePath);
-    *skipReason = ours ? nullptr : SkipReasonOf(copied, archive);
+    bool ours = copied == kCopyUnreadable && IsRelationAside(relation, sourcePath);
+    *skipReason = ours ? nullptr : SkipReasonOf(copied, false);
     return kRegisterPassedOver;
   }
-
-  // A ROM the host knows but the relation file does not could never be
-  // launched, so nothing is registered without its CRC text.
-  char crcText[kPathSize];
-  int crcResult = FormatCrcText(copyPath, crcText, sizeof crcText);
-  if (crcResult == 0 && gState.hostRegister != nullptr) gState.hostRegister(copyPath);
-  DeleteFileA(copyPath);
-  if (crcResult != 0) {
-    *skipReason = kTextSkipNoCrc;
-    return kRegisterPassedOver;
-  }
-  return WriteRelationLine(relation, crcText, sourcePath) ? kRegisterDone : kRegisterPassedOver;
+  return RegisterCopy(copyPath, sourcePath, relation, skipReason);
 }
+

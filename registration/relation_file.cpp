@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/file_identity.h"
 #include "base/file_io.h"
 #include "base/state.h"
 #include "profile/profile.h"
@@ -46,17 +47,9 @@ bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* 
 }
 
 bool IsRelationAside(const RelationFile* relation, const char* path) {
-  if (relation->aside == INVALID_HANDLE_VALUE) return false;
-  HANDLE other = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-  if (other == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION a = {};
-  BY_HANDLE_FILE_INFORMATION b = {};
-  bool same = GetFileInformationByHandle(relation->aside, &a) && GetFileInformationByHandle(other, &b) &&
-              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-              a.nFileIndexLow == b.nFileIndexLow;
-  CloseHandle(other);
-  return same;
+  char aside[kPathSize];
+  return relation->aside != INVALID_HANDLE_VALUE && AsidePath(aside, sizeof aside, relation->path) &&
+         SameFileIdentity(aside, path);
 }
 
 static bool SourceStillExists(const char* sourcePath) {

@@ -4,20 +4,21 @@
 // on running order. Registered with GoogleTest before main runs.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "base/state.h"
 #include "registration/folders.h"
 #include "registration/scan_dialog.h"
+#include "registration/skip_list.h"
 
 namespace {
 
 void ResetPluginState() {
   // What a run left open is released, not merely forgotten.
   if (gScan.folderSearch != nullptr && gScan.folderSearch != INVALID_HANDLE_VALUE) FindClose(gScan.folderSearch);
-  // The relation file is zero (not yet a handle) until a run first opens it.
+  // The relation file is zero (not yet a handle) until the first reset.
   if (gScan.relation.aside != nullptr) DiscardRelationFile(&gScan.relation);
   gScan = RegistrationScan();
+  gScan.relation.aside = INVALID_HANDLE_VALUE;
+  gSkipped.clear();
   ReleaseFolderList();
   gFolders = FolderList();
   gState = PluginState();
