@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cctype>
 #include <cstdio>
 
 #include "base/file_io.h"
@@ -153,17 +152,23 @@ done:
   return ok;
 }
 
+void CrcToText(uint32_t crc, char* text, size_t textSize) {
+  // The relation file and the host compare CRC texts byte for byte: always
+  // eight digits, upper case, leading zeros kept.
+  static const char kDigits[] = "0123456789ABCDEF";
+  if (textSize < kCrcTextSize) {
+    if (textSize > 0) text[0] = '\0';
+    return;
+  }
+  for (int i = 7; i >= 0; --i, crc >>= 4) text[i] = kDigits[crc & 0xF];
+  text[8] = '\0';
+}
+
 int FormatCrcText(const char* path, char* text, size_t textSize) {
   if (text == nullptr || textSize == 0) return -1;
   text[0] = '\0';
   uint32_t crc = 0;
-  if (!ComputeFileCrc32(path, &crc)) return -1;
-  // The relation file and the host compare CRC texts byte for byte: always
-  // eight digits, upper case, leading zeros kept.
-  if (!FormatText(text, textSize, "%08lx", static_cast<unsigned long>(crc))) {
-    text[0] = '\0';
-    return -1;
-  }
-  for (char* p = text; *p != '\0'; ++p) *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
+  if (textSize < kCrcTextSize || !ComputeFileCrc32(path, &crc)) return -1;
+  CrcToText(crc, text, textSize);
   return 0;
 }

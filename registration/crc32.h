@@ -36,3 +36,5 @@ bool ComputeFileCrc32(const char* path, uint32_t* crc);
 // The file's CRC as CRC text ("0A1B2C3D"). 0 on success; -1 when the CRC could
 // not be computed, and text is then empty, never a valid-looking CRC.
 int FormatCrcText(const char* path, char* text, size_t textSize);
+// A CRC as CRC text; text must hold kCrcTextSize bytes.
+void CrcToText(uint32_t crc, char* text, size_t textSize);

@@ -68,7 +68,14 @@ bool AddFolder(const char* path) {
     NoteSkipped(kTextSkipPathTooLong, path);
     return false;
   }
-  if (identified) listedIdentities.insert(identity);
+  // Out of memory, the folder is still listed; only the guard against a
+  // second name of it is lost. No exception leaves the plug-in.
+  if (identified) {
+    try {
+      listedIdentities.insert(identity);
+    } catch (...) {
+    }
+  }
   ++gFolders.count;
   return true;
 }

@@ -27,7 +27,25 @@ enum CopyResult {
   kCopySameFile,    // the destination is the source under another name
 };
 
-static CopyResult CopyRom(const char* destination, const char* source) {
+// Creates the copy. The common case, no file of that name yet, takes one call;
+// an existing one is replaced unless it is the source itself under another
+// name, which would be emptied and then deleted with the copy.
+static HANDLE CreateCopy(const char* destination, const char* source, CopyResult* refusal) {
+  HANDLE out = CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (out != INVALID_HANDLE_VALUE) return out;
+  DWORD error = GetLastError();
+  *refusal = kCopyNotWritten;
+  if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return INVALID_HANDLE_VALUE;
+  if (SameFileIdentity(destination, source)) {
+    *refusal = kCopySameFile;
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+// The copy's CRC is taken from the bytes as they are written: the same value
+// a second pass over the copy would give, without reading it again.
+static CopyResult CopyRom(const char* destination, const char* source, uint32_t* crc) {
   int32_t headerSize = gState.profile.headerSize;
   if (headerSize < 0) return kCopyUnreadable;
   // The source is opened with no sharing at all, so a file that any other
@@ -38,30 +56,26 @@ static CopyResult CopyRom(const char* destination, const char* source) {
   CopyResult result = kCopyUnreadable;
   LARGE_INTEGER size = {};
   LARGE_INTEGER skip = {};
+  uint32_t running = 0;
   // The copy handles sizes below 2 GiB only.
   if (!GetFileSizeEx(in, &size) || size.QuadPart > 0x7FFFFFFF) goto done;
-  // Written onto itself, a file would be emptied and then deleted with the copy.
-  // The destination is looked at first: it normally does not exist.
-  if (SameFileIdentity(destination, source)) {
-    result = kCopySameFile;
-    goto done;
-  }
-  out = CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (out == INVALID_HANDLE_VALUE) {
-    result = kCopyNotWritten;
-    goto done;
-  }
+  out = CreateCopy(destination, source, &result);
+  if (out == INVALID_HANDLE_VALUE) goto done;
   skip.QuadPart = headerSize < size.QuadPart ? headerSize : size.QuadPart;
-  if (!SetFilePointerEx(in, skip, nullptr, FILE_BEGIN)) goto done;
+  if (skip.QuadPart > 0 && !SetFilePointerEx(in, skip, nullptr, FILE_BEGIN)) goto done;
   for (LONGLONG remaining = size.QuadPart - skip.QuadPart; remaining > 0;) {
     DWORD want = remaining < static_cast<LONGLONG>(sizeof copyBuffer) ? static_cast<DWORD>(remaining)
                                                                        : static_cast<DWORD>(sizeof copyBuffer);
     DWORD got = 0;
-    if (!ReadFile(in, copyBuffer, want, &got, nullptr) || got != want) goto done;
+    if (!ReadFile(in, copyBuffer, want, &got, nullptr) || got != want) {
+      result = kCopyUnreadable;
+      goto done;
+    }
     if (!WriteChecked(out, copyBuffer, got, kWriteCopy)) {
       result = kCopyNotWritten;
       goto done;
     }
+    running = Crc32Update(running, copyBuffer, got);
     remaining -= got;
   }
   result = kCopyDone;
@@ -70,11 +84,12 @@ done:
   CloseHandle(in);
   // A half-written copy must not be taken for a whole one.
   if (out != INVALID_HANDLE_VALUE && result != kCopyDone) DeleteFileA(destination);
+  if (crc != nullptr) *crc = running;
   return result;
 }
 
 int32_t CopyWithoutHeader(const char* destination, const char* source) {
-  return CopyRom(destination, source) == kCopyDone ? 0 : -1;
+  return CopyRom(destination, source, nullptr) == kCopyDone ? 0 : -1;
 }
 
 int32_t RenameWithTempPrefix(const char* path, char* renamed, size_t renamedSize) {
@@ -96,26 +111,34 @@ static bool IsPlainFile(const char* path) {
 
 // True when folderPath is spelt as tempDir itself. Other spellings of it (a
 // link, a short name, another drive) are caught by the copy's identity check.
+// A folder's files come one after another, so the answer is kept per folder.
 static bool IsTempFolder(const char* folderPath) {
+  static char lastFolder[kPathSize];
+  static char lastTemp[kPathSize];
+  static bool lastAnswer;
+  if (strcmp(folderPath, lastFolder) == 0 && strcmp(gState.tempDir, lastTemp) == 0) return lastAnswer;
   char folder[kPathSize];
   char temp[kPathSize];
   DWORD folderLength = GetFullPathNameA(folderPath, sizeof folder, folder, nullptr);
   DWORD tempLength = GetFullPathNameA(gState.tempDir, sizeof temp, temp, nullptr);
-  if (folderLength == 0 || folderLength >= sizeof folder || tempLength == 0 || tempLength >= sizeof temp) {
-    return false;
+  lastAnswer = folderLength != 0 && folderLength < sizeof folder && tempLength != 0 && tempLength < sizeof temp &&
+               lstrcmpiA(folder, temp) == 0;
+  // Only a folder and temp folder that fit are remembered; others are looked at anew.
+  if (!CopyText(lastFolder, sizeof lastFolder, folderPath) || !CopyText(lastTemp, sizeof lastTemp, gState.tempDir)) {
+    lastFolder[0] = '\0';
   }
-  return lstrcmpiA(folder, temp) == 0;
+  return lastAnswer;
 }
 
 // The archive's first entry, extracted at copyPath, is moved aside under the
 // prefixed name and copied back without its header. On failure neither file
 // is left behind.
-static CopyResult CopyArchiveEntry(const char* copyPath) {
+static CopyResult CopyArchiveEntry(const char* copyPath, uint32_t* crc) {
   if (copyPath[0] == '\0' || !IsPlainFile(copyPath)) return kCopyUnreadable;
   char prefixedPath[kPathSize];
   CopyResult copied = kCopyNotWritten;
   if (RenameWithTempPrefix(copyPath, prefixedPath, sizeof prefixedPath) == 0) {
-    copied = CopyRom(copyPath, prefixedPath);
+    copied = CopyRom(copyPath, prefixedPath, crc);
     DeleteFileA(prefixedPath);
   }
   if (copied != kCopyDone) DeleteFileA(copyPath);
@@ -133,20 +156,14 @@ static const char* SkipReasonOf(CopyResult copied, bool archive) {
   }
 }
 
-// The copy's CRC text, the host's registration and the relation line; the
-// copy is deleted whatever happens.
-static RegisterResult RegisterCopy(const char* copyPath, const char* sourcePath, RelationFile* relation,
-                                   const char** skipReason) {
-  // A ROM the host knows but the relation file does not could never be
-  // launched, so nothing is registered without its CRC text.
-  char crcText[kPathSize];
-  int crcResult = FormatCrcText(copyPath, crcText, sizeof crcText);
-  if (crcResult == 0 && gState.hostRegister != nullptr) gState.hostRegister(copyPath);
+// The host's registration of the copy and the relation line; the copy is
+// deleted before the line is written, as soon as the host is done with it.
+static RegisterResult RegisterCopy(const char* copyPath, uint32_t crc, const char* sourcePath,
+                                   RelationFile* relation) {
+  char crcText[kCrcTextSize];
+  CrcToText(crc, crcText, sizeof crcText);
+  if (gState.hostRegister != nullptr) gState.hostRegister(copyPath);
   DeleteFileA(copyPath);
-  if (crcResult != 0) {
-    *skipReason = kTextSkipNoCrc;
-    return kRegisterPassedOver;
-  }
   return WriteRelationLine(relation, crcText, sourcePath) ? kRegisterDone : kRegisterPassedOver;
 }
 
@@ -161,9 +178,10 @@ static RegisterResult RegisterArchive(const char* sourcePath, HWND dialog, Relat
   RegisterResult result = kRegisterArchiverBusy;
   int extracted = ExtractArchive(sourcePath, copyPath, dialog, gState.tempDir);
   if (extracted == 0) {
-    CopyResult copied = CopyArchiveEntry(copyPath);
+    uint32_t crc = 0;
+    CopyResult copied = CopyArchiveEntry(copyPath, &crc);
     if (copied == kCopyDone) {
-      result = RegisterCopy(copyPath, sourcePath, relation, skipReason);
+      result = RegisterCopy(copyPath, crc, sourcePath, relation);
     } else {
       *skipReason = SkipReasonOf(copied, true);
       result = kRegisterPassedOver;
@@ -198,12 +216,13 @@ RegisterResult RegisterRomFile(const char* folderPath, HWND dialog, const WIN32_
     *skipReason = kTextSkipPathTooLong;
     return kRegisterPassedOver;
   }
-  CopyResult copied = CopyRom(copyPath, sourcePath);
+  uint32_t crc = 0;
+  CopyResult copied = CopyRom(copyPath, sourcePath, &crc);
   if (copied != kCopyDone) {
     bool ours = copied == kCopyUnreadable && IsRelationAside(relation, sourcePath);
     *skipReason = ours ? nullptr : SkipReasonOf(copied, false);
     return kRegisterPassedOver;
   }
-  return RegisterCopy(copyPath, sourcePath, relation, skipReason);
+  return RegisterCopy(copyPath, crc, sourcePath, relation);
 }
 

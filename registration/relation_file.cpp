@@ -42,7 +42,12 @@ bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* 
     relation->failed = true;
     return false;
   }
-  relation->writtenSources.insert(sourcePath);
+  // Out of memory the line is kept all the same; the earlier line of the same
+  // source may then follow it, and the lookup takes the first.
+  try {
+    relation->writtenSources.insert(sourcePath);
+  } catch (...) {
+  }
   return true;
 }
 
@@ -89,9 +94,19 @@ static bool CarryOverPreviousLines(RelationFile* relation) {
   return ok;
 }
 
+// Out of memory while the earlier lines are read, the run's file is not put
+// in place: the earlier file stays whole, which loses nothing.
+static bool CarryOverPreviousLinesSafely(RelationFile* relation) {
+  try {
+    return CarryOverPreviousLines(relation);
+  } catch (...) {
+    return false;
+  }
+}
+
 bool CommitRelationFile(RelationFile* relation) {
   if (relation->aside == INVALID_HANDLE_VALUE) return false;
-  if (relation->failed || !CarryOverPreviousLines(relation)) {
+  if (relation->failed || !CarryOverPreviousLinesSafely(relation)) {
     DiscardRelationFile(relation);
     relation->failed = true;
     return false;

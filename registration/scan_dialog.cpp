@@ -26,9 +26,12 @@ static constexpr INT_PTR kScanDialogResult = IDCANCEL;
 static constexpr int32_t kFailedRetries = 3;
 // Long enough that the timer's idle gap between slices costs little, short
 // enough that the dialog and the host answer well within a tenth of a second.
-static constexpr int32_t kDefaultSliceMs = 30;
+static constexpr int32_t kDefaultSliceMs = 25;
 // Directory entries the folder walk takes between two looks at the clock.
 static constexpr int32_t kWalkStep = 16;
+
+// The shortest period the system gives a timer, whatever is asked for.
+static constexpr int32_t kTimerFloorMs = 10;
 
 static int32_t sliceMs = kDefaultSliceMs;
 
@@ -37,27 +40,44 @@ void SetScanSliceMs(int32_t milliseconds) { sliceMs = milliseconds < 0 ? kDefaul
 static void StartTimer(HWND dialog) { SetTimer(dialog, IDT_SCAN, kScanTimerPeriodMs, nullptr); }
 static void StopTimer(HWND dialog) { KillTimer(dialog, IDT_SCAN); }
 
-// A monotonic clock for the slices.
+// A monotonic clock for the slices, in performance-counter ticks.
 struct SliceClock {
-  LARGE_INTEGER start;
-  LARGE_INTEGER frequency;
+  LONGLONG start;
+  LONGLONG perMs;
+  bool timerArmed;
 };
 
+static LONGLONG Ticks() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
 static SliceClock StartSlice() {
-  SliceClock clock;
-  QueryPerformanceFrequency(&clock.frequency);
-  QueryPerformanceCounter(&clock.start);
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  SliceClock clock = {Ticks(), frequency.QuadPart / 1000, false};
+  if (clock.perMs <= 0) clock.perMs = 1;
   return clock;
 }
 
 // The slice is over when its time is up or the user is waiting for an answer.
-static bool SliceIsOver(const SliceClock& clock) {
+// The timer is armed again once the slice is within the timer's floor of its
+// end, so that the next tick follows the slice's end instead of waiting a
+// whole floor after it; a tick that comes while the slice still works finds
+// it busy and does nothing.
+static bool SliceIsOver(HWND dialog, SliceClock* clock) {
   if (sliceMs == 0) return true;
-  // Input, or a command posted to the dialog (a click the host relays), waits.
-  if (HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0) return true;
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return (now.QuadPart - clock.start.QuadPart) * 1000 >= static_cast<LONGLONG>(sliceMs) * clock.frequency.QuadPart;
+  LONGLONG now = Ticks();
+  LONGLONG elapsedMs = (now - clock->start) / clock->perMs;
+  if (elapsedMs >= sliceMs) return true;
+  if (!clock->timerArmed && elapsedMs >= sliceMs - kTimerFloorMs) {
+    StartTimer(dialog);
+    clock->timerArmed = true;
+  }
+  // Input, or a command posted to the dialog (a click the host relays), ends
+  // the slice, so that a Cancel is answered once the file in hand is done.
+  return HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0;
 }
 
 static bool IsDirectory(const WIN32_FIND_DATAA& entry) {
@@ -146,7 +166,7 @@ static bool StartRelationFile(HWND dialog) {
 }
 
 // Phase 1, resumed on every tick until the list and the count are complete.
-static void CollectAndCount(HWND dialog, const SliceClock& clock) {
+static void CollectAndCount(HWND dialog, SliceClock* clock) {
   if (gFolders.entries == nullptr) {
     SetDlgItemTextA(dialog, IDC_SCAN_STATUS, kTextSearchingRoms);
     if (!TempFolderReady(dialog)) {
@@ -162,7 +182,7 @@ static void CollectAndCount(HWND dialog, const SliceClock& clock) {
   bool complete = false;
   do {
     complete = StepFolderList(kWalkStep, &gScan.totalFiles);
-  } while (!complete && (sliceMs == 0 || !SliceIsOver(clock)));
+  } while (!complete && (sliceMs == 0 || !SliceIsOver(dialog, clock)));
   if (!complete) return;
   if (!StartRelationFile(dialog)) {
     AbortRun(dialog);
@@ -249,10 +269,10 @@ static void ScanTick(HWND dialog) {
   SliceClock clock = StartSlice();
   switch (gScan.scanPhase) {
     case kPhaseCollect:
-      CollectAndCount(dialog, clock);
+      CollectAndCount(dialog, &clock);
       break;
     case kPhaseProcess:
-      while (ProcessNextEntry(dialog) && !gScan.cancelRequested && !SliceIsOver(clock)) {
+      while (ProcessNextEntry(dialog) && !gScan.cancelRequested && !SliceIsOver(dialog, &clock)) {
       }
       break;
     case kPhaseFinish:
@@ -263,7 +283,7 @@ static void ScanTick(HWND dialog) {
   }
   if (!IsWindow(dialog) || gScan.scanPhase == kPhaseIdle) return;
   ShowProgress(dialog);
-  StartTimer(dialog);
+  if (!clock.timerArmed) StartTimer(dialog);
   if (gScan.cancelRequested) {
     gScan.cancelRequested = false;
     ConfirmCancel(dialog);

@@ -7,10 +7,19 @@
 
 std::vector<SkippedEntry> gSkipped;
 
-void NoteSkipped(const char* reason, const char* path) { gSkipped.push_back({reason, path}); }
+// Out of memory an entry goes unlisted; no exception leaves the plug-in.
+void NoteSkipped(const char* reason, const char* path) {
+  try {
+    gSkipped.push_back({reason, path});
+  } catch (...) {
+  }
+}
 
 void NoteSkippedJoined(const char* reason, const char* folder, const char* name) {
-  gSkipped.push_back({reason, std::string(folder) + name});
+  try {
+    gSkipped.push_back({reason, std::string(folder) + name});
+  } catch (...) {
+  }
 }
 
 void ReportSkipped(HWND dialog) {
@@ -20,15 +29,19 @@ void ReportSkipped(HWND dialog) {
     if (named) DeleteFileA(logPath);
     return;
   }
-  std::string text;
-  for (const SkippedEntry& entry : gSkipped) {
-    text += entry.reason;
-    text += '\t';
-    text += entry.path;
-    text += "\r\n";
+  // Unwritten (or out of memory), the list is lost but the count is still
+  // worth telling.
+  try {
+    std::string text;
+    for (const SkippedEntry& entry : gSkipped) {
+      text += entry.reason;
+      text += '\t';
+      text += entry.path;
+      text += "\r\n";
+    }
+    if (named) ReplaceFileWhole(logPath, text.data(), text.size(), kWriteLog);
+  } catch (...) {
   }
-  // Unwritten, the list is lost but the count is still worth telling.
-  if (named) ReplaceFileWhole(logPath, text.data(), text.size(), kWriteLog);
   char message[3 * kPathSize];
   FormatText(message, sizeof message, kTextSkippedReport, static_cast<int>(gSkipped.size()), logPath);
   MessageBoxA(dialog, message, kTextScanCaption, MB_OK | MB_ICONINFORMATION);
