@@ -30,7 +30,14 @@ bool WriteChecked(HANDLE file, const void* data, size_t size, WriteKind kind) {
 }
 
 bool AsidePath(char* aside, size_t size, const char* path) {
-  return FormatText(aside, size, "%s.new", path);
+  if (FormatText(aside, size, "%s.new", path)) return true;
+  // A path too long for the suffix (Setting.ini in the longest data directory)
+  // gets its last "." turned into "~" instead, which keeps its length. "." is
+  // never the trail byte of a double-byte character.
+  const char* dot = strrchr(LastComponent(path), '.');
+  if (dot == nullptr || !CopyText(aside, size, path)) return false;
+  aside[dot - path] = '~';
+  return true;
 }
 
 HANDLE CreateAsideFile(const char* path) {

@@ -24,7 +24,9 @@ void SetWriteFault(WriteKind kind, int nth);
 bool WriteChecked(HANDLE file, const void* data, size_t size, WriteKind kind);
 
 // The name a file is written under before it replaces path: path with ".new"
-// appended, which no file of a dataset ends in. False when it does not fit.
+// appended, which no file of a dataset ends in; when that does not fit, path
+// with its last "." made "~" ("NES~fol", "Setting~ini"), which no dataset file
+// is named either. False when neither can be made.
 bool AsidePath(char* aside, size_t size, const char* path);
 
 // Creates (or truncates) the aside file of path for writing, without sharing.

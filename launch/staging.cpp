@@ -87,9 +87,11 @@ static bool WalkStaged(const StagedWalk& walk, const char* relative) {
         !FormatText(destination, sizeof destination, "%s%s", walk.extractFolder, name)) {
       fine = false;
     } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      // A folder named like a plug-in file would stand in the way of one.
       char child[kPathSize];
       if (walk.moving) CreateDirectoryA(destination, nullptr);
-      fine = FormatText(child, sizeof child, "%s\\", name) && WalkStaged(walk, child);
+      fine = (walk.moving || !IsPluginFileName(name)) && FormatText(child, sizeof child, "%s\\", name) &&
+             WalkStaged(walk, child);
     } else if (!walk.moving) {
       fine = !WouldReplacePluginFile(name, destination);
     } else if (!MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {

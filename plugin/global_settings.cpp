@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/file_io.h"
 #include "base/state.h"
 #include "plugin/plugin.h"
 
@@ -32,13 +33,13 @@ int LoadGlobalSettings() {
   return fclose(file) == 0 ? 0 : -1;
 }
 
+// Written aside and put in place in one step: a failed save leaves the
+// previous file whole.
 int SaveGlobalSettings() {
   char path[kPathSize];
   if (!GlobalSettingsPath(path, sizeof path)) return -1;
-  FILE* file = fopen(path, "wb");
-  if (file == nullptr) return -1;
-  bool written = fwrite(gState.lastRomBrowseFolder, 1, kPathSize, file) == kPathSize &&
-                 fwrite(gState.lastExtractBrowseFolder, 1, kPathSize, file) == kPathSize;
-  int closed = fclose(file);
-  return written && closed == 0 ? 0 : -1;
+  char records[2 * kPathSize];
+  memcpy(records, gState.lastRomBrowseFolder, kPathSize);
+  memcpy(records + kPathSize, gState.lastExtractBrowseFolder, kPathSize);
+  return ReplaceFileWhole(path, records, sizeof records, kWriteGlobalSettings) ? 0 : -1;
 }

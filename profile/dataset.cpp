@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/file_io.h"
 #include "base/state.h"
 #include "profile/profile.h"
 
@@ -42,8 +43,26 @@ void FindActiveDatasetName() {
   }
 }
 
+// Names that Windows opens as devices in any folder, whatever follows them after
+// a dot: a read of "con.fol" waits on the console, "NUL.rel" swallows every line.
+static const char* const kDeviceNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$",
+                                           "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9",
+                                           "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+
+// component is length bytes long (no separator inside). Its stem, up to the
+// first dot and without trailing blanks (which Windows drops), decides.
+static bool IsDeviceName(const char* component, size_t length) {
+  size_t stem = 0;
+  while (stem < length && component[stem] != '.') ++stem;
+  while (stem > 0 && component[stem - 1] == ' ') --stem;
+  for (const char* device : kDeviceNames) {
+    if (strlen(device) == stem && _strnicmp(component, device, stem) == 0) return true;
+  }
+  return false;
+}
+
 // A dataset name is joined to the data directory verbatim ("NES\Japan" names a
-// file in a subfolder), but never so that the file lands outside it.
+// file in a subfolder), but never so that the file lands outside it or on a device.
 static bool DatasetNameStaysInside(const char* name) {
   if (name[0] == '\\' || name[0] == '/') return false;
   if (strchr(name, ':') != nullptr) return false;
@@ -54,7 +73,9 @@ static bool DatasetNameStaysInside(const char* name) {
       continue;
     }
     if (*p == '\\' || *p == '/' || *p == '\0') {
-      if (p - component == 2 && component[0] == '.' && component[1] == '.') return false;
+      size_t length = static_cast<size_t>(p - component);
+      if (length == 2 && component[0] == '.' && component[1] == '.') return false;
+      if (IsDeviceName(component, length)) return false;
       if (*p == '\0') break;
       component = p + 1;
     }
@@ -76,6 +97,16 @@ static void TerminateField(char* field) {
   if (memchr(field, '\0', kPathSize) == nullptr) field[kPathSize - 1] = '\0';
 }
 
+// A folder that ends in a double-byte character whose trail byte is 0x5C ("表")
+// passed an earlier byte-wise test for a final "\" and was saved without one;
+// it gets it here, as the ROM folder gets it when it is used.
+static void MendFinalBackslash(char* folder) {
+  size_t length = strlen(folder);
+  if (length > 0 && folder[length - 1] == '\\' && !EndsWithBackslash(folder)) {
+    EnsureTrailingBackslash(folder, kPathSize);
+  }
+}
+
 void LoadDatasetProfile() {
   char path[kPathSize];
   if (!DatasetFilePath(path, sizeof path, ".fol")) return;
@@ -92,20 +123,22 @@ void LoadDatasetProfile() {
   }
   TerminateField(profile.romFolder);
   TerminateField(profile.extractFolder);
+  MendFinalBackslash(profile.extractFolder);
   fclose(file);
 }
 
+// The 532 bytes are written aside and put in place in one step: a failed save
+// leaves the previous profile file whole.
 int SaveDatasetProfile() {
   char path[kPathSize];
   if (!DatasetFilePath(path, sizeof path, ".fol")) return -1;
-  FILE* file = fopen(path, "wb");
-  if (file == nullptr) return -1;
   const DatasetProfile& profile = gState.profile;
-  bool written = fwrite(&profile.headerSize, 1, 4, file) == 4 &&
-                 fwrite(profile.romFolder, 1, kPathSize, file) == kPathSize &&
-                 fwrite(&profile.depthChoice, 1, 4, file) == 4 &&
-                 fwrite(&profile.extractOnLaunch, 1, 4, file) == 4 &&
-                 fwrite(profile.extractFolder, 1, kPathSize, file) == kPathSize;
-  int closed = fclose(file);
-  return written && closed == 0 ? 0 : -1;
+  char record[kProfileFileSize];
+  char* at = record;
+  memcpy(at, &profile.headerSize, 4);
+  memcpy(at += 4, profile.romFolder, kPathSize);
+  memcpy(at += kPathSize, &profile.depthChoice, 4);
+  memcpy(at += 4, &profile.extractOnLaunch, 4);
+  memcpy(at += 4, profile.extractFolder, kPathSize);
+  return ReplaceFileWhole(path, record, sizeof record, kWriteProfile) ? 0 : -1;
 }

@@ -2,6 +2,10 @@
 #pragma once
 #include <cstddef>
 
+// The profile file: headerSize, romFolder, depthChoice, extractOnLaunch and
+// extractFolder back to back, 4 + 260 + 4 + 4 + 260 bytes.
+constexpr size_t kProfileFileSize = 532;
+
 void FindActiveDatasetName();
 void LoadDatasetProfile();
 // 0 when the file was written whole and closed; -1 otherwise (the dataset name
@@ -10,5 +14,6 @@ int SaveDatasetProfile();
 
 // "<dataDir><datasetName><extension>" into path. False, with path empty, when the
 // name would lead outside the data directory (a ".." component, a drive colon, a
-// leading "\" or "/") or the path does not fit; such a dataset has no file.
+// leading "\" or "/"), names a device in any component (CON, NUL, COM1, aux.x,
+// ...) or the path does not fit; such a dataset has no file.
 bool DatasetFilePath(char* path, size_t size, const char* extension);

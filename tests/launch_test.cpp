@@ -279,13 +279,14 @@ class LaunchIntoFolders : public Launch {
   void SetUp() override {
     Launch::SetUp();
     for (const char* name : {"launch_hostile.zip", "launch_hostile_upper.zip", "launch_hostile_nested.zip",
-                             "launch_benign.zip"}) {
+                             "launch_hostile_folder.zip", "launch_benign.zip"}) {
       std::string bytes = ReadBytes(FixturePath(name));
       ASSERT_FALSE(bytes.empty()) << name;
       ASSERT_TRUE(WriteBytes(roms + name, bytes));
     }
     WriteRelation({"11111111 " + roms + "launch_hostile.zip", "22222222 " + roms + "launch_hostile_upper.zip",
-                   "33333333 " + roms + "launch_hostile_nested.zip", "44444444 " + roms + "launch_benign.zip"});
+                   "33333333 " + roms + "launch_hostile_nested.zip", "44444444 " + roms + "launch_benign.zip",
+                   "66666666 " + roms + "launch_hostile_folder.zip"});
     // Someone else's file and folder in temp stay as they are.
     ASSERT_TRUE(WriteBytes(data + "temp\\someone.txt", "not ours"));
     ASSERT_TRUE(CreateDirectoryA((data + "temp\\theirs").c_str(), nullptr));
@@ -305,7 +306,7 @@ TEST_F(LaunchIntoFolders, EntriesNeverReplaceThePluginsOwnFilesUnderAnySpellingO
   for (const std::string& spelling : {data, zData, data + "temp\\..\\"}) {
     UseExtractFolder(spelling);
     std::vector<std::string> before = Tree(data);
-    for (const char* crc : {"11111111", "22222222", "33333333"}) {
+    for (const char* crc : {"11111111", "22222222", "33333333", "66666666"}) {
       EXPECT_EQ(Popup(crc), -1) << crc << " into " << spelling;
       EXPECT_EQ(Launched(), "") << crc;
       // Nothing moved (not even the ROM), and temp is as it was.

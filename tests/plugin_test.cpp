@@ -7,9 +7,11 @@
 #include <set>
 #include <string>
 
+#include "base/file_io.h"
 #include "base/state.h"
 #include "base/texts.h"
 #include "support/host_double.h"
+#include "support/settings_steps.h"
 
 namespace {
 
@@ -255,6 +257,145 @@ TEST_F(LinkedPlugin, GlobalSettingsFaultsAreReportedNotCrashed) {
   EXPECT_EQ(StartLinkedPlugin(other), -1);
   EXPECT_EQ(std::string(gState.lastRomBrowseFolder), other + "temp\\");
   EXPECT_EQ(closePlugin(), -1);
+}
+
+TEST_F(LinkedPlugin, EmptyDataDirectoryLeavesThePluginIdleAndCreatesNothing) {
+  // "" would make "\" the data directory: temp and Setting.ini at the root of the drive.
+  DWORD tempBefore = GetFileAttributesA("\\temp");
+  DWORD settingsBefore = GetFileAttributesA("\\Setting.ini");
+  memset(&gState, 0, sizeof gState);
+  EXPECT_EQ(StartLinkedPlugin(""), -1);
+  EXPECT_FALSE(gState.started);
+  EXPECT_EQ(closePlugin(), -1);
+  EXPECT_EQ(GetFileAttributesA("\\temp"), tempBefore);
+  EXPECT_EQ(GetFileAttributesA("\\Setting.ini"), settingsBefore);
+  EXPECT_EQ(gState.dataDir[0], '\0');
+}
+
+TEST_F(LinkedPlugin, TempFolderThatCannotBeMadeIsNoted) {
+  std::string data = base + "data\\";
+  ASSERT_EQ(StartLinkedPlugin(data), 0);
+  EXPECT_TRUE(gState.tempDirReady);
+  // A file where the temp folder should be: it cannot be made.
+  RemoveTree(data + "temp\\");
+  ASSERT_TRUE(WriteBytes(data + "temp", "a file"));
+  EXPECT_EQ(StartLinkedPlugin(data), 0);
+  EXPECT_FALSE(gState.tempDirReady);
+}
+
+// Setting.ini whole after a failed save, also in the longest data directory,
+// where "Setting.ini" with a suffix would not fit a path buffer.
+TEST_F(LinkedPlugin, FailedSettingsSaveLeavesTheEarlierFileWhole) {
+  std::string longest = base + std::string(248 - base.size() - 1, 'd') + "\\";
+  for (const std::string& data : {base + "data\\", longest}) {
+    ASSERT_EQ(StartLinkedPlugin(data), 0);
+    ASSERT_EQ(closePlugin(), 0);
+    std::string earlier = ReadBytes(data + "Setting.ini");
+    ASSERT_EQ(earlier.size(), 520u);
+    CopyText(gState.lastRomBrowseFolder, kPathSize, "C:\\elsewhere\\");
+    SetWriteFault(kWriteGlobalSettings, 1);
+    EXPECT_EQ(closePlugin(), -1) << data;
+    SetWriteFault(kWriteGlobalSettings, 0);
+    EXPECT_EQ(ReadBytes(data + "Setting.ini"), earlier) << data;
+    EXPECT_FALSE(FileExists(data + "Setting.ini.new")) << data;
+    EXPECT_FALSE(FileExists(data + "Setting~ini")) << data;
+    // Saved whole the next time.
+    EXPECT_EQ(closePlugin(), 0) << data;
+    EXPECT_EQ(ReadBytes(data + "Setting.ini").substr(0, 14), std::string("C:\\elsewhere\\\0", 14)) << data;
+  }
+}
+
+// What a host that calls back in saw: each nested call changes the host's
+// dataset first, so a call that got through would switch or reload it.
+struct NestedCalls {
+  int popupResult = -100;
+  size_t dialogsSeen = 0;
+  bool made = false;
+};
+NestedCalls nested;
+HWND nestedCombo;
+
+void CallBackIn() {
+  SetWindowTextA(nestedCombo, "SNES");
+  onMenuClick(1);
+  onMenuClick(0);
+  HostSelection selection = {0, "DEADBEEF"};
+  nested.popupResult = onPopupMenuClick(0, &selection);
+  SetWindowTextA(nestedCombo, "NES");
+  nested.made = true;
+}
+
+void CALLBACK CallBackInOnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  CallBackIn();
+}
+
+// A host whose launch service runs its message loop (a timer of its own fires
+// there) before it answers.
+int __stdcall LaunchThatPumpsMessages(const char* path) {
+  HostLaunch(path);
+  SetTimer(nullptr, 0, 1, CallBackInOnTimer);
+  for (int i = 0; i < 400 && !nested.made; ++i) {
+    PumpMessages();
+    Sleep(5);
+  }
+  return 5;
+}
+
+TEST_F(LinkedPlugin, AHostCallingBackInDuringAnActionChangesNothing) {
+  std::string data = base + "data\\";
+  std::string roms = data + "roms\\";
+  ASSERT_EQ(StartLinkedPlugin(data), 0);
+  ASSERT_EQ(initPlugin(0, LaunchThatPumpsMessages, 0, HostRegister, 0, data.c_str()), 0);
+  ASSERT_TRUE(CreateDirectoryA(roms.c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(roms + "game.nes", "0123456789abcdefROM"));
+  ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileFileBytes(16, roms, 0, 0, data)));
+  ASSERT_TRUE(WriteBytes(data + "SNES.fol", ProfileFileBytes(99, data, 1, 0, data)));
+  ASSERT_TRUE(WriteBytes(data + "NES.rel", "DEADBEEF " + roms + "game.nes\r\n"));
+  HostOpen();
+  nestedCombo = HostAddCombo("NES", 100);
+  HostReset();
+  auto expectNothingChanged = [&](const char* during) {
+    EXPECT_TRUE(nested.made) << during;
+    EXPECT_EQ(nested.popupResult, 0) << during;
+    EXPECT_EQ(std::string(gState.datasetName), "NES") << during;
+    EXPECT_EQ(gState.profile.headerSize, 16) << during;
+    EXPECT_TRUE(gHost.registerCalls.empty()) << during;
+    EXPECT_FALSE(FileExists(data + "SNES.rel")) << during;
+  };
+
+  // During a launch. Any dialog that a nested call opened is counted and ended.
+  nested = NestedCalls();
+  DriveDialogs({[](HWND active) {
+                 if (IsDialogWindow(active)) {
+                   ++nested.dialogsSeen;
+                   EndDialog(active, IDCANCEL);
+                 }
+                 return false;
+               }},
+               15, 300);
+  HostSelection selection = {0, "DEADBEEF"};
+  EXPECT_EQ(onPopupMenuClick(0, &selection), 5);
+  StopDriving();
+  EXPECT_EQ(nested.dialogsSeen, 0u);
+  EXPECT_EQ(gHost.launchCalls.size(), 1u);
+  expectNothingChanged("launch");
+
+  // During the settings dialog (its driver's timer is the host's timer here).
+  nested = NestedCalls();
+  DialogRun run = RunSettingsDialog({
+      WhenSettingsActive([](HWND) { CallBackIn(); }),
+      WhenSettingsActive([](HWND dialog) { PostClick(dialog, IDCANCEL); }),
+  });
+  EXPECT_TRUE(run.Complete()) << (run.unexpected.empty() ? "" : run.unexpected[0]);
+  EXPECT_EQ(gHost.launchCalls.size(), 1u);
+  expectNothingChanged("settings dialog");
+
+  // Afterwards each action runs again.
+  SetWindowTextA(nestedCombo, "SNES");
+  onMenuClick(9);
+  EXPECT_EQ(std::string(gState.datasetName), "SNES");
+  EXPECT_EQ(gState.profile.headerSize, 99);
 }
 
 }  // namespace

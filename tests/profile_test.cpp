@@ -4,8 +4,11 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "base/file_io.h"
 #include "base/state.h"
+#include "resources/resource.h"
 #include "profile/profile.h"
 #include "support/host_double.h"
 #include "support/settings_steps.h"
@@ -199,6 +202,111 @@ TEST_F(Dataset, AddRomsRefusesARomFolderThatIsNoDirectory) {
     EXPECT_FALSE(otherDialog);
     EXPECT_EQ(Utf8(text), u8"ロムフォルダのパスが不正です");
     EXPECT_EQ(owner, gHost.window);
+  }
+}
+
+// Names of the files directly in folder, sorted by the system's listing order.
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0) names.push_back(entry.cFileName);
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+  return names;
+}
+
+TEST_F(Dataset, FailedSaveLeavesTheEarlierProfileWholeAndIsReported) {
+  HostAddCombo("NES", 100);
+  std::string roms = data + "roms\\";
+  ASSERT_TRUE(CreateDirectoryA(roms.c_str(), nullptr));
+  const std::string earlier = ProfileFileBytes(48, roms, 2, 1, data);
+  ASSERT_TRUE(WriteBytes(data + "NES.fol", earlier));
+
+  // Directly: -1, and not a byte of the earlier file changed, no aside file left.
+  FindActiveDatasetName();
+  gState.profile.headerSize = 512;
+  SetWriteFault(kWriteProfile, 1);
+  EXPECT_EQ(SaveDatasetProfile(), -1);
+  SetWriteFault(kWriteProfile, 0);
+  EXPECT_EQ(ReadBytes(data + "NES.fol"), earlier);
+
+  // Through the dialog: the message names the file, and the dialog stays open.
+  std::vector<SeenMessageBox> seen;
+  bool stillOpen = false;
+  SetWriteFault(kWriteProfile, 1);
+  DialogRun run = RunSettingsDialog({
+      WhenSettingsActive([](HWND dialog) {
+        SetItemText(dialog, IDC_HEADER_SIZE, "32");
+        PostClick(dialog, IDOK);
+      }),
+      DismissMessageBox(&seen),
+      WhenSettingsActive([&](HWND dialog) {
+        stillOpen = true;
+        PostClick(dialog, IDCANCEL);
+      }),
+  });
+  SetWriteFault(kWriteProfile, 0);
+  EXPECT_TRUE(run.Complete()) << (run.unexpected.empty() ? "" : run.unexpected[0]);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(Utf8(seen[0].text), std::string(u8"設定ファイルを保存できませんでした\n") + Utf8(data + "NES.fol"));
+  EXPECT_TRUE(stillOpen);
+  EXPECT_EQ(ReadBytes(data + "NES.fol"), earlier);
+  EXPECT_EQ(FileNames(data), (std::vector<std::string>{"NES.fol", "roms", "temp"}));
+}
+
+// Device names, in any component and any case, with or without an extension,
+// name no file: nothing is read from or written to them, and nothing waits on
+// a console.
+TEST_F(Dataset, DeviceNamesAreNoDatasetFiles) {
+  HWND combo = HostAddCombo("NES", 100);
+  const char* devices[] = {"NUL", "con", "COM1", "aux.x", "Prn", "lpt9", "NES\\nul", "com5.tar.gz", "CON ",
+                           "conin$"};
+  for (const char* name : devices) {
+    SetWindowTextA(combo, name);
+    gState.profile.headerSize = 16;
+    onMenuClick(9);  // reads the name and would load its profile
+    EXPECT_EQ(std::string(gState.datasetName), name);
+    EXPECT_EQ(gState.profile.headerSize, 16) << name;
+    char path[kPathSize] = "unchanged";
+    EXPECT_FALSE(DatasetFilePath(path, sizeof path, ".rel")) << name;
+    EXPECT_EQ(path[0], '\0') << name;
+    EXPECT_EQ(SaveDatasetProfile(), -1) << name;
+    HostSelection selection = {0, "DEADBEEF"};
+    EXPECT_EQ(onPopupMenuClick(0, &selection), 0) << name;
+  }
+  // Names that only look like devices are ordinary datasets.
+  for (const char* name : {"CONSOLE", "COM10", "LPT", "NULL.x", "x.con", "com1x"}) {
+    SetWindowTextA(combo, name);
+    FindActiveDatasetName();
+    EXPECT_EQ(SaveDatasetProfile(), 0) << name;
+    EXPECT_TRUE(FileExists(data + name + ".fol")) << name;
+  }
+  EXPECT_EQ(FileNames(data).size(), 7u);  // the six profiles and temp
+}
+
+// "表" is 0x95 0x5C: a folder ending in it once passed a byte-wise test for a
+// final "\" and was saved without one.
+TEST_F(Dataset, ExtractionFolderEndingInA5CTrailByteGetsItsBackslashOnLoad) {
+  HostAddCombo("NES", 100);
+  const std::string hyou = Cp932(u8"表");
+  struct Case {
+    std::string saved, loaded;
+  } cases[] = {
+      {"C:\\" + hyou, "C:\\" + hyou + "\\"},
+      {"C:\\" + hyou + "\\", "C:\\" + hyou + "\\"},
+      {"C:\\out\\", "C:\\out\\"},
+      {"C:\\out", "C:\\out"},  // no trail byte involved: loaded as it stands
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileFileBytes(16, "C:\\" + hyou, 0, 1, c.saved)));
+    onMenuClick(9);
+    EXPECT_EQ(std::string(gState.profile.extractFolder), c.loaded) << c.saved;
+    // The ROM folder is left as read; it gets its "\" where it is used.
+    EXPECT_EQ(std::string(gState.profile.romFolder), "C:\\" + hyou);
   }
 }
 
