@@ -254,28 +254,6 @@ TEST_F(Extraction, CommandAndEntryPathMustFitTheirBuffers) {
   }
 }
 
-// Every file and folder below folder as sorted relative paths, files with their bytes.
-void ListTree(const std::string& folder, const std::string& relative, std::vector<std::string>* out) {
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((folder + relative + "*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
-    std::string name = relative + entry.cFileName;
-    bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    out->push_back(isFolder ? name + "\\" : name + " = " + ReadBytes(folder + name));
-    if (isFolder) ListTree(folder, name + "\\", out);
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
-}
-
-std::vector<std::string> Tree(const std::string& folder) {
-  std::vector<std::string> listing;
-  ListTree(folder, "", &listing);
-  std::sort(listing.begin(), listing.end());
-  return listing;
-}
-
 // An extraction into a shared folder, taken back: whatever it added goes, at
 // any depth and inside folders that were there before; what was there stays,
 // an overwritten file with its new bytes.
@@ -287,7 +265,7 @@ TEST_F(Extraction, AddedEntriesAreRemovedAndEarlierOnesKept) {
   ASSERT_TRUE(WriteBytes(folder + "bios\\mine.bin", "mine too"));
   ASSERT_TRUE(WriteBytes(folder + hyou + "\\kept.bin", "kept"));
   ASSERT_TRUE(WriteBytes(folder + "game.cue", "overwritten"));
-  std::vector<std::string> before = Tree(folder);
+  std::vector<std::string> before = FolderTree(folder);
 
   FolderSnapshot snapshot;
   ASSERT_TRUE(SnapshotFolder(folder.c_str(), &snapshot));
@@ -303,14 +281,14 @@ TEST_F(Extraction, AddedEntriesAreRemovedAndEarlierOnesKept) {
   ASSERT_TRUE(CreateDirectoryA((folder + "added\\").c_str(), nullptr));
   ASSERT_TRUE(WriteBytes(folder + "added\\locked.bin", "read-only"));
   SetFileAttributesA((folder + "added\\locked.bin").c_str(), FILE_ATTRIBUTE_READONLY);
-  ASSERT_NE(Tree(folder).size(), before.size());
+  ASSERT_NE(FolderTree(folder).size(), before.size());
 
   RemoveAddedEntries(folder.c_str(), &snapshot);
   ReleaseSnapshot(&snapshot);
   std::vector<std::string> expected = before;
   std::replace(expected.begin(), expected.end(), std::string("game.cue = overwritten"),
                std::string("game.cue = new bytes"));
-  EXPECT_EQ(Tree(folder), expected);
+  EXPECT_EQ(FolderTree(folder), expected);
 
   // Nothing recorded, nothing removed: a folder that cannot be listed.
   EXPECT_FALSE(SnapshotFolder((parent + "missing\\").c_str(), &snapshot));

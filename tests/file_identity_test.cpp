@@ -8,23 +8,6 @@
 #include "base/file_identity.h"
 #include "support/host_double.h"
 
-// Wine's own mapping of a DOS path to the Unix one; Z: is the Unix root, so
-// "Z:" and the Unix path with "\" is another spelling of the same place.
-static std::string ZDriveSpelling(const std::string& path) {
-  typedef char*(CDECL * UnixNameProc)(const WCHAR*);
-  auto toUnix = reinterpret_cast<UnixNameProc>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (toUnix == nullptr) return std::string();
-  WCHAR wide[MAX_PATH];
-  if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) == 0) return std::string();
-  char* unixName = toUnix(wide);
-  if (unixName == nullptr) return std::string();
-  std::string spelled = "Z:";
-  for (const char* p = unixName; *p != '\0'; ++p) spelled += *p == '/' ? '\\' : *p;
-  HeapFree(GetProcessHeap(), 0, unixName);
-  return spelled;
-}
-
 TEST(FileIdentity, SamePlaceUnderAnySpellingDifferentPlacesDiffer) {
   std::string folder = MakeTempFolder("identity");
   ASSERT_FALSE(folder.empty());

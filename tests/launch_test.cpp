@@ -233,47 +233,6 @@ TEST_F(Launch, FailedExtractionAsksTheHostNothing) {
   EXPECT_FALSE(FileExists(out + "dir\\rom.bin"));
 }
 
-// Every file and folder below folder, as sorted relative paths with the
-// files' bytes: equal listings mean nothing was added, removed or changed.
-void ListTree(const std::string& folder, const std::string& relative, std::vector<std::string>* out) {
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((folder + relative + "*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
-    std::string name = relative + entry.cFileName;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      out->push_back(name + "\\");
-      ListTree(folder, name + "\\", out);
-    } else {
-      out->push_back(name + " = " + ReadBytes(folder + name));
-    }
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
-}
-
-std::vector<std::string> Tree(const std::string& folder) {
-  std::vector<std::string> listing;
-  ListTree(folder, "", &listing);
-  std::sort(listing.begin(), listing.end());
-  return listing;
-}
-
-// The Z: spelling of a path: Wine maps Z: to the Unix root.
-std::string ZDriveSpelling(const std::string& path) {
-  typedef char*(CDECL * UnixNameProc)(const WCHAR*);
-  auto toUnix = reinterpret_cast<UnixNameProc>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  WCHAR wide[MAX_PATH];
-  if (toUnix == nullptr || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) == 0) return "";
-  char* unixName = toUnix(wide);
-  if (unixName == nullptr) return "";
-  std::string spelled = "Z:";
-  for (const char* p = unixName; *p != '\0'; ++p) spelled += *p == '/' ? '\\' : *p;
-  HeapFree(GetProcessHeap(), 0, unixName);
-  return path.back() == '\\' && spelled.back() != '\\' ? spelled + "\\" : spelled;
-}
-
 class LaunchIntoFolders : public Launch {
  protected:
   void SetUp() override {
@@ -305,25 +264,25 @@ TEST_F(LaunchIntoFolders, EntriesNeverReplaceThePluginsOwnFilesUnderAnySpellingO
   ASSERT_EQ(zData.substr(0, 2), "Z:");
   for (const std::string& spelling : {data, zData, data + "temp\\..\\"}) {
     UseExtractFolder(spelling);
-    std::vector<std::string> before = Tree(data);
+    std::vector<std::string> before = FolderTree(data);
     for (const char* crc : {"11111111", "22222222", "33333333", "66666666"}) {
       EXPECT_EQ(Popup(crc), -1) << crc << " into " << spelling;
       EXPECT_EQ(Launched(), "") << crc;
       // Nothing moved (not even the ROM), and temp is as it was.
-      EXPECT_EQ(Tree(data), before) << crc << " into " << spelling;
+      EXPECT_EQ(FolderTree(data), before) << crc << " into " << spelling;
     }
   }
   // The start-up value, with no profile file at all, is the data directory too.
   DeleteFileA((data + "NES.fol").c_str());
   gState.profile.extractOnLaunch = 1;
   CopyText(gState.profile.extractFolder, kPathSize, gState.dataDir);
-  std::vector<std::string> before = Tree(data);
+  std::vector<std::string> before = FolderTree(data);
   EXPECT_EQ(Popup("11111111"), -1);
-  EXPECT_EQ(Tree(data), before);
+  EXPECT_EQ(FolderTree(data), before);
 }
 
 TEST_F(LaunchIntoFolders, AllEntriesLandInTheExtractionFolderAndTempKeepsOnlyWhatItHad) {
-  std::vector<std::string> temp = Tree(data + "temp\\");
+  std::vector<std::string> temp = FolderTree(data + "temp\\");
   // Into the data directory (through a private folder in temp), replacing
   // what is there; and into an ordinary folder.
   ASSERT_TRUE(WriteBytes(data + "game.cue", "stale"));
@@ -336,7 +295,7 @@ TEST_F(LaunchIntoFolders, AllEntriesLandInTheExtractionFolderAndTempKeepsOnlyWha
     HostReset();
     EXPECT_EQ(ReadBytes(folder + "game.cue"), "FILE \"game.nes\" BINARY\n") << folder;
     EXPECT_EQ(ReadBytes(folder + "bios\\bios.bin"), "BIOS BYTES") << folder;
-    EXPECT_EQ(Tree(data + "temp\\"), temp) << folder;
+    EXPECT_EQ(FolderTree(data + "temp\\"), temp) << folder;
   }
 }
 
@@ -390,14 +349,14 @@ TEST_F(LaunchIntoFolders, ExtractionFolderOnAnotherVolume) {
   std::string volumeData = volume + "data\\";
   ASSERT_EQ(StartLinkedPlugin(volumeData), 0);
   ASSERT_TRUE(gState.tempDirReady);
-  std::vector<std::string> temp = Tree(volumeData + "temp\\");
+  std::vector<std::string> temp = FolderTree(volumeData + "temp\\");
   ASSERT_TRUE(WriteBytes(volumeData + "NES.rel", "44444444 " + roms + "launch_benign.zip\r\n"));
   ASSERT_TRUE(WriteBytes(volumeData + "NES.fol", ProfileFileBytes(16, roms, 0, 1, volumeData)));
   EXPECT_EQ(Popup("44444444"), 9);
   EXPECT_EQ(Launched(), volumeData + "game.nes");
   EXPECT_EQ(ReadBytes(volumeData + "game.nes"), rom);
   EXPECT_EQ(ReadBytes(volumeData + "bios\\bios.bin"), "BIOS BYTES");
-  EXPECT_EQ(Tree(volumeData + "temp\\"), temp);
+  EXPECT_EQ(FolderTree(volumeData + "temp\\"), temp);
   for (const char* name : {"NES.rel", "NES.fol", "game.nes", "game.cue", "bios\\bios.bin"}) {
     DeleteFileA((volumeData + name).c_str());
   }

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "base/state.h"
+#include "base/file_io.h"
 #include "registration/folders.h"
+#include "registration/scan_dialog.h"
 #include "resources/resource.h"
 #include "support/archiver_switches.h"
 #include "support/host_double.h"
@@ -30,6 +32,15 @@ struct Shown {
   std::vector<int> positions;
 };
 inline Shown shown;
+
+// Ticks of the run's timer taken from the queue.
+inline int scanTicks;
+
+inline LRESULT CALLBACK CountScanTicks(int code, WPARAM wParam, LPARAM lParam) {
+  auto* message = code == HC_ACTION && wParam == PM_REMOVE ? reinterpret_cast<const MSG*>(lParam) : nullptr;
+  if (message != nullptr && message->message == WM_TIMER && message->wParam == IDT_SCAN) ++scanTicks;
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 inline LRESULT CALLBACK RecordShown(int code, WPARAM wParam, LPARAM lParam) {
   auto* call = code == HC_ACTION ? reinterpret_cast<const CWPRETSTRUCT*>(lParam) : nullptr;
@@ -94,9 +105,13 @@ class RegistrationRun : public ::testing::Test {
     temp = gState.tempDir;
     shown = Shown();
     hook = SetWindowsHookExA(WH_CALLWNDPROCRET, RecordShown, nullptr, GetCurrentThreadId());
+    tickHook = SetWindowsHookExA(WH_GETMESSAGE, CountScanTicks, nullptr, GetCurrentThreadId());
   }
   void TearDown() override {
     if (hook != nullptr) UnhookWindowsHookEx(hook);
+    if (tickHook != nullptr) UnhookWindowsHookEx(tickHook);
+    SetScanSliceMs(-1);
+    for (int kind = 0; kind < kWriteKindCount; ++kind) SetWriteFault(static_cast<WriteKind>(kind), 0);
     StopDriving();
     gHost.onRegister = nullptr;
     HostClose();
@@ -110,6 +125,7 @@ class RegistrationRun : public ::testing::Test {
     shown = Shown();
     report.clear();
     reportCaption.clear();
+    scanTicks = 0;
     std::vector<std::string> before = SearchOrder(temp, false);
     // The report of what was passed over, if any, closes the run.
     DialogStep answerReport = Answer(IDOK, &report, &reportCaption);
@@ -170,6 +186,7 @@ class RegistrationRun : public ::testing::Test {
   std::string data, roms, temp;
   std::string report, reportCaption;  // the passed-over report's text and caption, UTF-8
   HHOOK hook = nullptr;
+  HHOOK tickHook = nullptr;
 };
 
 class RegistrationRunWithArchiver : public RegistrationRun {

@@ -1,5 +1,7 @@
 #include "support/files.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 
@@ -139,4 +141,72 @@ std::string ConvertCodePage(const std::string& text, UINT from, UINT to) { retur
 std::string Cp932(const char* utf8) { return Convert(utf8, CP_UTF8, 932, MB_ERR_INVALID_CHARS, "<unconvertible>"); }
 std::string Utf8(const std::string& cp932) {
   return Convert(cp932, 932, CP_UTF8, MB_ERR_INVALID_CHARS, "<unconvertible>");
+}
+
+std::string UnixPathOf(const std::string& path) {
+  typedef char*(CDECL * UnixNameProc)(const WCHAR*);
+  auto toUnix = reinterpret_cast<UnixNameProc>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  WCHAR wide[MAX_PATH];
+  if (toUnix == nullptr || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) == 0) return "";
+  char* unixName = toUnix(wide);
+  if (unixName == nullptr) return "";
+  std::string unixPath = unixName;
+  HeapFree(GetProcessHeap(), 0, unixName);
+  return unixPath;
+}
+
+std::string ZDriveSpelling(const std::string& path) {
+  std::string unixPath = UnixPathOf(path);
+  if (unixPath.empty()) return "";
+  std::string spelled = "Z:";
+  for (char c : unixPath) spelled += c == '/' ? '\\' : c;
+  return !path.empty() && path.back() == '\\' && spelled.back() != '\\' ? spelled + "\\" : spelled;
+}
+
+bool MakeUnixLink(const std::string& target, const std::string& link) {
+  std::string from = UnixPathOf(target);
+  std::string at = UnixPathOf(link);
+  while (!from.empty() && from.back() == '/') from.pop_back();
+  while (!at.empty() && at.back() == '/') at.pop_back();
+  if (from.empty() || at.empty()) return false;
+  // Wine starts a Unix program as it is; its links are what the Unix side sees.
+  std::string command = "/bin/ln -s \"" + from + "\" \"" + at + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  WaitForSingleObject(process.hProcess, 10000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  // Wine may report a Unix program done before it has run: look for its work.
+  for (int i = 0; i < 100 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+  return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+static void ListTree(const std::string& folder, const std::string& relative, std::vector<std::string>* out) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + relative + "*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = entry.cFileName;
+    if (name == "." || name == "..") continue;
+    name = relative + name;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      out->push_back(name + "\\");
+      ListTree(folder, name + "\\", out);
+    } else {
+      out->push_back(name + " = " + ReadBytes(folder + name));
+    }
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+}
+
+std::vector<std::string> FolderTree(const std::string& folder) {
+  std::vector<std::string> listing;
+  ListTree(folder, "", &listing);
+  std::sort(listing.begin(), listing.end());
+  return listing;
 }

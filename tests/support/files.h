@@ -27,6 +27,21 @@ long long FileSizeOf(const std::string& path);  // -1 when missing
 // The entry names of a folder ("." and ".." left out) in the directory search's own order.
 std::vector<std::string> FolderEntries(const std::string& folder);
 
+// Every file and folder below folder, as sorted relative paths ("sub\\" for a
+// folder, "name = bytes" for a file): equal listings mean nothing was added,
+// removed or changed.
+std::vector<std::string> FolderTree(const std::string& folder);
+
+// Wine's own mapping of a path to the Unix one ("/tmp/x" for "Z:\\tmp\\x"), ""
+// when there is none.
+std::string UnixPathOf(const std::string& path);
+// The Z: spelling of a path: Wine maps Z: to the Unix root, so this is another
+// name of the same place. Keeps a final "\"; "" when there is none.
+std::string ZDriveSpelling(const std::string& path);
+// A symbolic link at link to target made on the Unix side, as a user's own
+// link or junction would stand; false when it could not be made.
+bool MakeUnixLink(const std::string& target, const std::string& link);
+
 // The folder of the running executable, where Corvane.dll and 7-zip32.dll lie (ends with "\").
 std::string BinFolder();
 // The folder of build-time sample files made by the real tools (ends with "\").

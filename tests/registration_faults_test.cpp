@@ -1,0 +1,225 @@
+// The add-ROMs run when things go wrong or fast: work in slices, runs that are
+// killed, writes that fail, the temp folder under other names, a host that
+// calls back in.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "registration_run.h"
+
+namespace {
+
+TEST_F(RegistrationRun, SlicesTakeFewTicksAndChangeNothingTheHostOrUserSees) {
+  gState.profile.depthChoice = 2;
+  for (int folder = 0; folder < 3; ++folder) {
+    std::string sub = "f" + std::to_string(folder) + "\\";
+    ASSERT_TRUE(CreateDirectoryA((roms + sub).c_str(), nullptr));
+    for (int i = 0; i < 100; ++i) Write(sub + std::to_string(i) + ".nes", Pattern(64 + i, folder * 100 + i));
+  }
+  // One entry a tick, as the run used to go, is the yardstick.
+  SetScanSliceMs(0);
+  AddRoms();
+  int oneEntryTicks = scanTicks;
+  std::string oneEntryLines = ReadBytes(data + "NES.rel");
+  std::vector<std::string> oneEntryCalls = RegisteredPaths();
+  std::string oneEntryCounter = shown.counter.back();
+
+  SetScanSliceMs(-1);
+  AddRoms();
+  EXPECT_GE(oneEntryTicks, 300);
+  EXPECT_LE(scanTicks, 300 / 4) << "ticks for 300 files in slices";
+  EXPECT_EQ(ReadBytes(data + "NES.rel"), oneEntryLines);
+  EXPECT_EQ(RegisteredPaths(), oneEntryCalls);
+  EXPECT_EQ(shown.counter.back(), oneEntryCounter);
+  EXPECT_EQ(shown.counter.back(), "  300/  300(100%)");
+}
+
+TEST_F(RegistrationRun, CancelledRunReportsWhatItPassedOverBeforeTheCancel) {
+  gState.profile.depthChoice = 2;
+  Write("locked.nes", "held by another program");
+  ASSERT_TRUE(CreateDirectoryA((roms + "sub").c_str(), nullptr));
+  for (const char* name : {"sub\\1.nes", "sub\\2.nes", "sub\\3.nes"}) Write(name, name);
+  HANDLE held = CreateFileA((roms + "locked.nes").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  gHost.onRegister = [&](const char*) {
+    if (gHost.registerCalls.size() == 1) PostMessageA(shown.dialog, WM_COMMAND, IDCANCEL, 0);
+  };
+  std::string question;
+  AddRoms({Answer(IDOK, &question)});
+  CloseHandle(held);
+  EXPECT_EQ(gHost.registerCalls.size(), 1u);
+  EXPECT_EQ(report, std::string(u8"登録できなかったファイルが 1 件あります。\n一覧: ") + Utf8(data) + "NES.log");
+  EXPECT_EQ(LogLines(), std::vector<std::string>{std::string(u8"読み込めません\t") + Utf8(roms) + "locked.nes"});
+}
+
+// The killed host's part: run only as a child process by the test below.
+TEST_F(RegistrationRun, DISABLED_ChildHostDiesInsideItsThirdRegistration) {
+  char childData[MAX_PATH] = "", childRoms[MAX_PATH] = "";
+  ASSERT_GT(GetEnvironmentVariableA("CORVANE_CHILD_DATA", childData, sizeof childData), 0u);
+  ASSERT_GT(GetEnvironmentVariableA("CORVANE_CHILD_ROMS", childRoms, sizeof childRoms), 0u);
+  ASSERT_EQ(StartLinkedPlugin(childData), 0);
+  CopyText(gState.profile.romFolder, sizeof gState.profile.romFolder, childRoms);
+  gHost.onRegister = [](const char*) {
+    if (gHost.registerCalls.size() == 3) TerminateProcess(GetCurrentProcess(), 9);
+  };
+  onMenuClick(1);
+  FAIL() << "the host should have died inside the run";
+}
+
+TEST_F(RegistrationRun, HostKilledMidRunLeavesTheEarlierRelationFileWhole) {
+  for (int i = 0; i < 6; ++i) Write("r" + std::to_string(i) + ".nes", "first " + std::to_string(i));
+  AddRoms();
+  std::string earlier = ReadBytes(data + "NES.rel");
+  ASSERT_EQ(Lines().size(), 6u);
+  for (int i = 0; i < 6; ++i) Write("r" + std::to_string(i) + ".nes", "second " + std::to_string(i));
+
+  SetEnvironmentVariableA("CORVANE_CHILD_DATA", data.c_str());
+  SetEnvironmentVariableA("CORVANE_CHILD_ROMS", roms.c_str());
+  std::string command = "\"" + BinFolder() +
+                        "corvane_tests.exe\" --gtest_also_run_disabled_tests "
+                        "--gtest_filter=RegistrationRun.DISABLED_ChildHostDiesInsideItsThirdRegistration";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+  EXPECT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(child.hProcess, &exitCode);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  SetEnvironmentVariableA("CORVANE_CHILD_DATA", nullptr);
+  SetEnvironmentVariableA("CORVANE_CHILD_ROMS", nullptr);
+  ASSERT_EQ(exitCode, 9u) << "the child host did not die where it should";
+  EXPECT_TRUE(ReadBytes(data + "NES.rel") == earlier) << "the earlier relation file changed";
+
+  // The next run is whole and clears what the killed one left aside.
+  AddRoms();
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 6u);
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.substr(0, 8), CrcTextAfterHeader(ReadBytes(line.substr(9)), 16));
+  }
+  EXPECT_FALSE(FileExists(data + "NES.rel.new"));
+}
+
+TEST_F(RegistrationRun, FailedWritesLoseNothingAndRegisterNothingAfterward) {
+  for (int i = 0; i < 4; ++i) Write("w" + std::to_string(i) + ".nes", Pattern(100, i));
+  AddRoms();
+  std::string earlier = ReadBytes(data + "NES.rel");
+  std::vector<std::string> order = SearchOrder(roms, false);
+  for (int i = 0; i < 4; ++i) Write("w" + std::to_string(i) + ".nes", Pattern(100, 10 + i));
+  struct Case {
+    WriteKind kind;
+    const char* message;  // the box, when the run must end at once
+    size_t registered;
+  };
+  const Case cases[] = {
+      {kWriteRelation, u8"関連ファイルに書き込めませんでした\n", 2},
+      {kWriteCopy, "", 3},
+  };
+  for (const Case& test : cases) {
+    ASSERT_TRUE(WriteBytes(data + "NES.rel", earlier));
+    SetWriteFault(test.kind, 2);
+    std::string message;
+    std::vector<DialogStep> steps;
+    if (test.kind == kWriteRelation) steps.push_back(Answer(IDOK, &message));
+    AddRoms(steps);
+    SetWriteFault(test.kind, 0);
+    EXPECT_EQ(gHost.registerCalls.size(), test.registered) << test.kind;
+    if (test.kind == kWriteRelation) {
+      EXPECT_EQ(message, test.message + Utf8(data) + "NES.rel");
+      EXPECT_TRUE(ReadBytes(data + "NES.rel") == earlier) << "the earlier relation file changed";
+      continue;
+    }
+    // The copy that failed is neither registered nor does it lose its earlier line.
+    EXPECT_EQ(report, std::string(u8"登録できなかったファイルが 1 件あります。\n一覧: ") + Utf8(data) + "NES.log");
+    EXPECT_EQ(LogLines(), std::vector<std::string>{std::string(u8"コピーできません\t") + Utf8(roms + order[1])});
+    std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines.back().substr(9), roms + order[1]);
+    EXPECT_NE(earlier.find(lines.back()), std::string::npos) << "its earlier line is kept";
+  }
+}
+
+TEST_F(RegistrationRun, TempFolderUnderAnotherNameKeepsItsFilesWhole) {
+  for (const char* name : {"one.nes", "two.nes", "three.nes"}) ASSERT_TRUE(WriteBytes(temp + name, name));
+  std::vector<std::string> before = FolderTree(temp);
+  std::string link = data + "linked";
+  ASSERT_TRUE(MakeUnixLink(temp, link));
+  std::string zSpelling = ZDriveSpelling(temp);
+  ASSERT_EQ(zSpelling.substr(0, 2), "Z:");
+  for (const std::string& folder : {link + "\\", zSpelling}) {
+    CopyText(gState.profile.romFolder, sizeof gState.profile.romFolder, folder.c_str());
+    AddRoms();
+    EXPECT_TRUE(gHost.registerCalls.empty()) << folder;
+    EXPECT_EQ(FolderTree(temp), before) << folder;
+  }
+}
+
+TEST_F(RegistrationRun, MissingTempFolderIsToldBeforeTheRelationFileIsTouched) {
+  Write("a.nes", "rom");
+  ASSERT_TRUE(WriteBytes(data + "NES.rel", "00000000 earlier line\r\n"));
+  RemoveTree(temp);
+  ASSERT_TRUE(WriteBytes(data + "temp", "a file where the folder should be"));
+  std::string message;
+  AddRoms({Answer(IDOK, &message)});
+  EXPECT_EQ(message, std::string(u8"一時フォルダを作成できませんでした\n") + Utf8(temp));
+  EXPECT_TRUE(gHost.registerCalls.empty());
+  EXPECT_EQ(ReadBytes(data + "NES.rel"), "00000000 earlier line\r\n");
+  DeleteFileA((data + "temp").c_str());
+  CreateDirectoryA(temp.c_str(), nullptr);
+}
+
+TEST_F(RegistrationRun, LongArchivePathAndForeignFilesInTempAreHandled) {
+  // A 230-byte archive path, beyond what the archiver's command once held.
+  // Below a root ending in "\" the subfolder joins with a second one.
+  std::string sub = std::string(230 - roms.size() - 2 - strlen("game.zip"), 's');
+  ASSERT_TRUE(CreateDirectoryA((roms + sub).c_str(), nullptr));
+  std::string archive = roms + "\\" + sub + "\\game.zip";
+  ASSERT_EQ(archive.size(), 230u);
+  ASSERT_TRUE(CopyFileA(FixturePath("registration_game.zip").c_str(), archive.c_str(), FALSE));
+  // A benign archive of three entries; temp holds someone else's file and folder.
+  ASSERT_TRUE(CopyFileA(FixturePath("launch_benign.zip").c_str(), (roms + "benign.zip").c_str(), FALSE));
+  ASSERT_TRUE(WriteBytes(temp + "foreign.txt", "not ours"));
+  ASSERT_TRUE(CreateDirectoryA((temp + "bios").c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(temp + "bios\\mine.bin", "not ours either"));
+  std::vector<std::string> before = FolderTree(temp);
+  gState.profile.depthChoice = 2;
+  AddRoms();
+  EXPECT_EQ(gHost.registerCalls.size(), 2u);
+  EXPECT_EQ(FolderTree(temp), before) << "the extraction left something, or took something";
+  size_t longLines = 0;
+  for (const std::string& line : Lines()) longLines += line.substr(9) == archive;
+  EXPECT_EQ(longLines, 1u);
+}
+
+TEST_F(RegistrationRun, HostCallingBackInNeitherCrashesNorStallsTheRun) {
+  for (const char* name : {"a.nes", "b.nes", "c.nes"}) Write(name, name);
+  struct Case {
+    const char* what;
+    bool fromRegistration;  // else from a host timer while the cancel question is open
+  };
+  for (const Case& test : {Case{"inside hostRegister", true}, Case{"during the cancel question", false}}) {
+    gHost.onRegister = [&](const char*) {
+      if (test.fromRegistration) onMenuClick(1);
+      if (!test.fromRegistration && gHost.registerCalls.size() == 1) {
+        PostMessageA(shown.dialog, WM_COMMAND, IDCANCEL, 0);
+      }
+    };
+    std::string question;
+    DialogStep answer = Answer(IDCANCEL, &question);
+    AddRoms({[&](HWND active) {
+      if (test.fromRegistration) return true;
+      onMenuClick(1);  // the host's timer, while the question is open
+      onMenuClick(0);
+      return answer(active);
+    }});
+    EXPECT_EQ(gHost.registerCalls.size(), 3u) << test.what;
+    EXPECT_EQ(Lines().size(), 3u) << test.what;
+  }
+}
+
+}  // namespace
