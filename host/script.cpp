@@ -4,12 +4,15 @@
 // against the active window. The sample collection comes with a manifest made
 // natively by the demo script: for every ROM its size, header size and the
 // CRC-32 of its bytes after the header, an oracle independent of both the
-// plug-in and this host.
+// plug-in and this host. A ROM the manifest marks "locked" is held open without
+// sharing for the whole registration run: the plug-in must pass it over, list
+// it in its log and say so in one box at the end.
 // windows.h (through host.h) must come before commctrl.h.
 #include "host/host.h"
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -40,6 +43,7 @@ struct ManifestRom {
   int headerSize;
   std::string expectedCrc;
   std::string entryName;  // an archive's first entry; empty for a plain ROM
+  bool locked;            // held open by us while the registration runs
   std::string sourcePath;
   std::string pluginCrc;  // as the relation file records it
   bool registered;
@@ -65,6 +69,11 @@ static struct {
   std::string midRunCounter;
   std::string midRunMiss;
   std::vector<std::string> shots;
+  // The passed-over report: each box the run showed with our caption, and the
+  // log's lines as read after it.
+  int reportBoxes;
+  std::string reportText;
+  std::vector<std::string> skipLog;
 } gRun;
 
 static void Check(bool ok, const std::string& what) {
@@ -108,6 +117,8 @@ static struct {
   const char* what;
   int maxTicks;
   bool sawMessageBox;
+  // The one box a drive may expect; it answers true when it took the box.
+  bool (*expectedBox)(HWND box);
 } gDrive;
 
 // Past its time a dialog is cancelled as a user would (answering the cancel
@@ -133,6 +144,7 @@ static void BreakOut(HWND active, int ticksOver) {
 
 static bool AnswerMessageBox(HWND active) {
   if (!IsMessageBox(active)) return false;
+  if (gDrive.expectedBox != nullptr && gDrive.expectedBox(active)) return true;
   Check(false, Format("%s: message box \"%s\"", gDrive.what, TextOf(GetDlgItem(active, kIdMessageBoxText)).c_str()));
   gDrive.sawMessageBox = true;
   PostMessageA(active, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -143,6 +155,7 @@ static void StartDriving(const char* what, std::vector<DriveStep> steps, int max
   gDrive.what = what;
   gDrive.maxTicks = maxSeconds * 1000 / static_cast<int>(kTickMs);
   gDrive.sawMessageBox = false;
+  gDrive.expectedBox = nullptr;
   DriveOptions options;
   options.periodMs = kTickMs;
   options.maxTicks = gDrive.maxTicks;
@@ -258,16 +271,113 @@ static std::string CopyNameOf(const ManifestRom& rom) {
   return rom.entryName.empty() ? BaseName(rom.relPath) : BaseName(rom.entryName);
 }
 
+static size_t LockedCount() {
+  size_t locked = 0;
+  for (const ManifestRom& rom : gRun.roms) locked += rom.locked ? 1 : 0;
+  return locked;
+}
+
+// Opens every locked ROM without sharing, as another program holding it would,
+// and makes sure a second open is refused, or the run would not meet a locked
+// file at all. The handles go into held even when a check fails.
+static void HoldLockedRoms(std::vector<HANDLE>* held) {
+  for (const ManifestRom& rom : gRun.roms) {
+    if (!rom.locked) continue;
+    HANDLE file =
+        CreateFileA(rom.sourcePath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD openError = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (file != INVALID_HANDLE_VALUE) held->push_back(file);
+    HANDLE second = CreateFileA(rom.sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD secondError = second == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
+    bool locked = file != INVALID_HANDLE_VALUE && secondError == ERROR_SHARING_VIOLATION;
+    Check(locked, rom.relPath + " held open without sharing for the run" +
+                      (locked ? std::string()
+                              : Format(" (open error %lu, a second open: error %lu)", openError, secondError)));
+  }
+}
+
+// The passed-over report box: the first box with the run's caption is read,
+// photographed and answered with OK. Any other box, a second report included,
+// stays a failed check.
+static bool TakeSkipReport(HWND box) {
+  if (gRun.reportBoxes > 0 || TextOf(box) != kTextSkipReportCaption) return false;
+  ++gRun.reportBoxes;
+  gRun.reportText = MessageBoxText(box);
+  Check(IsRegistrationDialog(GetWindow(box, GW_OWNER)), "the passed-over report box is owned by the registration dialog");
+  TakeShot(box, "skipped-report");
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  return true;
+}
+
+// The box gives the count and the log's path; the log (code page 932, CRLF)
+// names each locked ROM as unreadable, in any order. With nothing locked there
+// is neither box nor log.
+static void CheckSkipReport() {
+  size_t locked = LockedCount();
+  std::string logPath = gApp.dataDir + kDataset + ".log";
+  std::string bytes;
+  bool logFound = ReadBytes(logPath, &bytes);
+  for (const std::string& line : SplitLines(bytes)) {
+    if (!line.empty()) gRun.skipLog.push_back(line);
+  }
+  if (locked == 0) {
+    Check(gRun.reportBoxes == 0 && !logFound, "nothing passed over: no report box and no " + logPath);
+    return;
+  }
+  Check(gRun.reportBoxes == 1, Format("one passed-over report box (%d shown)", gRun.reportBoxes));
+  size_t lineBreak = gRun.reportText.find('\n');
+  std::string count = gRun.reportText.substr(0, lineBreak);
+  std::string list = lineBreak == std::string::npos ? "" : gRun.reportText.substr(lineBreak + 1);
+  std::string listLabel = kTextSkipReportList;
+  bool listed = list.compare(0, listLabel.size(), listLabel) == 0 && list.size() > listLabel.size() &&
+                SamePath(list.substr(listLabel.size()), logPath);
+  Check(count == Format(kTextSkipReportCount, static_cast<int>(locked)) && listed,
+        Format("the report box gives the count %u and the log's path", static_cast<unsigned>(locked)));
+
+  size_t crlf = 0;
+  for (size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2)) ++crlf;
+  size_t lf = static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+  size_t matched = 0;
+  for (const ManifestRom& rom : gRun.roms) {
+    if (!rom.locked) continue;
+    for (const std::string& line : gRun.skipLog) {
+      size_t tab = line.find('\t');
+      if (tab != std::string::npos && line.substr(0, tab) == kTextSkipUnreadable &&
+          SamePath(line.substr(tab + 1), rom.sourcePath)) {
+        ++matched;
+        break;
+      }
+    }
+  }
+  Check(logFound && gRun.skipLog.size() == locked && matched == locked && crlf == lf && lf == locked,
+        Format("%s.log lists the %u locked ROM(s) as %s, one CRLF line each", kDataset, static_cast<unsigned>(locked),
+               kTextSkipUnreadable));
+}
+
 static void RunRegistration() {
+  size_t expected = gRun.roms.size() - LockedCount();
   gApp.registerCalls.clear();
-  gRun.midRunCall = gRun.roms.size() / 2 + 1;
+  gRun.midRunCall = expected / 2 + 1;
   gApp.afterRegister = AfterRegister;
+  std::vector<HANDLE> held;
+  HoldLockedRoms(&held);
   StartDriving("registration dialog", {WaitForEnd}, 60);
+  gDrive.expectedBox = TakeSkipReport;
   RunPluginMenu(1);
   StopDriving();
+  for (HANDLE file : held) CloseHandle(file);
   gApp.afterRegister = nullptr;
   Check(gRun.midRunShot, "screenshot registration-dialog.bmp, mid-run" +
                              (gRun.midRunShot ? std::string() : " (" + gRun.midRunMiss + ")"));
+  CheckSkipReport();
+  // Released, a locked ROM is whole again: the run left it as it found it.
+  for (const ManifestRom& rom : gRun.roms) {
+    if (rom.locked)
+      Check(FileSizeOf(rom.sourcePath) == rom.romSize && ReadBytes(rom.sourcePath).size() == rom.romSize,
+            rom.relPath + " reads back whole once released");
+  }
 
   std::string tempDir = gApp.dataDir + "temp\\";
   bool allInTemp = true;
@@ -283,22 +393,28 @@ static void RunRegistration() {
       break;
     }
   }
-  Check(gApp.registerCalls.size() == gRun.roms.size(),
-        Format("hostRegister called %u times for %u ROMs", static_cast<unsigned>(gApp.registerCalls.size()),
-               static_cast<unsigned>(gRun.roms.size())));
+  Check(gApp.registerCalls.size() == expected,
+        Format("hostRegister called %u times for %u ROMs (%u locked)", static_cast<unsigned>(gApp.registerCalls.size()),
+               static_cast<unsigned>(expected), static_cast<unsigned>(LockedCount())));
   Check(allInTemp, "every copy handed to hostRegister lay in the plug-in's temp folder");
 
   bool found = false;
   auto lines = ReadRelationFile(gApp.dataDir + kDataset + ".rel", &found);
-  Check(found && lines.size() == gRun.roms.size(),
+  Check(found && lines.size() == expected,
         Format("%s.rel holds %u lines for %u ROMs", kDataset, static_cast<unsigned>(lines.size()),
-               static_cast<unsigned>(gRun.roms.size())));
+               static_cast<unsigned>(expected)));
   for (ManifestRom& rom : gRun.roms) {
     for (const auto& line : lines) {
       if (SamePath(line.second, rom.sourcePath)) {
         rom.pluginCrc = line.first;
         break;
       }
+    }
+    if (rom.locked) {
+      if (rom.registered) rom.problems.push_back("registered although it was locked");
+      if (!rom.pluginCrc.empty()) rom.problems.push_back("a line in the relation file although it was locked");
+      rom.launchOutcome = "passed over (locked)";
+      continue;
     }
     if (rom.pluginCrc.empty()) rom.problems.push_back("no line in the relation file");
     if (!rom.registered) rom.problems.push_back("never handed to hostRegister");
@@ -435,6 +551,19 @@ static bool WriteReport() {
            Pad(rom.hostCrc.empty() ? "-" : rom.hostCrc, 10) + Pad(rom.expectedCrc, 10) + rom.launchOutcome + "\n";
     for (const std::string& problem : rom.problems) out += "    ! " + problem + "\n";
   }
+  if (gRun.reportBoxes > 0 || !gRun.skipLog.empty()) {
+    out += "\npassed over, as the plug-in reported it:\n";
+    const char* label = "  box: ";
+    for (const std::string& line : SplitLines(gRun.reportText)) {
+      out += label + line + "\n";
+      label = "       ";
+    }
+    label = "  log: ";
+    for (const std::string& line : gRun.skipLog) {
+      out += label + line + "\n";
+      label = "       ";
+    }
+  }
   out += "\nchecks:\n";
   for (const std::string& check : gRun.checks) out += "  " + check + "\n";
   out += "\nscreenshots:";
@@ -448,8 +577,9 @@ static bool WriteReport() {
 
 // --- the manifest and the run ---------------------------------------------------------
 
-// "relative/path<TAB>rom size<TAB>header size<TAB>CRC text<TAB>first entry" in
-// UTF-8 with "/" separators; lines starting with "#" are comments.
+// "relative/path<TAB>rom size<TAB>header size<TAB>CRC text<TAB>first entry<TAB>
+// locked or nothing" in UTF-8 with "/" separators; lines starting with "#" are
+// comments.
 static bool ReadManifest(const std::string& path) {
   std::string bytes;
   if (!ReadBytes(path, &bytes)) return false;
@@ -464,7 +594,7 @@ static bool ReadManifest(const std::string& path) {
       if (tab == std::string::npos) break;
       fieldStart = tab + 1;
     }
-    if (fields.size() != 5) return false;
+    if (fields.size() != 6) return false;
     ManifestRom rom = {};
     rom.relPath = fields[0];
     for (char& c : rom.relPath) {
@@ -474,6 +604,7 @@ static bool ReadManifest(const std::string& path) {
     rom.headerSize = atoi(fields[2].c_str());
     rom.expectedCrc = fields[3];
     rom.entryName = fields[4];
+    rom.locked = fields[5] == "locked";
     rom.sourcePath = gRun.romDir + rom.relPath;
     gRun.roms.push_back(rom);
   }
@@ -484,18 +615,22 @@ static void CheckCatalogueSurvives() {
   std::vector<CatalogueEntry> reloaded;
   bool loaded = LoadCatalogueFile(CataloguePath(), &reloaded);
   size_t matched = 0;
+  size_t lockedListed = 0;
   for (const ManifestRom& rom : gRun.roms) {
     for (const CatalogueEntry& entry : reloaded) {
-      if (rom.registered && entry.dataset == kDataset && entry.crcText == rom.hostCrc && entry.size == rom.copySize &&
-          entry.name == BaseName(rom.copyPath)) {
+      if (rom.locked && entry.crcText == rom.expectedCrc) {
+        ++lockedListed;
+      } else if (!rom.locked && rom.registered && entry.dataset == kDataset && entry.crcText == rom.hostCrc &&
+                 entry.size == rom.copySize && entry.name == BaseName(rom.copyPath)) {
         ++matched;
         break;
       }
     }
   }
-  Check(loaded && matched == gRun.roms.size(),
-        Format("catalogue.txt read back: %u of %u ROMs", static_cast<unsigned>(matched),
-               static_cast<unsigned>(gRun.roms.size())));
+  size_t expected = gRun.roms.size() - LockedCount();
+  Check(loaded && matched == expected && lockedListed == 0,
+        Format("catalogue.txt read back: %u of %u ROMs, %u locked one(s) in it", static_cast<unsigned>(matched),
+               static_cast<unsigned>(expected), static_cast<unsigned>(lockedListed)));
 }
 
 int RunScript(const ScriptOptions& options) {
@@ -519,7 +654,9 @@ int RunScript(const ScriptOptions& options) {
   Check(CurrentDataset() == kDataset, Format("dataset %s selected", kDataset));
   RunSettings();
   RunRegistration();
-  for (ManifestRom& rom : gRun.roms) LaunchRom(&rom);
+  for (ManifestRom& rom : gRun.roms) {
+    if (!rom.locked) LaunchRom(&rom);
+  }
 
   std::vector<std::string> left = FolderEntries(gApp.dataDir + "temp\\");
   std::string leftList;
@@ -528,7 +665,8 @@ int RunScript(const ScriptOptions& options) {
   CheckCatalogueSurvives();
 
   int rows = static_cast<int>(SendMessageA(gApp.romList, LVM_GETITEMCOUNT, 0, 0));
-  Check(rows == static_cast<int>(gRun.roms.size()), Format("the host lists %d ROMs for %s", rows, kDataset));
+  Check(rows == static_cast<int>(gRun.roms.size() - LockedCount()),
+        Format("the host lists %d ROMs for %s", rows, kDataset));
   if (!gRun.popupShot) TakeShot(gApp.window, "host-window");
 
   // The user quits: the plug-in writes its global settings.

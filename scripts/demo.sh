@@ -48,8 +48,9 @@ rm -rf "$demo"
 mkdir -p "$demo/roms" "$demo/extract" "$demo/data" "$demo/shots"
 python3 - "$demo" <<'PY'
 # ROM images with 16-byte iNES-style headers in a small folder tree, two of
-# them packed by the real zip and 7zz, and a manifest with each ROM's CRC-32
-# after the header, computed here, independently of the plug-in and the host.
+# them packed by the real zip and 7zz, one that the host keeps locked while it
+# registers, and a manifest with each ROM's CRC-32 after the header, computed
+# here, independently of the plug-in and the host.
 import os, random, subprocess, sys, zlib
 
 demo = sys.argv[1]
@@ -62,25 +63,26 @@ def image(seed, prg_banks, chr_banks, flags):
     header = b"NES\x1a" + bytes([prg_banks, chr_banks, flags, 0]) + bytes(8)
     return header, body
 
-# (path below roms/, seed, PRG banks, CHR banks, mapper flags, archive tool)
+# (path below roms/, seed, PRG banks, CHR banks, mapper flags, archive tool or "locked")
 collection = [
     ("alpha.nes", 1, 2, 1, 0x01, None),
     ("beta rom.nes", 2, 1, 0, 0x00, None),             # a space in the name
     ("sub/gamma.nes", 3, 1, 1, 0x10, None),
     ("sub/テスト表示ソフト.nes", 4, 1, 1, 0x00, None),  # 表 and ソ end in byte 0x5C in code page 932
     ("sub/deeper/delta.nes", 5, 2, 0, 0x40, None),
+    ("sub/deeper/eta locked.nes", 8, 1, 1, 0x00, "locked"),  # held open without sharing
     ("packed/epsilon.zip", 6, 1, 1, 0x01, "zip"),
     ("packed/zeta.7z", 7, 2, 1, 0x00, "7z"),
 ]
 os.makedirs(os.path.join(roms, "empty"))
-lines = ["# path\tROM size\theader size\tCRC after the header\tarchive's first entry"]
+lines = ["# path\tROM size\theader size\tCRC after the header\tarchive's first entry\tlocked during the run"]
 for rel, seed, prg, chr_, flags, tool in collection:
     header, body = image(seed, prg, chr_, flags)
     rom = header + body
     target = os.path.join(roms, rel)
     os.makedirs(os.path.dirname(target), exist_ok=True)
     entry = ""
-    if tool is None:
+    if tool in (None, "locked"):
         with open(target, "wb") as f:
             f.write(rom)
     else:
@@ -93,7 +95,8 @@ for rel, seed, prg, chr_, flags, tool in collection:
             subprocess.run(["7zz", "a", "-bd", "-y", target, entry], cwd=stage, check=True,
                            stdout=subprocess.DEVNULL)
     crc = "%08X" % (zlib.crc32(body) & 0xFFFFFFFF)
-    lines.append("\t".join([rel, str(len(rom)), str(len(header)), crc, entry]))
+    locked = "locked" if tool == "locked" else ""
+    lines.append("\t".join([rel, str(len(rom)), str(len(header)), crc, entry, locked]))
 with open(os.path.join(demo, "manifest.txt"), "w", encoding="utf-8") as f:
     f.write("\n".join(lines) + "\n")
 for name in os.listdir(stage):
@@ -135,7 +138,7 @@ else
 fi
 [ "$status" = 0 ] || { echo "demo: the host exited with $status" >&2; failed=1; }
 
-for shot in host-window settings-dialog registration-dialog; do
+for shot in host-window settings-dialog registration-dialog skipped-report; do
   if [ -f "$demo/shots/$shot.bmp" ] && convert "$demo/shots/$shot.bmp" "$demo/$shot.png"; then
     rm -f "$demo/shots/$shot.bmp"
     echo "screenshot: $demo/$shot.png"
@@ -148,10 +151,14 @@ rmdir "$demo/shots" 2>/dev/null || true
 
 if [ "$check" = 1 ]; then
   # Seen from outside Wine as well: nothing of the registration is left behind,
-  # and the emulator was started once per ROM.
+  # the emulator was started once per ROM that was not locked, and the log of
+  # what the run passed over names the locked ones.
   left=$(find "$demo/data/temp" -mindepth 1 2>/dev/null | wc -l)
   [ -d "$demo/data/temp" ] && [ "$left" = 0 ] || { echo "e2e: $left entries left in the temp folder" >&2; failed=1; }
-  roms=$(grep -vc '^#' "$demo/manifest.txt")
+  roms=$(awk -F'\t' '!/^#/ && $6 != "locked"' "$demo/manifest.txt" | wc -l)
+  locked=$(awk -F'\t' '!/^#/ && $6 == "locked"' "$demo/manifest.txt" | wc -l)
+  logged=$(tr -d '\r' 2>/dev/null <"$demo/data/NES.log" | grep -c . || true)
+  [ "$logged" = "$locked" ] || { echo "e2e: NES.log lists $logged entries for $locked locked ROMs" >&2; failed=1; }
   starts=$(cat "$demo/emulator.log" 2>/dev/null | grep -c "^OK" || true)
   [ "$starts" = "$roms" ] || { echo "e2e: the emulator found $starts of $roms ROMs" >&2; failed=1; }
   grep -qx 'result: PASS' "$demo/report.txt" 2>/dev/null || failed=1
