@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "archive/archiver_ops.h"
+#include "base/archiver_interface.h"
 #include "base/text.h"
 
 // The extraction command: 22 characters of its own around the archive path and

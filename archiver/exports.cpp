@@ -8,7 +8,7 @@
 
 #include "archiver/archiver.h"
 #include "archiver/archiver_state.h"
-#include "archiver/operations.h"
+#include "base/archiver_interface.h"
 #include "base/text.h"
 
 ArchiverState gArchiver;

@@ -101,7 +101,6 @@ int main() {
                WriteBytes(targetPath, "rom", 3);
   if (!ready) {
     fprintf(stderr, "launch_bench: cannot set up the plug-in and its relation file\n");
-    PluginDetach();
     RemoveTree(benchFolder);
     return 1;
   }
@@ -128,7 +127,6 @@ int main() {
     double reference = Now() - start;
     if (reference < bestReference) bestReference = reference;
   }
-  PluginDetach();
   RemoveTree(benchFolder);
 
   double launchRate = kLookupsPerRun / bestLaunch;

@@ -160,7 +160,6 @@ int main() {
   if (!started || gState.profile.headerSize != static_cast<int32_t>(kHeaderSize)) {
     fprintf(stderr, "registration_bench: the plug-in did not start\n");
     free(buffer);
-    PluginDetach();
     RemoveTree(benchFolder);
     return 1;
   }
@@ -181,7 +180,6 @@ int main() {
     referenceRight = CountRightLines(referencePath);
   }
   free(buffer);
-  PluginDetach();
   RemoveTree(benchFolder);
   if (!ok) {
     fprintf(stderr, "registration_bench: a file was not registered\n");

@@ -236,7 +236,6 @@ int main() {
   if (hook != nullptr) UnhookWindowsHookEx(hook);
   closePlugin();
   HostClose();
-  PluginDetach();
   RemoveTree(base);
   printf("  goals: %s\n", allMet ? "all met" : "NOT all met");
   return ok ? 0 : 1;

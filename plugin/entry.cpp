@@ -40,7 +40,6 @@ static char menuList[kPathSize];
 
 void PluginAttach(HINSTANCE instance) { gState.moduleInstance = instance; }
 
-void PluginDetach() {}
 
 // The dialogs' controls are registered once per process, before the first
 // dialog is created (never from the library entry routine).

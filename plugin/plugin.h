@@ -6,8 +6,6 @@
 // What the library entry routine does on attach (it records the module handle,
 // nothing more); the tests call it for a plug-in linked into their own executable.
 void PluginAttach(HINSTANCE instance);
-// Attach takes nothing that detach would give back; the benchmarks still call it.
-void PluginDetach();
 
 int LoadGlobalSettings();
 int SaveGlobalSettings();

@@ -1,6 +1,7 @@
 // The six operations of the archiver library 7-zip32.dll that the plug-in uses.
-// The plug-in binds them by ordinal only (see 7-zip32.def); the names below are
-// ours. The stand-in in archiver/ implements exactly these signatures.
+// The plug-in binds them by ordinal only (see archive/7-zip32.def); the names
+// below are ours. The stand-in in archiver/ defines exactly these, from this
+// one declaration.
 #pragma once
 #include <windows.h>
 
