@@ -7,9 +7,7 @@
 
 #include "base/text.h"
 
-static bool IsDotEntry(const char* name) {
-  return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
-}
+static bool IsDotEntry(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
 
 // A link or junction to a folder: its target is not ours to walk or empty.
 static bool IsFolderLink(DWORD attributes) {
@@ -180,6 +178,4 @@ static void RemoveAddedBelow(const char* folder, const char* relative, const Fol
   FindClose(search);
 }
 
-void RemoveAddedEntries(const char* folder, const FolderSnapshot* snapshot) {
-  RemoveAddedBelow(folder, "", snapshot);
-}
+void RemoveAddedEntries(const char* folder, const FolderSnapshot* snapshot) { RemoveAddedBelow(folder, "", snapshot); }

@@ -77,8 +77,7 @@ const char* NextCp932Char(const char* p);
 bool LooksLikeZip(const uint8_t* data, uint64_t size);
 bool ReadZipListing(const uint8_t* data, uint64_t size, ArchiveListing* listing, Problem* problem);
 // Streams one file entry's bytes into sink and checks its size and CRC-32.
-bool ExtractZipEntry(const uint8_t* data, uint64_t size, const ArchiveEntry& entry, ByteSink* sink,
-                     Problem* problem);
+bool ExtractZipEntry(const uint8_t* data, uint64_t size, const ArchiveEntry& entry, ByteSink* sink, Problem* problem);
 
 // --- sevenzip.cpp ------------------------------------------------------------
 // An open 7z archive: the SDK's records over the mapped bytes, which must stay
@@ -92,8 +91,7 @@ void CloseSevenZip(SevenZipArchive* archive);
 bool ReadSevenZipListing(const uint8_t* data, uint64_t size, ArchiveListing* listing, Problem* problem);
 // Points bytes at file index's contents, checked against their CRC-32; they
 // stay valid until the next call or the close.
-bool DecodeSevenZipFile(SevenZipArchive* archive, size_t index, const uint8_t** bytes, size_t* size,
-                        Problem* problem);
+bool DecodeSevenZipFile(SevenZipArchive* archive, size_t index, const uint8_t** bytes, size_t* size, Problem* problem);
 
 // --- extract.cpp -------------------------------------------------------------
 // Reads the archive at path into listing (format chosen by signature).
@@ -108,8 +106,7 @@ struct ExtractResult {
 };
 // Extracts every entry matching pattern below outputFolder, replacing files.
 // True when the archive was read and no matching entry failed.
-bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const char* pattern,
-                      ExtractResult* result);
+bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const char* pattern, ExtractResult* result);
 
 // --- command.cpp -------------------------------------------------------------
 // Runs one command line of the form  x "ARCHIVE" -aoa -hide "OUTDIR" PATTERN

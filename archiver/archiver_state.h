@@ -14,7 +14,7 @@ struct ArchiverState {
   volatile LONG failNextClose;
   HANDLE pauseReached;  // test switch: the next operation signals and waits
   HANDLE pauseResume;
-  char callLog[1024];   // ordinals called since the last reset, "10,21,..."
+  char callLog[1024];  // ordinals called since the last reset, "10,21,..."
   bool callLogOverflow;
   char lastCommand[2048];
   HWND lastRunOwner;

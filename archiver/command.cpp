@@ -124,8 +124,7 @@ int RunArchiverCommand(const char* text, char* output, DWORD outputSize) {
     return kRunBadCommand;
   }
   ExtractResult result;
-  bool ok = ExtractArchiveTo(command.archive.c_str(), command.outputFolder.c_str(), command.pattern.c_str(),
-                             &result);
+  bool ok = ExtractArchiveTo(command.archive.c_str(), command.outputFolder.c_str(), command.pattern.c_str(), &result);
   if (!ok && result.failed == 0) {
     FormatText(report, sizeof report, "error: %s", result.firstProblem != nullptr ? result.firstProblem : "unknown");
     Report(output, outputSize, report);

@@ -208,8 +208,7 @@ bool ReadArchiveListing(const MappedFile& mapped, ArchiveListing* listing, Probl
   }
 }
 
-bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const char* pattern,
-                      ExtractResult* result) {
+bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const char* pattern, ExtractResult* result) {
   *result = ExtractResult();
   MappedFile mapped;
   Problem problem = nullptr;

@@ -5,8 +5,8 @@ bool OpenMappedFile(const char* path, MappedFile* mapped, Problem* problem) {
   *mapped = MappedFile();
   // FILE_SHARE_READ only: nobody may truncate the file while it is mapped, or
   // reading the view would fault.
-  mapped->file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  mapped->file =
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (mapped->file == INVALID_HANDLE_VALUE) {
     *problem = "cannot open the archive file";
     return false;

@@ -16,8 +16,8 @@ static bool IsDeviceName(const std::wstring& component) {
     if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
   }
   if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL") return true;
-  return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
-         base[3] >= L'1' && base[3] <= L'9';
+  return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) && base[3] >= L'1' &&
+         base[3] <= L'9';
 }
 
 // Judged on the UTF-16 form, where no half of a double-byte character can pass
@@ -69,8 +69,8 @@ static bool ToWide(UINT codePage, const char* bytes, size_t length, std::wstring
   int count = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(length), nullptr, 0);
   if (count <= 0) return false;
   wide->resize(static_cast<size_t>(count));
-  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(length), &(*wide)[0],
-                             count) == count;
+  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(length), &(*wide)[0], count) ==
+         count;
 }
 
 // Refuses a name that has no code page 932 spelling: a best-fit substitute

@@ -68,8 +68,9 @@ SRes Read(ILookInStreamPtr p, void* buf, size_t* size) {
 
 SRes Seek(ILookInStreamPtr p, Int64* pos, ESzSeek origin) {
   MappedStream* s = const_cast<MappedStream*>(reinterpret_cast<const MappedStream*>(p));
-  Int64 base = origin == SZ_SEEK_SET ? 0 : origin == SZ_SEEK_CUR ? static_cast<Int64>(s->pos)
-                                                                 : static_cast<Int64>(s->size);
+  Int64 base = origin == SZ_SEEK_SET   ? 0
+               : origin == SZ_SEEK_CUR ? static_cast<Int64>(s->pos)
+                                       : static_cast<Int64>(s->size);
   if (*pos < -base || *pos > INT64_MAX - base) return SZ_ERROR_PARAM;
   s->pos = static_cast<uint64_t>(base + *pos);
   *pos = static_cast<Int64>(s->pos);
@@ -218,8 +219,7 @@ bool ReadSevenZipListing(const uint8_t* data, uint64_t size, ArchiveListing* lis
   return archive != nullptr;
 }
 
-bool DecodeSevenZipFile(SevenZipArchive* archive, size_t index, const uint8_t** bytes, size_t* size,
-                        Problem* problem) {
+bool DecodeSevenZipFile(SevenZipArchive* archive, size_t index, const uint8_t** bytes, size_t* size, Problem* problem) {
   *bytes = nullptr;
   *size = 0;
   if (index >= archive->db.NumFiles) {

@@ -189,8 +189,7 @@ static bool Inflate(const uint8_t* in, uint64_t inSize, uint64_t expected, Check
   return ok;
 }
 
-bool ExtractZipEntry(const uint8_t* data, uint64_t size, const ArchiveEntry& entry, ByteSink* sink,
-                     Problem* problem) {
+bool ExtractZipEntry(const uint8_t* data, uint64_t size, const ArchiveEntry& entry, ByteSink* sink, Problem* problem) {
   if (entry.flags & kFlagEncrypted) {
     *problem = "encrypted zip entries are not supported";
     return false;

@@ -5,8 +5,8 @@ bool GetFileIdentity(const char* path, FileIdentity* identity) {
   // No access rights are needed to ask for the information, and full sharing
   // keeps the look from disturbing anyone who has the file open.
   // FILE_FLAG_BACKUP_SEMANTICS is what lets a folder be opened at all.
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION information = {};
   bool known = GetFileInformationByHandle(handle, &information) != 0;

@@ -23,8 +23,8 @@ const char* __stdcall getName();
 const char* __stdcall getSDKVersion();
 const char* __stdcall getSmallComment();
 const char* __stdcall getVersion();
-int __stdcall initPlugin(int hostValue1, HostPathCallback launch, int hostValue3,
-                         HostPathCallback registerRom, int hostValue5, const char* dataDir);
+int __stdcall initPlugin(int hostValue1, HostPathCallback launch, int hostValue3, HostPathCallback registerRom,
+                         int hostValue5, const char* dataDir);
 int __stdcall closePlugin();
 const char* __stdcall inMenu();
 void __stdcall onMenuClick(int index);

@@ -7,8 +7,7 @@
 constexpr size_t kPathSize = 260;  // a path buffer: 259 bytes and the NUL
 
 bool CopyText(char* dst, size_t dstSize, const char* src);
-bool FormatText(char* dst, size_t dstSize, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+bool FormatText(char* dst, size_t dstSize, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 // True when the string's last character is "\". The string is read in the
 // ANSI code page, the one paths are in (932 on a Japanese system): the trail

@@ -97,8 +97,7 @@ int main() {
                CopyText(gState.datasetName, sizeof gState.datasetName, "bench") &&
                DatasetFilePath(relationPath, sizeof relationPath, ".rel") &&
                WriteRelationFile(relationPath, romFolder) &&
-               LinePath(romFolder, kLineCount - 1, targetPath, sizeof targetPath) &&
-               WriteBytes(targetPath, "rom", 3);
+               LinePath(romFolder, kLineCount - 1, targetPath, sizeof targetPath) && WriteBytes(targetPath, "rom", 3);
   if (!ready) {
     fprintf(stderr, "launch_bench: cannot set up the plug-in and its relation file\n");
     RemoveTree(benchFolder);

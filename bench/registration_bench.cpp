@@ -88,8 +88,8 @@ double RegisterAll(const char* relationPath) {
 // The same job done plainly: one read, one write of the bytes past the header,
 // zlib's CRC of those bytes, the delete and the relation line.
 bool ReferenceOne(const char* sourcePath, const char* copyPath, unsigned char* buffer, FILE* relation) {
-  HANDLE in = CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  HANDLE in = CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                          nullptr);
   if (in == INVALID_HANDLE_VALUE) return false;
   DWORD size = GetFileSize(in, nullptr);
   DWORD got = 0;
@@ -186,12 +186,12 @@ int main() {
     return 1;
   }
 
-  printf("Registration of %d files of %lu KiB + a %lu-byte header, best of %d runs (MB = 10^6 bytes)\n",
-         kFileCount, static_cast<unsigned long>(kPayloadSize >> 10), static_cast<unsigned long>(kHeaderSize), kRuns);
+  printf("Registration of %d files of %lu KiB + a %lu-byte header, best of %d runs (MB = 10^6 bytes)\n", kFileCount,
+         static_cast<unsigned long>(kPayloadSize >> 10), static_cast<unsigned long>(kHeaderSize), kRuns);
   PrintRate("RegisterRomFile", bestPlugin);
   PrintRate("reference (read+write, zlib crc32)", bestReference);
   printf("  ratio RegisterRomFile/reference  %.3f (throughput)\n", bestReference / bestPlugin);
-  printf("  relation lines right: RegisterRomFile %d/%d, reference %d/%d\n", pluginRight, kFileCount,
-         referenceRight, kFileCount);
+  printf("  relation lines right: RegisterRomFile %d/%d, reference %d/%d\n", pluginRight, kFileCount, referenceRight,
+         kFileCount);
   return pluginRight == kFileCount && referenceRight == kFileCount ? 0 : 1;
 }

@@ -40,8 +40,8 @@ int __stdcall IgnoreLaunch(const char*) { return 0; }
 // The user interface's pulse while a run goes on.
 struct Pulse {
   double last = 0;
-  double longest = 0;         // click to end of the run
-  double longestPhase2 = 0;   // between two ticks that both fell in phase 2
+  double longest = 0;        // click to end of the run
+  double longestPhase2 = 0;  // between two ticks that both fell in phase 2
   bool lastInPhase2 = false;
   // Cancel: when to ask, when it was asked, when the question came.
   int cancelAfterFiles = -1;
@@ -116,8 +116,8 @@ double ReferenceRun(const std::vector<std::string>& sources, const std::string& 
   if (relation == INVALID_HANDLE_VALUE) return -1;
   bool all = true;
   for (const std::string& source : sources) {
-    HANDLE in = CreateFileA(source.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                            nullptr);
+    HANDLE in =
+        CreateFileA(source.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     DWORD got = 0;
     bool read = in != INVALID_HANDLE_VALUE && ReadFile(in, buffer.data(), (DWORD)buffer.size(), &got, nullptr) &&
                 got >= kHeaderSize;
@@ -127,8 +127,8 @@ double ReferenceRun(const std::vector<std::string>& sources, const std::string& 
       all = false;
       continue;
     }
-    uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(buffer.data() + kHeaderSize),
-                      got - kHeaderSize);
+    uLong crc =
+        crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(buffer.data() + kHeaderSize), got - kHeaderSize);
     IgnoreRegister(copy.c_str());
     DeleteFileA(copy.c_str());
     char line[2 * MAX_PATH];
@@ -230,7 +230,10 @@ int main() {
            sources.size() / bestReference);
     printf("  ratio run/reference           %8.2f   (goal <= 1.3: %s)\n", ratio, Verdict(ratioMet));
     printf("  longest stand-still           %8.1f ms (click to end), %.1f ms in phase 2%s\n", longest * 1e3,
-           longestPhase2 * 1e3, c.folders == 20 ? "" : pulseMet ? " (goals 100/50: met)" : " (goals 100/50: NOT MET)");
+           longestPhase2 * 1e3,
+           c.folders == 20 ? ""
+           : pulseMet      ? " (goals 100/50: met)"
+                           : " (goals 100/50: NOT MET)");
     printf("  Cancel to question            %8.1f ms (goal <= 100: %s)\n", cancelMs, Verdict(cancelMet));
   }
   if (hook != nullptr) UnhookWindowsHookEx(hook);

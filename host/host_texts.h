@@ -2,6 +2,9 @@
 // compiler locale can change them (scripts/cp932.py makes new ones).
 #pragma once
 
+// One constant a line, each with its text in the comment beside it.
+// clang-format off
+
 constexpr char kTextHostCaption[] = "Corvane \x83" "f\x83\x82 \x83z\x83X\x83g";  // Corvane デモ ホスト
 constexpr char kTextMenuFile[] = "\x83t\x83@\x83" "C\x83\x8B(&F)";  // ファイル(&F)
 constexpr char kTextMenuReload[] = "\x83\x8D\x83\x80\x88\xEA\x97\x97\x82\xCC\x8D\xC4\x93\xC7\x82\xDD\x8D\x9E\x82\xDD(&R)";  // ロム一覧の再読み込み(&R)
@@ -21,3 +24,4 @@ constexpr char kTextSkipReportCaption[] = "\x83\x8D\x83\x80\x82\xCC\x92\xC7\x89\
 constexpr char kTextSkipReportCount[] = "\x93o\x98^\x82\xC5\x82\xAB\x82\xC8\x82\xA9\x82\xC1\x82\xBD\x83t\x83@\x83" "C\x83\x8B\x82\xAA %d \x8C\x8F\x82\xA0\x82\xE8\x82\xDC\x82\xB7\x81" "B";  // 登録できなかったファイルが %d 件あります。
 constexpr char kTextSkipReportList[] = "\x88\xEA\x97\x97: ";  // 一覧: 
 constexpr char kTextSkipUnreadable[] = "\x93\xC7\x82\xDD\x8D\x9E\x82\xDF\x82\xDC\x82\xB9\x82\xF1";  // 読み込めません
+// clang-format on

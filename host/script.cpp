@@ -292,9 +292,9 @@ static void HoldLockedRoms(std::vector<HANDLE>* held) {
     DWORD secondError = second == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
     bool locked = file != INVALID_HANDLE_VALUE && secondError == ERROR_SHARING_VIOLATION;
-    Check(locked, rom.relPath + " held open without sharing for the run" +
-                      (locked ? std::string()
-                              : Format(" (open error %lu, a second open: error %lu)", openError, secondError)));
+    Check(locked,
+          rom.relPath + " held open without sharing for the run" +
+              (locked ? std::string() : Format(" (open error %lu, a second open: error %lu)", openError, secondError)));
   }
 }
 
@@ -305,7 +305,8 @@ static bool TakeSkipReport(HWND box) {
   if (gRun.reportBoxes > 0 || TextOf(box) != kTextSkipReportCaption) return false;
   ++gRun.reportBoxes;
   gRun.reportText = MessageBoxText(box);
-  Check(IsRegistrationDialog(GetWindow(box, GW_OWNER)), "the passed-over report box is owned by the registration dialog");
+  Check(IsRegistrationDialog(GetWindow(box, GW_OWNER)),
+        "the passed-over report box is owned by the registration dialog");
   TakeShot(box, "skipped-report");
   PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   return true;
@@ -673,9 +674,8 @@ int RunScript(const ScriptOptions& options) {
   int closed = gApp.plugin.closePlugin();
   gApp.pluginStarted = false;
   std::string settings;
-  Check(
-      closed == 0 && ReadBytes(gApp.dataDir + "Setting.ini", &settings) && settings.size() == kGlobalSettingsBytes,
-      Format("closePlugin wrote Setting.ini (%d bytes)", kGlobalSettingsBytes));
+  Check(closed == 0 && ReadBytes(gApp.dataDir + "Setting.ini", &settings) && settings.size() == kGlobalSettingsBytes,
+        Format("closePlugin wrote Setting.ini (%d bytes)", kGlobalSettingsBytes));
 
   size_t romFailures = 0;
   for (const ManifestRom& rom : gRun.roms) romFailures += rom.problems.empty() ? 0 : 1;

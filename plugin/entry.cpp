@@ -40,7 +40,6 @@ static char menuList[kPathSize];
 
 void PluginAttach(HINSTANCE instance) { gState.moduleInstance = instance; }
 
-
 // The dialogs' controls are registered once per process, before the first
 // dialog is created (never from the library entry routine).
 static void InitCommonControlsOnce() {
@@ -64,8 +63,7 @@ static void CreateDirectoryIfMissing(const char* path) {
   if (!PathIsDirectoryA(path)) CreateDirectoryA(path, nullptr);
 }
 
-int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback registerRom, int,
-                         const char* dataDir) {
+int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback registerRom, int, const char* dataDir) {
   // A data directory too long for the file names composed from it leaves the
   // plug-in unstarted rather than cutting those names; an empty one would put
   // our files at the root of the current drive.

@@ -15,9 +15,8 @@ static int comboCandidateCount;
 
 static BOOL CALLBACK CollectComboCandidate(HWND window, LPARAM) {
   char className[1024];
-  if (GetClassNameA(window, className, sizeof className) > 0 &&
-      strcmp(className, "TComboBox") == 0 && IsWindowVisible(window) &&
-      comboCandidateCount < kMaxComboCandidates) {
+  if (GetClassNameA(window, className, sizeof className) > 0 && strcmp(className, "TComboBox") == 0 &&
+      IsWindowVisible(window) && comboCandidateCount < kMaxComboCandidates) {
     comboCandidates[comboCandidateCount++] = window;
   }
   return TRUE;
@@ -38,16 +37,15 @@ void FindActiveDatasetName() {
     }
   }
   if (chosen != nullptr) {
-    SendMessageA(chosen, WM_GETTEXT, sizeof gState.datasetName,
-                 reinterpret_cast<LPARAM>(gState.datasetName));
+    SendMessageA(chosen, WM_GETTEXT, sizeof gState.datasetName, reinterpret_cast<LPARAM>(gState.datasetName));
   }
 }
 
 // Names that Windows opens as devices in any folder, whatever follows them after
 // a dot: a read of "con.fol" waits on the console, "NUL.rel" swallows every line.
-static const char* const kDeviceNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$",
-                                           "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9",
-                                           "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+static const char* const kDeviceNames[] = {"CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$", "COM1", "COM2",
+                                           "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",    "COM9", "LPT1",
+                                           "LPT2", "LPT3", "LPT4", "LPT5", "LPT6",   "LPT7",    "LPT8", "LPT9"};
 
 // component is length bytes long (no separator inside). Its stem, up to the
 // first dot and without trailing blanks (which Windows drops), decides.
@@ -115,10 +113,8 @@ void LoadDatasetProfile() {
   if (file == nullptr) return;
   // A short file replaces the leading fields it holds and leaves the rest.
   DatasetProfile& profile = gState.profile;
-  if (fread(&profile.headerSize, 1, 4, file) == 4 &&
-      fread(profile.romFolder, 1, kPathSize, file) == kPathSize &&
-      fread(&profile.depthChoice, 1, 4, file) == 4 &&
-      fread(&profile.extractOnLaunch, 1, 4, file) == 4) {
+  if (fread(&profile.headerSize, 1, 4, file) == 4 && fread(profile.romFolder, 1, kPathSize, file) == kPathSize &&
+      fread(&profile.depthChoice, 1, 4, file) == 4 && fread(&profile.extractOnLaunch, 1, 4, file) == 4) {
     fread(profile.extractFolder, 1, kPathSize, file);
   }
   TerminateField(profile.romFolder);

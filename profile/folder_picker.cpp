@@ -28,8 +28,7 @@ int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
   return 0;
 }
 
-static void BrowseAndRemember(HWND owner, const char* prompt, const char* caption, char* rememberedFolder,
-                              int editId) {
+static void BrowseAndRemember(HWND owner, const char* prompt, const char* caption, char* rememberedFolder, int editId) {
   CopyText(pickerCaption, sizeof pickerCaption, caption);
 
   char initialFolder[kPathSize] = "";

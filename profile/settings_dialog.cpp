@@ -95,8 +95,7 @@ int AcceptSettings(HWND dialog) {
   bool romFolderFits = ReadFolder(dialog, IDC_ROM_FOLDER, profile.romFolder, sizeof profile.romFolder);
   profile.depthChoice = static_cast<int32_t>(SendDlgItemMessageA(dialog, IDC_DEPTH, CB_GETCURSEL, 0, 0));
   profile.extractOnLaunch = IsDlgButtonChecked(dialog, IDC_EXTRACT_ON_LAUNCH) == BST_CHECKED ? 1 : 0;
-  bool extractFolderFits =
-      ReadFolder(dialog, IDC_EXTRACT_FOLDER, profile.extractFolder, sizeof profile.extractFolder);
+  bool extractFolderFits = ReadFolder(dialog, IDC_EXTRACT_FOLDER, profile.extractFolder, sizeof profile.extractFolder);
 
   // Compared unsigned, so every negative size fails as well.
   if (static_cast<uint32_t>(profile.headerSize) > kMaxHeaderSize) {

@@ -7,6 +7,7 @@
 #include "base/file_io.h"
 #include "base/text.h"
 
+// clang-format off
 const uint32_t kCrcTable[256] = {
     0x00000000, 0x77073096, 0xEE0E612C, 0x990951BA, 0x076DC419, 0x706AF48F,
     0xE963A535, 0x9E6495A3, 0x0EDB8832, 0x79DCB8A4, 0xE0D5E91E, 0x97D2D988,
@@ -52,6 +53,7 @@ const uint32_t kCrcTable[256] = {
     0x54DE5729, 0x23D967BF, 0xB3667A2E, 0xC4614AB8, 0x5D681B02, 0x2A6F2B94,
     0xB40BBE37, 0xC30C8EA1, 0x5A05DF1B, 0x2D02EF8D,
 };
+// clang-format on
 uint32_t Crc32UpdateBytewise(uint32_t crc, const void* data, size_t size) {
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
   uint32_t c = ~crc;
@@ -101,8 +103,8 @@ bool ComputeFileCrc32(const char* path, uint32_t* crc) {
   DWORD sizeLow = 0;
   uint32_t value = 0;
 
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     ReportSystemError("CreateFileA", path, GetLastError());
     goto done;

@@ -27,7 +27,7 @@ struct WalkLevel {
   char prefix[kPathSize];  // the listing pattern without its "*.*"
   int32_t listIndex;       // the folder's entry, for its file count
   WIN32_FIND_DATAA pending;
-  bool more;               // pending holds an entry
+  bool more;  // pending holds an entry
 };
 
 static WalkLevel walkLevels[kAllLevelsLimit + 1];

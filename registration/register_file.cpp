@@ -65,7 +65,7 @@ static CopyResult CopyRom(const char* destination, const char* source, uint32_t*
   if (skip.QuadPart > 0 && !SetFilePointerEx(in, skip, nullptr, FILE_BEGIN)) goto done;
   for (LONGLONG remaining = size.QuadPart - skip.QuadPart; remaining > 0;) {
     DWORD want = remaining < static_cast<LONGLONG>(sizeof copyBuffer) ? static_cast<DWORD>(remaining)
-                                                                       : static_cast<DWORD>(sizeof copyBuffer);
+                                                                      : static_cast<DWORD>(sizeof copyBuffer);
     DWORD got = 0;
     if (!ReadFile(in, copyBuffer, want, &got, nullptr) || got != want) {
       result = kCopyUnreadable;
@@ -158,8 +158,7 @@ static const char* SkipReasonOf(CopyResult copied, bool archive) {
 
 // The host's registration of the copy and the relation line; the copy is
 // deleted before the line is written, as soon as the host is done with it.
-static RegisterResult RegisterCopy(const char* copyPath, uint32_t crc, const char* sourcePath,
-                                   RelationFile* relation) {
+static RegisterResult RegisterCopy(const char* copyPath, uint32_t crc, const char* sourcePath, RelationFile* relation) {
   char crcText[kCrcTextSize];
   CrcToText(crc, crcText, sizeof crcText);
   if (gState.hostRegister != nullptr) gState.hostRegister(copyPath);
@@ -225,4 +224,3 @@ RegisterResult RegisterRomFile(const char* folderPath, HWND dialog, const WIN32_
   }
   return RegisterCopy(copyPath, crc, sourcePath, relation);
 }
-

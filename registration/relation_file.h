@@ -10,9 +10,9 @@
 #include "base/text.h"
 
 struct RelationFile {
-  HANDLE aside = INVALID_HANDLE_VALUE;  // "<path>.new" while the run writes
-  char path[kPathSize] = "";            // the relation file this run replaces
-  bool failed = false;                  // a write failed: the run ends and the previous file stays
+  HANDLE aside = INVALID_HANDLE_VALUE;             // "<path>.new" while the run writes
+  char path[kPathSize] = "";                       // the relation file this run replaces
+  bool failed = false;                             // a write failed: the run ends and the previous file stays
   std::unordered_set<std::string> writtenSources;  // source paths of this run's lines
 };
 

@@ -162,8 +162,7 @@ TEST_F(Extraction, FailuresBeforeTheCommandLeaveAnEmptyPathAndNothingExtracted) 
       {"not an archive by case", FixturePath("access_dir_rom.Zip"), none, "10"},
       {"missing archive", FixturePath("missing.zip"), none, "10,21"},
       {"damaged archive", FixturePath("zip_truncated.zip"), none, "10,21"},
-      {"open refused", FixturePath("access_dir_rom.zip"), [](const ArchiverSwitches& s) { s.failOpen(1); },
-       "10,21"},
+      {"open refused", FixturePath("access_dir_rom.zip"), [](const ArchiverSwitches& s) { s.failOpen(1); }, "10,21"},
       {"close fails", FixturePath("access_dir_rom.zip"), [](const ArchiverSwitches& s) { s.failNextClose(1); },
        "10,21,23,40,22"},
       // Nothing to name: the handle is still closed and no path is made up.

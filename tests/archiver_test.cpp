@@ -174,13 +174,30 @@ class ArchiverTest : public ::testing::Test {
 
 TEST_F(ArchiverTest, ExtractsEveryArchiveByteForByte) {
   const char* archives[] = {
-      "zip_stored.zip", "zip_deflate.zip", "zip_dir_first.zip", "zip_multi.zip",     "zip_empty.zip",
-      "zip_cp932.zip",  "zip_utf8.zip",    "7z_lzma2.7z",       "7z_lzma.7z",        "7z_lzma_big.7z",
-      "7z_copy.7z",     "7z_solid.7z",     "7z_nonsolid.7z",    "7z_plain_header.7z", "7z_dir_first.7z",
-      "7z_japanese.7z", "7z_multi_plain_header.7z",
+      "zip_stored.zip",
+      "zip_deflate.zip",
+      "zip_dir_first.zip",
+      "zip_multi.zip",
+      "zip_empty.zip",
+      "zip_cp932.zip",
+      "zip_utf8.zip",
+      "7z_lzma2.7z",
+      "7z_lzma.7z",
+      "7z_lzma_big.7z",
+      "7z_copy.7z",
+      "7z_solid.7z",
+      "7z_nonsolid.7z",
+      "7z_plain_header.7z",
+      "7z_dir_first.7z",
+      "7z_japanese.7z",
+      "7z_multi_plain_header.7z",
       // Filters and methods chosen for some content: each must be undone, not
       // just its container read.
-      "7z_bcj.7z", "7z_bcj2.7z", "7z_arm64.7z", "7z_delta.7z", "7z_ppmd.7z",
+      "7z_bcj.7z",
+      "7z_bcj2.7z",
+      "7z_arm64.7z",
+      "7z_delta.7z",
+      "7z_ppmd.7z",
   };
   for (const char* name : archives) {
     SCOPED_TRACE(name);
@@ -198,14 +215,10 @@ TEST_F(ArchiverTest, DamagedAndUnsupportedArchivesFailWithoutLeavingBadFiles) {
     const char* archive;
     const char* reportSays;
   } cases[] = {
-      {"zip_truncated.zip", "end record not found"},
-      {"zip_encrypted.zip", "encrypted zip entries are not supported"},
-      {"zip_crc_bad.zip", "CRC-32 mismatch"},
-      {"7z_truncated.7z", "truncated"},
-      {"7z_bzip2.7z", "method not supported"},
-      {"7z_encrypted.7z", "encrypted 7z archives are not supported"},
-      {"7z_encrypted_header.7z", "not supported"},
-      {"7z_crc_bad.7z", "CRC-32 mismatch"},
+      {"zip_truncated.zip", "end record not found"}, {"zip_encrypted.zip", "encrypted zip entries are not supported"},
+      {"zip_crc_bad.zip", "CRC-32 mismatch"},        {"7z_truncated.7z", "truncated"},
+      {"7z_bzip2.7z", "method not supported"},       {"7z_encrypted.7z", "encrypted 7z archives are not supported"},
+      {"7z_encrypted_header.7z", "not supported"},   {"7z_crc_bad.7z", "CRC-32 mismatch"},
       {"7z_solid_crc_bad.7z", "CRC-32 mismatch"},  // its neighbours in the folder are written
   };
   for (const Case& c : cases) {
@@ -232,8 +245,9 @@ TEST_F(ArchiverTest, DamagedAndUnsupportedArchivesFailWithoutLeavingBadFiles) {
 TEST_F(ArchiverTest, MutatedArchivesFailCleanlyAndWriteOnlyBelowTheOutputFolder) {
   // Bytes changed at random (often in the directory or header at the end) or
   // cut off: every operation must return, with a failure or a sound result.
-  const char* bases[] = {"zip_multi.zip", "zip_cp932.zip", "zip_unsafe.zip", "7z_multi_plain_header.7z",
-                         "7z_plain_header.7z", "7z_nonsolid.7z", "7z_lzma.7z", "7z_bcj2.7z", "7z_ppmd.7z"};
+  const char* bases[] = {"zip_multi.zip",      "zip_cp932.zip",  "zip_unsafe.zip", "7z_multi_plain_header.7z",
+                         "7z_plain_header.7z", "7z_nonsolid.7z", "7z_lzma.7z",     "7z_bcj2.7z",
+                         "7z_ppmd.7z"};
   uint32_t state = 0x2545F491;
   const std::string archive = out + "m.arc";
   const std::string folder = out + "x\\";
@@ -249,8 +263,8 @@ TEST_F(ArchiverTest, MutatedArchivesFailCleanlyAndWriteOnlyBelowTheOutputFolder)
         int changes = 1 + NextRandom(&state) % 4;
         for (int i = 0; i < changes; ++i) {
           size_t tail = bytes.size() < 300 ? bytes.size() : 300;
-          size_t at = NextRandom(&state) % 2 ? bytes.size() - 1 - NextRandom(&state) % tail
-                                             : NextRandom(&state) % bytes.size();
+          size_t at =
+              NextRandom(&state) % 2 ? bytes.size() - 1 - NextRandom(&state) % tail : NextRandom(&state) % bytes.size();
           bytes[at] = static_cast<char>(NextRandom(&state));
         }
       }

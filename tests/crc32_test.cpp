@@ -214,14 +214,14 @@ TEST_F(FileCrc, KnownValuesAsUpperCaseTextWithLeadingZeros) {
 }
 
 TEST_F(FileCrc, AgreesWithZlibAcrossPageAndMappingBoundaries) {
-  const size_t sizes[] = {0, 1, 2, 15, 16, 17, 255, 256, 4095, 4096, 4097, 10239, 10240, 10241,
-                          65535, 65536, 65537, 1048577};
+  const size_t sizes[] = {0,    1,    2,     15,    16,    17,    255,   256,   4095,
+                          4096, 4097, 10239, 10240, 10241, 65535, 65536, 65537, 1048577};
   for (size_t size : sizes) {
     std::string bytes = PseudoRandomBytes(size, static_cast<uint32_t>(size) + 7);
     std::string path = folder + "block.bin";
     ASSERT_TRUE(WriteBytes(path, bytes));
-    uint32_t expected = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(bytes.data()),
-                              static_cast<uInt>(bytes.size()));
+    uint32_t expected =
+        crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
     uint32_t crc = 0xDEADBEEF;
     ASSERT_TRUE(ComputeFileCrc32(path.c_str(), &crc)) << size;
     EXPECT_EQ(crc, expected) << "size " << size;
@@ -273,8 +273,8 @@ TEST_F(FileCrc, MissingFileReportsTheSystemMessageAndNoText) {
 TEST_F(FileCrc, FileHeldOpenForWritingIsASharingViolation) {
   std::string path = folder + "busy.bin";
   ASSERT_TRUE(WriteBytes(path, "123456789"));
-  HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   char text[kPathSize] = "CBF43926";
   uint32_t crc = 0x12345678;

@@ -128,16 +128,18 @@ TEST_F(FolderPicker, StartsAtTheEditBoxFolderAndWritesTheChoiceToEditAndRemember
         SetItemText(dialog, IDC_ROM_FOLDER, WithoutBackslash(folders[0]));
         PostClick(dialog, IDC_ROM_FOLDER_BROWSE);
       }),
-      WhenActive(kRomCaption, [&](HWND browser) {
-        centred = IsCentredOnWorkArea(browser);
-        // The prompt stands above the tree in a static of its own.
-        for (HWND child = GetWindow(browser, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-          if (ClassOf(child) == "Static" && TextOf(child) == Cp932(u8"ロムフォルダを選択してください")) {
-            prompt = Utf8(TextOf(child));
-          }
-        }
-        PostClick(browser, IDOK);
-      }),
+      WhenActive(kRomCaption,
+                 [&](HWND browser) {
+                   centred = IsCentredOnWorkArea(browser);
+                   // The prompt stands above the tree in a static of its own.
+                   for (HWND child = GetWindow(browser, GW_CHILD); child != nullptr;
+                        child = GetWindow(child, GW_HWNDNEXT)) {
+                     if (ClassOf(child) == "Static" && TextOf(child) == Cp932(u8"ロムフォルダを選択してください")) {
+                       prompt = Utf8(TextOf(child));
+                     }
+                   }
+                   PostClick(browser, IDOK);
+                 }),
       WhenSettingsActive([&](HWND dialog) {
         edit = ItemText(dialog, IDC_ROM_FOLDER);
         PostClick(dialog, IDCANCEL);
@@ -174,10 +176,16 @@ TEST_F(FolderPicker, StartsAtTheRememberedFolderWhenTheEditBoxNamesNoFolder) {
     });
   };
   DialogRun run = RunSettingsDialog({
-      typeAndBrowse(""), AcceptIn(kRomCaption), keepEdit(false),
-      typeAndBrowse(data + "missing"), AcceptIn(kRomCaption), keepEdit(false),
+      typeAndBrowse(""),
+      AcceptIn(kRomCaption),
+      keepEdit(false),
+      typeAndBrowse(data + "missing"),
+      AcceptIn(kRomCaption),
+      keepEdit(false),
       // A file is no folder either.
-      typeAndBrowse(data + "file.bin"), AcceptIn(kRomCaption), keepEdit(true),
+      typeAndBrowse(data + "file.bin"),
+      AcceptIn(kRomCaption),
+      keepEdit(true),
   });
   ASSERT_TRUE(run.Complete()) << (run.unexpected.empty() ? "" : run.unexpected[0]);
   EXPECT_EQ(edits, std::vector<std::string>(3, folders[1]));
@@ -213,9 +221,9 @@ TEST_F(FolderPicker, ChosenFoldersEndInExactlyOneBackslash) {
     };
   };
   std::vector<DialogStep> steps;
-  for (auto part : {browseAndChoose(WithoutBackslash(folders[2]), &clicked[0], 0),
-                    browseAndChoose(table, &clicked[1], 0),
-                    browseAndChoose(data, &clicked[2], 1)}) {  // the drive that holds data
+  for (auto part :
+       {browseAndChoose(WithoutBackslash(folders[2]), &clicked[0], 0), browseAndChoose(table, &clicked[1], 0),
+        browseAndChoose(data, &clicked[2], 1)}) {  // the drive that holds data
     steps.insert(steps.end(), part.begin(), part.end());
   }
   steps.push_back(WhenSettingsActive([](HWND dialog) { PostClick(dialog, IDCANCEL); }));
@@ -235,10 +243,11 @@ TEST_F(FolderPicker, CancelInTheBrowserChangesNothing) {
         SetItemText(dialog, IDC_ROM_FOLDER, "typed");
         PostClick(dialog, IDC_ROM_FOLDER_BROWSE);
       }),
-      WhenActive(kRomCaption, [&](HWND browser) {
-        clicked = ClickInTree(browser, data, folders[2]);
-        PostClick(browser, IDCANCEL);
-      }),
+      WhenActive(kRomCaption,
+                 [&](HWND browser) {
+                   clicked = ClickInTree(browser, data, folders[2]);
+                   PostClick(browser, IDCANCEL);
+                 }),
       WhenSettingsActive([&](HWND dialog) {
         edit = ItemText(dialog, IDC_ROM_FOLDER);
         PostClick(dialog, IDCANCEL);
@@ -264,12 +273,14 @@ TEST_F(FolderPicker, EachButtonUsesAndUpdatesOnlyItsOwnRememberedFolder) {
         SetItemText(dialog, IDC_EXTRACT_FOLDER, "");
         PostClick(dialog, IDC_EXTRACT_FOLDER_BROWSE);
       }),
-      WhenActive(kExtractCaption, [&](HWND browser) {
-        HWND child = FindWindowExA(browser, nullptr, "Static", Cp932(u8"解凍先のフォルダを選択してください").c_str());
-        if (child != nullptr) prompt = Utf8(TextOf(child));
-        clicked = ClickInTree(browser, data, folders[2]);
-        PostClick(browser, IDOK);
-      }),
+      WhenActive(kExtractCaption,
+                 [&](HWND browser) {
+                   HWND child =
+                       FindWindowExA(browser, nullptr, "Static", Cp932(u8"解凍先のフォルダを選択してください").c_str());
+                   if (child != nullptr) prompt = Utf8(TextOf(child));
+                   clicked = ClickInTree(browser, data, folders[2]);
+                   PostClick(browser, IDOK);
+                 }),
       WhenSettingsActive([&](HWND dialog) {
         romEdit = ItemText(dialog, IDC_ROM_FOLDER);
         extractEdit = ItemText(dialog, IDC_EXTRACT_FOLDER);

@@ -22,20 +22,6 @@ std::wstring LongPath(const std::string& cp932) {
 
 bool MakeDir(const std::string& path) { return CreateDirectoryW(LongPath(path).c_str(), nullptr) != 0; }
 
-// Subfolder names of folder in the order the directory search returns them.
-std::vector<std::string> SearchOrder(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    std::string name = entry.cFileName;
-    if (name != "." && name != ".." && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(name);
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
-  return names;
-}
-
 std::vector<std::string> Entries() {
   std::vector<std::string> entries;
   for (int32_t i = 0; i < gFolders.count; ++i) entries.push_back(gFolders.entries[i]);
@@ -63,19 +49,19 @@ TEST_F(FolderCollection, DepthChoiceBoundsThePreOrderWalk) {
   ASSERT_TRUE(WriteBytes(root + "a\\file.bin", "not a folder"));
   // Below a root ending in "\" its own subfolders are joined with a second one.
   const std::string a = root + "\\a\\", c = a + "c\\", d = c + "d\\", b = root + "\\b\\";
-  bool aFirst = SearchOrder(root).front() == "a";
+  bool aFirst = FolderEntries(root, kFoldersOnly).front() == "a";
   struct Case {
     int32_t depthChoice;
     std::vector<std::string> aBranch;  // what the walk collects of a's subtree
     bool withB;
   };
   const Case cases[] = {
-      {0, {}, false},          // no walk at all
-      {-1, {}, false},         // no choice selected
-      {2, {a}, true},          // the root's own subfolders
-      {3, {a, c}, true},       // two levels
-      {1, {a, c, d}, true},    // every level
-      {11, {a, c, d}, true},   // ten levels
+      {0, {}, false},         // no walk at all
+      {-1, {}, false},        // no choice selected
+      {2, {a}, true},         // the root's own subfolders
+      {3, {a, c}, true},      // two levels
+      {1, {a, c, d}, true},   // every level
+      {11, {a, c, d}, true},  // ten levels
   };
   for (const Case& test : cases) {
     std::vector<std::string> expected = {root};
@@ -103,7 +89,7 @@ TEST_F(FolderCollection, NamesSortingBelowDotDotAreSkippedWithTheirSubtrees) {
             kanji + "\\inner", "ok", "ok\\(nested)", "ok\\nested"});
   std::set<std::string> kept = {".dot", "_under", kanji, "ok"};
   std::vector<std::string> expected = {root};
-  for (const std::string& name : SearchOrder(root)) {
+  for (const std::string& name : FolderEntries(root, kFoldersOnly)) {
     if (!kept.count(name)) continue;
     expected.push_back(root + "\\" + name + "\\");
     if (name == kanji) expected.push_back(root + "\\" + kanji + "\\inner\\");
@@ -117,11 +103,11 @@ TEST_F(FolderCollection, PathsTooLongToListAreRefusedNotCut) {
   // A collected folder must be listable: its path, "\" and "*.*" within 259 bytes.
   size_t joined = root.size() + 1;  // the root and the doubled backslash
   ASSERT_LT(joined, 200u);
-  std::string fits(255 - joined, 'f');      // folder path of 255 bytes
-  std::string tooLong(256 - joined, 'g');   // 256 bytes
+  std::string fits(255 - joined, 'f');     // folder path of 255 bytes
+  std::string tooLong(256 - joined, 'g');  // 256 bytes
   MakeTree({fits, fits + "\\c", tooLong, tooLong + "\\c", "b"});
   std::vector<std::string> expected = {root};
-  for (const std::string& name : SearchOrder(root)) {
+  for (const std::string& name : FolderEntries(root, kFoldersOnly)) {
     if (name != tooLong) expected.push_back(root + "\\" + name + "\\");
   }
   ASSERT_TRUE(BuildFolderList(root.c_str(), 1));
@@ -138,8 +124,7 @@ TEST_F(FolderCollection, LinkBackIntoTheTreeIsNotFollowed) {
   // registration_loop\a\up leads back to registration_loop: the same folder
   // under a longer name is neither listed again nor entered.
   std::string loop = FixturePath("registration_loop\\");
-  ASSERT_EQ(GetFileAttributesA((loop + "a\\up").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
-            (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+  ASSERT_EQ(GetFileAttributesA((loop + "a\\up").c_str()) & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
   for (int32_t depthChoice : {1, 5}) {
     ASSERT_TRUE(BuildFolderList(loop.c_str(), depthChoice));
     EXPECT_EQ(Entries(), (std::vector<std::string>{loop, loop + "\\a\\"})) << depthChoice;

@@ -211,8 +211,8 @@ TEST_F(Launch, FailedExtractionAsksTheHostNothing) {
   ASSERT_TRUE(WriteBytes(roms + "damaged.zip", damaged));
   ASSERT_TRUE(WriteBytes(roms + "empty.zip", ReadBytes(FixturePath("access_empty.zip"))));
   ASSERT_TRUE(WriteBytes(roms + "game.zip", ReadBytes(FixturePath("access_dir_rom.zip"))));
-  WriteRelation({"33333333 " + roms + "damaged.zip", "44444444 " + roms + "empty.zip",
-                 "55555555 " + roms + "game.zip"});
+  WriteRelation(
+      {"33333333 " + roms + "damaged.zip", "44444444 " + roms + "empty.zip", "55555555 " + roms + "game.zip"});
   EXPECT_EQ(Popup("33333333"), -1);
   EXPECT_EQ(Launched(), "");
   EXPECT_FALSE(FileExists(out + "b.bin"));
@@ -222,8 +222,8 @@ TEST_F(Launch, FailedExtractionAsksTheHostNothing) {
   // A busy archiver: -2 at once.
   HMODULE archiver = GetModuleHandleA("7-zip32.dll");
   ASSERT_NE(archiver, nullptr);
-  auto setBusy = reinterpret_cast<void(__stdcall*)(int)>(
-      reinterpret_cast<void*>(GetProcAddress(archiver, "ArcTestSetBusy")));
+  auto setBusy =
+      reinterpret_cast<void(__stdcall*)(int)>(reinterpret_cast<void*>(GetProcAddress(archiver, "ArcTestSetBusy")));
   ASSERT_NE(setBusy, nullptr);
   setBusy(1);
   int busyResult = Popup("55555555");

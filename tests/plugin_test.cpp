@@ -53,16 +53,15 @@ class PluginBoundary : public ::testing::Test {
 };
 
 TEST_F(PluginBoundary, ExportsExactlyTheElevenEntryPoints) {
-  std::set<std::string> expected = {"getAuthor",   "getName", "getSDKVersion", "getSmallComment",
-                                    "getVersion",  "initPlugin", "closePlugin", "inMenu",
+  std::set<std::string> expected = {"getAuthor",   "getName",     "getSDKVersion",    "getSmallComment",
+                                    "getVersion",  "initPlugin",  "closePlugin",      "inMenu",
                                     "onMenuClick", "inPopupMenu", "onPopupMenuClick", "#functions=11"};
   EXPECT_EQ(ExportNames(plugin.module), expected);
 }
 
 TEST_F(PluginBoundary, ImportsSystemLibrariesOnly) {
-  const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "shell32.dll", "shlwapi.dll",
-                                         "comctl32.dll", "ole32.dll",  "msvcrt.dll",  "7-zip32.dll",
-                                         "gdi32.dll"};
+  const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "shell32.dll", "shlwapi.dll", "comctl32.dll",
+                                         "ole32.dll",    "msvcrt.dll", "7-zip32.dll", "gdi32.dll"};
   std::set<std::string> imports = ImportNames(plugin.module);
   // Every Win32 DLL imports kernel32: a walk that finds nothing must fail, not pass.
   EXPECT_TRUE(imports.count("kernel32.dll")) << "kernel32.dll not among the imports read";
@@ -223,12 +222,12 @@ TEST_F(LinkedPlugin, TooLongDataDirectoryLeavesThePluginUnstarted) {
   HostAddCombo("NES", 100);
   bool boxShown = false;
   DriveDialogs({[&](HWND active) {
-                  if (IsDialogWindow(active)) {
-                    boxShown = true;
-                    EndDialog(active, IDOK);
-                  }
-                  return true;
-                }},
+                 if (IsDialogWindow(active)) {
+                   boxShown = true;
+                   EndDialog(active, IDOK);
+                 }
+                 return true;
+               }},
                15, 50);
   onMenuClick(1);
   PumpMessages();

@@ -42,8 +42,8 @@ TEST_F(Dataset, WidestVisibleComboNamesTheDataset) {
   HostAddCombo("Hidden", 400, false);
   EXPECT_EQ(Name(), "FirstWide");
   // Grandchildren count; a hidden ancestor hides them.
-  HWND panel = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 300, 100, gHost.window, nullptr,
-                               nullptr, nullptr);
+  HWND panel =
+      CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 300, 100, gHost.window, nullptr, nullptr, nullptr);
   HostAddCombo("Nested", 200, true, panel);
   EXPECT_EQ(Name(), "Nested");
   ShowWindow(panel, SW_HIDE);
@@ -205,19 +205,6 @@ TEST_F(Dataset, AddRomsRefusesARomFolderThatIsNoDirectory) {
   }
 }
 
-// Names of the files directly in folder, sorted by the system's listing order.
-std::vector<std::string> FileNames(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0) names.push_back(entry.cFileName);
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
-  return names;
-}
-
 TEST_F(Dataset, FailedSaveLeavesTheEarlierProfileWholeAndIsReported) {
   HostAddCombo("NES", 100);
   std::string roms = data + "roms\\";
@@ -254,7 +241,7 @@ TEST_F(Dataset, FailedSaveLeavesTheEarlierProfileWholeAndIsReported) {
   EXPECT_EQ(Utf8(seen[0].text), std::string(u8"設定ファイルを保存できませんでした\n") + Utf8(data + "NES.fol"));
   EXPECT_TRUE(stillOpen);
   EXPECT_EQ(ReadBytes(data + "NES.fol"), earlier);
-  EXPECT_EQ(FileNames(data), (std::vector<std::string>{"NES.fol", "roms", "temp"}));
+  EXPECT_EQ(FolderEntries(data), (std::vector<std::string>{"NES.fol", "roms", "temp"}));
 }
 
 // Device names, in any component and any case, with or without an extension,
@@ -262,8 +249,7 @@ TEST_F(Dataset, FailedSaveLeavesTheEarlierProfileWholeAndIsReported) {
 // a console.
 TEST_F(Dataset, DeviceNamesAreNoDatasetFiles) {
   HWND combo = HostAddCombo("NES", 100);
-  const char* devices[] = {"NUL", "con", "COM1", "aux.x", "Prn", "lpt9", "NES\\nul", "com5.tar.gz", "CON ",
-                           "conin$"};
+  const char* devices[] = {"NUL", "con", "COM1", "aux.x", "Prn", "lpt9", "NES\\nul", "com5.tar.gz", "CON ", "conin$"};
   for (const char* name : devices) {
     SetWindowTextA(combo, name);
     gState.profile.headerSize = 16;
@@ -284,7 +270,7 @@ TEST_F(Dataset, DeviceNamesAreNoDatasetFiles) {
     EXPECT_EQ(SaveDatasetProfile(), 0) << name;
     EXPECT_TRUE(FileExists(data + name + ".fol")) << name;
   }
-  EXPECT_EQ(FileNames(data).size(), 7u);  // the six profiles and temp
+  EXPECT_EQ(FolderEntries(data).size(), 7u);  // the six profiles and temp
 }
 
 // "表" is 0x95 0x5C: a folder ending in it once passed a byte-wise test for a

@@ -86,7 +86,7 @@ TEST_F(HeaderCopy, RefusesWithoutLeavingACopy) {
 class TempPrefix : public HeaderCopy {};
 
 TEST_F(TempPrefix, MovesTheFileAsideInItsOwnFolder) {
-  const std::string kanji = Cp932(u8"表");   // trail byte 0x5C
+  const std::string kanji = Cp932(u8"表");         // trail byte 0x5C
   const std::string name = Cp932(u8"ソフト.nes");  // "ソ" is 0x83 0x5C
   ASSERT_TRUE(CreateDirectoryA((folder + kanji).c_str(), nullptr));
   struct Case {

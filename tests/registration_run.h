@@ -22,7 +22,6 @@
 #include "support/archiver_switches.h"
 #include "support/host_double.h"
 
-
 // What the run showed: every text of its status and counter lines, read back
 // from the controls, and every bar position as asked (the bar would clamp it).
 struct Shown {
@@ -75,17 +74,7 @@ inline std::string CrcTextAfterHeader(const std::string& bytes, size_t header) {
 
 // Names in folder in the directory search's own order (never assumed sorted).
 inline std::vector<std::string> SearchOrder(const std::string& folder, bool folders) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((folder + "*.*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    std::string name = entry.cFileName;
-    bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (name != "." && name != ".." && isFolder == folders) names.push_back(name);
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
-  return names;
+  return FolderEntries(folder, folders ? kFoldersOnly : kFilesOnly);
 }
 
 class RegistrationRun : public ::testing::Test {
@@ -205,4 +194,3 @@ class RegistrationRunWithArchiver : public RegistrationRun {
   }
   ArchiverSwitches arc;
 };
-

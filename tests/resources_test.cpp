@@ -43,8 +43,8 @@ TEST(VersionResource, NamesTheFileAsTheEntryPointsDo) {
     WORD codePage;
   }* translation = nullptr;
   UINT length = 0;
-  ASSERT_TRUE(VerQueryValueA(info.block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                             &length));
+  ASSERT_TRUE(
+      VerQueryValueA(info.block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
   ASSERT_EQ(length, sizeof *translation);
   EXPECT_EQ(translation->language, 0x0411);
   EXPECT_EQ(translation->codePage, 932);

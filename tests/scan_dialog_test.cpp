@@ -80,9 +80,9 @@ TEST_F(RegistrationRun, DepthChoiceAndNameFilterDecideWhichFoldersAreVisited) {
     ASSERT_TRUE(CreateDirectoryA((roms + folder).c_str(), nullptr));
   }
   const std::map<std::string, std::string> files = {
-      {"r.bin", ""},          {"a\\a.bin", "\\"},  {"a\\c\\c.bin", "\\"}, {"b\\b.bin", "\\"},
-      {"ok\\o.bin", "\\"},    {"ok\\(inner)\\i.bin", ""}, {"(skip)\\s.bin", ""}, {"!bang\\x.bin", ""},
-      {"-dash\\y.bin", ""}};
+      {"r.bin", ""},         {"a\\a.bin", "\\"},   {"a\\c\\c.bin", "\\"},
+      {"b\\b.bin", "\\"},    {"ok\\o.bin", "\\"},  {"ok\\(inner)\\i.bin", ""},
+      {"(skip)\\s.bin", ""}, {"!bang\\x.bin", ""}, {"-dash\\y.bin", ""}};
   for (const auto& file : files) Write(file.first, "rom " + file.first);
   struct Case {
     int32_t depthChoice;
@@ -303,8 +303,8 @@ TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
   const Way ways[] = {
       {"held open",
        [&] {
-         held = CreateFileA((roms + "b.nes").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
+         held =
+             CreateFileA((roms + "b.nes").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
        },
        u8"読み込めません"},
       {"a folder where the copy goes", [&] { CreateDirectoryA((temp + "b.nes").c_str(), nullptr); },

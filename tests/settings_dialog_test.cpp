@@ -110,9 +110,8 @@ TEST_F(SettingsDialog, ShowsTheLoadedProfileCentredWithTwelveDepthChoices) {
     PostClick(dialog, IDCANCEL);
   })});
   ASSERT_TRUE(run.Complete());
-  std::vector<std::string> expected = {u8"指定なし", u8"全て",    u8"第1階層", u8"第2階層",
-                                       u8"第3階層", u8"第4階層", u8"第5階層", u8"第6階層",
-                                       u8"第7階層", u8"第8階層", u8"第9階層", u8"第10階層"};
+  std::vector<std::string> expected = {u8"指定なし", u8"全て",    u8"第1階層", u8"第2階層", u8"第3階層", u8"第4階層",
+                                       u8"第5階層",  u8"第6階層", u8"第7階層", u8"第8階層", u8"第9階層", u8"第10階層"};
   EXPECT_EQ(choices, expected);
   EXPECT_EQ(selected, 3);
   EXPECT_EQ(header, "-7");
@@ -132,8 +131,8 @@ TEST_F(SettingsDialog, HeaderSizeIsReadAsAtoiAndAcceptedFrom0To1024) {
     const char* typed;
     int32_t saved;
   };
-  const Case accepted[] = {{"1024", 1024}, {"0", 0},     {"16abc", 16}, {"", 0},
-                           {"abc", 0},     {" +7", 7},  {"0016", 16},  {"00000000000000000000512", 512}};
+  const Case accepted[] = {{"1024", 1024}, {"0", 0},   {"16abc", 16}, {"", 0},
+                           {"abc", 0},     {" +7", 7}, {"0016", 16},  {"00000000000000000000512", 512}};
   for (const Case& c : accepted) {
     SCOPED_TRACE(c.typed);
     DeleteFileA(profilePath.c_str());
@@ -341,9 +340,9 @@ struct ShownControl {
   int id;
   std::string className;
   LONG style;
-  RECT place;         // in the dialog's client coordinates
-  SIZE textExtent;    // {0, 0} without text
-  int roomForText;    // client width left for the text, past a check box or button edge
+  RECT place;       // in the dialog's client coordinates
+  SIZE textExtent;  // {0, 0} without text
+  int roomForText;  // client width left for the text, past a check box or button edge
   int clientHeight;
 };
 

@@ -72,6 +72,16 @@ TEST(Text, JapaneseConstantsAreTheirCodePage932Spelling) {
       {kTextDepth1, u8"第1階層"},
       {kTextDepth9, u8"第9階層"},
       {kTextDepth10, u8"第10階層"},
+      {kTextScanCaption, u8"ロムの追加(Corvane)"},
+      {kTextRelationNotWritten, u8"関連ファイルに書き込めませんでした\n%s"},
+      {kTextTempDirNotMade, u8"一時フォルダを作成できませんでした\n%s"},
+      {kTextSkippedReport, u8"登録できなかったファイルが %d 件あります。\n一覧: %s"},
+      {kTextSkipUnreadable, u8"読み込めません"},
+      {kTextSkipNotCopied, u8"コピーできません"},
+      {kTextSkipArchive, u8"書庫を開けません"},
+      {kTextSkipPathTooLong, u8"パスが長すぎます"},
+      {kTextSkipFolderUnlisted, u8"フォルダを開けません"},
+      {kTextSkipTooManyFolders, u8"フォルダ数の上限を超えました"},
   };
   for (const Case& c : cases) EXPECT_EQ(std::string(c.constant), Cp932(c.utf8)) << c.utf8;
 }

@@ -123,10 +123,10 @@ TEST(HostEmulator, CommandTakesThePathForEveryPlaceholder) {
   std::string folder = MakeTempFolder("emu");
   gApp.dataDir = folder;
   ASSERT_TRUE(WriteBytes(folder + "emulators.ini",
-                             "[NES]\r\ncommand=\"C:\\emu\\nes.exe\" -rom \"%1\" -title \"%1\" -x 100%\r\n"
-                             "[FDS]\r\ncommand=\r\n"
-                             "; a value quoted at both ends keeps its quotation marks\r\n"
-                             "[pce]\r\n  Command = \"C:\\emu\\pce.exe\" \"%1\"  \r\n"));
+                         "[NES]\r\ncommand=\"C:\\emu\\nes.exe\" -rom \"%1\" -title \"%1\" -x 100%\r\n"
+                         "[FDS]\r\ncommand=\r\n"
+                         "; a value quoted at both ends keeps its quotation marks\r\n"
+                         "[pce]\r\n  Command = \"C:\\emu\\pce.exe\" \"%1\"  \r\n"));
   std::string rom = std::string("Z:\\roms\\") + kJapaneseName;
   EXPECT_EQ(EmulatorCommand("NES", rom), "\"C:\\emu\\nes.exe\" -rom \"" + rom + "\" -title \"" + rom + "\" -x 100%");
   EXPECT_EQ(EmulatorCommand("FDS", rom), "");

@@ -6,8 +6,7 @@ bool BindArchiverSwitches(ArchiverSwitches* s) {
   HMODULE module = GetModuleHandleA("7-zip32.dll");
   if (module == nullptr) return false;
   return Bind(module, "ArcTestReset", &s->reset) & Bind(module, "ArcTestSetBusy", &s->setBusy) &
-         Bind(module, "ArcTestFailOpen", &s->failOpen) &
-         Bind(module, "ArcTestFailNextClose", &s->failNextClose) &
+         Bind(module, "ArcTestFailOpen", &s->failOpen) & Bind(module, "ArcTestFailNextClose", &s->failNextClose) &
          Bind(module, "ArcTestCallLog", &s->callLog) & Bind(module, "ArcTestLastCommand", &s->lastCommand) &
          Bind(module, "ArcTestLastRunOwner", &s->lastRunOwner);
 }

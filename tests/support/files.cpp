@@ -58,8 +58,8 @@ bool WriteBytes(const std::string& path, const std::string& bytes) {
 
 bool ReadBytes(const std::string& path, std::string* bytes) {
   bytes->clear();
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   char block[65536];
   DWORD got = 0;
@@ -99,13 +99,15 @@ long long FileSizeOf(const std::string& path) {
   return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::vector<std::string> FolderEntries(const std::string& folder) {
+std::vector<std::string> FolderEntries(const std::string& folder, EntryKind kind) {
   std::vector<std::string> names;
   WIN32_FIND_DATAA entry;
   HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) return names;
   do {
-    if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0) names.push_back(entry.cFileName);
+    bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
+    if (kind == kAllEntries || isFolder == (kind == kFoldersOnly)) names.push_back(entry.cFileName);
   } while (FindNextFileA(search, &entry));
   FindClose(search);
   return names;

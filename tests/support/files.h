@@ -24,8 +24,10 @@ std::string ReadBytes(const std::string& path);  // "" when missing
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 long long FileSizeOf(const std::string& path);  // -1 when missing
-// The entry names of a folder ("." and ".." left out) in the directory search's own order.
-std::vector<std::string> FolderEntries(const std::string& folder);
+// The entry names of a folder ("." and ".." left out) in the directory search's
+// own order (never assumed sorted): all of them, only files, or only folders.
+enum EntryKind { kAllEntries, kFilesOnly, kFoldersOnly };
+std::vector<std::string> FolderEntries(const std::string& folder, EntryKind kind = kAllEntries);
 
 // Every file and folder below folder, as sorted relative paths ("sub\\" for a
 // folder, "name = bytes" for a file): equal listings mean nothing was added,

@@ -32,8 +32,8 @@ static void RegisterClasses() {
 
 void HostOpen() {
   RegisterClasses();
-  gHost.window = CreateWindowExA(0, kHostClass, "Corvane test host", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                 50, 50, 640, 400, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  gHost.window = CreateWindowExA(0, kHostClass, "Corvane test host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 640, 400,
+                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   SetForegroundWindow(gHost.window);
   SetActiveWindow(gHost.window);
   PumpMessages();
@@ -50,9 +50,9 @@ HWND HostAddCombo(const char* text, int width, bool visible, HWND parent) {
   if (parent == nullptr) parent = gHost.window;
   RECT frame = {0, 0, width, 20};
   AdjustWindowRectEx(&frame, WS_CHILD, FALSE, 0);
-  HWND combo = CreateWindowExA(0, "TComboBox", text, WS_CHILD | (visible ? WS_VISIBLE : 0), 10, 10,
-                               frame.right - frame.left, frame.bottom - frame.top, parent, nullptr,
-                               GetModuleHandleA(nullptr), nullptr);
+  HWND combo =
+      CreateWindowExA(0, "TComboBox", text, WS_CHILD | (visible ? WS_VISIBLE : 0), 10, 10, frame.right - frame.left,
+                      frame.bottom - frame.top, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
   return combo;
 }
 
