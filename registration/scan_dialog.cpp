@@ -24,8 +24,9 @@ static constexpr INT_PTR kScanDialogResult = IDCANCEL;
 // An archive that cannot be opened or closed is offered this many more times,
 // on later ticks, before the run passes over it.
 static constexpr int32_t kFailedRetries = 3;
-// Long enough that the timer's idle gap between slices costs little, short
-// enough that the dialog and the host answer well within a tenth of a second.
+// Long enough that what comes between two slices (the progress, a repaint,
+// the host's own messages) costs little, short enough that the dialog and the
+// host answer well within a twentieth of a second.
 static constexpr int32_t kDefaultSliceMs = 25;
 // Directory entries the folder walk takes between two looks at the clock.
 static constexpr int32_t kWalkStep = 16;
