@@ -144,6 +144,25 @@ TEST_F(RegistrationRun, FailedWritesLoseNothingAndRegisterNothingAfterward) {
   }
 }
 
+TEST_F(RegistrationRun, LockedRomKeepsItsEarlierLineAndADeletedOneLosesIt) {
+  for (const char* name : {"keep.nes", "locked.nes", "gone.nes"}) Write(name, Pattern(100, name[0]));
+  AddRoms();
+  std::string lockedLine;
+  for (const std::string& line : Lines()) {
+    if (line.substr(9) == roms + "locked.nes") lockedLine = line;
+  }
+  ASSERT_FALSE(lockedLine.empty());
+  ASSERT_TRUE(DeleteFileA((roms + "gone.nes").c_str()));
+  HANDLE held = CreateFileA((roms + "locked.nes").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  AddRoms();
+  CloseHandle(held);
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].substr(9), roms + "keep.nes");
+  EXPECT_EQ(lines[1], lockedLine);
+}
+
 TEST_F(RegistrationRun, TempFolderUnderAnotherNameKeepsItsFilesWhole) {
   for (const char* name : {"one.nes", "two.nes", "three.nes"}) ASSERT_TRUE(WriteBytes(temp + name, name));
   std::vector<std::string> before = FolderTree(temp);

@@ -169,17 +169,19 @@ TEST_F(RegistrationRun, ArchivesRegisterTheirFirstEntryUnderTheArchivePath) {
 
 TEST_F(RegistrationRunWithArchiver, BusyArchiverHoldsTheArchiveUntilItIsFree) {
   arc.setBusy(1);
-  int busyQueries = 0;
+  int busyQueries = 0, ticksWhileBusy = 0;
   std::string counterWhileBusy;
   int ticks = 0;
   AddRoms({[&](HWND) {
     if (++ticks < 10) return false;
     busyQueries = CountArchiverCalls(arc, "10");
+    ticksWhileBusy = scanTicks;
     counterWhileBusy = shown.counter.empty() ? "" : shown.counter.back();
     arc.setBusy(0);
     return true;
   }});
   EXPECT_GT(busyQueries, 2) << "the archive was not offered again";
+  EXPECT_LE(busyQueries, ticksWhileBusy) << "a busy archiver was asked again within one slice";
   EXPECT_EQ(counterWhileBusy, "    0/    1( 0%)");
   EXPECT_EQ(gHost.registerCalls.size(), 1u);
   EXPECT_EQ(Lines().size(), 1u);
@@ -276,12 +278,15 @@ TEST_F(RegistrationRun, RelationFileThatCannotBeOpenedEndsTheRunBeforeAnyRegistr
   EXPECT_EQ(text, std::string(u8"関連ファイルを開けませんでした\n") + Utf8(data) + "NES.rel");
   EXPECT_TRUE(gHost.registerCalls.empty());
 
-  // A dataset name that would lead outside the data folder names no file at all.
-  SetWindowTextA(FindWindowExA(gHost.window, nullptr, "TComboBox", nullptr), "..\\NES");
-  text.clear();
-  AddRoms({Answer(IDOK, &text)});
-  EXPECT_EQ(text, std::string(u8"関連ファイルを開けませんでした\n") + Utf8(data) + "..\\NES.rel");
-  EXPECT_TRUE(gHost.registerCalls.empty());
+  // A dataset name that would lead outside the data folder, or names a device
+  // (which would swallow the lines or wait on a console), names no file at all.
+  for (const char* name : {"..\\NES", "NUL", "con", "COM1", "aux.x"}) {
+    SetWindowTextA(FindWindowExA(gHost.window, nullptr, "TComboBox", nullptr), name);
+    text.clear();
+    AddRoms({Answer(IDOK, &text)});
+    EXPECT_EQ(text, std::string(u8"関連ファイルを開けませんでした\n") + Utf8(data) + name + ".rel");
+    EXPECT_TRUE(gHost.registerCalls.empty()) << name;
+  }
 }
 
 TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
