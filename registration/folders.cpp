@@ -5,8 +5,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <set>
-#include <tuple>
 
 #include "base/file_identity.h"
 #include "base/texts.h"
@@ -14,10 +12,16 @@
 
 FolderList gFolders;
 
-// The folders listed so far by identity, so that a link back into the tree
-// (or any second name of a folder) is neither listed nor entered again.
-typedef std::tuple<DWORD, DWORD, DWORD> FolderIdentity;
-static std::set<FolderIdentity> listedIdentities;
+// What the walk knows of each list entry beside its path: its identity, so
+// that a link back into the tree (or any second name of a folder) is neither
+// listed nor entered again, and whether the walk counted its files already.
+struct FolderFacts {
+  FileIdentity identity;
+  bool identified;
+  bool countedByWalk;
+};
+
+static FolderFacts* folderFacts;  // kMaxFolders entries beside gFolders.entries
 static bool overflowNoted;
 
 // One level of the walk: the open search over a listed folder and the entry
@@ -35,21 +39,23 @@ static WalkLevel walkLevels[kAllLevelsLimit + 1];
 // subfolders is walkDepth.
 static int32_t walkDepth;
 static int32_t walkDepthLimit;
-// Per list entry: its files were counted while the walk listed it.
-static bool* countedByWalk;
 static int32_t countIndex;  // after the walk: next entry whose files to count
 static int32_t filesCounted;
 
-static bool ReadIdentity(const char* path, FolderIdentity* identity) {
-  FileIdentity found = {};
+static bool ReadIdentity(const char* path, FileIdentity* identity) {
   // A file system without file indexes reports 0: no identity to go by.
-  if (!GetFileIdentity(path, &found) || (found.indexHigh == 0 && found.indexLow == 0)) return false;
-  *identity = FolderIdentity(found.volumeSerial, found.indexHigh, found.indexLow);
-  return true;
+  return GetFileIdentity(path, identity) && (identity->indexHigh != 0 || identity->indexLow != 0);
+}
+
+static bool IdentityListed(const FileIdentity& identity) {
+  for (int32_t i = 0; i < gFolders.count; ++i) {
+    if (folderFacts[i].identified && SameIdentity(folderFacts[i].identity, identity)) return true;
+  }
+  return false;
 }
 
 bool AddFolder(const char* path) {
-  if (gFolders.entries == nullptr) return false;
+  if (gFolders.entries == nullptr || folderFacts == nullptr) return false;
   if (gFolders.count >= kMaxFolders) {
     if (!overflowNoted) NoteSkipped(kTextSkipTooManyFolders, path);
     overflowNoted = true;
@@ -58,9 +64,9 @@ bool AddFolder(const char* path) {
   for (int32_t i = 0; i < gFolders.count; ++i) {
     if (strcmp(gFolders.entries[i], path) == 0) return false;
   }
-  FolderIdentity identity;
+  FileIdentity identity = {};
   bool identified = ReadIdentity(path, &identity);
-  if (identified && listedIdentities.count(identity) != 0) return false;
+  if (identified && IdentityListed(identity)) return false;
   char* entry = gFolders.entries[gFolders.count];
   // A path that cannot keep its final "\" is refused, never cut.
   if (!CopyText(entry, kPathSize, path) || !EnsureTrailingBackslash(entry, kPathSize)) {
@@ -68,14 +74,7 @@ bool AddFolder(const char* path) {
     NoteSkipped(kTextSkipPathTooLong, path);
     return false;
   }
-  // Out of memory, the folder is still listed; only the guard against a
-  // second name of it is lost. No exception leaves the plug-in.
-  if (identified) {
-    try {
-      listedIdentities.insert(identity);
-    } catch (...) {
-    }
-  }
+  folderFacts[gFolders.count] = {identity, identified, false};
   ++gFolders.count;
   return true;
 }
@@ -107,7 +106,7 @@ static void EnterFolder(const char* pattern, int32_t listIndex) {
   level.prefix[strlen(level.prefix) - 3] = '\0';
   level.listIndex = listIndex;
   level.more = true;
-  if (listIndex >= 0 && countedByWalk != nullptr) countedByWalk[listIndex] = true;
+  if (listIndex >= 0) folderFacts[listIndex].countedByWalk = true;
   ++walkDepth;
 }
 
@@ -186,19 +185,16 @@ int32_t DepthLimitOfChoice(int32_t depthChoice) {
 bool BeginFolderList(const char* romFolder, int32_t depthChoice) {
   EndWalk();
   gFolders.count = 0;
-  listedIdentities.clear();
   overflowNoted = false;
   filesCounted = 0;
   countIndex = 0;
   if (gFolders.entries == nullptr) {
     gFolders.entries = static_cast<char(*)[kPathSize]>(calloc(kMaxFolders, kPathSize));
-    countedByWalk = static_cast<bool*>(calloc(kMaxFolders, sizeof *countedByWalk));
-    if (gFolders.entries == nullptr || countedByWalk == nullptr) {
+    folderFacts = static_cast<FolderFacts*>(calloc(kMaxFolders, sizeof *folderFacts));
+    if (gFolders.entries == nullptr || folderFacts == nullptr) {
       ReleaseFolderList();
       return false;
     }
-  } else {
-    memset(countedByWalk, 0, kMaxFolders * sizeof *countedByWalk);
   }
   bool rootListed = AddFolder(romFolder);
   StartWalk(romFolder, DepthLimitOfChoice(depthChoice), rootListed ? 0 : -1);
@@ -210,7 +206,7 @@ bool StepFolderList(int32_t maxEntries, int32_t* fileCount) {
     if (walkDepth > 0) {
       WalkOneEntry();
     } else if (countIndex < gFolders.count) {
-      if (!countedByWalk[countIndex]) CountFolderFiles(countIndex);
+      if (!folderFacts[countIndex].countedByWalk) CountFolderFiles(countIndex);
       ++countIndex;
     } else {
       break;
@@ -231,9 +227,8 @@ bool BuildFolderList(const char* romFolder, int32_t depthChoice) {
 void ReleaseFolderList() {
   EndWalk();
   free(gFolders.entries);
-  free(countedByWalk);
+  free(folderFacts);
   gFolders.entries = nullptr;
-  countedByWalk = nullptr;
+  folderFacts = nullptr;
   gFolders.count = 0;
-  listedIdentities.clear();
 }

@@ -1,6 +1,7 @@
 #include "registration/relation_file.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/file_identity.h"
@@ -8,10 +9,42 @@
 #include "base/state.h"
 #include "profile/profile.h"
 
+// A line as registration writes it: CRC text, a blank, a path of up to 259
+// bytes, CR LF; and the NUL. Longer lines of a hand-edited file name no path
+// that could still exist.
+static constexpr size_t kLineSize = 8 + 1 + (kPathSize - 1) + 2 + 1;
+
+static void ForgetSources(RelationFile* relation) {
+  free(relation->sources);
+  relation->sources = nullptr;
+  relation->sourcesUsed = relation->sourcesCapacity = relation->sourceCount = 0;
+}
+
+// Out of memory a source goes unrecorded: its earlier line may then follow the
+// new one, and the lookup takes the first.
+static void RecordSource(RelationFile* relation, const char* sourcePath) {
+  size_t length = strlen(sourcePath) + 1;
+  if (relation->sourcesUsed + length > relation->sourcesCapacity) {
+    size_t capacity = relation->sourcesCapacity == 0 ? 16384 : relation->sourcesCapacity;
+    while (capacity < relation->sourcesUsed + length) capacity *= 2;
+    char* grown = static_cast<char*>(realloc(relation->sources, capacity));
+    if (grown == nullptr) return;
+    relation->sources = grown;
+    relation->sourcesCapacity = capacity;
+  }
+  memcpy(relation->sources + relation->sourcesUsed, sourcePath, length);
+  relation->sourcesUsed += length;
+  ++relation->sourceCount;
+}
+
+static int CompareTexts(const void* a, const void* b) {
+  return strcmp(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
+}
+
 bool OpenRelationFile(RelationFile* relation) {
   relation->aside = INVALID_HANDLE_VALUE;
   relation->failed = false;
-  relation->writtenSources.clear();
+  ForgetSources(relation);
   if (!DatasetFilePath(relation->path, sizeof relation->path, ".rel")) return false;
   // The file is only replaced when the run ends; find out now whether it can
   // be (not a folder, not read-only), before anything is registered.
@@ -42,12 +75,7 @@ bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* 
     relation->failed = true;
     return false;
   }
-  // Out of memory the line is kept all the same; the earlier line of the same
-  // source may then follow it, and the lookup takes the first.
-  try {
-    relation->writtenSources.insert(sourcePath);
-  } catch (...) {
-  }
+  RecordSource(relation, sourcePath);
   return true;
 }
 
@@ -62,58 +90,64 @@ static bool SourceStillExists(const char* sourcePath) {
 }
 
 // Copies the previous file's lines that this run did not replace, in their
-// order. Lines are split at "\n"; each keeps its own line break. A last line
-// without one gets one, so the next line never runs into it.
+// order and with their own line breaks; a last line without one gets one, so
+// nothing can run into it later.
 static bool CarryOverPreviousLines(RelationFile* relation) {
   FILE* previous = fopen(relation->path, "rb");
   if (previous == nullptr) return true;  // nothing earlier to keep
+  // This run's sources, sorted, to be looked up once per earlier line.
+  const char** written = nullptr;
+  if (relation->sourceCount > 0) {
+    written = static_cast<const char**>(malloc(relation->sourceCount * sizeof *written));
+    if (written == nullptr) {
+      fclose(previous);
+      return false;
+    }
+    const char* source = relation->sources;
+    for (size_t i = 0; i < relation->sourceCount; source += strlen(source) + 1) written[i++] = source;
+    qsort(written, relation->sourceCount, sizeof *written, CompareTexts);
+  }
   bool ok = true;
-  std::string line;
-  char block[4096];
-  size_t got;
-  auto flushLine = [&](bool complete) {
-    if (line.empty()) return;
-    std::string source = line.size() > 9 ? line.substr(9) : std::string();
-    while (!source.empty() && (source.back() == '\n' || source.back() == '\r')) source.pop_back();
-    if (relation->writtenSources.count(source) == 0 && SourceStillExists(source.c_str())) {
-      if (!complete) line += "\r\n";
-      if (!WriteChecked(relation->aside, line.data(), line.size(), kWriteRelation)) ok = false;
+  char line[kLineSize];
+  while (ok && fgets(line, sizeof line, previous) != nullptr) {
+    size_t length = strlen(line);
+    bool ended = length > 0 && line[length - 1] == '\n';
+    if (!ended && !feof(previous)) {
+      // Too long to name a path that exists: passed over to its end.
+      int c;
+      while ((c = getc(previous)) != EOF && c != '\n') {
+      }
+      continue;
     }
-    line.clear();
-  };
-  while (ok && (got = fread(block, 1, sizeof block, previous)) > 0) {
-    for (size_t i = 0; i < got && ok; ++i) {
-      line += block[i];
-      if (block[i] == '\n') flushLine(true);
+    char source[kLineSize] = "";
+    if (length > 9) CopyText(source, sizeof source, line + 9);
+    size_t sourceLength = strlen(source);
+    while (sourceLength > 0 && (source[sourceLength - 1] == '\n' || source[sourceLength - 1] == '\r')) {
+      source[--sourceLength] = '\0';
     }
+    const char* key = source;
+    bool replaced = written != nullptr && bsearch(&key, written, relation->sourceCount, sizeof *written, CompareTexts);
+    if (replaced || !SourceStillExists(source)) continue;
+    ok = WriteChecked(relation->aside, line, length, kWriteRelation) &&
+         (ended || WriteChecked(relation->aside, "\r\n", 2, kWriteRelation));
   }
   if (ferror(previous)) ok = false;
-  if (ok) flushLine(false);
   fclose(previous);
+  free(written);
   if (!ok) ReportSystemError("WriteFile", relation->path, GetLastError());
   return ok;
 }
 
-// Out of memory while the earlier lines are read, the run's file is not put
-// in place: the earlier file stays whole, which loses nothing.
-static bool CarryOverPreviousLinesSafely(RelationFile* relation) {
-  try {
-    return CarryOverPreviousLines(relation);
-  } catch (...) {
-    return false;
-  }
-}
-
 bool CommitRelationFile(RelationFile* relation) {
   if (relation->aside == INVALID_HANDLE_VALUE) return false;
-  if (relation->failed || !CarryOverPreviousLinesSafely(relation)) {
+  if (relation->failed || !CarryOverPreviousLines(relation)) {
     DiscardRelationFile(relation);
     relation->failed = true;
     return false;
   }
   HANDLE aside = relation->aside;
   relation->aside = INVALID_HANDLE_VALUE;
-  relation->writtenSources.clear();
+  ForgetSources(relation);
   if (!CommitAsideFile(aside, relation->path)) {
     relation->failed = true;
     return false;
@@ -124,5 +158,5 @@ bool CommitRelationFile(RelationFile* relation) {
 void DiscardRelationFile(RelationFile* relation) {
   if (relation->aside != INVALID_HANDLE_VALUE) DiscardAsideFile(relation->aside, relation->path);
   relation->aside = INVALID_HANDLE_VALUE;
-  relation->writtenSources.clear();
+  ForgetSources(relation);
 }

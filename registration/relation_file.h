@@ -4,16 +4,20 @@
 #pragma once
 #include <windows.h>
 
-#include <string>
-#include <unordered_set>
+#include <cstddef>
 
 #include "base/text.h"
 
 struct RelationFile {
-  HANDLE aside = INVALID_HANDLE_VALUE;             // "<path>.new" while the run writes
-  char path[kPathSize] = "";                       // the relation file this run replaces
-  bool failed = false;                             // a write failed: the run ends and the previous file stays
-  std::unordered_set<std::string> writtenSources;  // source paths of this run's lines
+  HANDLE aside = INVALID_HANDLE_VALUE;  // "<path>.new" while the run writes
+  char path[kPathSize] = "";            // the relation file this run replaces
+  bool failed = false;                  // a write failed: the run ends and the previous file stays
+  // The source paths of this run's lines, each ended by a NUL (heap), to tell
+  // which earlier lines they replace.
+  char* sources = nullptr;
+  size_t sourcesUsed = 0;
+  size_t sourcesCapacity = 0;
+  size_t sourceCount = 0;
 };
 
 // Starts the run's file aside. False when it cannot be created (path names the

@@ -96,6 +96,7 @@ static void ReleaseRun() {
   CloseFolderSearch();
   ReleaseFolderList();
   DiscardRelationFile(&gScan.relation);
+  ClearSkipped();
   gScan.scanPhase = kPhaseIdle;
 }
 
@@ -315,7 +316,7 @@ static void StartScan(HWND dialog) {
   gScan.folderSearch = INVALID_HANDLE_VALUE;
   gScan.relation.aside = INVALID_HANDLE_VALUE;
   gScan.scanPhase = kPhaseCollect;
-  gSkipped.clear();
+  ClearSkipped();
   SendDlgItemMessageA(dialog, IDC_SCAN_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
   StartTimer(dialog);
 }

@@ -18,7 +18,7 @@ void ResetPluginState() {
   if (gScan.relation.aside != nullptr) DiscardRelationFile(&gScan.relation);
   gScan = RegistrationScan();
   gScan.relation.aside = INVALID_HANDLE_VALUE;
-  gSkipped.clear();
+  ClearSkipped();
   ReleaseFolderList();
   gFolders = FolderList();
   gState = PluginState();
