@@ -15,9 +15,9 @@ enum RegisterResult : int32_t {
   kRegisterArchiveRefused = -1,
   // The archiver is busy: offered again later.
   kRegisterArchiverBusy = -2,
-  // Nothing was registered and offering it again would not help (no copy, no
-  // CRC, a path too long, a file of our own temporary folder, a failed write
-  // of the relation file).
+  // Nothing was registered and offering it again would not help (no copy, a
+  // path too long, a file of our own temporary folder, a failed write of the
+  // relation file).
   kRegisterPassedOver = -3,
 };
 

@@ -314,7 +314,6 @@ static void StartScan(HWND dialog) {
   CenterOnWorkArea(dialog);
   gScan = RegistrationScan();
   gScan.folderSearch = INVALID_HANDLE_VALUE;
-  gScan.relation.aside = INVALID_HANDLE_VALUE;
   gScan.scanPhase = kPhaseCollect;
   ClearSkipped();
   SendDlgItemMessageA(dialog, IDC_SCAN_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);

@@ -14,10 +14,8 @@ namespace {
 void ResetPluginState() {
   // What a run left open is released, not merely forgotten.
   if (gScan.folderSearch != nullptr && gScan.folderSearch != INVALID_HANDLE_VALUE) FindClose(gScan.folderSearch);
-  // The relation file is zero (not yet a handle) until the first reset.
-  if (gScan.relation.aside != nullptr) DiscardRelationFile(&gScan.relation);
+  DiscardRelationFile(&gScan.relation);
   gScan = RegistrationScan();
-  gScan.relation.aside = INVALID_HANDLE_VALUE;
   ClearSkipped();
   ReleaseFolderList();
   gFolders = FolderList();
