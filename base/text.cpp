@@ -66,3 +66,7 @@ const char* LastComponent(const char* path) {
   const char* last = LastSeparatorOrNull(path, true);
   return last ? last + 1 : path;
 }
+
+void TerminateRecord(char* record, size_t size) {
+  if (size > 0 && memchr(record, '\0', size) == nullptr) record[size - 1] = '\0';
+}

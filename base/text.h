@@ -21,3 +21,7 @@ bool EnsureTrailingBackslash(char* path, size_t size);
 // Start of the last path component (after the last "\" or "/"), read in the
 // ANSI code page as EndsWithBackslash reads it.
 const char* LastComponent(const char* path);
+
+// A fixed record read from a file is used only up to its own end: one without
+// a NUL inside its size bytes gets one in its last byte.
+void TerminateRecord(char* record, size_t size);

@@ -13,11 +13,6 @@ static bool GlobalSettingsPath(char* path, size_t size) {
   return FormatText(path, size, "%sSetting.ini", gState.dataDir);
 }
 
-// A record read without a NUL inside its 260 bytes must not be used past its end.
-static void TerminateRecord(char* record) {
-  if (memchr(record, '\0', kPathSize) == nullptr) record[kPathSize - 1] = '\0';
-}
-
 int LoadGlobalSettings() {
   char path[kPathSize];
   if (!GlobalSettingsPath(path, sizeof path)) return -1;
@@ -28,8 +23,8 @@ int LoadGlobalSettings() {
   if (fread(gState.lastRomBrowseFolder, 1, kPathSize, file) == kPathSize) {
     fread(gState.lastExtractBrowseFolder, 1, kPathSize, file);
   }
-  TerminateRecord(gState.lastRomBrowseFolder);
-  TerminateRecord(gState.lastExtractBrowseFolder);
+  TerminateRecord(gState.lastRomBrowseFolder, sizeof gState.lastRomBrowseFolder);
+  TerminateRecord(gState.lastExtractBrowseFolder, sizeof gState.lastExtractBrowseFolder);
   return fclose(file) == 0 ? 0 : -1;
 }
 

@@ -90,11 +90,6 @@ bool DatasetFilePath(char* path, size_t size, const char* extension) {
   return true;
 }
 
-// A path field read from a file is used only up to its own end.
-static void TerminateField(char* field) {
-  if (memchr(field, '\0', kPathSize) == nullptr) field[kPathSize - 1] = '\0';
-}
-
 // A folder that ends in a double-byte character whose trail byte is 0x5C ("表")
 // passed an earlier byte-wise test for a final "\" and was saved without one;
 // it gets it here, as the ROM folder gets it when it is used.
@@ -117,8 +112,8 @@ void LoadDatasetProfile() {
       fread(&profile.depthChoice, 1, 4, file) == 4 && fread(&profile.extractOnLaunch, 1, 4, file) == 4) {
     fread(profile.extractFolder, 1, kPathSize, file);
   }
-  TerminateField(profile.romFolder);
-  TerminateField(profile.extractFolder);
+  TerminateRecord(profile.romFolder, sizeof profile.romFolder);
+  TerminateRecord(profile.extractFolder, sizeof profile.extractFolder);
   MendFinalBackslash(profile.extractFolder);
   fclose(file);
 }

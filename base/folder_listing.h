@@ -1,0 +1,29 @@
+// Listing one folder's entries, the one directory-search loop of the plug-in.
+#pragma once
+#include <windows.h>
+
+struct FolderListing {
+  HANDLE search = INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAA entry;  // the current entry, after NextListedEntry returned true
+  bool pending = false;    // entry holds the search's first result, not yet handed out
+};
+
+// Starts listing prefix + "*.*"; prefix is a folder path ending with its
+// separator. False when the pattern does not fit a path buffer or the folder
+// cannot be listed (GetLastError() tells why; the listing is then closed).
+bool OpenListing(FolderListing* listing, const char* prefix);
+
+// Moves to the next entry other than "." and ".."; false at the end.
+bool NextListedEntry(FolderListing* listing);
+
+// Harmless on a listing that is closed or was never opened.
+void CloseListing(FolderListing* listing);
+
+inline bool IsFolderEntry(const WIN32_FIND_DATAA& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A link or junction to a folder: its target is not ours to walk or empty.
+inline bool IsFolderLink(DWORD attributes) {
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
