@@ -14,43 +14,22 @@
 #include "base/state.h"
 #include "launch/staging.h"
 #include "profile/profile.h"
-
-static constexpr size_t kCrcTextLength = 8;
-// The longest line registration writes: CRC text, a blank, a 259-byte source
-// path and the newline that text mode makes of the line break; and the NUL.
-static constexpr size_t kRelationLineSize = kCrcTextLength + 1 + (kPathSize - 1) + 1 + 1;
-
-// Reads the next line, newline included, into line. False at the end of the
-// file. A line too long for the buffer (no registration writes one) is read to
-// its end and reported as overlong, so that no piece of it passes for a line.
-static bool ReadRelationLine(FILE* file, char* line, size_t size, bool* overlong) {
-  *overlong = false;
-  if (fgets(line, static_cast<int>(size), file) == nullptr) return false;
-  size_t length = strlen(line);
-  if (length + 1 < size || line[length - 1] == '\n') return true;
-  // The buffer is full and holds no newline: unless the file ends here, the
-  // line goes on and is passed over to its end.
-  int c = getc(file);
-  if (c == EOF) return true;
-  *overlong = true;
-  while (c != EOF && c != '\n') c = getc(file);
-  return true;
-}
+#include "registration/relation_file.h"
 
 // Looks crcText up line by line; the first matching line gives foundPath
 // (empty when the line holds no path). The search also ends at the first line
 // shorter than a CRC text. Returns the status of closing the file.
 static int FindSourcePath(const char* relationPath, const char* crcText, char* foundPath, size_t size) {
-  FILE* file = fopen(relationPath, "r");
+  FILE* file = fopen(relationPath, "rb");
   if (file == nullptr) return 0;
   char line[kRelationLineSize];
   bool overlong = false;
   while (ReadRelationLine(file, line, sizeof line, &overlong)) {
     if (overlong) continue;
-    size_t length = strlen(line);
-    if (length < kCrcTextLength) break;
-    // Only the newline goes: a last line without one keeps its last character.
-    if (line[length - 1] == '\n') line[--length] = '\0';
+    size_t read = strlen(line);
+    size_t length = StripLineBreak(line);
+    // The line break counts as one character, whether CR LF or LF alone.
+    if (length + (read > length ? 1 : 0) < kCrcTextLength) break;
     char key[kCrcTextLength + 1];
     memcpy(key, line, kCrcTextLength);
     key[kCrcTextLength] = '\0';

@@ -6,76 +6,42 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/file_identity.h"
 #include "base/texts.h"
 #include "registration/skip_list.h"
-
-FolderList gFolders;
-
-// What the walk knows of each list entry beside its path: its identity, so
-// that a link back into the tree (or any second name of a folder) is neither
-// listed nor entered again, and whether the walk counted its files already.
-struct FolderFacts {
-  FileIdentity identity;
-  bool identified;
-  bool countedByWalk;
-};
-
-static FolderFacts* folderFacts;  // kMaxFolders entries beside gFolders.entries
-static bool overflowNoted;
-
-// One level of the walk: the open search over a listed folder and the entry
-// it returned last, not yet looked at.
-struct WalkLevel {
-  HANDLE search;
-  char prefix[kPathSize];  // the listing pattern without its "*.*"
-  int32_t listIndex;       // the folder's entry, for its file count
-  WIN32_FIND_DATAA pending;
-  bool more;  // pending holds an entry
-};
-
-static WalkLevel walkLevels[kAllLevelsLimit + 1];
-// Open levels: the deepest is walkLevels[walkDepth - 1]. The walk depth of its
-// subfolders is walkDepth.
-static int32_t walkDepth;
-static int32_t walkDepthLimit;
-static int32_t countIndex;  // after the walk: next entry whose files to count
-static int32_t filesCounted;
 
 static bool ReadIdentity(const char* path, FileIdentity* identity) {
   // A file system without file indexes reports 0: no identity to go by.
   return GetFileIdentity(path, identity) && (identity->indexHigh != 0 || identity->indexLow != 0);
 }
 
-static bool IdentityListed(const FileIdentity& identity) {
-  for (int32_t i = 0; i < gFolders.count; ++i) {
-    if (folderFacts[i].identified && SameIdentity(folderFacts[i].identity, identity)) return true;
+static bool IdentityListed(const FolderWalk* walk, const FileIdentity& identity) {
+  for (int32_t i = 0; i < walk->count; ++i) {
+    if (walk->facts[i].identified && SameIdentity(walk->facts[i].identity, identity)) return true;
   }
   return false;
 }
 
-bool AddFolder(const char* path) {
-  if (gFolders.entries == nullptr || folderFacts == nullptr) return false;
-  if (gFolders.count >= kMaxFolders) {
-    if (!overflowNoted) NoteSkipped(kTextSkipTooManyFolders, path);
-    overflowNoted = true;
+bool AddFolder(FolderWalk* walk, const char* path, SkipList* skipped) {
+  if (walk->count >= kMaxFolders) {
+    if (!walk->overflowNoted) NoteSkipped(skipped, kTextSkipTooManyFolders, path);
+    walk->overflowNoted = true;
     return false;
   }
-  for (int32_t i = 0; i < gFolders.count; ++i) {
-    if (strcmp(gFolders.entries[i], path) == 0) return false;
+  for (int32_t i = 0; i < walk->count; ++i) {
+    if (strcmp(walk->entries[i], path) == 0) return false;
   }
   FileIdentity identity = {};
   bool identified = ReadIdentity(path, &identity);
-  if (identified && IdentityListed(identity)) return false;
-  char* entry = gFolders.entries[gFolders.count];
+  if (identified && IdentityListed(walk, identity)) return false;
+  char* entry = walk->entries[walk->count];
   // A path that cannot keep its final "\" is refused, never cut.
   if (!CopyText(entry, kPathSize, path) || !EnsureTrailingBackslash(entry, kPathSize)) {
     memset(entry, 0, kPathSize);
-    NoteSkipped(kTextSkipPathTooLong, path);
+    NoteSkipped(skipped, kTextSkipPathTooLong, path);
     return false;
   }
-  folderFacts[gFolders.count] = {identity, identified, false};
-  ++gFolders.count;
+  walk->facts[walk->count] = {identity, identified, false};
+  ++walk->count;
   return true;
 }
 
@@ -92,143 +58,114 @@ static bool NameSortsAfterDotDot(const char* name) {
   return *a > *b;
 }
 
-static bool IsDirectory(const WIN32_FIND_DATAA& entry) {
-  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// Opens the listing of pattern ("<folder>\*.*") as the next level. A folder
-// that cannot be listed contributes nothing below it.
-static void EnterFolder(const char* pattern, int32_t listIndex) {
-  WalkLevel& level = walkLevels[walkDepth];
-  level.search = FindFirstFileA(pattern, &level.pending);
-  if (level.search == INVALID_HANDLE_VALUE) return;
-  CopyText(level.prefix, sizeof level.prefix, pattern);
-  level.prefix[strlen(level.prefix) - 3] = '\0';
+// Opens the listing of prefix (a folder and its separator) as the next level.
+// A folder that cannot be listed contributes nothing below it; the level table
+// bounds the walk whatever the limit says.
+static void EnterFolder(FolderWalk* walk, const char* prefix, int32_t listIndex) {
+  if (walk->depth >= static_cast<int32_t>(sizeof walk->levels / sizeof walk->levels[0])) return;
+  WalkLevel& level = walk->levels[walk->depth];
+  if (!CopyText(level.prefix, sizeof level.prefix, prefix) || !OpenListing(&level.listing, prefix)) return;
   level.listIndex = listIndex;
-  level.more = true;
-  if (listIndex >= 0) folderFacts[listIndex].countedByWalk = true;
-  ++walkDepth;
+  if (listIndex >= 0) walk->facts[listIndex].countedByWalk = true;
+  ++walk->depth;
 }
 
-static void LeaveFolder() {
-  --walkDepth;
-  FindClose(walkLevels[walkDepth].search);
-  walkLevels[walkDepth].search = INVALID_HANDLE_VALUE;
+static void LeaveFolder(FolderWalk* walk) {
+  --walk->depth;
+  CloseListing(&walk->levels[walk->depth].listing);
 }
 
-// Looks at the deepest level's pending entry and fetches the next one; a
-// level with nothing left is closed. A subfolder within the limit is added
-// and, unless at the limit, entered at once, which keeps the list in
-// depth-first pre-order.
-static void WalkOneEntry() {
-  WalkLevel& level = walkLevels[walkDepth - 1];
-  if (!level.more) {
-    LeaveFolder();
+// Looks at the deepest level's next entry; a level with nothing left is closed.
+// A subfolder within the limit is added and, unless at the limit, entered at
+// once, which keeps the list in depth-first pre-order.
+static void WalkOneEntry(FolderWalk* walk, SkipList* skipped) {
+  WalkLevel& level = walk->levels[walk->depth - 1];
+  if (!NextListedEntry(&level.listing)) {
+    LeaveFolder(walk);
     return;
   }
-  WIN32_FIND_DATAA entry = level.pending;
-  level.more = FindNextFileA(level.search, &level.pending) != 0;
-  if (!IsDirectory(entry)) {
-    if (level.listIndex >= 0) ++filesCounted;
+  const WIN32_FIND_DATAA& entry = level.listing.entry;
+  if (!IsFolderEntry(entry)) {
+    if (level.listIndex >= 0) ++walk->filesCounted;
     return;
   }
-  // Subfolders of this level lie walkDepth levels below the root.
-  if (!NameSortsAfterDotDot(entry.cFileName) || walkDepth > walkDepthLimit) return;
-  // A subfolder whose own listing pattern would not fit is neither added
-  // nor entered: it could not be listed later either.
+  // Subfolders of this level lie walk->depth levels below the root.
+  if (!NameSortsAfterDotDot(entry.cFileName) || walk->depth > walk->depthLimit) return;
+  // A subfolder whose own listing pattern would not fit is neither added nor
+  // entered: it could not be listed later either.
   char path[kPathSize];
+  char childPrefix[kPathSize];
   char childPattern[kPathSize];
   if (!FormatText(path, sizeof path, "%s%s", level.prefix, entry.cFileName) ||
-      !FormatText(childPattern, sizeof childPattern, "%s\\*.*", path)) {
-    NoteSkippedJoined(kTextSkipPathTooLong, level.prefix, entry.cFileName);
+      !FormatText(childPrefix, sizeof childPrefix, "%s\\", path) ||
+      !FormatText(childPattern, sizeof childPattern, "%s*.*", childPrefix)) {
+    NoteSkippedJoined(skipped, kTextSkipPathTooLong, level.prefix, entry.cFileName);
     return;
   }
   // At the limit its own subfolders would all be too deep: no need to list it.
-  if (AddFolder(path) && walkDepth < walkDepthLimit) EnterFolder(childPattern, gFolders.count - 1);
+  if (AddFolder(walk, path, skipped) && walk->depth < walk->depthLimit) EnterFolder(walk, childPrefix, walk->count - 1);
 }
 
 // Counts the files of one listed folder that the walk did not list.
-static void CountFolderFiles(int32_t index) {
-  char pattern[kPathSize];
-  if (!FormatText(pattern, sizeof pattern, "%s*.*", gFolders.entries[index])) return;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(pattern, &entry);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (!IsDirectory(entry)) ++filesCounted;
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
+static void CountFolderFiles(FolderWalk* walk, int32_t index) {
+  FolderListing listing;
+  if (!OpenListing(&listing, walk->entries[index])) return;
+  while (NextListedEntry(&listing)) {
+    if (!IsFolderEntry(listing.entry)) ++walk->filesCounted;
+  }
+  CloseListing(&listing);
 }
 
-static void EndWalk() {
-  while (walkDepth > 0) LeaveFolder();
-}
-
-static void StartWalk(const char* root, int32_t depthLimit, int32_t rootIndex) {
-  EndWalk();
-  walkDepthLimit = depthLimit;
-  char pattern[kPathSize];
-  if (depthLimit > 0 && FormatText(pattern, sizeof pattern, "%s\\*.*", root)) EnterFolder(pattern, rootIndex);
-}
-
-void CollectFolders(const char* root, int32_t depthLimit) {
-  StartWalk(root, depthLimit, -1);
-  while (walkDepth > 0) WalkOneEntry();
+static void EndWalk(FolderWalk* walk) {
+  while (walk->depth > 0) LeaveFolder(walk);
 }
 
 int32_t DepthLimitOfChoice(int32_t depthChoice) {
   if (depthChoice < 1) return 0;
-  if (depthChoice == 1) return kAllLevelsLimit;
+  if (depthChoice == 1 || depthChoice - 1 > kAllLevelsLimit) return kAllLevelsLimit;
   return depthChoice - 1;
 }
 
-bool BeginFolderList(const char* romFolder, int32_t depthChoice) {
-  EndWalk();
-  gFolders.count = 0;
-  overflowNoted = false;
-  filesCounted = 0;
-  countIndex = 0;
-  if (gFolders.entries == nullptr) {
-    gFolders.entries = static_cast<char(*)[kPathSize]>(calloc(kMaxFolders, kPathSize));
-    folderFacts = static_cast<FolderFacts*>(calloc(kMaxFolders, sizeof *folderFacts));
-    if (gFolders.entries == nullptr || folderFacts == nullptr) {
-      ReleaseFolderList();
-      return false;
-    }
+bool BeginFolderWalk(FolderWalk* walk, const char* romFolder, int32_t depthChoice, SkipList* skipped) {
+  ReleaseFolderWalk(walk);
+  walk->entries = static_cast<char(*)[kPathSize]>(calloc(kMaxFolders, kPathSize));
+  walk->facts = static_cast<FolderFacts*>(calloc(kMaxFolders, sizeof *walk->facts));
+  if (walk->entries == nullptr || walk->facts == nullptr) {
+    ReleaseFolderWalk(walk);
+    return false;
   }
-  bool rootListed = AddFolder(romFolder);
-  StartWalk(romFolder, DepthLimitOfChoice(depthChoice), rootListed ? 0 : -1);
+  bool rootListed = AddFolder(walk, romFolder, skipped);
+  walk->depthLimit = DepthLimitOfChoice(depthChoice);
+  // The root joins its subfolders with a "\" of its own even when it ends with
+  // one (root\\sub\): relation files on disk and the host's records hold
+  // subfolder paths spelt so, and a lookup must keep finding them.
+  char prefix[kPathSize];
+  if (walk->depthLimit > 0 && FormatText(prefix, sizeof prefix, "%s\\", romFolder)) {
+    EnterFolder(walk, prefix, rootListed ? 0 : -1);
+  }
   return true;
 }
 
-bool StepFolderList(int32_t maxEntries, int32_t* fileCount) {
+bool StepFolderWalk(FolderWalk* walk, int32_t maxEntries, SkipList* skipped) {
   for (int32_t done = 0; done < maxEntries; ++done) {
-    if (walkDepth > 0) {
-      WalkOneEntry();
-    } else if (countIndex < gFolders.count) {
-      if (!folderFacts[countIndex].countedByWalk) CountFolderFiles(countIndex);
-      ++countIndex;
+    if (walk->depth > 0) {
+      WalkOneEntry(walk, skipped);
+    } else if (walk->countIndex < walk->count) {
+      if (!walk->facts[walk->countIndex].countedByWalk) CountFolderFiles(walk, walk->countIndex);
+      ++walk->countIndex;
     } else {
       break;
     }
   }
-  *fileCount = filesCounted;
-  return walkDepth == 0 && countIndex >= gFolders.count;
+  return walk->depth == 0 && walk->countIndex >= walk->count;
 }
 
-bool BuildFolderList(const char* romFolder, int32_t depthChoice) {
-  if (!BeginFolderList(romFolder, depthChoice)) return false;
-  int32_t files = 0;
-  while (!StepFolderList(1024, &files)) {
-  }
-  return true;
-}
-
-void ReleaseFolderList() {
-  EndWalk();
-  free(gFolders.entries);
-  free(folderFacts);
-  gFolders.entries = nullptr;
-  folderFacts = nullptr;
-  gFolders.count = 0;
+void ReleaseFolderWalk(FolderWalk* walk) {
+  EndWalk(walk);
+  free(walk->entries);
+  free(walk->facts);
+  walk->entries = nullptr;
+  walk->facts = nullptr;
+  walk->count = walk->countIndex = walk->filesCounted = 0;
+  walk->overflowNoted = false;
 }

@@ -1,50 +1,69 @@
 // The folders of one registration run: the ROM folder and, by the depth choice,
-// its subfolders in depth-first pre-order. The walk can be done in pieces, so
-// that the run's dialog keeps answering while a large tree is listed.
+// its subfolders in depth-first pre-order. The walk goes in pieces, so that the
+// run's dialog keeps answering while a large tree is listed.
 #pragma once
 #include <cstdint>
 
+#include "base/file_identity.h"
+#include "base/folder_listing.h"
 #include "base/text.h"
 
+struct SkipList;
+
 constexpr int32_t kMaxFolders = 10000;  // the root included
-// The walk limit of the depth choice "全て" (all levels).
+// The walk limit of the depth choice "全て" (all levels), and the deepest any
+// depth choice walks, whatever a profile file holds.
 constexpr int32_t kAllLevelsLimit = 100;
 
-// One heap allocation of kMaxFolders path buffers, zero-filled when made; each
-// entry in use is a folder path ending with "\". Absent (null) between runs.
-struct FolderList {
-  char (*entries)[kPathSize];
-  int32_t count;
+// What the walk knows of each list entry beside its path: its identity, so
+// that a link back into the tree (or any second name of a folder) is neither
+// listed nor entered again, and whether the walk counted its files already.
+struct FolderFacts {
+  FileIdentity identity;
+  bool identified;
+  bool countedByWalk;
 };
 
-extern FolderList gFolders;
+// One level of the walk: the open listing of a listed folder.
+struct WalkLevel {
+  FolderListing listing;
+  char prefix[kPathSize];  // the folder as its entries are joined to it
+  int32_t listIndex;       // the folder's list entry, for its file count; -1 for none
+};
 
-// Appends path (and a trailing "\") unless the list is absent or full, already
-// holds path exactly as given or the same folder under another name, or the
-// entry would not fit a path buffer. True when it was appended.
-bool AddFolder(const char* path);
+// The run's folder list and the walk that fills it. entries and facts are one
+// heap allocation each of kMaxFolders, zero-filled; each entry in use is a
+// folder path ending with "\".
+struct FolderWalk {
+  char (*entries)[kPathSize];
+  FolderFacts* facts;
+  int32_t count;
+  WalkLevel levels[kAllLevelsLimit + 1];
+  int32_t depth;       // open levels: the deepest is levels[depth - 1]
+  int32_t depthLimit;  // subfolders deeper than this are neither listed nor entered
+  int32_t countIndex;  // after the walk: the next entry whose files to count
+  int32_t filesCounted;
+  bool overflowNoted;
+};
 
-// Adds every subfolder of root down to depthLimit levels (1: root's own
-// subfolders only). Names sorting at or below ".." are skipped with their
-// subtrees; so is a folder too long to be listed itself, and a folder already
-// listed under another path (a link back into the tree).
-void CollectFolders(const char* root, int32_t depthLimit);
+// Appends path (and a trailing "\") unless the list is full, already holds path
+// exactly as given or the same folder under another name, or the entry would
+// not fit a path buffer. True when it was appended.
+bool AddFolder(FolderWalk* walk, const char* path, SkipList* skipped);
 
-// The walk limit for a depth choice: 0 for the root only, 100 for "all".
+// The walk limit for a depth choice: 0 for the root only (any choice below 1),
+// 100 for "all", and never more than 100.
 int32_t DepthLimitOfChoice(int32_t depthChoice);
 
-// Starts the run's list: count 0, the list allocated if absent, the root; the
-// walk by depthChoice and the count of files in the listed folders follow in
-// StepFolderList. False when the list could not be allocated.
-bool BeginFolderList(const char* romFolder, int32_t depthChoice);
+// Starts the list with the root; the walk by depthChoice and the count of files
+// in the listed folders follow in StepFolderWalk. What is passed over goes to
+// skipped. False when the list could not be allocated.
+bool BeginFolderWalk(FolderWalk* walk, const char* romFolder, int32_t depthChoice, SkipList* skipped);
 
 // Does up to about maxEntries directory entries of the walk and the count.
-// True once the list is complete; *fileCount then holds the files (entries
-// without the directory attribute) of every listed folder.
-bool StepFolderList(int32_t maxEntries, int32_t* fileCount);
+// True once the list is complete; walk->filesCounted then holds the files
+// (entries without the directory attribute) of every listed folder.
+bool StepFolderWalk(FolderWalk* walk, int32_t maxEntries, SkipList* skipped);
 
-// BeginFolderList and every step at once.
-bool BuildFolderList(const char* romFolder, int32_t depthChoice);
-
-// Frees the list and ends a walk in progress; harmless when already absent.
-void ReleaseFolderList();
+// Frees the list and ends a walk in progress; harmless when already released.
+void ReleaseFolderWalk(FolderWalk* walk);

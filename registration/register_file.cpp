@@ -10,22 +10,35 @@
 #include "archive/temp_cleanup.h"
 #include "base/file_identity.h"
 #include "base/file_io.h"
-#include "base/state.h"
 #include "base/texts.h"
 #include "registration/crc32.h"
 #include "registration/relation_file.h"
+#include "registration/run.h"
 
-// Every block of every copy goes through this one buffer; the run handles one
-// file at a time on one thread. Large enough that most ROMs take one read and
-// one write.
-static char copyBuffer[256 * 1024];
+static size_t pieceSizeForTests;
+
+void SetCopyPieceSizeForTests(size_t size) { pieceSizeForTests = size; }
 
 enum CopyResult {
   kCopyDone,
   kCopyUnreadable,  // the source could not be opened or read
+  kCopyTooLarge,    // 2 GiB or more: beyond what the copy supports
   kCopyNotWritten,  // the copy could not be created or written
   kCopySameFile,    // the destination is the source under another name
 };
+
+static const char* SkipReasonOf(CopyResult copied, bool archive) {
+  switch (copied) {
+    case kCopyUnreadable:
+      return archive ? kTextSkipArchive : kTextSkipUnreadable;
+    case kCopyTooLarge:
+      return kTextSkipTooLarge;
+    case kCopyNotWritten:
+      return kTextSkipNotCopied;
+    default:
+      return nullptr;
+  }
+}
 
 // Creates the copy. The common case, no file of that name yet, takes one call;
 // an existing one is replaced unless it is the source itself under another
@@ -43,53 +56,57 @@ static HANDLE CreateCopy(const char* destination, const char* source, CopyResult
   return CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
-// The copy's CRC is taken from the bytes as they are written: the same value
-// a second pass over the copy would give, without reading it again.
-static CopyResult CopyRom(const char* destination, const char* source, uint32_t* crc) {
-  int32_t headerSize = gState.profile.headerSize;
-  if (headerSize < 0) return kCopyUnreadable;
-  // The source is opened with no sharing at all, so a file that any other
-  // process holds open (perhaps still writing it) is not copied.
-  HANDLE in = CreateFileA(source, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (in == INVALID_HANDLE_VALUE) return kCopyUnreadable;
-  HANDLE out = INVALID_HANDLE_VALUE;
-  CopyResult result = kCopyUnreadable;
-  LARGE_INTEGER size = {};
-  LARGE_INTEGER skip = {};
-  uint32_t running = 0;
-  // The copy handles sizes below 2 GiB only.
-  if (!GetFileSizeEx(in, &size) || size.QuadPart > 0x7FFFFFFF) goto done;
-  out = CreateCopy(destination, source, &result);
-  if (out == INVALID_HANDLE_VALUE) goto done;
-  skip.QuadPart = headerSize < size.QuadPart ? headerSize : size.QuadPart;
-  if (skip.QuadPart > 0 && !SetFilePointerEx(in, skip, nullptr, FILE_BEGIN)) goto done;
-  for (LONGLONG remaining = size.QuadPart - skip.QuadPart; remaining > 0;) {
-    DWORD want = remaining < static_cast<LONGLONG>(sizeof copyBuffer) ? static_cast<DWORD>(remaining)
-                                                                      : static_cast<DWORD>(sizeof copyBuffer);
-    DWORD got = 0;
-    if (!ReadFile(in, copyBuffer, want, &got, nullptr) || got != want) {
-      result = kCopyUnreadable;
-      goto done;
-    }
-    if (!WriteChecked(out, copyBuffer, got, kWriteCopy)) {
-      result = kCopyNotWritten;
-      goto done;
-    }
-    running = Crc32Update(running, copyBuffer, got);
-    remaining -= got;
-  }
-  result = kCopyDone;
-done:
-  if (out != INVALID_HANDLE_VALUE && !CloseHandle(out) && result == kCopyDone) result = kCopyNotWritten;
-  CloseHandle(in);
-  // A half-written copy must not be taken for a whole one.
-  if (out != INVALID_HANDLE_VALUE && result != kCopyDone) DeleteFileA(destination);
-  if (crc != nullptr) *crc = running;
-  return result;
+// Closes what the file in hand holds open; a copy that is not whole is deleted
+// so it can never be taken for one, and an archive's entry moved aside goes.
+static void CloseFileInHand(FileInHand* file, bool copyWhole) {
+  bool copyOpen = file->out != INVALID_HANDLE_VALUE && file->out != nullptr;
+  if (file->in != INVALID_HANDLE_VALUE && file->in != nullptr) CloseHandle(file->in);
+  if (copyOpen) CloseHandle(file->out);
+  // An archive's entry in temp is ours whatever became of it.
+  if (!copyWhole && (copyOpen || file->archive) && file->copyPath[0] != '\0') DeleteFileA(file->copyPath);
+  if (file->archive && file->readPath[0] != '\0') DeleteFileA(file->readPath);
+  file->in = file->out = INVALID_HANDLE_VALUE;
 }
 
-int32_t CopyWithoutHeader(const char* destination, const char* source) {
-  return CopyRom(destination, source, nullptr) == kCopyDone ? 0 : -1;
+// Opens readPath and creates the copy at copyPath, past the header; the bytes
+// follow in pieces.
+static CopyResult StartCopy(RegistrationRun* run) {
+  FileInHand* file = &run->file;
+  if (run->headerSize < 0) return kCopyUnreadable;
+  // The source is opened with no sharing at all, so a file that any other
+  // process holds open (perhaps still writing it) is not copied.
+  file->in = CreateFileA(file->readPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file->in == INVALID_HANDLE_VALUE) return kCopyUnreadable;
+  LARGE_INTEGER size = {};
+  if (!GetFileSizeEx(file->in, &size)) return kCopyUnreadable;
+  // Sizes are handled as signed 32-bit counts downstream.
+  if (size.QuadPart > 0x7FFFFFFF) return kCopyTooLarge;
+  CopyResult refusal = kCopyNotWritten;
+  file->out = CreateCopy(file->copyPath, file->readPath, &refusal);
+  if (file->out == INVALID_HANDLE_VALUE) return refusal;
+  LARGE_INTEGER skip = {};
+  skip.QuadPart = run->headerSize < size.QuadPart ? run->headerSize : size.QuadPart;
+  if (skip.QuadPart > 0 && !SetFilePointerEx(file->in, skip, nullptr, FILE_BEGIN)) return kCopyUnreadable;
+  file->remaining = size.QuadPart - skip.QuadPart;
+  file->crc = 0;
+  file->active = true;
+  return kCopyDone;
+}
+
+// One piece: read, written, and its CRC taken from the same bytes, which gives
+// what a second pass over the copy would, without reading it again.
+static CopyResult CopyPiece(RegistrationRun* run) {
+  FileInHand* file = &run->file;
+  size_t piece = run->copyBufferSize;
+  if (pieceSizeForTests != 0 && pieceSizeForTests < piece) piece = pieceSizeForTests;
+  DWORD want = file->remaining < static_cast<LONGLONG>(piece) ? static_cast<DWORD>(file->remaining)
+                                                               : static_cast<DWORD>(piece);
+  DWORD got = 0;
+  if (!ReadFile(file->in, run->copyBuffer, want, &got, nullptr) || got != want) return kCopyUnreadable;
+  if (!WriteChecked(file->out, run->copyBuffer, got, kWriteCopy)) return kCopyNotWritten;
+  file->crc = Crc32Update(file->crc, run->copyBuffer, got);
+  file->remaining -= got;
+  return kCopyDone;
 }
 
 int32_t RenameWithTempPrefix(const char* path, char* renamed, size_t renamedSize) {
@@ -98,8 +115,8 @@ int32_t RenameWithTempPrefix(const char* path, char* renamed, size_t renamedSize
     renamed[0] = '\0';
     return -1;
   }
-  // Only ever used inside tempDir: a file of the prefixed name there was left by
-  // an interrupted run, and must not stand in for the entry being moved.
+  // Only ever used inside the temp folder: a file of the prefixed name there was
+  // left by an interrupted run, and must not stand in for the entry being moved.
   DeleteFileA(renamed);
   return MoveFileA(path, renamed) ? 0 : -1;
 }
@@ -109,118 +126,108 @@ static bool IsPlainFile(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// True when folderPath is spelt as tempDir itself. Other spellings of it (a
-// link, a short name, another drive) are caught by the copy's identity check.
-// A folder's files come one after another, so the answer is kept per folder.
-static bool IsTempFolder(const char* folderPath) {
-  static char lastFolder[kPathSize];
-  static char lastTemp[kPathSize];
-  static bool lastAnswer;
-  if (strcmp(folderPath, lastFolder) == 0 && strcmp(gState.tempDir, lastTemp) == 0) return lastAnswer;
-  char folder[kPathSize];
-  char temp[kPathSize];
-  DWORD folderLength = GetFullPathNameA(folderPath, sizeof folder, folder, nullptr);
-  DWORD tempLength = GetFullPathNameA(gState.tempDir, sizeof temp, temp, nullptr);
-  lastAnswer = folderLength != 0 && folderLength < sizeof folder && tempLength != 0 && tempLength < sizeof temp &&
-               lstrcmpiA(folder, temp) == 0;
-  // Only a folder and temp folder that fit are remembered; others are looked at anew.
-  if (!CopyText(lastFolder, sizeof lastFolder, folderPath) || !CopyText(lastTemp, sizeof lastTemp, gState.tempDir)) {
-    lastFolder[0] = '\0';
+// Ends the file in hand, whole or not, and takes back what an archive's
+// extraction added to the temp folder; nothing that was there before is touched.
+static void EndFileInHand(RegistrationRun* run, bool copyWhole) {
+  FileInHand* file = &run->file;
+  CloseFileInHand(file, copyWhole);
+  if (file->snapshot) RemoveAddedEntries(run->tempDir, &file->tempBefore);
+  ReleaseSnapshot(&file->tempBefore);
+  file->snapshot = false;
+  file->active = false;
+}
+
+void AbandonRomFile(RegistrationRun* run) {
+  if (run->file.active || run->file.snapshot) EndFileInHand(run, false);
+}
+
+static RegisterResult PassOver(RegistrationRun* run, const char** skipReason, const char* reason) {
+  EndFileInHand(run, false);
+  *skipReason = reason;
+  return kRegisterPassedOver;
+}
+
+// The archive is extracted into the temp folder, and its first entry moved
+// aside under the prefixed name to be copied back without its header.
+static RegisterResult BeginArchive(RegistrationRun* run, HWND dialog, const char** skipReason) {
+  FileInHand* file = &run->file;
+  file->archive = true;
+  file->snapshot = SnapshotFolder(run->tempDir, &file->tempBefore);
+  int extracted = ExtractArchive(file->sourcePath, file->copyPath, dialog, run->tempDir);
+  if (extracted != 0) {
+    EndFileInHand(run, false);
+    return extracted == -2 ? kRegisterArchiverBusy : kRegisterArchiveRefused;
   }
-  return lastAnswer;
-}
-
-// The archive's first entry, extracted at copyPath, is moved aside under the
-// prefixed name and copied back without its header. On failure neither file
-// is left behind.
-static CopyResult CopyArchiveEntry(const char* copyPath, uint32_t* crc) {
-  if (copyPath[0] == '\0' || !IsPlainFile(copyPath)) return kCopyUnreadable;
-  char prefixedPath[kPathSize];
-  CopyResult copied = kCopyNotWritten;
-  if (RenameWithTempPrefix(copyPath, prefixedPath, sizeof prefixedPath) == 0) {
-    copied = CopyRom(copyPath, prefixedPath, crc);
-    DeleteFileA(prefixedPath);
+  if (file->copyPath[0] == '\0' || !IsPlainFile(file->copyPath) ||
+      RenameWithTempPrefix(file->copyPath, file->readPath, sizeof file->readPath) != 0) {
+    return PassOver(run, skipReason, kTextSkipArchive);
   }
-  if (copied != kCopyDone) DeleteFileA(copyPath);
-  return copied;
+  CopyResult started = StartCopy(run);
+  if (started != kCopyDone) return PassOver(run, skipReason, SkipReasonOf(started, true));
+  return kRegisterInProgress;
 }
 
-static const char* SkipReasonOf(CopyResult copied, bool archive) {
-  switch (copied) {
-    case kCopyUnreadable:
-      return archive ? kTextSkipArchive : kTextSkipUnreadable;
-    case kCopyNotWritten:
-      return kTextSkipNotCopied;
-    default:
-      return nullptr;
-  }
-}
-
-// The host's registration of the copy and the relation line; the copy is
-// deleted before the line is written, as soon as the host is done with it.
-static RegisterResult RegisterCopy(const char* copyPath, uint32_t crc, const char* sourcePath, RelationFile* relation) {
-  char crcText[kCrcTextSize];
-  CrcToText(crc, crcText, sizeof crcText);
-  if (gState.hostRegister != nullptr) gState.hostRegister(copyPath);
-  DeleteFileA(copyPath);
-  return WriteRelationLine(relation, crcText, sourcePath) ? kRegisterDone : kRegisterPassedOver;
-}
-
-// An archive is extracted into tempDir and its first entry registered; all the
-// extraction added there is removed afterwards, whatever happened, and nothing
-// that was there before is touched.
-static RegisterResult RegisterArchive(const char* sourcePath, HWND dialog, RelationFile* relation,
-                                      const char** skipReason) {
-  FolderSnapshot before = {};
-  bool snapshot = SnapshotFolder(gState.tempDir, &before);
-  char copyPath[kPathSize] = "";
-  RegisterResult result = kRegisterArchiverBusy;
-  int extracted = ExtractArchive(sourcePath, copyPath, dialog, gState.tempDir);
-  if (extracted == 0) {
-    uint32_t crc = 0;
-    CopyResult copied = CopyArchiveEntry(copyPath, &crc);
-    if (copied == kCopyDone) {
-      result = RegisterCopy(copyPath, crc, sourcePath, relation);
-    } else {
-      *skipReason = SkipReasonOf(copied, true);
-      result = kRegisterPassedOver;
-    }
-  } else if (extracted != -2) {
-    result = kRegisterArchiveRefused;
-  }
-  if (snapshot) RemoveAddedEntries(gState.tempDir, &before);
-  ReleaseSnapshot(&before);
-  return result;
-}
-
-RegisterResult RegisterRomFile(const char* folderPath, HWND dialog, const WIN32_FIND_DATAA* entry,
-                               RelationFile* relation, const char** skipReason) {
+RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folderPath, const WIN32_FIND_DATAA* entry,
+                            const char** skipReason) {
   *skipReason = nullptr;
-  if (relation == nullptr || relation->failed) return kRegisterPassedOver;
-  char sourcePath[kPathSize];
-  char copyPath[kPathSize] = "";
-  if (!FormatText(sourcePath, sizeof sourcePath, "%s%s", folderPath, entry->cFileName)) {
+  FileInHand* file = &run->file;
+  *file = FileInHand();
+  file->in = file->out = INVALID_HANDLE_VALUE;
+  if (run->relation.failed) return kRegisterPassedOver;
+  if (!FormatText(file->sourcePath, sizeof file->sourcePath, "%s%s", folderPath, entry->cFileName)) {
     *skipReason = kTextSkipPathTooLong;
     return kRegisterPassedOver;
   }
-  if (IsTempFolder(folderPath)) return kRegisterPassedOver;
+  // Our own copies, seen through a ROM folder that is the temp folder.
+  if (run->folderIsTemp) return kRegisterPassedOver;
   // A name the system could not give in the ANSI code page comes back with
   // "?", which no real file name holds: the file cannot be opened by it.
   if (strchr(entry->cFileName, '?') != nullptr) {
-    *skipReason = kTextSkipUnreadable;
+    *skipReason = kTextSkipNameNotInCodePage;
     return kRegisterPassedOver;
   }
-  if (IsArchivePath(sourcePath) == 1) return RegisterArchive(sourcePath, dialog, relation, skipReason);
-  if (!FormatText(copyPath, sizeof copyPath, "%s%s", gState.tempDir, entry->cFileName)) {
+  if (IsArchivePath(file->sourcePath) == 1) return BeginArchive(run, dialog, skipReason);
+  if (!FormatText(file->copyPath, sizeof file->copyPath, "%s%s", run->tempDir, entry->cFileName)) {
     *skipReason = kTextSkipPathTooLong;
     return kRegisterPassedOver;
   }
-  uint32_t crc = 0;
-  CopyResult copied = CopyRom(copyPath, sourcePath, &crc);
-  if (copied != kCopyDone) {
-    bool ours = copied == kCopyUnreadable && IsRelationAside(relation, sourcePath);
-    *skipReason = ours ? nullptr : SkipReasonOf(copied, false);
-    return kRegisterPassedOver;
+  CopyText(file->readPath, sizeof file->readPath, file->sourcePath);
+  CopyResult started = StartCopy(run);
+  if (started == kCopyDone) return kRegisterInProgress;
+  // The relation file's own aside, found in a ROM folder that holds the data folder.
+  bool ours = started == kCopyUnreadable && IsRelationAside(&run->relation, file->sourcePath);
+  return PassOver(run, skipReason, ours ? nullptr : SkipReasonOf(started, false));
+}
+
+// The host registers the whole copy, which is deleted as soon as the host is
+// done with it and before the line is written.
+static RegisterResult RegisterCopy(RegistrationRun* run) {
+  FileInHand* file = &run->file;
+  char crcText[kCrcTextSize];
+  CrcToText(file->crc, crcText, sizeof crcText);
+  if (run->hostRegister != nullptr) run->hostRegister(file->copyPath);
+  DeleteFileA(file->copyPath);
+  EndFileInHand(run, true);
+  return WriteRelationLine(&run->relation, crcText, file->sourcePath) ? kRegisterDone : kRegisterPassedOver;
+}
+
+RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason) {
+  *skipReason = nullptr;
+  FileInHand* file = &run->file;
+  if (!file->active) return kRegisterPassedOver;
+  if (file->remaining > 0) {
+    CopyResult copied = CopyPiece(run);
+    if (copied != kCopyDone) return PassOver(run, skipReason, SkipReasonOf(copied, file->archive));
+    if (file->remaining > 0) return kRegisterInProgress;
   }
-  return RegisterCopy(copyPath, crc, sourcePath, relation);
+  // The copy's last write only counts once its handle closed without error.
+  HANDLE out = file->out;
+  file->out = INVALID_HANDLE_VALUE;
+  if (!CloseHandle(out)) {
+    DeleteFileA(file->copyPath);
+    return PassOver(run, skipReason, kTextSkipNotCopied);
+  }
+  CloseHandle(file->in);
+  file->in = INVALID_HANDLE_VALUE;
+  return RegisterCopy(run);
 }

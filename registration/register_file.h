@@ -1,12 +1,12 @@
-// One found file of the registration run: a header-stripped copy in tempDir,
-// its CRC text, the host's registration and the relation file line.
+// One found file of the registration run: a header-stripped copy in the temp
+// folder, its CRC text, the host's registration and the relation file line.
 #pragma once
 #include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
 
-struct RelationFile;
+struct RegistrationRun;
 
 // What became of one file.
 enum RegisterResult : int32_t {
@@ -19,20 +19,31 @@ enum RegisterResult : int32_t {
   // path too long, a file of our own temporary folder, a failed write of the
   // relation file).
   kRegisterPassedOver = -3,
+  // The copy is under way: ContinueRomFile goes on with it.
+  kRegisterInProgress = 1,
 };
 
-// Registers folderPath + entry->cFileName and appends its line to relation.
-// When the file is passed over, *skipReason gets the reason's text for the
-// run's list, or nullptr when the file is not the user's concern (a copy of
-// our own, or the relation file failed, which the run reports itself).
-RegisterResult RegisterRomFile(const char* folderPath, HWND dialog, const WIN32_FIND_DATAA* entry,
-                               RelationFile* relation, const char** skipReason);
+// Starts on folderPath + entry->cFileName: an archive is extracted into the
+// temp folder, and the copy of the ROM (or of the archive's first entry) is
+// begun. When the file is passed over, *skipReason gets the reason's text for
+// the run's list, or nullptr when the file is not the user's concern (a copy
+// of our own, or the relation file failed, which the run reports itself).
+RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folderPath, const WIN32_FIND_DATAA* entry,
+                            const char** skipReason);
 
-// Copies source to destination without its first headerSize bytes (the
-// profile's). 0 done; -1 not done, and no partial destination is left.
-int32_t CopyWithoutHeader(const char* destination, const char* source);
+// Copies the next piece of the file in hand; once the copy is whole, hands it
+// to the host, deletes it and writes the relation line. Results as above.
+RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason);
+
+// Drops the file in hand: the partial copy and whatever its extraction added
+// to the temp folder are removed. Harmless when no file is in hand.
+void AbandonRomFile(RegistrationRun* run);
 
 // Moves path to "temp" + its name in the same folder, removing a stale file of
 // that name first; renamed (a path buffer of renamedSize bytes) gets the new
 // path. 0 moved; -1 not (renamed is then empty when the name did not fit).
 int32_t RenameWithTempPrefix(const char* path, char* renamed, size_t renamedSize);
+
+// Test switch: each piece of a copy is at most size bytes; 0 restores the
+// copy buffer's size.
+void SetCopyPieceSizeForTests(size_t size);

@@ -1,40 +1,42 @@
 #include "registration/relation_file.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "base/file_identity.h"
 #include "base/file_io.h"
-#include "base/state.h"
-#include "profile/profile.h"
 
-// A line as registration writes it: CRC text, a blank, a path of up to 259
-// bytes, CR LF; and the NUL. Longer lines of a hand-edited file name no path
-// that could still exist.
-static constexpr size_t kLineSize = 8 + 1 + (kPathSize - 1) + 2 + 1;
-
-static void ForgetSources(RelationFile* relation) {
-  free(relation->sources);
-  relation->sources = nullptr;
-  relation->sourcesUsed = relation->sourcesCapacity = relation->sourceCount = 0;
+bool ReadRelationLine(FILE* file, char* line, size_t size, bool* overlong) {
+  *overlong = false;
+  if (fgets(line, static_cast<int>(size), file) == nullptr) return false;
+  size_t length = strlen(line);
+  if (length + 1 < size || line[length - 1] == '\n') return true;
+  // The buffer is full and holds no newline: unless the file ends here, the
+  // line goes on and is passed over to its end.
+  int c = getc(file);
+  if (c == EOF) return true;
+  *overlong = true;
+  while (c != EOF && c != '\n') c = getc(file);
+  return true;
 }
 
-// Out of memory a source goes unrecorded: its earlier line may then follow the
-// new one, and the lookup takes the first.
-static void RecordSource(RelationFile* relation, const char* sourcePath) {
-  size_t length = strlen(sourcePath) + 1;
-  if (relation->sourcesUsed + length > relation->sourcesCapacity) {
-    size_t capacity = relation->sourcesCapacity == 0 ? 16384 : relation->sourcesCapacity;
-    while (capacity < relation->sourcesUsed + length) capacity *= 2;
-    char* grown = static_cast<char*>(realloc(relation->sources, capacity));
-    if (grown == nullptr) return;
-    relation->sources = grown;
-    relation->sourcesCapacity = capacity;
+size_t StripLineBreak(char* line) {
+  size_t length = strlen(line);
+  if (length > 0 && line[length - 1] == '\n') {
+    line[--length] = '\0';
+    if (length > 0 && line[length - 1] == '\r') line[--length] = '\0';
   }
-  memcpy(relation->sources + relation->sourcesUsed, sourcePath, length);
-  relation->sourcesUsed += length;
-  ++relation->sourceCount;
+  return length;
+}
+
+static void ForgetSources(RelationFile* relation) {
+  ReleaseBuffer(&relation->sources);
+  relation->sourceCount = 0;
+  free(relation->written);
+  relation->written = nullptr;
+  if (relation->previous != nullptr) fclose(relation->previous);
+  relation->previous = nullptr;
+  relation->stage = kMergeNotBegun;
 }
 
 static int CompareTexts(const void* a, const void* b) {
@@ -42,10 +44,9 @@ static int CompareTexts(const void* a, const void* b) {
 }
 
 bool OpenRelationFile(RelationFile* relation) {
-  relation->aside = INVALID_HANDLE_VALUE;
+  DiscardRelationFile(relation);
   relation->failed = false;
-  ForgetSources(relation);
-  if (!DatasetFilePath(relation->path, sizeof relation->path, ".rel")) return false;
+  if (relation->path[0] == '\0') return false;
   // The file is only replaced when the run ends; find out now whether it can
   // be (not a folder, not read-only), before anything is registered.
   if (GetFileAttributesA(relation->path) != INVALID_FILE_ATTRIBUTES) {
@@ -75,7 +76,9 @@ bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* 
     relation->failed = true;
     return false;
   }
-  RecordSource(relation, sourcePath);
+  // Out of memory a source goes unrecorded: its earlier line may then follow
+  // the new one, and the lookup takes the first.
+  if (AppendBytes(&relation->sources, sourcePath, strlen(sourcePath) + 1)) ++relation->sourceCount;
   return true;
 }
 
@@ -85,64 +88,78 @@ bool IsRelationAside(const RelationFile* relation, const char* path) {
          SameFileIdentity(aside, path);
 }
 
-static bool SourceStillExists(const char* sourcePath) {
-  return sourcePath[0] != '\0' && GetFileAttributesA(sourcePath) != INVALID_FILE_ATTRIBUTES;
+static bool FailMerge(RelationFile* relation) {
+  ReportSystemError("WriteFile", relation->path, GetLastError());
+  relation->failed = true;
+  return false;
 }
 
-// Copies the previous file's lines that this run did not replace, in their
-// order and with their own line breaks; a last line without one gets one, so
-// nothing can run into it later.
-static bool CarryOverPreviousLines(RelationFile* relation) {
-  FILE* previous = fopen(relation->path, "rb");
-  if (previous == nullptr) return true;  // nothing earlier to keep
-  // This run's sources, sorted, to be looked up once per earlier line.
-  const char** written = nullptr;
-  if (relation->sourceCount > 0) {
-    written = static_cast<const char**>(malloc(relation->sourceCount * sizeof *written));
-    if (written == nullptr) {
-      fclose(previous);
-      return false;
-    }
-    const char* source = relation->sources;
-    for (size_t i = 0; i < relation->sourceCount; source += strlen(source) + 1) written[i++] = source;
-    qsort(written, relation->sourceCount, sizeof *written, CompareTexts);
+// Opens the previous file and sorts this run's sources, to be looked up once
+// per earlier line.
+static bool BeginMerge(RelationFile* relation) {
+  relation->stage = kMergeCarrying;
+  relation->previous = fopen(relation->path, "rb");
+  if (relation->previous == nullptr || relation->sourceCount == 0) return true;
+  relation->written = static_cast<const char**>(malloc(relation->sourceCount * sizeof *relation->written));
+  if (relation->written == nullptr) return FailMerge(relation);
+  const char* source = relation->sources.bytes;
+  for (size_t i = 0; i < relation->sourceCount; source += strlen(source) + 1) relation->written[i++] = source;
+  qsort(relation->written, relation->sourceCount, sizeof *relation->written, CompareTexts);
+  return true;
+}
+
+// An earlier line is kept, with its own line break, when this run did not
+// write its source and its file still exists; a last line without a line
+// break gets one, so nothing can run into it later.
+static bool CarryOverLine(RelationFile* relation, char* line) {
+  size_t length = strlen(line);
+  bool ended = length > 0 && line[length - 1] == '\n';
+  char source[kRelationLineSize] = "";
+  if (length > kCrcTextLength + 1) CopyText(source, sizeof source, line + kCrcTextLength + 1);
+  size_t sourceLength = strlen(source);
+  while (sourceLength > 0 && (source[sourceLength - 1] == '\n' || source[sourceLength - 1] == '\r')) {
+    source[--sourceLength] = '\0';
   }
-  bool ok = true;
-  char line[kLineSize];
-  while (ok && fgets(line, sizeof line, previous) != nullptr) {
-    size_t length = strlen(line);
-    bool ended = length > 0 && line[length - 1] == '\n';
-    if (!ended && !feof(previous)) {
-      // Too long to name a path that exists: passed over to its end.
-      int c;
-      while ((c = getc(previous)) != EOF && c != '\n') {
-      }
-      continue;
-    }
-    char source[kLineSize] = "";
-    if (length > 9) CopyText(source, sizeof source, line + 9);
-    size_t sourceLength = strlen(source);
-    while (sourceLength > 0 && (source[sourceLength - 1] == '\n' || source[sourceLength - 1] == '\r')) {
-      source[--sourceLength] = '\0';
-    }
-    const char* key = source;
-    bool replaced = written != nullptr && bsearch(&key, written, relation->sourceCount, sizeof *written, CompareTexts);
-    if (replaced || !SourceStillExists(source)) continue;
-    ok = WriteChecked(relation->aside, line, length, kWriteRelation) &&
+  const char* key = source;
+  if (relation->written != nullptr &&
+      bsearch(&key, relation->written, relation->sourceCount, sizeof *relation->written, CompareTexts) != nullptr) {
+    return true;
+  }
+  if (source[0] == '\0' || GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES) return true;
+  return WriteChecked(relation->aside, line, length, kWriteRelation) &&
          (ended || WriteChecked(relation->aside, "\r\n", 2, kWriteRelation));
+}
+
+bool StepRelationMerge(RelationFile* relation, int maxLines) {
+  if (relation->failed || relation->aside == INVALID_HANDLE_VALUE) return false;
+  if (relation->stage == kMergeComplete) return true;
+  if (relation->stage == kMergeNotBegun && !BeginMerge(relation)) return false;
+  if (relation->previous == nullptr) {
+    relation->stage = kMergeComplete;
+    return true;
   }
-  if (ferror(previous)) ok = false;
-  fclose(previous);
-  free(written);
-  if (!ok) ReportSystemError("WriteFile", relation->path, GetLastError());
-  return ok;
+  char line[kRelationLineSize];
+  bool overlong = false;
+  for (int done = 0; done < maxLines; ++done) {
+    if (!ReadRelationLine(relation->previous, line, sizeof line, &overlong)) {
+      bool readFailed = ferror(relation->previous) != 0;
+      fclose(relation->previous);
+      relation->previous = nullptr;
+      if (readFailed) return FailMerge(relation);
+      relation->stage = kMergeComplete;
+      return true;
+    }
+    if (!overlong && !CarryOverLine(relation, line)) return FailMerge(relation);
+  }
+  return false;
 }
 
 bool CommitRelationFile(RelationFile* relation) {
   if (relation->aside == INVALID_HANDLE_VALUE) return false;
-  if (relation->failed || !CarryOverPreviousLines(relation)) {
+  while (!relation->failed && !StepRelationMerge(relation, 1024)) {
+  }
+  if (relation->failed) {
     DiscardRelationFile(relation);
-    relation->failed = true;
     return false;
   }
   HANDLE aside = relation->aside;

@@ -1,36 +1,71 @@
-// The relation file of a registration run. Its lines are written into a file
-// aside and only put in place when the run ends, so a run that is cancelled,
-// killed or fails to write never costs a line the host still needs.
+// The relation file: one line per registered ROM, "CRC source\r\n", eight
+// upper-case hex digits, a blank and the source path. This module owns its
+// format: the registration run writes it, merges it with the earlier file and
+// puts it in place; the launch reads it.
+//
+// A run's lines are written into a file aside and only put in place when the
+// run ends, so a run that is cancelled, killed or fails to write never costs a
+// line the host still needs.
 #pragma once
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdio>
 
+#include "base/growable_buffer.h"
 #include "base/text.h"
+
+constexpr size_t kCrcTextLength = 8;
+// The longest line registration writes: CRC text, a blank, a 259-byte source
+// path, CR LF; and the NUL. A longer line names no path that could exist.
+constexpr size_t kRelationLineSize = kCrcTextLength + 1 + (kPathSize - 1) + 2 + 1;
+
+// Reads the next line of a relation file opened in binary mode, its line break
+// included, into line. False at the end of the file. A line too long for the
+// buffer is read to its end and reported as overlong, so that no piece of it
+// passes for a line.
+bool ReadRelationLine(FILE* file, char* line, size_t size, bool* overlong);
+
+// Drops the line break ("\r\n" or "\n") a line read above ends with; a last
+// line without one keeps its last character. Returns the length left.
+size_t StripLineBreak(char* line);
+
+enum MergeStage {
+  kMergeNotBegun,
+  kMergeCarrying,  // earlier lines are being looked at
+  kMergeComplete,
+};
 
 struct RelationFile {
   HANDLE aside = INVALID_HANDLE_VALUE;  // "<path>.new" while the run writes
   char path[kPathSize] = "";            // the relation file this run replaces
   bool failed = false;                  // a write failed: the run ends and the previous file stays
-  // The source paths of this run's lines, each ended by a NUL (heap), to tell
-  // which earlier lines they replace.
-  char* sources = nullptr;
-  size_t sourcesUsed = 0;
-  size_t sourcesCapacity = 0;
+  // The source paths of this run's lines, each ended by a NUL, to tell which
+  // earlier lines they replace.
+  GrowableBuffer sources;
   size_t sourceCount = 0;
+  // The merge with the earlier file.
+  MergeStage stage = kMergeNotBegun;
+  FILE* previous = nullptr;
+  const char** written = nullptr;  // this run's sources, sorted
 };
 
-// Starts the run's file aside. False when it cannot be created (path names the
-// file either way, or is empty when the dataset has no relation file).
+// Starts the run's file aside of relation->path, which the caller names. False
+// when it cannot be created.
 bool OpenRelationFile(RelationFile* relation);
 
 // Appends "CRC source\r\n". False, with relation->failed set, when the line
 // could not be written whole.
 bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* sourcePath);
 
-// Adds the previous file's lines whose source this run did not write and whose
-// file still exists, then puts the result in place in one step. False (the
-// previous file untouched) when any of it failed.
+// Carries over up to about maxLines of the previous file's lines whose source
+// this run did not write and whose file still exists. True once every earlier
+// line was looked at; false while lines remain or when the merge failed
+// (relation->failed set).
+bool StepRelationMerge(RelationFile* relation, int maxLines);
+
+// Completes the merge if needed and puts the result in place in one step.
+// False (the previous file untouched) when any of it failed.
 bool CommitRelationFile(RelationFile* relation);
 
 // True when path names the file this run writes its lines into (found in a

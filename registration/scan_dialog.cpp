@@ -1,22 +1,29 @@
 // The add-ROMs run. A timer drives it in slices of a few tens of milliseconds
-// so that the modal dialog stays responsive: phase 1 lists the folders and
-// counts their files, phase 2 registers them, phase 3 ends the dialog. The
-// timer asks for 1 ms; the system gives 10 ms at best, so a tick does as much
-// as a slice allows rather than one entry.
+// so that the modal dialog stays responsive: the folders are listed and their
+// files counted, then registered, then the earlier relation lines still wanted
+// are carried over, and the run ends. The timer asks for 1 ms; the system
+// gives 10 ms at best, so a tick does as much as a slice allows.
+//
+// Re-entry: the host callback, the archiver and every message box pump
+// messages. The timer is stopped before any box the run shows, a tick or the
+// cancel question never starts while another handler of the run is on the
+// stack, and a window destroyed under a handler is ended by that handler when
+// it unwinds.
 #include "registration/scan_dialog.h"
 
 #include <windows.h>
 #include <commctrl.h>
 #include <shlwapi.h>
 
+#include <new>
+
 #include "base/state.h"
 #include "base/texts.h"
 #include "base/window.h"
-#include "registration/folders.h"
-#include "registration/skip_list.h"
+#include "profile/profile.h"
+#include "registration/register_file.h"
+#include "registration/run.h"
 #include "resources/resource.h"
-
-RegistrationScan gScan;
 
 static constexpr UINT kScanTimerPeriodMs = 1;
 static constexpr int kProgressRange = 1000;
@@ -28,11 +35,19 @@ static constexpr int32_t kFailedRetries = 3;
 // the host's own messages) costs little, short enough that the dialog and the
 // host answer well within a twentieth of a second.
 static constexpr int32_t kDefaultSliceMs = 25;
-// Directory entries the folder walk takes between two looks at the clock.
+// Directory entries the folder walk takes, and earlier relation lines the
+// merge looks at, between two looks at the clock.
 static constexpr int32_t kWalkStep = 16;
-
+static constexpr int kMergeStep = 4;
 // The shortest period the system gives a timer, whatever is asked for.
 static constexpr int32_t kTimerFloorMs = 10;
+// Asking the system for waiting input costs a round trip: between the pieces of
+// one large copy it is asked every few milliseconds, which keeps Cancel well
+// within a tenth of a second; between files, every time.
+static constexpr int32_t kInputCheckMs = 2;
+// Large enough that a big ROM goes at the disk's pace, small enough that one
+// piece never holds a slice up.
+static constexpr size_t kCopyBufferSize = 1024 * 1024;
 
 static int32_t sliceMs = kDefaultSliceMs;
 
@@ -41,12 +56,9 @@ void SetScanSliceMs(int32_t milliseconds) { sliceMs = milliseconds < 0 ? kDefaul
 static void StartTimer(HWND dialog) { SetTimer(dialog, IDT_SCAN, kScanTimerPeriodMs, nullptr); }
 static void StopTimer(HWND dialog) { KillTimer(dialog, IDT_SCAN); }
 
-// A monotonic clock for the slices, in performance-counter ticks.
-struct SliceClock {
-  LONGLONG start;
-  LONGLONG perMs;
-  bool timerArmed;
-};
+static RegistrationRun* RunOf(HWND dialog) {
+  return reinterpret_cast<RegistrationRun*>(GetWindowLongPtrA(dialog, DWLP_USER));
+}
 
 static LONGLONG Ticks() {
   LARGE_INTEGER now;
@@ -54,86 +66,50 @@ static LONGLONG Ticks() {
   return now.QuadPart;
 }
 
-static SliceClock StartSlice() {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  SliceClock clock = {Ticks(), frequency.QuadPart / 1000, false};
-  if (clock.perMs <= 0) clock.perMs = 1;
-  return clock;
+static void StartSlice(RegistrationRun* run) {
+  run->sliceStart = run->lastInputCheck = Ticks();
+  run->timerArmed = false;
 }
 
-// The slice is over when its time is up or the user is waiting for an answer.
-// The timer is armed again once the slice is within the timer's floor of its
-// end, so that the next tick follows the slice's end instead of waiting a
-// whole floor after it; a tick that comes while the slice still works finds
-// it busy and does nothing.
-static bool SliceIsOver(HWND dialog, SliceClock* clock) {
-  if (sliceMs == 0) return true;
-  LONGLONG now = Ticks();
-  LONGLONG elapsedMs = (now - clock->start) / clock->perMs;
-  if (elapsedMs >= sliceMs) return true;
-  if (!clock->timerArmed && elapsedMs >= sliceMs - kTimerFloorMs) {
-    StartTimer(dialog);
-    clock->timerArmed = true;
-  }
-  // Input, or a command posted to the dialog (a click the host relays), ends
-  // the slice, so that a Cancel is answered once the file in hand is done.
+static LONGLONG ElapsedMs(const RegistrationRun* run, LONGLONG since) { return (Ticks() - since) / run->ticksPerMs; }
+
+// Arms the timer once the slice is within the timer's floor of its end, so
+// that the next tick follows the slice's end instead of waiting a whole floor
+// after it; a tick that comes while the slice still works does nothing.
+static void ArmNextTickNearSliceEnd(RegistrationRun* run, HWND dialog) {
+  if (run->timerArmed || ElapsedMs(run, run->sliceStart) < sliceMs - kTimerFloorMs) return;
+  StartTimer(dialog);
+  run->timerArmed = true;
+}
+
+// The slice is over when its time is up, when Cancel was pressed, or when the
+// user is waiting: input, or a command posted to the dialog (a click the host
+// relays), ends it so that a Cancel is answered at once.
+static bool SliceIsOver(RegistrationRun* run) {
+  if (sliceMs == 0 || run->cancelRequested || run->windowDestroyed) return true;
+  if (ElapsedMs(run, run->sliceStart) >= sliceMs) return true;
+  if (run->file.active && ElapsedMs(run, run->lastInputCheck) < kInputCheckMs) return false;
+  run->lastInputCheck = Ticks();
   return HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0;
 }
 
-static bool IsDirectory(const WIN32_FIND_DATAA& entry) {
-  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+// The dialog, while it is there to own a box; a destroyed one shows none.
+static HWND OwnerOf(HWND dialog, const RegistrationRun* run) {
+  return run->windowDestroyed || !IsWindow(dialog) ? nullptr : dialog;
 }
 
-static void CloseFolderSearch() {
-  if (gScan.folderSearch != INVALID_HANDLE_VALUE && gScan.folderSearch != nullptr) FindClose(gScan.folderSearch);
-  gScan.folderSearch = INVALID_HANDLE_VALUE;
-}
-
-// Releases everything the run holds; harmless when it holds nothing. Lines not
-// yet put in place are dropped: the previous relation file stays.
-static void ReleaseRun() {
-  CloseFolderSearch();
-  ReleaseFolderList();
-  DiscardRelationFile(&gScan.relation);
-  ClearSkipped();
-  gScan.scanPhase = kPhaseIdle;
-}
-
-static void ShowRelationMessage(HWND dialog, const char* format) {
+static void ShowMessage(HWND dialog, const char* format, const char* path) {
+  if (dialog == nullptr) return;
   char message[3 * kPathSize];
-  FormatText(message, sizeof message, format, gScan.relation.path);
+  FormatText(message, sizeof message, format, path);
   MessageBoxA(dialog, message, nullptr, MB_OK | MB_ICONINFORMATION);
-}
-
-// Ends a run that has got nowhere it should keep: nothing is put in place.
-static void AbortRun(HWND dialog) {
-  StopTimer(dialog);
-  ReleaseRun();
-  EndDialog(dialog, kScanDialogResult);
-}
-
-// Ends a complete or cancelled run: its lines, with the earlier ones it did not
-// replace, become the relation file, and what it passed over is reported.
-static void FinishRun(HWND dialog) {
-  StopTimer(dialog);
-  gScan.scanPhase = kPhaseIdle;
-  CloseFolderSearch();
-  ReleaseFolderList();
-  if (CommitRelationFile(&gScan.relation)) {
-    ReportSkipped(dialog);
-  } else {
-    ShowRelationMessage(dialog, kTextRelationNotWritten);
-  }
-  ReleaseRun();
-  EndDialog(dialog, kScanDialogResult);
 }
 
 // "processed/total(percent%)" and the bar. With no files counted nothing is
 // divided; files that appeared after the count never push either past its end.
-static void ShowProgress(HWND dialog) {
-  int64_t processed = gScan.processedFiles;
-  int64_t total = gScan.totalFiles;
+static void ShowProgress(HWND dialog, const RegistrationRun* run) {
+  int64_t processed = run->processedFiles;
+  int64_t total = run->totalFiles;
   int64_t percent = total > 0 ? processed * 100 / total : 0;
   int64_t position = total > 0 ? processed * kProgressRange / total : 0;
   if (percent > 100) percent = 100;
@@ -145,207 +121,301 @@ static void ShowProgress(HWND dialog) {
   SendDlgItemMessageA(dialog, IDC_SCAN_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
+// The one end of every run. Done and cancelled runs have merged their lines
+// with the earlier ones and put them in place; every other end leaves the
+// earlier relation file as it was. A run that registered anything tells what
+// it passed over, after any relation message. The timer is stopped before the
+// first box, and nothing of the run is live while the boxes are open.
+static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
+  if (run->phase == kPhaseEnded) return;
+  run->phase = kPhaseEnded;
+  StopTimer(dialog);
+  AbandonRomFile(run);
+  CloseListing(&run->folderListing);
+  ReleaseFolderWalk(&run->folders);
+  bool relationBegun = run->relation.aside != INVALID_HANDLE_VALUE;
+  if ((outcome == kRunDone || outcome == kRunCancelled || outcome == kRunWindowDestroyed) && relationBegun &&
+      !CommitRelationFile(&run->relation)) {
+    outcome = kRunRelationNotWritten;
+  }
+  DiscardRelationFile(&run->relation);
+  switch (outcome) {
+    case kRunRelationNotWritten:
+      ShowMessage(OwnerOf(dialog, run), kTextRelationNotWritten, run->relation.path);
+      break;
+    case kRunRelationNotOpened:
+      ShowMessage(OwnerOf(dialog, run), kTextRelationNotOpened, run->relation.path);
+      break;
+    case kRunTempMissing:
+      ShowMessage(OwnerOf(dialog, run), kTextTempDirNotMade, run->tempDir);
+      break;
+    default:
+      break;
+  }
+  if (relationBegun) ReportSkipped(OwnerOf(dialog, run), &run->skipped, run->logPath);
+  ReleaseSkipList(&run->skipped);
+  if (OwnerOf(dialog, run) != nullptr) EndDialog(dialog, kScanDialogResult);
+}
+
+// Leaves the file walk for the merge with the earlier lines, which ends the run
+// as outcome says once it is through.
+static void StartMerge(RegistrationRun* run, RunOutcome outcome) {
+  AbandonRomFile(run);
+  CloseListing(&run->folderListing);
+  ReleaseFolderWalk(&run->folders);
+  run->outcome = outcome;
+  run->phase = kPhaseMerge;
+}
+
 // Without a temporary folder no copy can be made: say so rather than pass over
 // every file in silence.
-static bool TempFolderReady(HWND dialog) {
-  if (PathIsDirectoryA(gState.tempDir)) return true;
-  char message[3 * kPathSize];
-  FormatText(message, sizeof message, kTextTempDirNotMade, gState.tempDir);
-  MessageBoxA(dialog, message, nullptr, MB_OK | MB_ICONINFORMATION);
-  return false;
+static bool StartRun(HWND dialog, RegistrationRun* run) {
+  SetDlgItemTextA(dialog, IDC_SCAN_STATUS, kTextSearchingRoms);
+  if (!PathIsDirectoryA(run->tempDir)) {
+    EndRun(dialog, run, kRunTempMissing);
+    return false;
+  }
+  if (!BeginFolderWalk(&run->folders, run->romFolder, run->depthChoice, &run->skipped)) {
+    EndRun(dialog, run, kRunListNotMade);
+    return false;
+  }
+  return true;
 }
 
-// Opens the run's relation file. When it cannot be opened the run ends before
-// anything is registered: a ROM the host knows without a relation line could
-// never be launched.
-static bool StartRelationFile(HWND dialog) {
-  if (OpenRelationFile(&gScan.relation)) return true;
-  if (gScan.relation.path[0] == '\0') {
-    FormatText(gScan.relation.path, sizeof gScan.relation.path, "%s%s.rel", gState.dataDir, gState.datasetName);
-  }
-  ShowRelationMessage(dialog, kTextRelationNotOpened);
-  return false;
-}
-
-// Phase 1, resumed on every tick until the list and the count are complete.
-static void CollectAndCount(HWND dialog, SliceClock* clock) {
-  if (gFolders.entries == nullptr) {
-    SetDlgItemTextA(dialog, IDC_SCAN_STATUS, kTextSearchingRoms);
-    if (!TempFolderReady(dialog)) {
-      AbortRun(dialog);
-      return;
-    }
-    // Without its list the run has nothing to do.
-    if (!BeginFolderList(gState.profile.romFolder, gState.profile.depthChoice)) {
-      AbortRun(dialog);
-      return;
-    }
-  }
+// Listing and counting, resumed on every tick until complete. Then the relation
+// file is opened; when it cannot be, the run ends before anything is
+// registered: a ROM the host knows without a relation line could never be
+// launched.
+static void CollectAndCount(HWND dialog, RegistrationRun* run) {
   bool complete = false;
   do {
-    complete = StepFolderList(kWalkStep, &gScan.totalFiles);
-  } while (!complete && (sliceMs == 0 || !SliceIsOver(dialog, clock)));
+    complete = StepFolderWalk(&run->folders, kWalkStep, &run->skipped);
+    ArmNextTickNearSliceEnd(run, dialog);
+  } while (!complete && !SliceIsOver(run));
+  run->totalFiles = run->folders.filesCounted;
   if (!complete) return;
-  if (!StartRelationFile(dialog)) {
-    AbortRun(dialog);
+  if (!run->relationNamed || !OpenRelationFile(&run->relation)) {
+    EndRun(dialog, run, kRunRelationNotOpened);
     return;
   }
+  run->phase = kPhaseProcess;
   // A root too long to be an entry leaves the list empty.
-  gScan.scanPhase = gFolders.count == 0 ? kPhaseFinish : kPhaseProcess;
+  if (run->folders.count == 0) StartMerge(run, kRunDone);
 }
 
-// -1 (archive not openable, within its retries) and -2 (archiver busy) offer
-// the same entry again on a later tick; every other result moves on.
-static bool RetriesCurrentEntry() {
-  return gScan.lastResult == kRegisterArchiveRefused || gScan.lastResult == kRegisterArchiverBusy;
+// True when folderPath is spelt as the temp folder itself. Other spellings of
+// it (a link, a short name, another drive) are caught by the copy's identity
+// check.
+static bool IsTempFolder(const char* folderPath, const char* tempDir) {
+  char folder[kPathSize];
+  char temp[kPathSize];
+  DWORD folderLength = GetFullPathNameA(folderPath, sizeof folder, folder, nullptr);
+  DWORD tempLength = GetFullPathNameA(tempDir, sizeof temp, temp, nullptr);
+  return folderLength != 0 && folderLength < sizeof folder && tempLength != 0 && tempLength < sizeof temp &&
+         lstrcmpiA(folder, temp) == 0;
 }
 
-// Registers currentEntry. False when the slice must end: the entry waits for a
-// later tick, or the run has ended under it.
-static bool ProcessCurrentEntry(HWND dialog) {
-  const char* folder = gFolders.entries[gScan.folderIndex];
-  const char* skipReason = nullptr;
-  gScan.fileInHand = true;
-  RegisterResult result = RegisterRomFile(folder, dialog, &gScan.currentEntry, &gScan.relation, &skipReason);
-  gScan.fileInHand = false;
-  // Closed from outside while the file was in hand: keep what was registered.
-  if (!IsWindow(dialog)) {
-    CommitRelationFile(&gScan.relation);
-    ReleaseRun();
-    return false;
-  }
-  if (gScan.relation.failed) {
-    ShowRelationMessage(dialog, kTextRelationNotWritten);
-    AbortRun(dialog);
-    return false;
-  }
-  if (result == kRegisterDone) ++gScan.processedFiles;
-  if (result == kRegisterArchiveRefused && ++gScan.failedAttempts > kFailedRetries) {
+// What became of the current entry, once its file is done with or refused.
+// False when the slice must end: the entry waits for a later tick.
+static bool NoteResult(RegistrationRun* run, RegisterResult result, const char* skipReason) {
+  const char* folder = run->folders.entries[run->folderIndex];
+  if (result == kRegisterDone) ++run->processedFiles;
+  if (result == kRegisterArchiveRefused && ++run->failedAttempts > kFailedRetries) {
     result = kRegisterPassedOver;
     skipReason = kTextSkipArchive;
   }
-  if (result != kRegisterArchiveRefused) gScan.failedAttempts = 0;
-  if (skipReason != nullptr) NoteSkippedJoined(skipReason, folder, gScan.currentEntry.cFileName);
-  gScan.lastResult = result;
-  return !RetriesCurrentEntry();
+  if (result != kRegisterArchiveRefused) run->failedAttempts = 0;
+  if (skipReason != nullptr) NoteSkippedJoined(&run->skipped, skipReason, folder, run->folderListing.entry.cFileName);
+  run->entryWaiting = result == kRegisterArchiveRefused || result == kRegisterArchiverBusy;
+  return !run->entryWaiting;
 }
 
-static void NextFolder() {
-  CloseFolderSearch();
-  if (++gScan.folderIndex >= gFolders.count) gScan.scanPhase = kPhaseFinish;
+static void NextFolder(RegistrationRun* run) {
+  CloseListing(&run->folderListing);
+  if (++run->folderIndex >= run->folders.count) StartMerge(run, kRunDone);
 }
 
-// One directory entry of the current folder, or the start or end of a folder.
-// False when the slice must end here.
-static bool ProcessNextEntry(HWND dialog) {
-  if (RetriesCurrentEntry()) return ProcessCurrentEntry(dialog);
-  if (gScan.folderSearch == INVALID_HANDLE_VALUE) {
-    const char* folder = gFolders.entries[gScan.folderIndex];
-    // A static control only repaints later, so naming each folder costs little.
-    SetDlgItemTextA(dialog, IDC_SCAN_STATUS, folder);
-    char pattern[kPathSize];
-    if (FormatText(pattern, sizeof pattern, "%s*.*", folder)) {
-      gScan.folderSearch = FindFirstFileA(pattern, &gScan.currentEntry);
-    }
-    if (gScan.folderSearch == INVALID_HANDLE_VALUE) {
-      NoteSkipped(kTextSkipFolderUnlisted, folder);
-      NextFolder();
-      return gScan.scanPhase == kPhaseProcess;
-    }
-  } else if (!FindNextFileA(gScan.folderSearch, &gScan.currentEntry)) {
-    // The end of the last folder waits for a tick of its own, which ends the run.
-    NextFolder();
-    return gScan.scanPhase == kPhaseProcess;
+// One step of phase 2: a piece of the file in hand, or the next directory
+// entry, or the start or end of a folder. False when the slice must end here.
+static bool ProcessStep(HWND dialog, RegistrationRun* run) {
+  const char* skipReason = nullptr;
+  RegisterResult result;
+  if (run->file.active) {
+    result = ContinueRomFile(run, &skipReason);
+    if (result == kRegisterInProgress) return true;
+    return NoteResult(run, result, skipReason);
   }
-  if (IsDirectory(gScan.currentEntry)) return true;
-  return ProcessCurrentEntry(dialog);
+  const char* folder = run->folders.entries[run->folderIndex];
+  if (!run->entryWaiting) {
+    if (run->folderListing.search == INVALID_HANDLE_VALUE) {
+      // A static control only repaints later, so naming each folder costs little.
+      SetDlgItemTextA(dialog, IDC_SCAN_STATUS, folder);
+      run->folderIsTemp = IsTempFolder(folder, run->tempDir);
+      if (!OpenListing(&run->folderListing, folder)) {
+        NoteSkipped(&run->skipped, kTextSkipFolderUnlisted, folder);
+        NextFolder(run);
+        return run->phase == kPhaseProcess;
+      }
+    }
+    if (!NextListedEntry(&run->folderListing)) {
+      // The end of the last folder waits for a tick of its own, which ends the run.
+      NextFolder(run);
+      return run->phase == kPhaseProcess;
+    }
+    if (IsFolderEntry(run->folderListing.entry)) return true;
+  }
+  result = BeginRomFile(run, dialog, folder, &run->folderListing.entry, &skipReason);
+  if (result == kRegisterInProgress) return true;
+  return NoteResult(run, result, skipReason);
 }
 
-static void ConfirmCancel(HWND dialog);
+static void ConfirmCancel(HWND dialog, RegistrationRun* run);
 
-static void ScanTick(HWND dialog) {
-  if (gScan.fileInHand) return;
-  // No tick may start while this one works, even if the host callback or the
-  // archiver runs a message loop.
+static void ScanTick(HWND dialog, RegistrationRun* run) {
   StopTimer(dialog);
-  SliceClock clock = StartSlice();
-  switch (gScan.scanPhase) {
+  StartSlice(run);
+  switch (run->phase) {
     case kPhaseCollect:
-      CollectAndCount(dialog, &clock);
+      CollectAndCount(dialog, run);
       break;
     case kPhaseProcess:
-      while (ProcessNextEntry(dialog) && !gScan.cancelRequested && !SliceIsOver(dialog, &clock)) {
+      while (ProcessStep(dialog, run)) {
+        if (run->relation.failed || run->windowDestroyed) break;
+        ArmNextTickNearSliceEnd(run, dialog);
+        if (SliceIsOver(run)) break;
       }
       break;
-    case kPhaseFinish:
-      FinishRun(dialog);
-      return;
+    case kPhaseMerge:
+      while (!StepRelationMerge(&run->relation, kMergeStep)) {
+        if (run->relation.failed || run->windowDestroyed) break;
+        ArmNextTickNearSliceEnd(run, dialog);
+        if (SliceIsOver(run)) break;
+      }
+      if (run->relation.failed || run->relation.stage == kMergeComplete) EndRun(dialog, run, run->outcome);
+      break;
     default:
-      return;
+      break;
   }
-  if (!IsWindow(dialog) || gScan.scanPhase == kPhaseIdle) return;
-  ShowProgress(dialog);
-  if (!clock.timerArmed) StartTimer(dialog);
-  if (gScan.cancelRequested) {
-    gScan.cancelRequested = false;
-    ConfirmCancel(dialog);
+  if (run->phase == kPhaseEnded || run->windowDestroyed) return;
+  if (run->relation.failed) {
+    EndRun(dialog, run, kRunRelationNotWritten);
+    return;
   }
+  ShowProgress(dialog, run);
+  if (run->cancelRequested) {
+    run->cancelRequested = false;
+    ConfirmCancel(dialog, run);
+    return;
+  }
+  if (!run->timerArmed) StartTimer(dialog);
 }
 
 // The run stands still while the question is shown; declining resumes it where
-// it stood, confirming keeps the relation lines written so far.
-static void ConfirmCancel(HWND dialog) {
-  if (gScan.scanPhase == kPhaseIdle) return;
+// it stood, confirming keeps the relation lines written so far. Once the files
+// are done, the end is under way and a Cancel changes nothing.
+static void ConfirmCancel(HWND dialog, RegistrationRun* run) {
+  if (run->phase == kPhaseEnded || run->phase == kPhaseMerge) return;
   StopTimer(dialog);
   int answer = MessageBoxA(dialog, kTextCancelQuestion, kTextCancelCaption, MB_OKCANCEL);
+  if (run->windowDestroyed || run->phase == kPhaseEnded) return;
   if (answer == IDCANCEL) {
     StartTimer(dialog);
     return;
   }
   // Cancelled before its relation file was begun, the run has nothing to keep.
-  if (gScan.relation.aside == INVALID_HANDLE_VALUE) {
-    AbortRun(dialog);
+  if (run->relation.aside == INVALID_HANDLE_VALUE) {
+    EndRun(dialog, run, kRunCancelled);
     return;
   }
-  FinishRun(dialog);
-}
-
-static void StartScan(HWND dialog) {
-  CenterOnWorkArea(dialog);
-  gScan = RegistrationScan();
-  gScan.folderSearch = INVALID_HANDLE_VALUE;
-  gScan.scanPhase = kPhaseCollect;
-  ClearSkipped();
-  SendDlgItemMessageA(dialog, IDC_SCAN_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
+  StartMerge(run, kRunCancelled);
   StartTimer(dialog);
 }
 
+static RegistrationRun* MakeRun() {
+  RegistrationRun* run = new (std::nothrow) RegistrationRun();
+  if (run == nullptr) return nullptr;
+  run->copyBuffer = new (std::nothrow) char[kCopyBufferSize];
+  if (run->copyBuffer == nullptr) {
+    delete run;
+    return nullptr;
+  }
+  run->copyBufferSize = kCopyBufferSize;
+  run->headerSize = gState.profile.headerSize;
+  run->depthChoice = gState.profile.depthChoice;
+  CopyText(run->romFolder, sizeof run->romFolder, gState.profile.romFolder);
+  CopyText(run->tempDir, sizeof run->tempDir, gState.tempDir);
+  run->hostRegister = gState.hostRegister;
+  DatasetFilePath(run->logPath, sizeof run->logPath, ".log");
+  // A dataset that names no file of ours still has its relation file named in
+  // the message that says it cannot be opened.
+  run->relationNamed = DatasetFilePath(run->relation.path, sizeof run->relation.path, ".rel");
+  if (!run->relationNamed) {
+    FormatText(run->relation.path, sizeof run->relation.path, "%s%s.rel", gState.dataDir, gState.datasetName);
+  }
+  run->file.in = run->file.out = INVALID_HANDLE_VALUE;
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  run->ticksPerMs = frequency.QuadPart / 1000 > 0 ? frequency.QuadPart / 1000 : 1;
+  run->phase = kPhaseCollect;
+  return run;
+}
+
+static void FreeRun(RegistrationRun* run) {
+  delete[] run->copyBuffer;
+  delete run;
+}
+
+// Every handler of the run goes through here: it is never entered twice, and a
+// window destroyed while a handler ran is ended and freed once it is back.
+template <typename Handler>
+static void RunHandler(HWND dialog, RegistrationRun* run, Handler handler) {
+  if (run == nullptr || run->phase == kPhaseEnded) return;
+  ++run->handlersOnStack;
+  handler();
+  --run->handlersOnStack;
+  if (run->windowDestroyed && run->handlersOnStack == 0) {
+    EndRun(dialog, run, kRunWindowDestroyed);
+    FreeRun(run);
+  }
+}
+
 INT_PTR CALLBACK RegistrationDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  RegistrationRun* run = RunOf(dialog);
   switch (message) {
     case WM_INITDIALOG:
-      StartScan(dialog);
+      CenterOnWorkArea(dialog);
+      SendDlgItemMessageA(dialog, IDC_SCAN_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
+      run = MakeRun();
+      if (run == nullptr) {
+        EndDialog(dialog, kScanDialogResult);
+        return TRUE;
+      }
+      SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(run));
+      if (StartRun(dialog, run)) StartTimer(dialog);
       return TRUE;
     case WM_TIMER:
       if (wParam != IDT_SCAN) return FALSE;
-      ScanTick(dialog);
+      if (run != nullptr && run->handlersOnStack == 0) RunHandler(dialog, run, [&] { ScanTick(dialog, run); });
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) != IDCANCEL) return FALSE;
-      // Cancel pressed inside a message loop of the host or the archiver is
-      // answered once the file in hand is done, never under its feet.
-      if (gScan.fileInHand) {
-        gScan.cancelRequested = true;
-      } else {
-        ConfirmCancel(dialog);
+      // Cancel pressed while a handler is on the stack (inside a message loop of
+      // the host or the archiver) is answered once that handler is done.
+      if (run == nullptr || run->handlersOnStack > 0) {
+        if (run != nullptr) run->cancelRequested = true;
+        return TRUE;
       }
+      RunHandler(dialog, run, [&] { ConfirmCancel(dialog, run); });
       return TRUE;
     case WM_DESTROY:
-      // Ended by anything else than the run itself: keep what it registered.
       StopTimer(dialog);
-      if (!gScan.fileInHand && gScan.scanPhase != kPhaseIdle) {
-        gScan.scanPhase = kPhaseIdle;
-        CommitRelationFile(&gScan.relation);
-        ReleaseRun();
+      if (run == nullptr) return FALSE;
+      SetWindowLongPtrA(dialog, DWLP_USER, 0);
+      // Ended by anything else than the run itself: keep what it registered.
+      run->windowDestroyed = true;
+      if (run->handlersOnStack == 0) {
+        EndRun(dialog, run, kRunWindowDestroyed);
+        FreeRun(run);
       }
       return FALSE;
     default:

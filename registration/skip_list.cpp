@@ -1,59 +1,46 @@
 #include "registration/skip_list.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "base/file_io.h"
-#include "base/state.h"
+#include "base/text.h"
 #include "base/texts.h"
-#include "profile/profile.h"
-
-SkipList gSkipped;
 
 // Out of memory the line is dropped but the entry still counts, so the report
 // never gives too small a number.
-static void AppendLine(const char* reason, const char* folder, const char* name) {
+void NoteSkippedJoined(SkipList* list, const char* reason, const char* folder, const char* name) {
+  ++list->count;
   size_t reasonLength = strlen(reason), folderLength = strlen(folder), nameLength = strlen(name);
-  size_t need = gSkipped.used + reasonLength + 1 + folderLength + nameLength + 2;
-  if (need > gSkipped.capacity) {
-    size_t capacity = gSkipped.capacity == 0 ? 4096 : gSkipped.capacity;
-    while (capacity < need) capacity *= 2;
-    char* grown = static_cast<char*>(realloc(gSkipped.text, capacity));
-    if (grown == nullptr) return;
-    gSkipped.text = grown;
-    gSkipped.capacity = capacity;
-  }
-  char* end = gSkipped.text + gSkipped.used;
-  memcpy(end, reason, reasonLength);
-  end[reasonLength] = '\t';
-  memcpy(end + reasonLength + 1, folder, folderLength);
-  memcpy(end + reasonLength + 1 + folderLength, name, nameLength);
-  memcpy(end + reasonLength + 1 + folderLength + nameLength, "\r\n", 2);
-  gSkipped.used = need;
+  if (!ReserveBytes(&list->lines, reasonLength + 1 + folderLength + nameLength + 2)) return;
+  AppendBytes(&list->lines, reason, reasonLength);
+  AppendBytes(&list->lines, "\t", 1);
+  AppendBytes(&list->lines, folder, folderLength);
+  AppendBytes(&list->lines, name, nameLength);
+  AppendBytes(&list->lines, "\r\n", 2);
 }
 
-void NoteSkippedJoined(const char* reason, const char* folder, const char* name) {
-  ++gSkipped.count;
-  AppendLine(reason, folder, name);
+void NoteSkipped(SkipList* list, const char* reason, const char* path) { NoteSkippedJoined(list, reason, path, ""); }
+
+void ReleaseSkipList(SkipList* list) {
+  ReleaseBuffer(&list->lines);
+  list->count = 0;
 }
 
-void NoteSkipped(const char* reason, const char* path) { NoteSkippedJoined(reason, path, ""); }
-
-void ClearSkipped() {
-  free(gSkipped.text);
-  gSkipped = SkipList();
-}
-
-void ReportSkipped(HWND dialog) {
-  char logPath[kPathSize];
-  bool named = DatasetFilePath(logPath, sizeof logPath, ".log");
-  if (gSkipped.count == 0) {
-    if (named) DeleteFileA(logPath);
+void ReportSkipped(HWND dialog, const SkipList* list, const char* logPath) {
+  if (list->count == 0) {
+    if (logPath[0] != '\0') DeleteFileA(logPath);
     return;
   }
-  // Unwritten, the list is lost but the count is still worth telling.
-  if (named) ReplaceFileWhole(logPath, gSkipped.text != nullptr ? gSkipped.text : "", gSkipped.used, kWriteLog);
+  bool written = logPath[0] != '\0' &&
+                 ReplaceFileWhole(logPath, list->lines.bytes != nullptr ? list->lines.bytes : "", list->lines.used,
+                                  kWriteLog);
+  if (!written && logPath[0] != '\0') DeleteFileA(logPath);
+  if (dialog == nullptr) return;
+  char counted[kPathSize];
+  char named[2 * kPathSize];
   char message[3 * kPathSize];
-  FormatText(message, sizeof message, kTextSkippedReport, static_cast<int>(gSkipped.count), logPath);
+  FormatText(counted, sizeof counted, kTextSkippedCount, static_cast<int>(list->count));
+  FormatText(named, sizeof named, written ? kTextLogNamed : kTextLogNotWritten, logPath);
+  FormatText(message, sizeof message, "%s\n%s", counted, named);
   MessageBoxA(dialog, message, kTextScanCaption, MB_OK | MB_ICONINFORMATION);
 }

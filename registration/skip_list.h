@@ -1,28 +1,26 @@
-// The entries a registration run passed over, each with its reason, and the
-// report the run gives of them when it ends.
+// What a registration run passed over, each with its reason, and the report
+// the run gives of it when it ends.
 #pragma once
 #include <windows.h>
 
-#include <cstddef>
 #include <cstdint>
+
+#include "base/growable_buffer.h"
 
 // Kept as the lines of the log itself: "reason<TAB>path<CR><LF>".
 struct SkipList {
-  char* text;       // heap, null while nothing is noted
-  size_t used;      // bytes of text in use
-  size_t capacity;  // bytes of text allocated
-  int32_t count;    // entries noted, also those whose line found no memory
+  GrowableBuffer lines;
+  int32_t count;  // entries noted, also those whose line found no memory
 };
 
-// The run's list; emptied when a run starts and when it ends.
-extern SkipList gSkipped;
-
-void NoteSkipped(const char* reason, const char* path);
+void NoteSkipped(SkipList* list, const char* reason, const char* path);
 // For a path joined from two parts, which may be too long for a path buffer.
-void NoteSkippedJoined(const char* reason, const char* folder, const char* name);
-void ClearSkipped();
+void NoteSkippedJoined(SkipList* list, const char* reason, const char* folder, const char* name);
+void ReleaseSkipList(SkipList* list);
 
-// Writes the list to "<dataDir><dataset>.log" and shows how many entries were
-// passed over, in a box owned by dialog; with an empty list, removes an
-// earlier log and shows nothing.
-void ReportSkipped(HWND dialog);
+// Writes the list to logPath (empty when the dataset names no log) and tells
+// how many entries were passed over, in a box owned by dialog (none when
+// dialog is null). With an empty list an earlier log is removed and nothing is
+// shown. A log that cannot be written is removed too, so that no earlier
+// run's list is taken for this one's, and the box says so.
+void ReportSkipped(HWND dialog, const SkipList* list, const char* logPath);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "registration/folders.h"
+#include "registration/skip_list.h"
 #include "support/host_double.h"
 
 namespace {
@@ -22,12 +23,6 @@ std::wstring LongPath(const std::string& cp932) {
 
 bool MakeDir(const std::string& path) { return CreateDirectoryW(LongPath(path).c_str(), nullptr) != 0; }
 
-std::vector<std::string> Entries() {
-  std::vector<std::string> entries;
-  for (int32_t i = 0; i < gFolders.count; ++i) entries.push_back(gFolders.entries[i]);
-  return entries;
-}
-
 class FolderCollection : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -35,13 +30,28 @@ class FolderCollection : public ::testing::Test {
     ASSERT_FALSE(root.empty());
   }
   void TearDown() override {
-    ReleaseFolderList();
+    ReleaseFolderWalk(&walk);
+    ReleaseSkipList(&skipped);
     RemoveTree(root);
+  }
+  // The walk and the count as a run goes through them, slice after slice.
+  bool BuildFolderList(const char* romFolder, int32_t depthChoice) {
+    if (!BeginFolderWalk(&walk, romFolder, depthChoice, &skipped)) return false;
+    while (!StepFolderWalk(&walk, 16, &skipped)) {
+    }
+    return true;
+  }
+  std::vector<std::string> Entries() {
+    std::vector<std::string> entries;
+    for (int32_t i = 0; i < walk.count; ++i) entries.push_back(walk.entries[i]);
+    return entries;
   }
   void MakeTree(const std::vector<std::string>& folders) {
     for (const std::string& folder : folders) ASSERT_TRUE(MakeDir(root + folder)) << folder;
   }
   std::string root;  // ends with "\", as the settings dialog stores a ROM folder
+  FolderWalk walk = {};
+  SkipList skipped = {};
 };
 
 TEST_F(FolderCollection, DepthChoiceBoundsThePreOrderWalk) {
@@ -74,6 +84,25 @@ TEST_F(FolderCollection, DepthChoiceBoundsThePreOrderWalk) {
     ASSERT_TRUE(BuildFolderList(root.c_str(), test.depthChoice));
     EXPECT_EQ(Entries(), expected) << "depth choice " << test.depthChoice;
   }
+}
+
+// A profile file may hold any depth choice; none walks deeper than "all" does.
+TEST_F(FolderCollection, DepthChoiceOutsideTheSettingsIsBoundedOnADeepChain) {
+  ASSERT_LE(root.size() + 2 * 105 + 4, 259u);
+  std::string chain;
+  for (int level = 0; level < 105; ++level) {
+    chain += "a\\";
+    ASSERT_TRUE(MakeDir(root + chain));
+  }
+  const struct {
+    int32_t depthChoice;
+    size_t levels;
+  } cases[] = {{200, 100}, {-3, 0}, {12, 11}, {INT32_MIN, 0}, {INT32_MAX, 100}};
+  for (const auto& test : cases) {
+    ASSERT_TRUE(BuildFolderList(root.c_str(), test.depthChoice));
+    EXPECT_EQ(Entries().size(), 1 + test.levels) << test.depthChoice;
+  }
+  for (size_t length = chain.size(); length > 0; length -= 2) RemoveDirectoryA((root + chain.substr(0, length)).c_str());
 }
 
 TEST_F(FolderCollection, RootWithoutBackslashJoinsWithASingleOne) {
@@ -112,7 +141,7 @@ TEST_F(FolderCollection, PathsTooLongToListAreRefusedNotCut) {
   }
   ASSERT_TRUE(BuildFolderList(root.c_str(), 1));
   EXPECT_EQ(Entries(), expected);
-  EXPECT_EQ(strlen(gFolders.entries[gFolders.count]), 0u) << "nothing is left past the last entry";
+  EXPECT_EQ(strlen(walk.entries[walk.count]), 0u) << "nothing is left past the last entry";
   for (const std::string& entry : Entries()) EXPECT_LE(entry.size(), 256u);
 
   for (const std::string& folder : {fits + "\\c", fits, tooLong + "\\c", tooLong}) {
@@ -133,11 +162,12 @@ TEST_F(FolderCollection, LinkBackIntoTheTreeIsNotFollowed) {
 
 TEST_F(FolderCollection, ListRefusesDuplicatesAndHoldsTenThousand) {
   ASSERT_TRUE(BuildFolderList(root.c_str(), 0));
-  AddFolder(root.c_str());  // exactly as stored
-  EXPECT_EQ(gFolders.count, 1);
-  for (int i = 1; i <= kMaxFolders; ++i) AddFolder(("X:\\" + std::to_string(i)).c_str());
-  EXPECT_EQ(gFolders.count, kMaxFolders);
-  EXPECT_STREQ(gFolders.entries[kMaxFolders - 1], "X:\\9999\\");
+  AddFolder(&walk, root.c_str(), &skipped);  // exactly as stored
+  EXPECT_EQ(walk.count, 1);
+  for (int i = 1; i <= kMaxFolders; ++i) AddFolder(&walk, ("X:\\" + std::to_string(i)).c_str(), &skipped);
+  EXPECT_EQ(walk.count, kMaxFolders);
+  EXPECT_STREQ(walk.entries[kMaxFolders - 1], "X:\\9999\\");
+  EXPECT_EQ(skipped.count, 1) << "the overflow is noted once";
   // A new run starts from an empty count on the same kind of list.
   ASSERT_TRUE(BuildFolderList(root.c_str(), 0));
   EXPECT_EQ(Entries(), std::vector<std::string>{root});

@@ -1,89 +1,82 @@
-// The header-stripped copy and the move aside of an extracted entry.
+// The header-stripped copy the host is handed, and the move aside of an
+// extracted entry.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 
-#include "base/state.h"
 #include "registration/register_file.h"
-#include "support/host_double.h"
+#include "registration_run.h"
 
 namespace {
 
-std::string Pattern(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned value = seed;
-  for (char& byte : bytes) {
-    value = value * 1103515245u + 12345u;
-    byte = static_cast<char>(value >> 16);
+// The copy the host is handed holds exactly the bytes after the header, for
+// the header sizes a hand-edited profile can bring, whether it is made in one
+// piece or across many ticks; a negative header size copies nothing.
+TEST_F(RegistrationRun, CopyDropsExactlyTheHeaderInOnePieceOrAcrossTicks) {
+  std::string bytes = Pattern(30000, 7);
+  Write("source.nes", bytes);
+  const struct {
+    int32_t header;
+    size_t piece;  // 0: the whole file at once
+  } cases[] = {{0, 0},     {1024, 0},  {10239, 0}, {10240, 0},  {10241, 0},         {25000, 0},
+               {30000, 0}, {40000, 0}, {16, 4096}, {0, 10000}, {29999, 4096}, {-1, 0}, {INT32_MIN, 4096}};
+  for (const auto& test : cases) {
+    // A stale, longer copy left in temp is replaced, not overlaid.
+    ASSERT_TRUE(WriteBytes(temp + "source.nes", std::string(50000, 'x')));
+    gState.profile.headerSize = test.header;
+    SetCopyPieceSizeForTests(test.piece);
+    SetScanSliceMs(test.piece != 0 ? 0 : -1);
+    AddRoms();
+    if (test.header < 0) {
+      EXPECT_TRUE(gHost.registerCalls.empty()) << test.header;
+      EXPECT_EQ(LogLines(), std::vector<std::string>{std::string(u8"読み込めません\t") + Utf8(roms) + "source.nes"});
+      continue;
+    }
+    std::string expected = bytes.substr(std::min<size_t>(bytes.size(), test.header));
+    ASSERT_EQ(gHost.registerCalls.size(), 1u) << test.header;
+    EXPECT_TRUE(gHost.registerCalls[0].content == expected) << test.header << " in pieces of " << test.piece;
+    EXPECT_EQ(Lines(), std::vector<std::string>{CrcTextAfterHeader(bytes, test.header) + " " + roms + "source.nes"});
   }
-  return bytes;
+  SetCopyPieceSizeForTests(0);
+  EXPECT_EQ(ReadBytes(roms + "source.nes"), bytes) << "the source is never changed";
 }
 
-class HeaderCopy : public ::testing::Test {
+// Cancel while a large copy spans ticks: the partial copy goes, nothing of it
+// reaches the host, and the earlier lines stay.
+TEST_F(RegistrationRun, CancelInTheMiddleOfACopyLeavesNoPartOfIt) {
+  Write("big.nes", Pattern(200000, 3));
+  AddRoms();
+  std::vector<std::string> earlier = Lines();
+  ASSERT_EQ(earlier.size(), 1u);
+  SetCopyPieceSizeForTests(4096);
+  SetScanSliceMs(0);
+  bool copying = false;
+  std::string question;
+  DialogStep answer = Answer(IDOK, &question);
+  AddRoms({[&](HWND) {
+             copying = FileExists(temp + "big.nes");
+             if (copying) PostMessageA(shown.dialog, WM_COMMAND, IDCANCEL, 0);
+             return copying;
+           },
+           answer});
+  SetCopyPieceSizeForTests(0);
+  EXPECT_TRUE(copying);
+  EXPECT_EQ(question, u8"ロムの追加をキャンセルしますか");
+  EXPECT_TRUE(gHost.registerCalls.empty());
+  EXPECT_FALSE(FileExists(temp + "big.nes"));
+  EXPECT_EQ(Lines(), earlier);
+}
+
+class TempPrefix : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder = MakeTempFolder("copy");
+    folder = MakeTempFolder("prefix");
     ASSERT_FALSE(folder.empty());
-    savedHeaderSize = gState.profile.headerSize;
-    source = folder + "source.nes";
-    destination = folder + "copy.nes";
   }
-  void TearDown() override {
-    gState.profile.headerSize = savedHeaderSize;
-    RemoveTree(folder);
-  }
-  int32_t Copy(int32_t headerSize) {
-    gState.profile.headerSize = headerSize;
-    return CopyWithoutHeader(destination.c_str(), source.c_str());
-  }
-  std::string folder, source, destination;
-  int32_t savedHeaderSize = 0;
+  void TearDown() override { RemoveTree(folder); }
+  std::string folder;
 };
-
-// Block boundaries of ordinary sizes are covered by the registration run's
-// tests; here the header sizes a hand-edited profile can bring.
-TEST_F(HeaderCopy, DropsExactlyTheHeaderEvenPastTheFirstBlock) {
-  std::string bytes = Pattern(30000, 7);
-  ASSERT_TRUE(WriteBytes(source, bytes));
-  for (int32_t header : {0, 1024, 10239, 10240, 10241, 25000, 30000, 40000}) {
-    // A stale, longer copy from an earlier run is replaced, not overlaid.
-    ASSERT_TRUE(WriteBytes(destination, std::string(50000, 'x')));
-    ASSERT_EQ(Copy(header), 0) << header;
-    EXPECT_TRUE(FileExists(destination));
-    EXPECT_TRUE(ReadBytes(destination) == bytes.substr(std::min<size_t>(bytes.size(), header))) << header;
-  }
-  EXPECT_EQ(ReadBytes(source), bytes) << "the source is never changed";
-}
-
-TEST_F(HeaderCopy, RefusesWithoutLeavingACopy) {
-  ASSERT_TRUE(WriteBytes(source, Pattern(100, 1)));
-  EXPECT_EQ(Copy(-1), -1) << "a negative header size";
-  EXPECT_FALSE(FileExists(destination));
-  EXPECT_EQ(Copy(INT32_MIN), -1);
-  EXPECT_FALSE(FileExists(destination));
-
-  // Held open elsewhere: the probe asks for no sharing at all.
-  HANDLE held = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Copy(16), -1);
-  CloseHandle(held);
-  EXPECT_FALSE(FileExists(destination));
-
-  std::string missing = folder + "missing.nes";
-  EXPECT_EQ(CopyWithoutHeader(destination.c_str(), missing.c_str()), -1);
-  EXPECT_FALSE(FileExists(destination));
-
-  EXPECT_EQ(CopyWithoutHeader(destination.c_str(), folder.c_str()), -1) << "a folder as the source";
-  EXPECT_FALSE(FileExists(destination));
-
-  ASSERT_TRUE(CreateDirectoryA(destination.c_str(), nullptr));
-  EXPECT_EQ(Copy(16), -1) << "a folder where the copy goes";
-  EXPECT_EQ(ReadBytes(source).size(), 100u);
-}
-
-class TempPrefix : public HeaderCopy {};
 
 TEST_F(TempPrefix, MovesTheFileAsideInItsOwnFolder) {
   const std::string kanji = Cp932(u8"表");         // trail byte 0x5C

@@ -300,10 +300,18 @@ TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
   CloseHandle(created);
 
   HANDLE held = INVALID_HANDLE_VALUE;
+  // b.nes under the name the system gives back for "b" and a Korean syllable.
+  auto widePath = [&](const std::string& name) {
+    std::string utf8 = Utf8(roms) + name;
+    std::wstring path(utf8.size() + 1, L'\0');
+    path.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &path[0], (int)path.size()) - 1);
+    return path;
+  };
   struct Way {
     const char* what;
     std::function<void()> make;
     const char* reason;  // what the log says of b.nes
+    const char* logged = "b.nes";
   };
   const Way ways[] = {
       {"held open",
@@ -314,6 +322,18 @@ TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
        u8"読み込めません"},
       {"a folder where the copy goes", [&] { CreateDirectoryA((temp + "b.nes").c_str(), nullptr); },
        u8"コピーできません"},
+      {"2 GiB, beyond what the copy supports",
+       [&] {
+         HANDLE file = CreateFileA((roms + "b.nes").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+         LARGE_INTEGER size;
+         size.QuadPart = 0x80000000LL;
+         SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
+         SetEndOfFile(file);
+         CloseHandle(file);
+       },
+       u8"大きすぎます"},
+      {"a name outside code page 932", [&] { MoveFileW(widePath("b.nes").c_str(), widePath(u8"b\uD55C.nes").c_str()); },
+       u8"ファイル名をシフトJISで表せません", "b?.nes"},
   };
   for (const Way& way : ways) {
     way.make();
@@ -326,7 +346,7 @@ TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
     // Both passed-over files are named with their reasons, and the user is told where.
     std::vector<std::string> logLines = LogLines();
     std::set<std::string> log(logLines.begin(), logLines.end());
-    EXPECT_EQ(log, (std::set<std::string>{std::string(way.reason) + "\t" + Utf8(roms) + "b.nes",
+    EXPECT_EQ(log, (std::set<std::string>{std::string(way.reason) + "\t" + Utf8(roms) + way.logged,
                                           std::string(u8"パスが長すぎます\t") + Utf8(roms + longName)}))
         << way.what;
     EXPECT_EQ(report, std::string(u8"登録できなかったファイルが 2 件あります。\n一覧: ") + Utf8(data) + "NES.log")
@@ -335,6 +355,8 @@ TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     held = INVALID_HANDLE_VALUE;
     RemoveDirectoryA((temp + "b.nes").c_str());
+    MoveFileW(widePath(u8"b\uD55C.nes").c_str(), widePath("b.nes").c_str());
+    Write("b.nes", "rom b.nes");
   }
   DeleteFileW(wide.c_str());
 }

@@ -75,13 +75,17 @@ TEST(Text, JapaneseConstantsAreTheirCodePage932Spelling) {
       {kTextScanCaption, u8"ロムの追加(Corvane)"},
       {kTextRelationNotWritten, u8"関連ファイルに書き込めませんでした\n%s"},
       {kTextTempDirNotMade, u8"一時フォルダを作成できませんでした\n%s"},
-      {kTextSkippedReport, u8"登録できなかったファイルが %d 件あります。\n一覧: %s"},
+      {kTextSkippedCount, u8"登録できなかったファイルが %d 件あります。"},
+      {kTextLogNamed, u8"一覧: %s"},
+      {kTextLogNotWritten, u8"一覧を書き込めませんでした: %s"},
       {kTextSkipUnreadable, u8"読み込めません"},
       {kTextSkipNotCopied, u8"コピーできません"},
       {kTextSkipArchive, u8"書庫を開けません"},
       {kTextSkipPathTooLong, u8"パスが長すぎます"},
       {kTextSkipFolderUnlisted, u8"フォルダを開けません"},
       {kTextSkipTooManyFolders, u8"フォルダ数の上限を超えました"},
+      {kTextSkipTooLarge, u8"大きすぎます"},
+      {kTextSkipNameNotInCodePage, u8"ファイル名をシフトJISで表せません"},
   };
   for (const Case& c : cases) EXPECT_EQ(std::string(c.constant), Cp932(c.utf8)) << c.utf8;
 }

@@ -1,0 +1,88 @@
+// One add-ROMs run: everything it needs and holds, from the dialog's start to
+// its end. The dialog makes it, keeps it in its window data and hands it to
+// every routine below; nothing of a run lives anywhere else.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+#include "archive/temp_cleanup.h"
+#include "base/folder_listing.h"
+#include "base/host_interface.h"
+#include "base/text.h"
+#include "registration/folders.h"
+#include "registration/relation_file.h"
+#include "registration/skip_list.h"
+
+enum RunPhase : int32_t {
+  kPhaseCollect = 1,  // listing the folders and counting their files
+  kPhaseProcess = 2,  // registering the files, folder by folder
+  kPhaseMerge = 3,    // carrying over the earlier relation lines still wanted
+  kPhaseEnded = 4,    // nothing more happens; the dialog is ending
+};
+
+// How a run ends; one routine acts on it.
+enum RunOutcome : int32_t {
+  kRunDone,
+  kRunCancelled,
+  kRunRelationNotWritten,  // a line, the merge or the final move failed
+  kRunRelationNotOpened,
+  kRunTempMissing,
+  kRunListNotMade,  // no memory for the folder list
+  kRunWindowDestroyed,
+};
+
+// The file being registered. Its copy goes in pieces, across ticks when it is
+// large, so that the dialog keeps answering.
+struct FileInHand {
+  bool active;
+  bool archive;
+  HANDLE in;   // the source, or an archive's first entry moved aside
+  HANDLE out;  // the header-less copy
+  LONGLONG remaining;
+  uint32_t crc;  // of the bytes written so far
+  char sourcePath[kPathSize];
+  char copyPath[kPathSize];
+  char readPath[kPathSize];     // what in was opened on
+  FolderSnapshot tempBefore;    // an archive's: temp before the extraction
+  bool snapshot;
+};
+
+struct RegistrationRun {
+  // What the run was started with.
+  int32_t headerSize;
+  int32_t depthChoice;
+  char romFolder[kPathSize];
+  char tempDir[kPathSize];
+  char logPath[kPathSize];  // empty when the dataset names no log
+  bool relationNamed;       // relation.path names a file of the dataset
+  HostPathCallback hostRegister;
+
+  RunPhase phase;
+  RunOutcome outcome;  // the end the merge leads to
+  int32_t totalFiles;      // counted while the folders are listed
+  int32_t processedFiles;  // registered with a relation line
+  FolderWalk folders;
+  int32_t folderIndex;         // the folder list entry being processed
+  FolderListing folderListing; // its entries; the current one is folderListing.entry
+  bool folderIsTemp;           // that folder is tempDir itself
+  bool entryWaiting;           // the current entry is offered again on a later tick
+  int32_t failedAttempts;      // consecutive refusals of the current archive
+  FileInHand file;
+  RelationFile relation;
+  SkipList skipped;
+  char* copyBuffer;
+  size_t copyBufferSize;
+
+  // Slices: a monotonic clock in performance-counter ticks.
+  LONGLONG sliceStart;
+  LONGLONG ticksPerMs;
+  LONGLONG lastInputCheck;
+  bool timerArmed;
+
+  // Re-entry: the run's handlers on the stack (a tick, the cancel question,
+  // the end), and what came in while they ran.
+  int32_t handlersOnStack;
+  bool cancelRequested;
+  bool windowDestroyed;
+};
