@@ -12,29 +12,47 @@
 
 namespace {
 
-TEST_F(RegistrationRun, SlicesTakeFewTicksAndChangeNothingTheHostOrUserSees) {
+// Host registrations made when the host window's posted message was answered.
+size_t answeredAt;
+
+LRESULT CALLBACK WatchHostMessage(int code, WPARAM wParam, LPARAM lParam) {
+  auto* message = reinterpret_cast<const MSG*>(lParam);
+  if (code == HC_ACTION && wParam == PM_REMOVE && message->hwnd == gHost.window && message->message == WM_NULL &&
+      answeredAt == 0) {
+    answeredAt = gHost.registerCalls.size();
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Slices change nothing the host or the user sees, and between two of them the
+// host's own messages are answered while the run goes on.
+TEST_F(RegistrationRun, SlicesChangeNothingTheHostSeesAndLetTheHostAnswer) {
   gState.profile.depthChoice = 2;
   for (int folder = 0; folder < 3; ++folder) {
     std::string sub = "f" + std::to_string(folder) + "\\";
     ASSERT_TRUE(CreateDirectoryA((roms + sub).c_str(), nullptr));
     for (int i = 0; i < 100; ++i) Write(sub + std::to_string(i) + ".nes", Pattern(64 + i, folder * 100 + i));
   }
-  // One entry a tick, as the run used to go, is the yardstick.
   SetScanSliceMs(0);
   AddRoms();
-  int oneEntryTicks = scanTicks;
   std::string oneEntryLines = ReadBytes(data + "NES.rel");
   std::vector<std::string> oneEntryCalls = RegisteredPaths();
-  std::string oneEntryCounter = shown.counter.back();
 
   SetScanSliceMs(-1);
+  gHost.onRegister = [&](const char*) {
+    if (gHost.registerCalls.size() == 1) {
+      PostMessageA(gHost.window, WM_NULL, 0, 0);
+    }
+  };
+  HHOOK watch = SetWindowsHookExA(WH_GETMESSAGE, WatchHostMessage, nullptr, GetCurrentThreadId());
+  answeredAt = 0;
   AddRoms();
-  EXPECT_GE(oneEntryTicks, 300);
-  EXPECT_LE(scanTicks, 300 / 4) << "ticks for 300 files in slices";
+  UnhookWindowsHookEx(watch);
   EXPECT_EQ(ReadBytes(data + "NES.rel"), oneEntryLines);
   EXPECT_EQ(RegisteredPaths(), oneEntryCalls);
-  EXPECT_EQ(shown.counter.back(), oneEntryCounter);
   EXPECT_EQ(shown.counter.back(), "  300/  300(100%)");
+  EXPECT_GE(answeredAt, 1u);
+  EXPECT_LT(answeredAt, 300u) << "the host's message waited for the end of the run";
 }
 
 TEST_F(RegistrationRun, CancelledRunReportsWhatItPassedOverBeforeTheCancel) {
@@ -106,31 +124,45 @@ TEST_F(RegistrationRun, HostKilledMidRunLeavesTheEarlierRelationFileWhole) {
 }
 
 TEST_F(RegistrationRun, FailedWritesLoseNothingAndRegisterNothingAfterward) {
-  for (int i = 0; i < 4; ++i) Write("w" + std::to_string(i) + ".nes", Pattern(100, i));
+  for (int i = 0; i < 40; ++i) Write("w" + std::to_string(i) + ".nes", Pattern(100, i));
   AddRoms();
   std::string earlier = ReadBytes(data + "NES.rel");
   std::vector<std::string> order = SearchOrder(roms, false);
-  for (int i = 0; i < 4; ++i) Write("w" + std::to_string(i) + ".nes", Pattern(100, 10 + i));
+  for (int i = 0; i < 40; ++i) Write("w" + std::to_string(i) + ".nes", Pattern(100, 100 + i));
   struct Case {
     WriteKind kind;
-    const char* message;  // the box, when the run must end at once
+    int nth;
+    int32_t sliceMs;  // short slices arm the next tick early, before the failure
+    DWORD boxHeldMs;  // how long the user reads the box
     size_t registered;
   };
   const Case cases[] = {
-      {kWriteRelation, u8"関連ファイルに書き込めませんでした\n", 2},
-      {kWriteCopy, "", 3},
+      {kWriteRelation, 2, -1, 0, 2},
+      {kWriteRelation, 30, 11, 1000, 30},
+      {kWriteCopy, 2, -1, 0, 39},
   };
   for (const Case& test : cases) {
     ASSERT_TRUE(WriteBytes(data + "NES.rel", earlier));
-    SetWriteFault(test.kind, 2);
+    SetWriteFault(test.kind, test.nth);
+    SetScanSliceMs(test.sliceMs);
     std::string message;
+    DWORD seen = 0;
+    DialogStep answer = Answer(IDOK, &message);
     std::vector<DialogStep> steps;
-    if (test.kind == kWriteRelation) steps.push_back(Answer(IDOK, &message));
+    if (test.kind == kWriteRelation) {
+      steps.push_back([&](HWND active) {
+        if (GetWindow(active, GW_OWNER) != shown.dialog || GetDlgItem(active, 0xFFFF) == nullptr) return false;
+        if (seen == 0) seen = GetTickCount();
+        return GetTickCount() - seen >= test.boxHeldMs && answer(active);
+      });
+    }
     AddRoms(steps);
     SetWriteFault(test.kind, 0);
     EXPECT_EQ(gHost.registerCalls.size(), test.registered) << test.kind;
     if (test.kind == kWriteRelation) {
-      EXPECT_EQ(message, test.message + Utf8(data) + "NES.rel");
+      // One box, and the run has ended with it: a second would be taken as the report.
+      EXPECT_EQ(message, u8"関連ファイルに書き込めませんでした\n" + Utf8(data) + "NES.rel") << test.nth;
+      EXPECT_EQ(report, "") << test.nth;
       EXPECT_TRUE(ReadBytes(data + "NES.rel") == earlier) << "the earlier relation file changed";
       continue;
     }
@@ -138,10 +170,24 @@ TEST_F(RegistrationRun, FailedWritesLoseNothingAndRegisterNothingAfterward) {
     EXPECT_EQ(report, std::string(u8"登録できなかったファイルが 1 件あります。\n一覧: ") + Utf8(data) + "NES.log");
     EXPECT_EQ(LogLines(), std::vector<std::string>{std::string(u8"コピーできません\t") + Utf8(roms + order[1])});
     std::vector<std::string> lines = Lines();
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 40u);
     EXPECT_EQ(lines.back().substr(9), roms + order[1]);
     EXPECT_NE(earlier.find(lines.back()), std::string::npos) << "its earlier line is kept";
   }
+}
+
+// A log that cannot be written is said to be so, and an earlier run's log is
+// not left to be taken for this one's.
+TEST_F(RegistrationRun, LogThatCannotBeWrittenIsToldAndNoStaleOneRemains) {
+  Write("locked.nes", "held by another program");
+  ASSERT_TRUE(WriteBytes(data + "NES.log", "an earlier run's list\r\n"));
+  HANDLE held = CreateFileA((roms + "locked.nes").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  SetWriteFault(kWriteLog, 1);
+  AddRoms();
+  CloseHandle(held);
+  EXPECT_EQ(report, std::string(u8"登録できなかったファイルが 1 件あります。\n一覧を書き込めませんでした: ") + Utf8(data) +
+                        "NES.log");
+  EXPECT_FALSE(FileExists(data + "NES.log"));
 }
 
 TEST_F(RegistrationRun, LockedRomKeepsItsEarlierLineAndADeletedOneLosesIt) {
