@@ -21,6 +21,11 @@ struct PluginState {
   HINSTANCE moduleInstance;
   // Set by a successful initPlugin; clicks and closePlugin do nothing without it.
   bool started;
+  // One action at a time: the host may call back in while a run, the settings
+  // dialog or a launch is under way (from hostRegister, from a timer, from its
+  // own menu while a modal dialog pumps messages). Such a call returns at once
+  // and changes nothing, so the action in progress keeps its dataset and profile.
+  bool actionInProgress;
   char dataDir[kPathSize];
   char tempDir[kPathSize];
   // Set by initPlugin: tempDir exists as a folder (it could be made, or was there).

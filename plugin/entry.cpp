@@ -109,16 +109,9 @@ const char* __stdcall inMenu() {
 
 const char* __stdcall inPopupMenu() { return kPopupList.bytes; }
 
-// One action at a time: the host may call back in while a run, the settings
-// dialog or a launch is under way (from hostRegister, from a timer, from its
-// own menu while a modal dialog pumps messages). Such a call returns at once
-// and changes nothing, so the action in progress keeps its dataset, profile
-// and state.
-static bool actionInProgress;
-
 void __stdcall onMenuClick(int index) {
-  if (!gState.started || actionInProgress) return;
-  actionInProgress = true;
+  if (!gState.started || gState.actionInProgress) return;
+  gState.actionInProgress = true;
   FindActiveDatasetName();
   LoadDatasetProfile();
   HWND owner = GetActiveWindow();
@@ -136,17 +129,17 @@ void __stdcall onMenuClick(int index) {
     default:
       break;
   }
-  actionInProgress = false;
+  gState.actionInProgress = false;
 }
 
 int __stdcall onPopupMenuClick(int, const HostSelection* selection) {
-  if (!gState.started || actionInProgress) return 0;
-  actionInProgress = true;
+  if (!gState.started || gState.actionInProgress) return 0;
+  gState.actionInProgress = true;
   FindActiveDatasetName();
   LoadDatasetProfile();
   int result = 0;
   if (selection != nullptr && selection->crcText != nullptr) result = LaunchByCrc(selection->crcText);
-  actionInProgress = false;
+  gState.actionInProgress = false;
   return result;
 }
 

@@ -90,9 +90,10 @@ bool DatasetFilePath(char* path, size_t size, const char* extension) {
   return true;
 }
 
-// A folder that ends in a double-byte character whose trail byte is 0x5C ("表")
-// passed an earlier byte-wise test for a final "\" and was saved without one;
-// it gets it here, as the ROM folder gets it when it is used.
+// A folder ending in a double-byte character whose trail byte is 0x5C ("表")
+// can be found in a profile file without its final "\", which a byte-wise test
+// took that trail byte for; it gets it here, as the ROM folder gets it when it
+// is used.
 static void MendFinalBackslash(char* folder) {
   size_t length = strlen(folder);
   if (length > 0 && folder[length - 1] == '\\' && !EndsWithBackslash(folder)) {

@@ -9,17 +9,21 @@
 #include "base/state.h"
 #include "base/window.h"
 
-char pickerCaption[kPathSize];
+// What the browser's callback is handed: where it starts and its title.
+struct BrowseStart {
+  char initialFolder[kPathSize];
+  const char* caption;
+};
 
 // Only file-system folders, in the resizable new-style browser.
 static constexpr UINT kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
 
-int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
+static int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
+  const BrowseStart* start = reinterpret_cast<const BrowseStart*>(data);
   switch (message) {
     case BFFM_INITIALIZED:
-      // data is the initial-folder buffer of the PickFolder call.
-      SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, data);
-      SetWindowTextA(browser, pickerCaption);
+      SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(start->initialFolder));
+      SetWindowTextA(browser, start->caption);
       CenterOnWorkArea(browser);
       break;
     default:
@@ -29,9 +33,8 @@ int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
 }
 
 static void BrowseAndRemember(HWND owner, const char* prompt, const char* caption, char* rememberedFolder, int editId) {
-  CopyText(pickerCaption, sizeof pickerCaption, caption);
-
-  char initialFolder[kPathSize] = "";
+  BrowseStart start = {"", caption};
+  char* initialFolder = start.initialFolder;
   BROWSEINFOA browse = {};
   browse.hwndOwner = owner;
   browse.pidlRoot = nullptr;
@@ -39,11 +42,11 @@ static void BrowseAndRemember(HWND owner, const char* prompt, const char* captio
   browse.lpszTitle = prompt;
   browse.ulFlags = kBrowseFlags;
   browse.lpfn = BrowseCallback;
-  browse.lParam = reinterpret_cast<LPARAM>(initialFolder);
+  browse.lParam = reinterpret_cast<LPARAM>(&start);
   browse.iImage = 0;
 
-  SendDlgItemMessageA(owner, editId, WM_GETTEXT, sizeof initialFolder, reinterpret_cast<LPARAM>(initialFolder));
-  if (!PathIsDirectoryA(initialFolder)) CopyText(initialFolder, sizeof initialFolder, rememberedFolder);
+  SendDlgItemMessageA(owner, editId, WM_GETTEXT, sizeof start.initialFolder, reinterpret_cast<LPARAM>(initialFolder));
+  if (!PathIsDirectoryA(initialFolder)) CopyText(initialFolder, sizeof start.initialFolder, rememberedFolder);
 
   LPITEMIDLIST chosenItem = SHBrowseForFolderA(&browse);
   if (chosenItem == nullptr) return;

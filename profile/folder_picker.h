@@ -4,12 +4,7 @@
 
 #include "base/text.h"
 
-// Title of the browser being opened; BrowseCallback puts it on the window.
-extern char pickerCaption[kPathSize];
-
 // Opens the browser at the edit box's folder (or, when that is no directory,
 // at rememberedFolder, a kPathSize buffer). A chosen folder, with a final "\",
 // goes into both the edit box and rememberedFolder; anything else changes nothing.
 void PickFolder(HWND owner, const char* prompt, const char* caption, char* rememberedFolder, int editId);
-
-int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM param, LPARAM data);

@@ -239,7 +239,7 @@ TEST_F(RegistrationRun, MissingTempFolderIsToldBeforeTheRelationFileIsTouched) {
 }
 
 TEST_F(RegistrationRun, LongArchivePathAndForeignFilesInTempAreHandled) {
-  // A 230-byte archive path, beyond what the archiver's command once held.
+  // A 230-byte archive path: the archiver's command holds it and the temp folder's path both.
   // Below a root ending in "\" the subfolder joins with a second one.
   std::string sub = std::string(230 - roms.size() - 2 - strlen("game.zip"), 's');
   ASSERT_TRUE(CreateDirectoryA((roms + sub).c_str(), nullptr));
