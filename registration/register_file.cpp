@@ -68,8 +68,8 @@ static void CloseFileInHand(FileInHand* file, bool copyWhole) {
   file->in = file->out = INVALID_HANDLE_VALUE;
 }
 
-// Opens readPath and creates the copy at copyPath, past the header; the bytes
-// follow in pieces.
+// Opens readPath and creates the copy at copyPath; the bytes follow in pieces,
+// the header dropped from the first of them.
 static CopyResult StartCopy(RegistrationRun* run) {
   FileInHand* file = &run->file;
   if (run->headerSize < 0) return kCopyUnreadable;
@@ -84,17 +84,25 @@ static CopyResult StartCopy(RegistrationRun* run) {
   CopyResult refusal = kCopyNotWritten;
   file->out = CreateCopy(file->copyPath, file->readPath, &refusal);
   if (file->out == INVALID_HANDLE_VALUE) return refusal;
-  LARGE_INTEGER skip = {};
-  skip.QuadPart = run->headerSize < size.QuadPart ? run->headerSize : size.QuadPart;
-  if (skip.QuadPart > 0 && !SetFilePointerEx(file->in, skip, nullptr, FILE_BEGIN)) return kCopyUnreadable;
-  file->remaining = size.QuadPart - skip.QuadPart;
+  file->size = size.QuadPart;
+  file->remaining = size.QuadPart;
+  file->skip = run->headerSize < size.QuadPart ? run->headerSize : size.QuadPart;
+  // A header larger than a piece is stepped over rather than read.
+  if (file->skip > static_cast<LONGLONG>(run->copyBufferSize)) {
+    LARGE_INTEGER skip = {};
+    skip.QuadPart = file->skip;
+    if (!SetFilePointerEx(file->in, skip, nullptr, FILE_BEGIN)) return kCopyUnreadable;
+    file->remaining -= file->skip;
+    file->skip = 0;
+  }
   file->crc = 0;
   file->active = true;
   return kCopyDone;
 }
 
-// One piece: read, written, and its CRC taken from the same bytes, which gives
-// what a second pass over the copy would, without reading it again.
+// One piece: read, written past what is left of the header, and its CRC taken
+// from the same bytes, which gives what a second pass over the copy would,
+// without reading it again.
 static CopyResult CopyPiece(RegistrationRun* run) {
   FileInHand* file = &run->file;
   size_t piece = run->copyBufferSize;
@@ -103,9 +111,16 @@ static CopyResult CopyPiece(RegistrationRun* run) {
                                                                : static_cast<DWORD>(piece);
   DWORD got = 0;
   if (!ReadFile(file->in, run->copyBuffer, want, &got, nullptr) || got != want) return kCopyUnreadable;
-  if (!WriteChecked(file->out, run->copyBuffer, got, kWriteCopy)) return kCopyNotWritten;
-  file->crc = Crc32Update(file->crc, run->copyBuffer, got);
+  if (file->remaining == file->size) {
+    file->headLength = got < sizeof file->head ? got : sizeof file->head;
+    memcpy(file->head, run->copyBuffer, file->headLength);
+  }
   file->remaining -= got;
+  DWORD dropped = file->skip < got ? static_cast<DWORD>(file->skip) : got;
+  file->skip -= dropped;
+  if (got == dropped) return kCopyDone;
+  if (!WriteChecked(file->out, run->copyBuffer + dropped, got - dropped, kWriteCopy)) return kCopyNotWritten;
+  file->crc = Crc32Update(file->crc, run->copyBuffer + dropped, got - dropped);
   return kCopyDone;
 }
 

@@ -39,8 +39,12 @@ struct FileInHand {
   bool archive;
   HANDLE in;   // the source, or an archive's first entry moved aside
   HANDLE out;  // the header-less copy
-  LONGLONG remaining;
-  uint32_t crc;  // of the bytes written so far
+  LONGLONG size;       // of what is copied, header included
+  LONGLONG remaining;  // bytes still to be read
+  LONGLONG skip;       // header bytes still to be dropped
+  uint32_t crc;        // of the bytes written so far
+  unsigned char head[16];  // the first bytes read, for the header check
+  size_t headLength;
   char sourcePath[kPathSize];
   char copyPath[kPathSize];
   char readPath[kPathSize];     // what in was opened on
