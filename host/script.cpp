@@ -6,7 +6,9 @@
 // CRC-32 of its bytes after the header, an oracle independent of both the
 // plug-in and this host. A ROM the manifest marks "locked" is held open without
 // sharing for the whole registration run: the plug-in must pass it over, list
-// it in its log and say so in one box at the end.
+// it in its log and say so in one box at the end. The same box and log must
+// warn of a ROM without the header its dataset skips, and of a ROM whose
+// contents equal those of one registered before it.
 // windows.h (through host.h) must come before commctrl.h.
 #include "host/host.h"
 
@@ -44,12 +46,15 @@ struct ManifestRom {
   std::string expectedCrc;
   std::string entryName;  // an archive's first entry; empty for a plain ROM
   bool locked;            // held open by us while the registration runs
+  bool headerless;        // has no header, though the dataset skips one
+  std::string copyOf;     // relPath of the ROM with the same contents, if any
   std::string sourcePath;
   std::string pluginCrc;  // as the relation file records it
   bool registered;
   std::string copyPath;
   std::string hostCrc;
   uint32_t copySize;
+  size_t registerOrder;  // its place among the hostRegister calls
   std::string expectedLaunch;
   std::string launchOutcome;
   std::vector<std::string> problems;
@@ -69,8 +74,8 @@ static struct {
   std::string midRunCounter;
   std::string midRunMiss;
   std::vector<std::string> shots;
-  // The passed-over report: each box the run showed with our caption, and the
-  // log's lines as read after it.
+  // The run's report: each box the run showed with our caption, and the log's
+  // lines as read after it.
   int reportBoxes;
   std::string reportText;
   std::vector<std::string> skipLog;
@@ -298,44 +303,98 @@ static void HoldLockedRoms(std::vector<HANDLE>* held) {
   }
 }
 
-// The passed-over report box: the first box with the run's caption is read,
+// The ROM whose contents equal this one's, whichever of the two names the
+// other in the manifest; nullptr when there is none.
+static const ManifestRom* TwinOf(const ManifestRom& rom) {
+  for (const ManifestRom& other : gRun.roms) {
+    if (&other != &rom && (SamePath(other.relPath, rom.copyOf) || SamePath(rom.relPath, other.copyOf))) return &other;
+  }
+  return nullptr;
+}
+
+// Of two ROMs with the same contents, the one the run registered first: its
+// relation line comes first, so every launch of that CRC starts it.
+static bool RegisteredBefore(const ManifestRom& rom, const ManifestRom& other) {
+  return rom.registered && (!other.registered || rom.registerOrder < other.registerOrder);
+}
+
+// The warning lines the log must hold after the passed-over ones, in the order
+// the run registered the ROMs: a headerless ROM's, and for each pair with the
+// same contents the later one's, naming the earlier.
+static std::vector<std::pair<size_t, const ManifestRom*>> ExpectedWarnings() {
+  std::vector<std::pair<size_t, const ManifestRom*>> warned;
+  for (const ManifestRom& rom : gRun.roms) {
+    const ManifestRom* twin = TwinOf(rom);
+    if (rom.headerless || (twin != nullptr && RegisteredBefore(*twin, rom)))
+      warned.emplace_back(rom.registerOrder, &rom);
+  }
+  std::sort(warned.begin(), warned.end());
+  return warned;
+}
+
+static std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t tab = line.find('\t'); tab != std::string::npos; start = tab + 1, tab = line.find('\t', start)) {
+    fields.push_back(line.substr(start, tab - start));
+  }
+  fields.push_back(line.substr(start));
+  return fields;
+}
+
+static bool IsWarningLine(const std::string& line, const ManifestRom& rom) {
+  std::vector<std::string> fields = Fields(line);
+  if (rom.headerless)
+    return fields.size() == 2 && fields[0] == kTextWarnHeaderMissing && SamePath(fields[1], rom.sourcePath);
+  const ManifestRom* twin = TwinOf(rom);
+  return twin != nullptr && fields.size() == 3 && fields[0] == kTextWarnSameContents &&
+         SamePath(fields[1], rom.sourcePath) && SamePath(fields[2], twin->sourcePath);
+}
+
+// The run's report box: the first box with the run's caption is read,
 // photographed and answered with OK. Any other box, a second report included,
 // stays a failed check.
-static bool TakeSkipReport(HWND box) {
+static bool TakeRunReport(HWND box) {
   if (gRun.reportBoxes > 0 || TextOf(box) != kTextSkipReportCaption) return false;
   ++gRun.reportBoxes;
   gRun.reportText = MessageBoxText(box);
-  Check(IsRegistrationDialog(GetWindow(box, GW_OWNER)),
-        "the passed-over report box is owned by the registration dialog");
-  TakeShot(box, "skipped-report");
+  Check(IsRegistrationDialog(GetWindow(box, GW_OWNER)), "the run's report box is owned by the registration dialog");
+  TakeShot(box, "report-box");
   PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   return true;
 }
 
-// The box gives the count and the log's path; the log (code page 932, CRLF)
-// names each locked ROM as unreadable, in any order. With nothing locked there
-// is neither box nor log.
-static void CheckSkipReport() {
+// The box gives the two counts and the log's path; the log (code page 932,
+// CRLF) names each locked ROM as unreadable, in any order, then the warnings in
+// run order. With nothing to tell there is neither box nor log.
+static void CheckRunReport() {
   size_t locked = LockedCount();
+  std::vector<std::pair<size_t, const ManifestRom*>> warned = ExpectedWarnings();
   std::string logPath = gApp.dataDir + kDataset + ".log";
   std::string bytes;
   bool logFound = ReadBytes(logPath, &bytes);
   for (const std::string& line : SplitLines(bytes)) {
     if (!line.empty()) gRun.skipLog.push_back(line);
   }
-  if (locked == 0) {
-    Check(gRun.reportBoxes == 0 && !logFound, "nothing passed over: no report box and no " + logPath);
+  if (locked == 0 && warned.empty()) {
+    Check(gRun.reportBoxes == 0 && !logFound, "nothing to tell: no report box and no " + logPath);
     return;
   }
-  Check(gRun.reportBoxes == 1, Format("one passed-over report box (%d shown)", gRun.reportBoxes));
-  size_t lineBreak = gRun.reportText.find('\n');
-  std::string count = gRun.reportText.substr(0, lineBreak);
-  std::string list = lineBreak == std::string::npos ? "" : gRun.reportText.substr(lineBreak + 1);
+  Check(gRun.reportBoxes == 1, Format("one report box at the end of the run (%d shown)", gRun.reportBoxes));
+  std::vector<std::string> box = SplitLines(gRun.reportText);
   std::string listLabel = kTextSkipReportList;
+  const std::string& list = box.empty() ? listLabel : box.back();
   bool listed = list.compare(0, listLabel.size(), listLabel) == 0 && list.size() > listLabel.size() &&
                 SamePath(list.substr(listLabel.size()), logPath);
-  Check(count == Format(kTextSkipReportCount, static_cast<int>(locked)) && listed,
-        Format("the report box gives the count %u and the log's path", static_cast<unsigned>(locked)));
+  std::vector<std::string> counts;
+  if (locked > 0) counts.push_back(Format(kTextSkipReportCount, static_cast<int>(locked)));
+  if (!warned.empty()) counts.push_back(Format(kTextWarnReportCount, static_cast<int>(warned.size())));
+  Check(box.size() >= 2 && (locked == 0 || box[0] == counts[0]) && listed,
+        Format("the report box gives the passed-over count %u first and the log's path last",
+               static_cast<unsigned>(locked)));
+  counts.push_back(list);
+  Check(box == counts, Format("the report box's lines: %u passed over, %u to check, the log's path",
+                              static_cast<unsigned>(locked), static_cast<unsigned>(warned.size())));
 
   size_t crlf = 0;
   for (size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2)) ++crlf;
@@ -343,18 +402,22 @@ static void CheckSkipReport() {
   size_t matched = 0;
   for (const ManifestRom& rom : gRun.roms) {
     if (!rom.locked) continue;
-    for (const std::string& line : gRun.skipLog) {
-      size_t tab = line.find('\t');
-      if (tab != std::string::npos && line.substr(0, tab) == kTextSkipUnreadable &&
-          SamePath(line.substr(tab + 1), rom.sourcePath)) {
+    for (size_t i = 0; i < locked && i < gRun.skipLog.size(); ++i) {
+      std::vector<std::string> fields = Fields(gRun.skipLog[i]);
+      if (fields.size() == 2 && fields[0] == kTextSkipUnreadable && SamePath(fields[1], rom.sourcePath)) {
         ++matched;
         break;
       }
     }
   }
-  Check(logFound && gRun.skipLog.size() == locked && matched == locked && crlf == lf && lf == locked,
-        Format("%s.log lists the %u locked ROM(s) as %s, one CRLF line each", kDataset, static_cast<unsigned>(locked),
+  Check(logFound && matched == locked && crlf == lf && !bytes.empty() && bytes.back() == '\n',
+        Format("%s.log lists the %u locked ROM(s) first as %s, in CRLF lines", kDataset, static_cast<unsigned>(locked),
                kTextSkipUnreadable));
+  bool inOrder = gRun.skipLog.size() == locked + warned.size();
+  for (size_t i = 0; inOrder && i < warned.size(); ++i)
+    inOrder = IsWarningLine(gRun.skipLog[locked + i], *warned[i].second);
+  Check(inOrder, Format("%s.log then lists the %u warning(s) in run order (%s, %s), and nothing else", kDataset,
+                        static_cast<unsigned>(warned.size()), kTextWarnHeaderMissing, kTextWarnSameContents));
 }
 
 static void RunRegistration() {
@@ -365,14 +428,13 @@ static void RunRegistration() {
   std::vector<HANDLE> held;
   HoldLockedRoms(&held);
   StartDriving("registration dialog", {WaitForEnd}, 60);
-  gDrive.expectedBox = TakeSkipReport;
+  gDrive.expectedBox = TakeRunReport;
   RunPluginMenu(1);
   StopDriving();
   for (HANDLE file : held) CloseHandle(file);
   gApp.afterRegister = nullptr;
   Check(gRun.midRunShot, "screenshot registration-dialog.bmp, mid-run" +
                              (gRun.midRunShot ? std::string() : " (" + gRun.midRunMiss + ")"));
-  CheckSkipReport();
   // Released, a locked ROM is whole again: the run left it as it found it.
   for (const ManifestRom& rom : gRun.roms) {
     if (rom.locked)
@@ -382,11 +444,13 @@ static void RunRegistration() {
 
   std::string tempDir = gApp.dataDir + "temp\\";
   bool allInTemp = true;
-  for (const RegisterCall& call : gApp.registerCalls) {
+  for (size_t order = 0; order < gApp.registerCalls.size(); ++order) {
+    const RegisterCall& call = gApp.registerCalls[order];
     allInTemp &= call.path.size() > tempDir.size() && SamePath(call.path.substr(0, tempDir.size()), tempDir);
     for (ManifestRom& rom : gRun.roms) {
       if (rom.registered || !SamePath(BaseName(call.path), CopyNameOf(rom))) continue;
       rom.registered = call.readable;
+      rom.registerOrder = order;
       rom.copyPath = call.path;
       rom.hostCrc = call.crcText;
       rom.copySize = call.size;
@@ -398,6 +462,7 @@ static void RunRegistration() {
         Format("hostRegister called %u times for %u ROMs (%u locked)", static_cast<unsigned>(gApp.registerCalls.size()),
                static_cast<unsigned>(expected), static_cast<unsigned>(LockedCount())));
   Check(allInTemp, "every copy handed to hostRegister lay in the plug-in's temp folder");
+  CheckRunReport();
 
   bool found = false;
   auto lines = ReadRelationFile(gApp.dataDir + kDataset + ".rel", &found);
@@ -471,9 +536,12 @@ static bool ChooseEntry(HWND) {
 }
 
 // One launch through the popup command on the ROM's row; the fake emulator
-// logs "OK|MISSING <TAB> size <TAB> path" for every start.
+// logs "OK|MISSING <TAB> size <TAB> path" for every start. Of two ROMs with the
+// same contents, both launches start the one registered first.
 static void LaunchRom(ManifestRom* rom) {
-  rom->expectedLaunch = rom->entryName.empty() ? rom->sourcePath : gRun.extractDir + rom->entryName;
+  const ManifestRom* twin = TwinOf(*rom);
+  const ManifestRom& started = twin != nullptr && RegisteredBefore(*twin, *rom) ? *twin : *rom;
+  rom->expectedLaunch = started.entryName.empty() ? started.sourcePath : gRun.extractDir + started.entryName;
   int row = rom->registered ? FindRomRow(rom->hostCrc) : -1;
   if (row < 0) {
     rom->launchOutcome = "not in the list";
@@ -519,9 +587,9 @@ static void LaunchRom(ManifestRom* rom) {
   if (status != "OK") rom->problems.push_back("the emulator did not find the file it was given");
   if (!SamePath(path, rom->expectedLaunch) || !SamePath(call.path, rom->expectedLaunch))
     rom->problems.push_back("launched " + call.path + ", expected " + rom->expectedLaunch);
-  if (strtoul(size.c_str(), nullptr, 10) != rom->romSize)
+  if (strtoul(size.c_str(), nullptr, 10) != started.romSize)
     rom->problems.push_back("the emulator's file has " + size +
-                            Format(" bytes, not %lu", static_cast<unsigned long>(rom->romSize)));
+                            Format(" bytes, not %lu", static_cast<unsigned long>(started.romSize)));
   if (result != call.result)
     rom->problems.push_back(Format("onPopupMenuClick returned %d, hostLaunch %d", result, call.result));
   else if (result != 1)
@@ -553,7 +621,7 @@ static bool WriteReport() {
     for (const std::string& problem : rom.problems) out += "    ! " + problem + "\n";
   }
   if (gRun.reportBoxes > 0 || !gRun.skipLog.empty()) {
-    out += "\npassed over, as the plug-in reported it:\n";
+    out += "\npassed over and warned about, as the plug-in reported it:\n";
     const char* label = "  box: ";
     for (const std::string& line : SplitLines(gRun.reportText)) {
       out += label + line + "\n";
@@ -564,6 +632,8 @@ static bool WriteReport() {
       out += label + line + "\n";
       label = "       ";
     }
+    if (std::find(gRun.shots.begin(), gRun.shots.end(), "report-box") != gRun.shots.end())
+      out += "  picture: report-box.png, beside this report\n";
   }
   out += "\nchecks:\n";
   for (const std::string& check : gRun.checks) out += "  " + check + "\n";
@@ -579,22 +649,15 @@ static bool WriteReport() {
 // --- the manifest and the run ---------------------------------------------------------
 
 // "relative/path<TAB>rom size<TAB>header size<TAB>CRC text<TAB>first entry<TAB>
-// locked or nothing" in UTF-8 with "/" separators; lines starting with "#" are
-// comments.
+// case" in UTF-8 with "/" separators, the case being "locked", "no header",
+// "copy of <relative/path>" or nothing; lines starting with "#" are comments.
 static bool ReadManifest(const std::string& path) {
   std::string bytes;
   if (!ReadBytes(path, &bytes)) return false;
   std::string text = ConvertCodePage(bytes, CP_UTF8, CP_ACP);
   for (const std::string& line : SplitLines(text)) {
     if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> fields;
-    size_t fieldStart = 0;
-    for (;;) {
-      size_t tab = line.find('\t', fieldStart);
-      fields.push_back(line.substr(fieldStart, tab == std::string::npos ? std::string::npos : tab - fieldStart));
-      if (tab == std::string::npos) break;
-      fieldStart = tab + 1;
-    }
+    std::vector<std::string> fields = Fields(line);
     if (fields.size() != 6) return false;
     ManifestRom rom = {};
     rom.relPath = fields[0];
@@ -606,23 +669,33 @@ static bool ReadManifest(const std::string& path) {
     rom.expectedCrc = fields[3];
     rom.entryName = fields[4];
     rom.locked = fields[5] == "locked";
+    rom.headerless = fields[5] == "no header";
+    const std::string copyMark = "copy of ";
+    if (fields[5].compare(0, copyMark.size(), copyMark) == 0) rom.copyOf = fields[5].substr(copyMark.size());
+    for (char& c : rom.copyOf) {
+      if (c == '/') c = '\\';
+    }
     rom.sourcePath = gRun.romDir + rom.relPath;
     gRun.roms.push_back(rom);
   }
   return !gRun.roms.empty();
 }
 
+// Two ROMs with the same contents share one catalogue entry, under the name
+// of the copy registered last, since the host replaces an entry of the same CRC.
 static void CheckCatalogueSurvives() {
   std::vector<CatalogueEntry> reloaded;
   bool loaded = LoadCatalogueFile(CataloguePath(), &reloaded);
   size_t matched = 0;
   size_t lockedListed = 0;
   for (const ManifestRom& rom : gRun.roms) {
+    const ManifestRom* twin = TwinOf(rom);
+    const ManifestRom& named = twin != nullptr && RegisteredBefore(rom, *twin) ? *twin : rom;
     for (const CatalogueEntry& entry : reloaded) {
       if (rom.locked && entry.crcText == rom.expectedCrc) {
         ++lockedListed;
       } else if (!rom.locked && rom.registered && entry.dataset == kDataset && entry.crcText == rom.hostCrc &&
-                 entry.size == rom.copySize && entry.name == BaseName(rom.copyPath)) {
+                 entry.size == rom.copySize && entry.name == BaseName(named.copyPath)) {
         ++matched;
         break;
       }
@@ -666,8 +739,10 @@ int RunScript(const ScriptOptions& options) {
   CheckCatalogueSurvives();
 
   int rows = static_cast<int>(SendMessageA(gApp.romList, LVM_GETITEMCOUNT, 0, 0));
-  Check(rows == static_cast<int>(gRun.roms.size() - LockedCount()),
-        Format("the host lists %d ROMs for %s", rows, kDataset));
+  size_t copies = 0;
+  for (const ManifestRom& rom : gRun.roms) copies += !rom.locked && !rom.copyOf.empty() ? 1 : 0;
+  Check(rows == static_cast<int>(gRun.roms.size() - LockedCount() - copies),
+        Format("the host lists %d ROMs for %s (a copy shares its original's row)", rows, kDataset));
   if (!gRun.popupShot) TakeShot(gApp.window, "host-window");
 
   // The user quits: the plug-in writes its global settings.

@@ -86,6 +86,10 @@ TEST(Text, JapaneseConstantsAreTheirCodePage932Spelling) {
       {kTextSkipTooManyFolders, u8"フォルダ数の上限を超えました"},
       {kTextSkipTooLarge, u8"大きすぎます"},
       {kTextSkipNameNotInCodePage, u8"ファイル名をシフトJISで表せません"},
+      {kTextWarnHeaderMissing, u8"ヘッダが見つかりません"},
+      {kTextWarnHeaderPresent, u8"ヘッダが付いています"},
+      {kTextWarnSameContents, u8"内容が同じです"},
+      {kTextWarnedReport, u8"確認が必要なファイルが %d 件あります。"},
   };
   for (const Case& c : cases) EXPECT_EQ(std::string(c.constant), Cp932(c.utf8)) << c.utf8;
 }
