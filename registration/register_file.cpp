@@ -12,8 +12,10 @@
 #include "base/file_io.h"
 #include "base/texts.h"
 #include "registration/crc32.h"
+#include "registration/header_check.h"
 #include "registration/relation_file.h"
 #include "registration/run.h"
+#include "registration/same_contents.h"
 
 static size_t pieceSizeForTests;
 
@@ -223,7 +225,14 @@ static RegisterResult RegisterCopy(RegistrationRun* run) {
   if (run->hostRegister != nullptr) run->hostRegister(file->copyPath);
   DeleteFileA(file->copyPath);
   EndFileInHand(run, true);
-  return WriteRelationLine(&run->relation, crcText, file->sourcePath) ? kRegisterDone : kRegisterPassedOver;
+  if (!WriteRelationLine(&run->relation, crcText, file->sourcePath)) return kRegisterPassedOver;
+  // Registered as the header size says either way; the user is told what to
+  // look at. An archive is named by its own path.
+  const char* headerWarning = HeaderWarningOf(run->headerSize, file->head, file->headLength, file->size);
+  if (headerWarning != nullptr) NoteWarning(&run->skipped, headerWarning, file->sourcePath, "");
+  const char* earlier = EarlierPathOfCrc(&run->crcIndex, file->crc, file->sourcePath);
+  if (earlier != nullptr) NoteWarning(&run->skipped, kTextWarnSameContents, file->sourcePath, earlier);
+  return kRegisterDone;
 }
 
 RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason) {

@@ -11,7 +11,9 @@
 #include "base/host_interface.h"
 #include "base/text.h"
 #include "registration/folders.h"
+#include "registration/header_check.h"
 #include "registration/relation_file.h"
+#include "registration/same_contents.h"
 #include "registration/skip_list.h"
 
 enum RunPhase : int32_t {
@@ -43,7 +45,7 @@ struct FileInHand {
   LONGLONG remaining;  // bytes still to be read
   LONGLONG skip;       // header bytes still to be dropped
   uint32_t crc;        // of the bytes written so far
-  unsigned char head[16];  // the first bytes read, for the header check
+  unsigned char head[kHeaderCheckBytes];  // the first bytes read, for the header check
   size_t headLength;
   char sourcePath[kPathSize];
   char copyPath[kPathSize];
@@ -74,7 +76,8 @@ struct RegistrationRun {
   int32_t failedAttempts;      // consecutive refusals of the current archive
   FileInHand file;
   RelationFile relation;
-  SkipList skipped;
+  SkipList skipped;    // what was passed over, and the warnings
+  CrcIndex crcIndex;   // this run's CRCs, for files with the same contents
   char* copyBuffer;
   size_t copyBufferSize;
 

@@ -154,6 +154,7 @@ static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
   }
   if (relationBegun) ReportSkipped(OwnerOf(dialog, run), &run->skipped, run->logPath);
   ReleaseSkipList(&run->skipped);
+  ReleaseCrcIndex(&run->crcIndex);
   if (OwnerOf(dialog, run) != nullptr) EndDialog(dialog, kScanDialogResult);
 }
 

@@ -8,39 +8,65 @@
 
 // Out of memory the line is dropped but the entry still counts, so the report
 // never gives too small a number.
+static void AppendLine(GrowableBuffer* lines, const char* reason, const char* folder, const char* name,
+                       const char* earlierPath) {
+  size_t reasonLength = strlen(reason), folderLength = strlen(folder), nameLength = strlen(name);
+  size_t earlierLength = strlen(earlierPath);
+  if (!ReserveBytes(lines, reasonLength + folderLength + nameLength + earlierLength + 4)) return;
+  AppendBytes(lines, reason, reasonLength);
+  AppendBytes(lines, "\t", 1);
+  AppendBytes(lines, folder, folderLength);
+  AppendBytes(lines, name, nameLength);
+  if (earlierLength > 0) {
+    AppendBytes(lines, "\t", 1);
+    AppendBytes(lines, earlierPath, earlierLength);
+  }
+  AppendBytes(lines, "\r\n", 2);
+}
+
 void NoteSkippedJoined(SkipList* list, const char* reason, const char* folder, const char* name) {
   ++list->count;
-  size_t reasonLength = strlen(reason), folderLength = strlen(folder), nameLength = strlen(name);
-  if (!ReserveBytes(&list->lines, reasonLength + 1 + folderLength + nameLength + 2)) return;
-  AppendBytes(&list->lines, reason, reasonLength);
-  AppendBytes(&list->lines, "\t", 1);
-  AppendBytes(&list->lines, folder, folderLength);
-  AppendBytes(&list->lines, name, nameLength);
-  AppendBytes(&list->lines, "\r\n", 2);
+  AppendLine(&list->lines, reason, folder, name, "");
+}
+
+void NoteWarning(SkipList* list, const char* warning, const char* path, const char* earlierPath) {
+  ++list->warningCount;
+  AppendLine(&list->warnings, warning, path, "", earlierPath);
 }
 
 void NoteSkipped(SkipList* list, const char* reason, const char* path) { NoteSkippedJoined(list, reason, path, ""); }
 
 void ReleaseSkipList(SkipList* list) {
   ReleaseBuffer(&list->lines);
-  list->count = 0;
+  ReleaseBuffer(&list->warnings);
+  list->count = list->warningCount = 0;
 }
 
 void ReportSkipped(HWND dialog, const SkipList* list, const char* logPath) {
-  if (list->count == 0) {
+  if (list->count == 0 && list->warningCount == 0) {
     if (logPath[0] != '\0') DeleteFileA(logPath);
     return;
   }
-  bool written = logPath[0] != '\0' &&
-                 ReplaceFileWhole(logPath, list->lines.bytes != nullptr ? list->lines.bytes : "", list->lines.used,
-                                  kWriteLog);
+  GrowableBuffer log = {};
+  bool whole = AppendBytes(&log, list->lines.bytes, list->lines.used) &&
+               AppendBytes(&log, list->warnings.bytes, list->warnings.used);
+  bool written = whole && logPath[0] != '\0' && ReplaceFileWhole(logPath, log.used > 0 ? log.bytes : "", log.used, kWriteLog);
+  ReleaseBuffer(&log);
   if (!written && logPath[0] != '\0') DeleteFileA(logPath);
   if (dialog == nullptr) return;
-  char counted[kPathSize];
-  char named[2 * kPathSize];
-  char message[3 * kPathSize];
-  FormatText(counted, sizeof counted, kTextSkippedCount, static_cast<int>(list->count));
-  FormatText(named, sizeof named, written ? kTextLogNamed : kTextLogNotWritten, logPath);
-  FormatText(message, sizeof message, "%s\n%s", counted, named);
+  char message[4 * kPathSize] = "";
+  char line[2 * kPathSize];
+  if (list->count > 0) {
+    FormatText(line, sizeof line, kTextSkippedCount, static_cast<int>(list->count));
+    FormatText(message, sizeof message, "%s\n", line);
+  }
+  if (list->warningCount > 0) {
+    FormatText(line, sizeof line, kTextWarnedReport, static_cast<int>(list->warningCount));
+    size_t used = strlen(message);
+    FormatText(message + used, sizeof message - used, "%s\n", line);
+  }
+  FormatText(line, sizeof line, written ? kTextLogNamed : kTextLogNotWritten, logPath);
+  size_t used = strlen(message);
+  FormatText(message + used, sizeof message - used, "%s", line);
   MessageBoxA(dialog, message, kTextScanCaption, MB_OK | MB_ICONINFORMATION);
 }

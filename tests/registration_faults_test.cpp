@@ -59,7 +59,7 @@ TEST_F(RegistrationRun, CancelledRunReportsWhatItPassedOverBeforeTheCancel) {
   gState.profile.depthChoice = 2;
   Write("locked.nes", "held by another program");
   ASSERT_TRUE(CreateDirectoryA((roms + "sub").c_str(), nullptr));
-  for (const char* name : {"sub\\1.nes", "sub\\2.nes", "sub\\3.nes"}) Write(name, name);
+  for (const char* name : {"sub\\1.nes", "sub\\2.nes", "sub\\3.nes"}) Write(name, Rom(Pattern(40, name[4])));
   HANDLE held = CreateFileA((roms + "locked.nes").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   gHost.onRegister = [&](const char*) {
@@ -124,11 +124,11 @@ TEST_F(RegistrationRun, HostKilledMidRunLeavesTheEarlierRelationFileWhole) {
 }
 
 TEST_F(RegistrationRun, FailedWritesLoseNothingAndRegisterNothingAfterward) {
-  for (int i = 0; i < 40; ++i) Write("w" + std::to_string(i) + ".nes", Pattern(100, i));
+  for (int i = 0; i < 40; ++i) Write("w" + std::to_string(i) + ".nes", Rom(Pattern(100, i)));
   AddRoms();
   std::string earlier = ReadBytes(data + "NES.rel");
   std::vector<std::string> order = SearchOrder(roms, false);
-  for (int i = 0; i < 40; ++i) Write("w" + std::to_string(i) + ".nes", Pattern(100, 100 + i));
+  for (int i = 0; i < 40; ++i) Write("w" + std::to_string(i) + ".nes", Rom(Pattern(100, 100 + i)));
   struct Case {
     WriteKind kind;
     int nth;

@@ -189,7 +189,7 @@ TEST_F(RegistrationRunWithArchiver, BusyArchiverHoldsTheArchiveUntilItIsFree) {
 }
 
 TEST_F(RegistrationRunWithArchiver, ArchiveThatFailsIsRetriedThreeTimesThenPassedOver) {
-  Write("plain.nes", Pattern(64, 5));
+  Write("plain.nes", Rom(Pattern(64, 5)));
   struct Case {
     const char* what;
     bool failOpen, failNextClose;
@@ -290,7 +290,7 @@ TEST_F(RegistrationRun, RelationFileThatCannotBeOpenedEndsTheRunBeforeAnyRegistr
 }
 
 TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
-  for (const char* name : {"a.nes", "b.nes", "c.nes"}) Write(name, std::string("rom ") + name);
+  for (const char* name : {"a.nes", "b.nes", "c.nes"}) Write(name, Rom(Pattern(40, name[0])));
   // A source path of 260 bytes, made through the wide interface.
   std::string longName(260 - roms.size(), 'n');
   std::wstring wide(L"\\\\?\\");
@@ -356,16 +356,16 @@ TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
     held = INVALID_HANDLE_VALUE;
     RemoveDirectoryA((temp + "b.nes").c_str());
     MoveFileW(widePath(u8"b\uD55C.nes").c_str(), widePath("b.nes").c_str());
-    Write("b.nes", "rom b.nes");
+    Write("b.nes", Rom(Pattern(40, 'b')));
   }
   DeleteFileW(wide.c_str());
 }
 
 TEST_F(RegistrationRun, FolderThatCannotBeListedIsPassedOver) {
   gState.profile.depthChoice = 2;
-  Write("first.nes", "rom");
+  Write("first.nes", Rom(Pattern(40, 1)));
   ASSERT_TRUE(CreateDirectoryA((roms + "gone").c_str(), nullptr));
-  Write("gone\\g.nes", "rom");
+  Write("gone\\g.nes", Rom(Pattern(40, 2)));
   gHost.onRegister = [&](const char*) { RemoveTree(roms + "gone"); };
   AddRoms();
   EXPECT_EQ(gHost.registerCalls.size(), 1u);
@@ -402,6 +402,40 @@ TEST_F(RegistrationRun, FilesOfTheTempFolderItselfAreLeftAlone) {
   EXPECT_TRUE(gHost.registerCalls.empty());
   EXPECT_EQ(ReadBytes(temp + "keep.nes"), "not ours to copy onto itself");
   EXPECT_EQ(ReadBytes(data + "NES.rel"), "");
+}
+
+}  // namespace
+
+namespace {
+
+// Header warnings (an archive named by its own path) and files with the same
+// contents follow what was passed over, in run order; the files are still
+// registered as the header size says.
+TEST_F(RegistrationRunWithArchiver, WarningsFollowThePassedOverInRunOrder) {
+  gState.profile.headerSize = 64;
+  std::string same = "LYNX" + Pattern(100, 2);
+  Write("lynx.lnx", "LYNX" + Pattern(100, 1));
+  Write("one.lnx", same);
+  Write("two.lnx", same);
+  Write("bare.lnx", Pattern(100, 3));
+  Write("locked.lnx", "LYNX held by another program");
+  HANDLE held = CreateFileA((roms + "locked.lnx").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  AddRoms();
+  CloseHandle(held);
+  std::vector<std::string> expected = {std::string(u8"読み込めません\t") + Utf8(roms) + "locked.lnx"};
+  std::string firstOfPair;
+  for (const std::string& name : SearchOrder(roms, false)) {
+    std::string path = Utf8(roms) + name;
+    if (name == "bare.lnx" || name == "game.zip") expected.push_back(u8"ヘッダが見つかりません\t" + path);
+    if (name != "one.lnx" && name != "two.lnx") continue;
+    if (!firstOfPair.empty()) expected.push_back(u8"内容が同じです\t" + path + "\t" + firstOfPair);
+    if (firstOfPair.empty()) firstOfPair = path;
+  }
+  EXPECT_EQ(LogLines(), expected);
+  EXPECT_EQ(report, std::string(u8"登録できなかったファイルが 1 件あります。\n確認が必要なファイルが 3 件あります。\n一覧: ") +
+                        Utf8(data) + "NES.log");
+  EXPECT_EQ(gHost.registerCalls.size(), 5u);
+  EXPECT_EQ(Lines().size(), 5u) << "both files of the same contents keep their lines";
 }
 
 }  // namespace
