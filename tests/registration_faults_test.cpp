@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "registration_run.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -55,19 +56,23 @@ TEST_F(RegistrationRun, CancelledRunReportsWhatItPassedOverBeforeTheCancel) {
   EXPECT_EQ(LogLines(), std::vector<std::string>{std::string(u8"読み込めません\t") + Utf8(roms) + "locked.nes"});
 }
 
-// The killed host's part: run only as a child process by the test below.
-TEST_F(RegistrationRun, DISABLED_ChildHostDiesInsideItsThirdRegistration) {
+// The killed host's part, run as a child process by the test below: it dies
+// (exit code 9) inside its third registration; any other exit code is a failure.
+int ChildHostDiesInsideItsThirdRegistration() {
   char childData[MAX_PATH] = "", childRoms[MAX_PATH] = "";
-  ASSERT_GT(GetEnvironmentVariableA("CORVANE_CHILD_DATA", childData, sizeof childData), 0u);
-  ASSERT_GT(GetEnvironmentVariableA("CORVANE_CHILD_ROMS", childRoms, sizeof childRoms), 0u);
-  ASSERT_EQ(StartLinkedPlugin(childData), 0);
+  if (GetEnvironmentVariableA("CORVANE_CHILD_DATA", childData, sizeof childData) == 0) return 2;
+  if (GetEnvironmentVariableA("CORVANE_CHILD_ROMS", childRoms, sizeof childRoms) == 0) return 2;
+  if (StartLinkedPlugin(childData) != 0) return 3;
+  HostOpen();
+  HostAddCombo("NES", 200);
   CopyText(gState.profile.romFolder, sizeof gState.profile.romFolder, childRoms);
   gHost.onRegister = [](const char*) {
     if (gHost.registerCalls.size() == 3) TerminateProcess(GetCurrentProcess(), 9);
   };
   onMenuClick(1);
-  FAIL() << "the host should have died inside the run";
+  return 1;  // the host should have died inside the run
 }
+const bool childAdded = AddChildRoutine("host-dies-in-third-registration", ChildHostDiesInsideItsThirdRegistration);
 
 TEST_F(RegistrationRun, HostKilledMidRunLeavesTheEarlierRelationFileWhole) {
   for (int i = 0; i < 6; ++i) Write("r" + std::to_string(i) + ".nes", "first " + std::to_string(i));
@@ -78,9 +83,7 @@ TEST_F(RegistrationRun, HostKilledMidRunLeavesTheEarlierRelationFileWhole) {
 
   SetEnvironmentVariableA("CORVANE_CHILD_DATA", data.c_str());
   SetEnvironmentVariableA("CORVANE_CHILD_ROMS", roms.c_str());
-  std::string command = "\"" + BinFolder() +
-                        "corvane_tests.exe\" --gtest_also_run_disabled_tests "
-                        "--gtest_filter=RegistrationRun.DISABLED_ChildHostDiesInsideItsThirdRegistration";
+  std::string command = ChildCommandLine("host-dies-in-third-registration");
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION child = {};
