@@ -28,8 +28,6 @@ struct PluginState {
   bool actionInProgress;
   char dataDir[kPathSize];
   char tempDir[kPathSize];
-  // Set by initPlugin: tempDir exists as a folder (it could be made, or was there).
-  bool tempDirReady;
   char lastRomBrowseFolder[kPathSize];
   char lastExtractBrowseFolder[kPathSize];
   char datasetName[kPathSize];

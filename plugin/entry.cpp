@@ -71,7 +71,6 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   if (dataDir == nullptr || dataDir[0] == '\0' || !CopyText(dir, sizeof dir, dataDir) ||
       !EnsureTrailingBackslash(dir, sizeof dir) || strlen(dir) > kMaxDataDirLength) {
     gState.started = false;
-    gState.tempDirReady = false;
     return -1;
   }
   InitCommonControlsOnce();
@@ -82,7 +81,6 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   CreateDirectoryIfMissing(gState.dataDir);
   FormatText(gState.tempDir, sizeof gState.tempDir, "%stemp\\", gState.dataDir);
   CreateDirectoryIfMissing(gState.tempDir);
-  gState.tempDirReady = PathIsDirectoryA(gState.tempDir) != FALSE;
   CopyText(gState.lastRomBrowseFolder, sizeof gState.lastRomBrowseFolder, gState.tempDir);
   CopyText(gState.lastExtractBrowseFolder, sizeof gState.lastExtractBrowseFolder, gState.tempDir);
   CopyText(gState.profile.extractFolder, sizeof gState.profile.extractFolder, gState.dataDir);

@@ -83,14 +83,6 @@ void ExpectSameTree(const std::string& expectedFolder, const std::string& actual
   }
 }
 
-// xorshift32: the same mutations on every run.
-uint32_t NextRandom(uint32_t* state) {
-  *state ^= *state << 13;
-  *state ^= *state >> 17;
-  *state ^= *state << 5;
-  return *state;
-}
-
 uint64_t Get64(const std::string& bytes, size_t at) {
   uint64_t value = 0;
   for (int i = 7; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(bytes[at + i]);

@@ -60,15 +60,6 @@ std::string Hex8(uint32_t value) {
   return text;
 }
 
-std::string PseudoRandomBytes(size_t size, uint32_t seed) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    bytes[i] = static_cast<char>(seed >> 24);
-  }
-  return bytes;
-}
-
 // True when nobody holds the file open any more (no handle, no mapping).
 bool OpenableExclusively(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -130,7 +121,7 @@ TEST(CrcRoutines, CheckValueOfTheDigits) {
 // every tail and every number of whole vector blocks.
 TEST(CrcRoutines, EveryLengthAtEveryAlignmentMatchesTheByteTable) {
   constexpr size_t kMaxLength = 4096;
-  std::string pattern = PseudoRandomBytes(kMaxLength, 99);
+  std::string pattern = RandomBytes(kMaxLength, 99);
   std::vector<uint32_t> expected(kMaxLength + 1);
   uint32_t reg = 0xFFFFFFFFu;
   expected[0] = 0;
@@ -163,7 +154,7 @@ TEST(CrcRoutines, EveryLengthAtEveryAlignmentMatchesTheByteTable) {
 TEST(CrcRoutines, LargeBuffersWholeAndInPiecesMatchTheByteTableAndZlib) {
   const size_t sizes[] = {(1u << 20) + 13, (3u << 20) - 1, 4u << 20};
   for (size_t size : sizes) {
-    std::string bytes = PseudoRandomBytes(size, static_cast<uint32_t>(size));
+    std::string bytes = RandomBytes(size, static_cast<uint32_t>(size));
     const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
     uint32_t reg = 0xFFFFFFFFu;
     for (size_t i = 0; i < size; ++i) reg = TableStep(reg, data[i]);
@@ -217,7 +208,7 @@ TEST_F(FileCrc, AgreesWithZlibAcrossPageAndMappingBoundaries) {
   const size_t sizes[] = {0,    1,    2,     15,    16,    17,    255,   256,   4095,
                           4096, 4097, 10239, 10240, 10241, 65535, 65536, 65537, 1048577};
   for (size_t size : sizes) {
-    std::string bytes = PseudoRandomBytes(size, static_cast<uint32_t>(size) + 7);
+    std::string bytes = RandomBytes(size, static_cast<uint32_t>(size) + 7);
     std::string path = folder + "block.bin";
     ASSERT_TRUE(WriteBytes(path, bytes));
     uint32_t expected =
@@ -247,7 +238,7 @@ TEST_F(FileCrc, FileLargerThanOneViewIsReadViewByView) {
     size_t view = (viewSize + granularity - 1) / granularity * granularity;
     const size_t sizes[] = {view - 1, 2 * view, 3 * view + 4097, 5 * view + 1};
     for (size_t size : sizes) {
-      std::string bytes = PseudoRandomBytes(size, static_cast<uint32_t>(size * 3 + viewSize));
+      std::string bytes = RandomBytes(size, static_cast<uint32_t>(size * 3 + viewSize));
       std::string path = folder + "views.bin";
       ASSERT_TRUE(WriteBytes(path, bytes));
       uint32_t expected = crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(size));

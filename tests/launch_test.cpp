@@ -348,7 +348,7 @@ TEST_F(LaunchIntoFolders, ExtractionFolderOnAnotherVolume) {
   // file extracted into the data directory crosses from one volume to the other.
   std::string volumeData = volume + "data\\";
   ASSERT_EQ(StartLinkedPlugin(volumeData), 0);
-  ASSERT_TRUE(gState.tempDirReady);
+  ASSERT_TRUE(FolderExists(gState.tempDir));
   std::vector<std::string> temp = FolderTree(volumeData + "temp\\");
   ASSERT_TRUE(WriteBytes(volumeData + "NES.rel", "44444444 " + roms + "launch_benign.zip\r\n"));
   ASSERT_TRUE(WriteBytes(volumeData + "NES.fol", ProfileFileBytes(16, roms, 0, 1, volumeData)));

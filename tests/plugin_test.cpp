@@ -271,15 +271,35 @@ TEST_F(LinkedPlugin, EmptyDataDirectoryLeavesThePluginIdleAndCreatesNothing) {
   EXPECT_EQ(gState.dataDir[0], '\0');
 }
 
-TEST_F(LinkedPlugin, TempFolderThatCannotBeMadeIsNoted) {
+// A temp folder that cannot be made is told when ROMs are to be added, in a
+// box over the host's window, and nothing is registered.
+TEST_F(LinkedPlugin, TempFolderThatCannotBeMadeIsToldWhenRomsAreAdded) {
   std::string data = base + "data\\";
-  ASSERT_EQ(StartLinkedPlugin(data), 0);
-  EXPECT_TRUE(gState.tempDirReady);
+  ASSERT_TRUE(CreateDirectoryA(data.c_str(), nullptr));
   // A file where the temp folder should be: it cannot be made.
-  RemoveTree(data + "temp\\");
   ASSERT_TRUE(WriteBytes(data + "temp", "a file"));
-  EXPECT_EQ(StartLinkedPlugin(data), 0);
-  EXPECT_FALSE(gState.tempDirReady);
+  ASSERT_TRUE(WriteBytes(base + "game.nes", "0123456789abcdefROM"));
+  ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileFileBytes(16, base, 0, 0, data)));
+  ASSERT_EQ(StartLinkedPlugin(data), 0);
+  HostOpen();
+  HostAddCombo("NES", 100);
+  HostReset();
+  std::string message;
+  HWND rootOwner = nullptr;
+  DriveDialogs({[&](HWND active) {
+                 if (!IsDialogWindow(active) || GetDlgItem(active, 0xFFFF) == nullptr) return false;
+                 message = Utf8(MessageBoxText(active));
+                 rootOwner = GetAncestor(active, GA_ROOTOWNER);
+                 PressButton(active, IDOK);
+                 return true;
+               }},
+               15, 300);
+  onMenuClick(1);
+  EXPECT_FALSE(DriveTimedOut());
+  StopDriving();
+  EXPECT_EQ(message, std::string(u8"一時フォルダを作成できませんでした\n") + Utf8(data) + "temp\\");
+  EXPECT_EQ(rootOwner, gHost.window);
+  EXPECT_TRUE(gHost.registerCalls.empty());
 }
 
 // Setting.ini whole after a failed save, also in the longest data directory,

@@ -82,29 +82,38 @@ TEST_F(Dataset, LongComboTextIsCutTo259Bytes) {
   EXPECT_EQ(std::string(path), data + ".fol");
 }
 
+// The profile file is the documented 532-byte record, each field whole (bytes
+// behind a text's NUL included), and it reads back the same.
 TEST_F(Dataset, ProfileRoundTripKeepsEveryByte) {
   HostAddCombo("NES", 100);
   FindActiveDatasetName();
   DatasetProfile& profile = gState.profile;
-  profile.headerSize = 512;
+  profile.headerSize = 513;
   memset(profile.romFolder, 'a', sizeof profile.romFolder);
-  strcpy(profile.romFolder, "C:\\roms\\");
+  CopyText(profile.romFolder, sizeof profile.romFolder, "C:\\roms\\");
   profile.depthChoice = 11;
   profile.extractOnLaunch = 1;
   memset(profile.extractFolder, 'b', sizeof profile.extractFolder);
-  strcpy(profile.extractFolder, "D:\\out\\");
+  CopyText(profile.extractFolder, sizeof profile.extractFolder, "D:\\out\\");
   profile.extractFolder[259] = '\0';
-  DatasetProfile saved = profile;
   ASSERT_EQ(SaveDatasetProfile(), 0);
 
-  std::string bytes = ReadBytes(data + "NES.fol");
-  ASSERT_EQ(bytes.size(), 532u);
-  EXPECT_EQ(bytes, std::string(reinterpret_cast<const char*>(&saved), sizeof saved));
-  EXPECT_EQ(bytes.substr(4 + 9, 4), "aaaa");  // behind the NUL, as it stood in memory
+  // headerSize int32 LE at 0, romFolder 260 bytes at 4, depthChoice int32 LE
+  // at 264, extractOnLaunch int32 LE at 268, extractFolder 260 bytes at 272.
+  std::string romField = std::string("C:\\roms\\", 9) + std::string(251, 'a');
+  std::string extractField = std::string("D:\\out\\", 8) + std::string(251, 'b') + '\0';
+  std::string expected = std::string("\x01\x02\0\0", 4) + romField + std::string("\x0B\0\0\0", 4) +
+                         std::string("\x01\0\0\0", 4) + extractField;
+  ASSERT_EQ(expected.size(), 532u);
+  EXPECT_EQ(ReadBytes(data + "NES.fol"), expected);
 
   memset(&profile, 0x55, sizeof profile);
   LoadDatasetProfile();
-  EXPECT_EQ(memcmp(&profile, &saved, sizeof saved), 0);
+  EXPECT_EQ(profile.headerSize, 513);
+  EXPECT_EQ(std::string(profile.romFolder, sizeof profile.romFolder), romField);
+  EXPECT_EQ(profile.depthChoice, 11);
+  EXPECT_EQ(profile.extractOnLaunch, 1);
+  EXPECT_EQ(std::string(profile.extractFolder, sizeof profile.extractFolder), extractField);
 }
 
 TEST_F(Dataset, ProfileValuesAreLoadedUncheckedAndShortFilesReplaceOnlyTheirBytes) {

@@ -14,7 +14,7 @@ namespace {
 // the header sizes a hand-edited profile can bring, whether it is made in one
 // piece or across many ticks; a negative header size copies nothing.
 TEST_F(RegistrationRun, CopyDropsExactlyTheHeaderInOnePieceOrAcrossTicks) {
-  std::string bytes = Pattern(30000, 7);
+  std::string bytes = RandomBytes(30000, 7);
   Write("source.nes", bytes);
   const struct {
     int32_t header;
@@ -45,7 +45,7 @@ TEST_F(RegistrationRun, CopyDropsExactlyTheHeaderInOnePieceOrAcrossTicks) {
 // Cancel while a large copy spans ticks: the partial copy goes, nothing of it
 // reaches the host, and the earlier lines stay.
 TEST_F(RegistrationRun, CancelInTheMiddleOfACopyLeavesNoPartOfIt) {
-  Write("big.nes", Pattern(200000, 3));
+  Write("big.nes", RandomBytes(200000, 3));
   AddRoms();
   std::vector<std::string> earlier = Lines();
   ASSERT_EQ(earlier.size(), 1u);

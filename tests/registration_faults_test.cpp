@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "registration_run.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ TEST_F(RegistrationRun, SlicesChangeNothingTheHostSeesAndLetTheHostAnswer) {
   for (int folder = 0; folder < 3; ++folder) {
     std::string sub = "f" + std::to_string(folder) + "\\";
     ASSERT_TRUE(CreateDirectoryA((roms + sub).c_str(), nullptr));
-    for (int i = 0; i < 100; ++i) Write(sub + std::to_string(i) + ".nes", Pattern(64 + i, folder * 100 + i));
+    for (int i = 0; i < 100; ++i) Write(sub + std::to_string(i) + ".nes", RandomBytes(64 + i, folder * 100 + i));
   }
   SetScanSliceMs(0);
   AddRoms();
@@ -59,7 +60,7 @@ TEST_F(RegistrationRun, CancelledRunReportsWhatItPassedOverBeforeTheCancel) {
   gState.profile.depthChoice = 2;
   Write("locked.nes", "held by another program");
   ASSERT_TRUE(CreateDirectoryA((roms + "sub").c_str(), nullptr));
-  for (const char* name : {"sub\\1.nes", "sub\\2.nes", "sub\\3.nes"}) Write(name, Rom(Pattern(40, name[4])));
+  for (const char* name : {"sub\\1.nes", "sub\\2.nes", "sub\\3.nes"}) Write(name, Rom(RandomBytes(40, name[4])));
   HANDLE held = CreateFileA((roms + "locked.nes").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   gHost.onRegister = [&](const char*) {
@@ -73,19 +74,23 @@ TEST_F(RegistrationRun, CancelledRunReportsWhatItPassedOverBeforeTheCancel) {
   EXPECT_EQ(LogLines(), std::vector<std::string>{std::string(u8"読み込めません\t") + Utf8(roms) + "locked.nes"});
 }
 
-// The killed host's part: run only as a child process by the test below.
-TEST_F(RegistrationRun, DISABLED_ChildHostDiesInsideItsThirdRegistration) {
+// The killed host's part, run as a child process by the test below: it dies
+// (exit code 9) inside its third registration; any other exit code is a failure.
+int ChildHostDiesInsideItsThirdRegistration() {
   char childData[MAX_PATH] = "", childRoms[MAX_PATH] = "";
-  ASSERT_GT(GetEnvironmentVariableA("CORVANE_CHILD_DATA", childData, sizeof childData), 0u);
-  ASSERT_GT(GetEnvironmentVariableA("CORVANE_CHILD_ROMS", childRoms, sizeof childRoms), 0u);
-  ASSERT_EQ(StartLinkedPlugin(childData), 0);
+  if (GetEnvironmentVariableA("CORVANE_CHILD_DATA", childData, sizeof childData) == 0) return 2;
+  if (GetEnvironmentVariableA("CORVANE_CHILD_ROMS", childRoms, sizeof childRoms) == 0) return 2;
+  if (StartLinkedPlugin(childData) != 0) return 3;
+  HostOpen();
+  HostAddCombo("NES", 200);
   CopyText(gState.profile.romFolder, sizeof gState.profile.romFolder, childRoms);
   gHost.onRegister = [](const char*) {
     if (gHost.registerCalls.size() == 3) TerminateProcess(GetCurrentProcess(), 9);
   };
   onMenuClick(1);
-  FAIL() << "the host should have died inside the run";
+  return 1;  // the host should have died inside the run
 }
+const bool childAdded = AddChildRoutine("host-dies-in-third-registration", ChildHostDiesInsideItsThirdRegistration);
 
 TEST_F(RegistrationRun, HostKilledMidRunLeavesTheEarlierRelationFileWhole) {
   for (int i = 0; i < 6; ++i) Write("r" + std::to_string(i) + ".nes", "first " + std::to_string(i));
@@ -96,9 +101,7 @@ TEST_F(RegistrationRun, HostKilledMidRunLeavesTheEarlierRelationFileWhole) {
 
   SetEnvironmentVariableA("CORVANE_CHILD_DATA", data.c_str());
   SetEnvironmentVariableA("CORVANE_CHILD_ROMS", roms.c_str());
-  std::string command = "\"" + BinFolder() +
-                        "corvane_tests.exe\" --gtest_also_run_disabled_tests "
-                        "--gtest_filter=RegistrationRun.DISABLED_ChildHostDiesInsideItsThirdRegistration";
+  std::string command = ChildCommandLine("host-dies-in-third-registration");
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION child = {};
@@ -124,11 +127,11 @@ TEST_F(RegistrationRun, HostKilledMidRunLeavesTheEarlierRelationFileWhole) {
 }
 
 TEST_F(RegistrationRun, FailedWritesLoseNothingAndRegisterNothingAfterward) {
-  for (int i = 0; i < 40; ++i) Write("w" + std::to_string(i) + ".nes", Rom(Pattern(100, i)));
+  for (int i = 0; i < 40; ++i) Write("w" + std::to_string(i) + ".nes", Rom(RandomBytes(100, i)));
   AddRoms();
   std::string earlier = ReadBytes(data + "NES.rel");
   std::vector<std::string> order = SearchOrder(roms, false);
-  for (int i = 0; i < 40; ++i) Write("w" + std::to_string(i) + ".nes", Rom(Pattern(100, 100 + i)));
+  for (int i = 0; i < 40; ++i) Write("w" + std::to_string(i) + ".nes", Rom(RandomBytes(100, 100 + i)));
   struct Case {
     WriteKind kind;
     int nth;
@@ -191,7 +194,7 @@ TEST_F(RegistrationRun, LogThatCannotBeWrittenIsToldAndNoStaleOneRemains) {
 }
 
 TEST_F(RegistrationRun, LockedRomKeepsItsEarlierLineAndADeletedOneLosesIt) {
-  for (const char* name : {"keep.nes", "locked.nes", "gone.nes"}) Write(name, Pattern(100, name[0]));
+  for (const char* name : {"keep.nes", "locked.nes", "gone.nes"}) Write(name, RandomBytes(100, name[0]));
   AddRoms();
   std::string lockedLine;
   for (const std::string& line : Lines()) {

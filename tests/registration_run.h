@@ -57,12 +57,6 @@ inline LRESULT CALLBACK RecordShown(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-inline std::string Pattern(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
-  return bytes;
-}
-
 // The independent oracle: zlib's CRC-32 of the bytes after the header.
 inline std::string CrcTextAfterHeader(const std::string& bytes, size_t header) {
   std::string body = bytes.substr(std::min(header, bytes.size()));

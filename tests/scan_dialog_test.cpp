@@ -23,11 +23,11 @@
 namespace {
 
 TEST_F(RegistrationRun, ThreeFilesEndAtTheFullCountAndCloseByThemselves) {
-  Write("b.nes", Pattern(3000, 1));
-  Write("a.nes", Pattern(100, 2));
+  Write("b.nes", RandomBytes(3000, 1));
+  Write("a.nes", RandomBytes(100, 2));
   Write("readme.txt", "a text file is registered like any ROM");
   ASSERT_TRUE(CreateDirectoryA((roms + "sub").c_str(), nullptr));
-  Write("sub\\deeper.nes", Pattern(100, 3));  // below the chosen depth
+  Write("sub\\deeper.nes", RandomBytes(100, 3));  // below the chosen depth
   AddRoms();
 
   std::vector<std::string> order = SearchOrder(roms, false);
@@ -52,8 +52,8 @@ TEST_F(RegistrationRun, LinesCarryTheCrcOfExactlyTheBytesAfterTheHeader) {
     RemoveTree(roms);
     ASSERT_TRUE(CreateDirectoryA(roms.c_str(), nullptr));
     std::map<std::string, std::string> files;  // source path -> bytes
-    for (size_t size : sizes) files[roms + "s" + std::to_string(size) + ".bin"] = Pattern(size, (unsigned)size);
-    files[roms + "with space.bin"] = Pattern(300, 9);
+    for (size_t size : sizes) files[roms + "s" + std::to_string(size) + ".bin"] = RandomBytes(size, (unsigned)size);
+    files[roms + "with space.bin"] = RandomBytes(300, 9);
     for (const auto& file : files) ASSERT_TRUE(WriteBytes(file.first, file.second));
     gState.profile.headerSize = header;
     AddRoms();
@@ -189,7 +189,7 @@ TEST_F(RegistrationRunWithArchiver, BusyArchiverHoldsTheArchiveUntilItIsFree) {
 }
 
 TEST_F(RegistrationRunWithArchiver, ArchiveThatFailsIsRetriedThreeTimesThenPassedOver) {
-  Write("plain.nes", Rom(Pattern(64, 5)));
+  Write("plain.nes", Rom(RandomBytes(64, 5)));
   struct Case {
     const char* what;
     bool failOpen, failNextClose;
@@ -290,7 +290,7 @@ TEST_F(RegistrationRun, RelationFileThatCannotBeOpenedEndsTheRunBeforeAnyRegistr
 }
 
 TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
-  for (const char* name : {"a.nes", "b.nes", "c.nes"}) Write(name, Rom(Pattern(40, name[0])));
+  for (const char* name : {"a.nes", "b.nes", "c.nes"}) Write(name, Rom(RandomBytes(40, name[0])));
   // A source path of 260 bytes, made through the wide interface.
   std::string longName(260 - roms.size(), 'n');
   std::wstring wide(L"\\\\?\\");
@@ -356,16 +356,16 @@ TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
     held = INVALID_HANDLE_VALUE;
     RemoveDirectoryA((temp + "b.nes").c_str());
     MoveFileW(widePath(u8"b\uD55C.nes").c_str(), widePath("b.nes").c_str());
-    Write("b.nes", Rom(Pattern(40, 'b')));
+    Write("b.nes", Rom(RandomBytes(40, 'b')));
   }
   DeleteFileW(wide.c_str());
 }
 
 TEST_F(RegistrationRun, FolderThatCannotBeListedIsPassedOver) {
   gState.profile.depthChoice = 2;
-  Write("first.nes", Rom(Pattern(40, 1)));
+  Write("first.nes", Rom(RandomBytes(40, 1)));
   ASSERT_TRUE(CreateDirectoryA((roms + "gone").c_str(), nullptr));
-  Write("gone\\g.nes", Rom(Pattern(40, 2)));
+  Write("gone\\g.nes", Rom(RandomBytes(40, 2)));
   gHost.onRegister = [&](const char*) { RemoveTree(roms + "gone"); };
   AddRoms();
   EXPECT_EQ(gHost.registerCalls.size(), 1u);
@@ -413,11 +413,11 @@ namespace {
 // registered as the header size says.
 TEST_F(RegistrationRunWithArchiver, WarningsFollowThePassedOverInRunOrder) {
   gState.profile.headerSize = 64;
-  std::string same = "LYNX" + Pattern(100, 2);
-  Write("lynx.lnx", "LYNX" + Pattern(100, 1));
+  std::string same = "LYNX" + RandomBytes(100, 2);
+  Write("lynx.lnx", "LYNX" + RandomBytes(100, 1));
   Write("one.lnx", same);
   Write("two.lnx", same);
-  Write("bare.lnx", Pattern(100, 3));
+  Write("bare.lnx", RandomBytes(100, 3));
   Write("locked.lnx", "LYNX held by another program");
   HANDLE held = CreateFileA((roms + "locked.lnx").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   AddRoms();

@@ -470,7 +470,9 @@ TEST_F(SettingsDialog, EveryControlIsShownWholeInTabOrder) {
     bool label = _stricmp(c.className.c_str(), "Static") == 0 || _stricmp(c.className.c_str(), "Button") == 0;
     if (label) {
       EXPECT_LE(c.textExtent.cx, c.roomForText) << Describe(c) << ": its text is cut";
-      if (!IsGroupBox(c)) EXPECT_LE(c.textExtent.cy, c.clientHeight) << Describe(c) << ": its text is cut";
+      if (!IsGroupBox(c)) {
+        EXPECT_LE(c.textExtent.cy, c.clientHeight) << Describe(c) << ": its text is cut";
+      }
     }
   }
 

@@ -23,23 +23,13 @@ std::string MakeTempFolder(const char* tag) {
 
 void RemoveTree(const std::string& path) {
   if (path.empty()) return;
-  std::string dir = path;
-  if (dir.back() == '\\') dir.pop_back();
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
-      std::string child = dir + "\\" + entry.cFileName;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(child.c_str());
-      }
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
+  std::string dir = path.back() == '\\' ? path : path + "\\";
+  for (const std::string& name : FolderEntries(dir, kFoldersOnly)) RemoveTree(dir + name);
+  for (const std::string& name : FolderEntries(dir, kFilesOnly)) {
+    SetFileAttributesA((dir + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA((dir + name).c_str());
   }
+  dir.pop_back();
   RemoveDirectoryA(dir.c_str());
 }
 
@@ -80,6 +70,22 @@ bool ReadBytes(const std::string& path, std::string* bytes) {
 std::string ReadBytes(const std::string& path) {
   std::string bytes;
   ReadBytes(path, &bytes);
+  return bytes;
+}
+
+uint32_t NextRandom(uint32_t* state) {
+  *state ^= *state << 13;
+  *state ^= *state >> 17;
+  *state ^= *state << 5;
+  return *state;
+}
+
+std::string RandomBytes(size_t size, uint32_t seed) {
+  // xorshift stays at 0 from 0: the seed is moved off it.
+  uint32_t state = seed ^ 0x9E3779B9u;
+  if (state == 0) state = 1;
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(NextRandom(&state) >> 24);
   return bytes;
 }
 
@@ -189,21 +195,13 @@ bool MakeUnixLink(const std::string& target, const std::string& link) {
 }
 
 static void ListTree(const std::string& folder, const std::string& relative, std::vector<std::string>* out) {
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((folder + relative + "*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string name = entry.cFileName;
-    if (name == "." || name == "..") continue;
-    name = relative + name;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      out->push_back(name + "\\");
-      ListTree(folder, name + "\\", out);
-    } else {
-      out->push_back(name + " = " + ReadBytes(folder + name));
-    }
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
+  for (const std::string& name : FolderEntries(folder + relative, kFoldersOnly)) {
+    out->push_back(relative + name + "\\");
+    ListTree(folder, relative + name + "\\", out);
+  }
+  for (const std::string& name : FolderEntries(folder + relative, kFilesOnly)) {
+    out->push_back(relative + name + " = " + ReadBytes(folder + relative + name));
+  }
 }
 
 std::vector<std::string> FolderTree(const std::string& folder) {

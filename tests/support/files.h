@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,12 @@ bool WriteBytes(const std::string& path, const std::string& bytes);
 // The whole file; false (and bytes empty) when it cannot be opened or read.
 bool ReadBytes(const std::string& path, std::string* bytes);
 std::string ReadBytes(const std::string& path);  // "" when missing
+
+// Repeatable pseudo-random numbers (xorshift32): the same sequence from the
+// same nonzero state on every run.
+uint32_t NextRandom(uint32_t* state);
+// size pseudo-random bytes, the same for the same seed (any seed, 0 included).
+std::string RandomBytes(size_t size, uint32_t seed);
 
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
