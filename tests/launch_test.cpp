@@ -234,7 +234,7 @@ TEST_F(Launch, FailedExtractionAsksTheHostNothing) {
     EXPECT_EQ(Popup(c.crc), c.expected) << what;
     archiver.reset();
     EXPECT_EQ(Launched(), "") << what;
-    if (c.folder == out) EXPECT_FALSE(FileExists(out + "b.bin") || FileExists(out + "dir\\rom.bin")) << what;
+    EXPECT_FALSE(c.folder == out && (FileExists(out + "b.bin") || FileExists(out + "dir\\rom.bin"))) << what;
   }
   RemoveTree(data + "dir");
 }
