@@ -81,10 +81,10 @@ int LaunchByCrc(const char* crcText) {
   if (profile.extractOnLaunch != 0 && IsArchivePath(foundPath) == 1) {
     // Into a folder that holds the data directory (under any spelling), through
     // a staging folder, so that no entry of the archive can replace the plug-in's files.
-    int extracted = HoldsDataDirectory(profile.extractFolder, gState.dataDir)
-                        ? ExtractThroughStaging(foundPath, profile.extractFolder, gState.dataDir, gState.tempDir,
-                                                firstEntryPath)
-                        : ExtractArchive(foundPath, firstEntryPath, nullptr, profile.extractFolder);
+    int extracted =
+        HoldsDataDirectory(profile.extractFolder, gState.dataDir)
+            ? ExtractThroughStaging(foundPath, profile.extractFolder, gState.dataDir, gState.tempDir, firstEntryPath)
+            : ExtractArchive(foundPath, firstEntryPath, nullptr, profile.extractFolder);
     if (extracted != 0) return extracted;
     // The archiver does not report a failed extraction; a missing entry is one
     // (nothing stale can stand in for it: the extraction removed it first).

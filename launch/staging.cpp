@@ -15,7 +15,8 @@ bool HoldsDataDirectory(const char* extractFolder, const char* dataDir) {
   FileIdentity extractIdentity = {};
   if (!GetFileIdentity(extractFolder, &extractIdentity)) return false;
   // ".." collapsed first, so that the walk up goes through the data
-  // directory's real ancestors.
+  // directory's real ancestors; as it stands when that fails, and held (so
+  // staged, the safe side) when even that does not fit.
   char folder[kPathSize];
   DWORD length = GetFullPathNameA(dataDir, sizeof folder, folder, nullptr);
   if ((length == 0 || length >= sizeof folder) && !CopyText(folder, sizeof folder, dataDir)) return true;
@@ -143,8 +144,8 @@ static bool WalkStaged(const StagedWalk& walk, const char* relative, int dataSta
   return fine;
 }
 
-int ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir,
-                          const char* tempDir, char* firstEntryPath) {
+int ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir, const char* tempDir,
+                          char* firstEntryPath) {
   StagedWalk walk = {nullptr, extractFolder, {}, false};
   if (!GetFileIdentity(dataDir, &walk.dataIdentity)) return -1;
   char staging[kPathSize];

@@ -14,5 +14,5 @@ bool HoldsDataDirectory(const char* extractFolder, const char* dataDir);
 // nothing is moved and the result is -1. The private folder is removed either
 // way. Results as ExtractArchive's; on 0, firstEntryPath (a 260-byte buffer)
 // is extractFolder followed by the first entry's name.
-int ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir,
-                          const char* tempDir, char* firstEntryPath);
+int ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir, const char* tempDir,
+                          char* firstEntryPath);

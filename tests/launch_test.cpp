@@ -216,10 +216,13 @@ TEST_F(Launch, FailedExtractionAsksTheHostNothing) {
     int expected;
   };
   const Case cases[] = {
-      {"33333333", out, "", none, -1}, {"44444444", out, "", none, -1},
+      {"33333333", out, "", none, -1},
+      {"44444444", out, "", none, -1},
       {"55555555", out, "", [](const ArchiverSwitches& s) { s.setBusy(1); }, -2},
-      {"55555555", out, "dir\\rom.bin", failing, -1}, {"55555555", data, "dir\\rom.bin", failing, -1},
-      {"55555555", out, "dir\\rom.bin\\", none, -1}, {"55555555", data, "dir\\rom.bin\\", none, -1},
+      {"55555555", out, "dir\\rom.bin", failing, -1},
+      {"55555555", data, "dir\\rom.bin", failing, -1},
+      {"55555555", out, "dir\\rom.bin\\", none, -1},
+      {"55555555", data, "dir\\rom.bin\\", none, -1},
   };
   for (const Case& c : cases) {
     std::string what = c.folder + c.inTheWay + " for " + c.crc;
@@ -243,9 +246,9 @@ class LaunchIntoFolders : public Launch {
  protected:
   void SetUp() override {
     Launch::SetUp();
-    for (const char* name : {"launch_hostile.zip", "launch_hostile_upper.zip", "launch_hostile_nested.zip",
-                             "launch_hostile_folder.zip", "launch_hostile_log.zip", "launch_hostile_parent.zip",
-                             "launch_benign.zip"}) {
+    for (const char* name :
+         {"launch_hostile.zip", "launch_hostile_upper.zip", "launch_hostile_nested.zip", "launch_hostile_folder.zip",
+          "launch_hostile_log.zip", "launch_hostile_parent.zip", "launch_benign.zip"}) {
       std::string bytes = ReadBytes(FixturePath(name));
       ASSERT_FALSE(bytes.empty()) << name;
       ASSERT_TRUE(WriteBytes(roms + name, bytes));
@@ -276,9 +279,16 @@ TEST_F(LaunchIntoFolders, EntriesNeverReplaceThePluginsOwnFilesUnderAnySpellingO
   ASSERT_TRUE(CreateDirectoryA(inner.c_str(), nullptr));
   ASSERT_TRUE(WriteBytes(inner + "NES.rel", ReadBytes(data + "NES.rel")));
   const std::vector<const char*> hostile = {"11111111", "22222222", "33333333", "66666666", "77777777"};
-  struct Case { const std::string& dataDir; std::string extractFolder; std::vector<const char*> crcs; };
-  const Case cases[] = {{data, data, hostile}, {data, zData, hostile}, {data, data + "temp\\..\\", hostile},
-                        {inner, data, {"88888888"}}, {inner, zData, {"88888888"}}};
+  struct Case {
+    const std::string& dataDir;
+    std::string extractFolder;
+    std::vector<const char*> crcs;
+  };
+  const Case cases[] = {{data, data, hostile},
+                        {data, zData, hostile},
+                        {data, data + "temp\\..\\", hostile},
+                        {inner, data, {"88888888"}},
+                        {inner, zData, {"88888888"}}};
   for (const Case& c : cases) {
     ASSERT_EQ(StartLinkedPlugin(c.dataDir), 0);
     ASSERT_TRUE(WriteBytes(c.dataDir + "NES.fol", ProfileFileBytes(16, roms, 0, 1, c.extractFolder)));

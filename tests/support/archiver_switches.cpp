@@ -9,7 +9,8 @@ bool BindArchiverSwitches(ArchiverSwitches* s) {
          Bind(module, "ArcTestFailOpen", &s->failOpen) & Bind(module, "ArcTestFailNextClose", &s->failNextClose) &
          Bind(module, "ArcTestCallLog", &s->callLog) & Bind(module, "ArcTestLastCommand", &s->lastCommand) &
          Bind(module, "ArcTestLastRunOwner", &s->lastRunOwner) &
-         Bind(module, "ArcTestFailExtraction", &s->failExtraction) & Bind(module, "ArcTestOpenHandles", &s->openHandles);
+         Bind(module, "ArcTestFailExtraction", &s->failExtraction) &
+         Bind(module, "ArcTestOpenHandles", &s->openHandles);
 }
 
 int CountArchiverCalls(const ArchiverSwitches& switches, const char* ordinal) {
