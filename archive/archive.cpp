@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/archiver_interface.h"
+#include "base/file_io.h"
 #include "base/text.h"
 
 // The extraction command: 22 characters of its own around the archive path and
@@ -58,6 +59,20 @@ static bool IsSafeEntryName(const char* name) {
   return true;
 }
 
+// A file already where the first entry lands (an earlier extraction's, a killed
+// run's) would pass for the entry if the extraction failed: it goes first. A
+// folder there is left alone, and false refuses the extraction, as does a file
+// that cannot be removed.
+static bool RemoveStaleEntry(const char* entryPath) {
+  DWORD attributes = GetFileAttributesA(entryPath);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(entryPath, attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (DeleteFileA(entryPath)) return true;
+  ReportSystemError("DeleteFileA", entryPath, GetLastError());
+  return false;
+}
+
 // Learns the first entry's name through its own open/find/name/close before
 // anything is extracted, so that a name that would land outside outputFolder,
 // or a failed close, stops the call with nothing written.
@@ -88,6 +103,7 @@ int ExtractArchive(const char* archivePath, char* firstEntryPath, HWND ownerWind
   if (!FormatText(command, sizeof command, kCommandFormat, archivePath, outputFolder)) {
     return -1;
   }
+  if (!RemoveStaleEntry(entryPath)) return -1;
   CopyText(firstEntryPath, kPathSize, entryPath);
 
   // The report and result are not examined: callers find out from whether the

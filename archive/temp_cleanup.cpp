@@ -5,35 +5,20 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/folder_listing.h"
 #include "base/text.h"
 
-static bool IsDotEntry(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
-
-// A link or junction to a folder: its target is not ours to walk or empty.
-static bool IsFolderLink(DWORD attributes) {
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+static const size_t* Offsets(const FolderSnapshot* snapshot) {
+  return reinterpret_cast<const size_t*>(snapshot->offsets.bytes);
 }
 
 static bool AddName(FolderSnapshot* snapshot, const char* name) {
-  size_t length = strlen(name) + 1;
-  if (snapshot->used + length > snapshot->capacity) {
-    size_t capacity = snapshot->capacity == 0 ? 4096 : snapshot->capacity * 2;
-    while (capacity < snapshot->used + length) capacity *= 2;
-    char* names = static_cast<char*>(realloc(snapshot->names, capacity));
-    if (names == nullptr) return false;
-    snapshot->names = names;
-    snapshot->capacity = capacity;
-  }
-  if (snapshot->count == snapshot->offsetCapacity) {
-    size_t capacity = snapshot->offsetCapacity == 0 ? 256 : snapshot->offsetCapacity * 2;
-    size_t* offsets = static_cast<size_t*>(realloc(snapshot->offsets, capacity * sizeof *offsets));
-    if (offsets == nullptr) return false;
-    snapshot->offsets = offsets;
-    snapshot->offsetCapacity = capacity;
-  }
-  memcpy(snapshot->names + snapshot->used, name, length);
-  snapshot->offsets[snapshot->count++] = snapshot->used;
-  snapshot->used += length;
+  size_t offset = snapshot->names.used;
+  // Room for both first, so that a failure leaves no name without its offset.
+  if (!ReserveBytes(&snapshot->offsets, sizeof offset)) return false;
+  if (!AppendBytes(&snapshot->names, name, strlen(name) + 1)) return false;
+  AppendBytes(&snapshot->offsets, &offset, sizeof offset);
+  ++snapshot->count;
   return true;
 }
 
@@ -41,46 +26,43 @@ static bool AddName(FolderSnapshot* snapshot, const char* name) {
 // A path too long for a path buffer is neither recorded nor, later, removed:
 // what cannot be named is left alone either way.
 static bool RecordFolder(const char* folder, const char* relative, FolderSnapshot* snapshot) {
-  char pattern[kPathSize];
-  if (!FormatText(pattern, sizeof pattern, "%s%s*", folder, relative)) return true;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(pattern, &entry);
-  if (search == INVALID_HANDLE_VALUE) return relative[0] != '\0' || GetLastError() == ERROR_FILE_NOT_FOUND;
+  char prefix[kPathSize];
+  if (!FormatText(prefix, sizeof prefix, "%s%s", folder, relative)) return true;
+  FolderListing listing;
+  if (!OpenListing(&listing, prefix)) {
+    DWORD error = GetLastError();
+    return relative[0] != '\0' || error == ERROR_FILE_NOT_FOUND || error == ERROR_FILENAME_EXCED_RANGE;
+  }
   bool recorded = true;
-  do {
-    if (IsDotEntry(entry.cFileName)) continue;
+  while (recorded && NextListedEntry(&listing)) {
+    const WIN32_FIND_DATAA& entry = listing.entry;
     char name[kPathSize];
     if (!FormatText(name, sizeof name, "%s%s", relative, entry.cFileName)) continue;
-    if (!AddName(snapshot, name)) {
-      recorded = false;
-      break;
+    recorded = AddName(snapshot, name);
+    char child[kPathSize];
+    if (recorded && IsFolderEntry(entry) && !IsFolderLink(entry.dwFileAttributes) &&
+        FormatText(child, sizeof child, "%s\\", name)) {
+      recorded = RecordFolder(folder, child, snapshot);
     }
-    bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isFolder && !IsFolderLink(entry.dwFileAttributes)) {
-      char child[kPathSize];
-      if (FormatText(child, sizeof child, "%s\\", name) && !RecordFolder(folder, child, snapshot)) {
-        recorded = false;
-        break;
-      }
-    }
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
+  }
+  CloseListing(&listing);
   return recorded;
 }
 
 static const FolderSnapshot* sortingSnapshot;
 
 static int CompareNames(const void* a, const void* b) {
-  const char* names = sortingSnapshot->names;
+  const char* names = sortingSnapshot->names.bytes;
   return strcmp(names + *static_cast<const size_t*>(a), names + *static_cast<const size_t*>(b));
 }
 
 static bool SnapshotHolds(const FolderSnapshot* snapshot, const char* name) {
+  const size_t* offsets = Offsets(snapshot);
   size_t low = 0;
   size_t high = snapshot->count;
   while (low < high) {
     size_t middle = low + (high - low) / 2;
-    int order = strcmp(snapshot->names + snapshot->offsets[middle], name);
+    int order = strcmp(snapshot->names.bytes + offsets[middle], name);
     if (order == 0) return true;
     if (order < 0) {
       low = middle + 1;
@@ -92,21 +74,22 @@ static bool SnapshotHolds(const FolderSnapshot* snapshot, const char* name) {
 }
 
 bool SnapshotFolder(const char* folder, FolderSnapshot* snapshot) {
-  memset(snapshot, 0, sizeof *snapshot);
+  *snapshot = FolderSnapshot();
   if (!RecordFolder(folder, "", snapshot)) {
     ReleaseSnapshot(snapshot);
     return false;
   }
+  if (snapshot->count == 0) return true;
   sortingSnapshot = snapshot;
-  qsort(snapshot->offsets, snapshot->count, sizeof *snapshot->offsets, CompareNames);
+  qsort(snapshot->offsets.bytes, snapshot->count, sizeof(size_t), CompareNames);
   sortingSnapshot = nullptr;
   return true;
 }
 
 void ReleaseSnapshot(FolderSnapshot* snapshot) {
-  free(snapshot->names);
-  free(snapshot->offsets);
-  memset(snapshot, 0, sizeof *snapshot);
+  ReleaseBuffer(&snapshot->names);
+  ReleaseBuffer(&snapshot->offsets);
+  snapshot->count = 0;
 }
 
 // Read-only files (an archive may carry the attribute) cannot be deleted as they are.
@@ -117,26 +100,21 @@ static void DeletePlainFile(const char* path, DWORD attributes) {
 
 // Empties folder (ending with "\") and everything below it.
 static void EmptyFolder(const char* folder) {
-  char pattern[kPathSize];
-  if (!FormatText(pattern, sizeof pattern, "%s*", folder)) return;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(pattern, &entry);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (IsDotEntry(entry.cFileName)) continue;
+  FolderListing listing;
+  if (!OpenListing(&listing, folder)) return;
+  while (NextListedEntry(&listing)) {
+    const WIN32_FIND_DATAA& entry = listing.entry;
     char path[kPathSize];
     if (!FormatText(path, sizeof path, "%s%s", folder, entry.cFileName)) continue;
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!IsFolderEntry(entry)) {
       DeletePlainFile(path, entry.dwFileAttributes);
-    } else {
-      if (!IsFolderLink(entry.dwFileAttributes)) {
-        char child[kPathSize];
-        if (FormatText(child, sizeof child, "%s\\", path)) EmptyFolder(child);
-      }
-      RemoveDirectoryA(path);
+      continue;
     }
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
+    char child[kPathSize];
+    if (!IsFolderLink(entry.dwFileAttributes) && FormatText(child, sizeof child, "%s\\", path)) EmptyFolder(child);
+    RemoveDirectoryA(path);
+  }
+  CloseListing(&listing);
 }
 
 void RemoveFolderTree(const char* path) {
@@ -149,33 +127,32 @@ void RemoveFolderTree(const char* path) {
 }
 
 static void RemoveAddedBelow(const char* folder, const char* relative, const FolderSnapshot* snapshot) {
-  char pattern[kPathSize];
-  if (!FormatText(pattern, sizeof pattern, "%s%s*", folder, relative)) return;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(pattern, &entry);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (IsDotEntry(entry.cFileName)) continue;
+  char prefix[kPathSize];
+  if (!FormatText(prefix, sizeof prefix, "%s%s", folder, relative)) return;
+  FolderListing listing;
+  if (!OpenListing(&listing, prefix)) return;
+  while (NextListedEntry(&listing)) {
+    const WIN32_FIND_DATAA& entry = listing.entry;
     char name[kPathSize];
     char path[kPathSize];
     if (!FormatText(name, sizeof name, "%s%s", relative, entry.cFileName) ||
         !FormatText(path, sizeof path, "%s%s", folder, name)) {
       continue;
     }
-    bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (SnapshotHolds(snapshot, name)) {
       // It was there before; only what was added inside it goes.
       char child[kPathSize];
-      if (isFolder && !IsFolderLink(entry.dwFileAttributes) && FormatText(child, sizeof child, "%s\\", name)) {
+      if (IsFolderEntry(entry) && !IsFolderLink(entry.dwFileAttributes) &&
+          FormatText(child, sizeof child, "%s\\", name)) {
         RemoveAddedBelow(folder, child, snapshot);
       }
-    } else if (isFolder) {
+    } else if (IsFolderEntry(entry)) {
       RemoveFolderTree(path);
     } else {
       DeletePlainFile(path, entry.dwFileAttributes);
     }
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
+  }
+  CloseListing(&listing);
 }
 
 void RemoveAddedEntries(const char* folder, const FolderSnapshot* snapshot) { RemoveAddedBelow(folder, "", snapshot); }

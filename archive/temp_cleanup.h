@@ -4,14 +4,13 @@
 #pragma once
 #include <cstddef>
 
+#include "base/growable_buffer.h"
+
 // Every file and folder below a folder, as paths relative to it, sorted.
 struct FolderSnapshot {
-  char* names;      // the relative paths, each ended by a NUL
-  size_t used;      // bytes of names in use
-  size_t capacity;  // bytes of names allocated
-  size_t* offsets;  // where each path starts in names, in sorted order
-  size_t count;
-  size_t offsetCapacity;
+  GrowableBuffer names;    // the relative paths, each ended by a NUL
+  GrowableBuffer offsets;  // a size_t per path: where it starts in names, in sorted order
+  size_t count = 0;
 };
 
 // Records every entry below folder (ending with "\"), recursively. False, with

@@ -12,7 +12,8 @@ struct ArchiverState {
   volatile LONG forcedBusy;  // test switch: report busy regardless
   volatile LONG failOpen;    // test switch: every open gives null
   volatile LONG failNextClose;
-  HANDLE pauseReached;  // test switch: the next operation signals and waits
+  volatile LONG failRun;  // test switch: every run-command fails, touching no file
+  HANDLE pauseReached;    // test switch: the next operation signals and waits
   HANDLE pauseResume;
   char callLog[1024];  // ordinals called since the last reset, "10,21,..."
   bool callLogOverflow;

@@ -146,6 +146,11 @@ int __stdcall ArcRunCommand(HWND ownerWindow, const char* command, char* output,
   gArchiver.lastRunOwner = ownerWindow;
   ReleaseSRWLockExclusive(&gArchiverLock);
   int result = kRunInternalError;
+  if (gArchiver.failRun != 0) {
+    if (output != nullptr && outputSize > 0) CopyText(output, outputSize, "error: extraction failed (test switch)");
+    EndOperation();
+    return kRunEntriesFailed;
+  }
   try {
     result = RunArchiverCommand(command, output, outputSize);
   } catch (...) {

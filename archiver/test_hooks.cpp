@@ -18,6 +18,7 @@ void __stdcall ArcTestReset(void) {
   InterlockedExchange(&gArchiver.forcedBusy, 0);
   InterlockedExchange(&gArchiver.failOpen, 0);
   InterlockedExchange(&gArchiver.failNextClose, 0);
+  InterlockedExchange(&gArchiver.failRun, 0);
 }
 
 void __stdcall ArcTestSetBusy(int busy) { InterlockedExchange(&gArchiver.forcedBusy, busy != 0); }
@@ -25,6 +26,15 @@ void __stdcall ArcTestSetBusy(int busy) { InterlockedExchange(&gArchiver.forcedB
 void __stdcall ArcTestFailOpen(int fail) { InterlockedExchange(&gArchiver.failOpen, fail != 0); }
 
 void __stdcall ArcTestFailNextClose(int fail) { InterlockedExchange(&gArchiver.failNextClose, fail != 0); }
+
+void __stdcall ArcTestFailExtraction(int fail) { InterlockedExchange(&gArchiver.failRun, fail != 0); }
+
+int __stdcall ArcTestOpenHandles(void) {
+  AcquireSRWLockShared(&gArchiverLock);
+  size_t count = gArchiver.openHandles != nullptr ? gArchiver.openHandles->size() : 0;
+  ReleaseSRWLockShared(&gArchiverLock);
+  return static_cast<int>(count);
+}
 
 int __stdcall ArcTestCallLog(char* buffer, int bufferSize) {
   if (buffer == nullptr || bufferSize <= 0) return -1;

@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "archive/archive.h"
-#include "base/file_identity.h"
 #include "base/state.h"
 #include "launch/staging.h"
 #include "profile/profile.h"
@@ -59,13 +58,15 @@ int LaunchByCrc(const char* crcText) {
   char firstEntryPath[kPathSize] = "";
   const char* launchPath = foundPath;
   if (profile.extractOnLaunch != 0 && IsArchivePath(foundPath) == 1) {
-    // Into the data directory (under any spelling of it), through a staging
-    // folder, so that no entry of the archive can replace the plug-in's files.
-    int extracted = SameFileIdentity(profile.extractFolder, gState.dataDir)
-                        ? ExtractIntoDataDirectory(foundPath, profile.extractFolder, firstEntryPath)
-                        : ExtractArchive(foundPath, firstEntryPath, nullptr, profile.extractFolder);
+    // Into a folder that holds the data directory (under any spelling), through
+    // a staging folder, so that no entry of the archive can replace the plug-in's files.
+    int extracted =
+        HoldsDataDirectory(profile.extractFolder, gState.dataDir)
+            ? ExtractThroughStaging(foundPath, profile.extractFolder, gState.dataDir, gState.tempDir, firstEntryPath)
+            : ExtractArchive(foundPath, firstEntryPath, nullptr, profile.extractFolder);
     if (extracted != 0) return extracted;
-    // The archiver does not report a failed extraction; a missing entry is one.
+    // The archiver does not report a failed extraction; a missing entry is one
+    // (nothing stale can stand in for it: the extraction removed it first).
     if (firstEntryPath[0] == '\0' || !PathFileExistsA(firstEntryPath)) return -1;
     launchPath = firstEntryPath;
   }

@@ -6,15 +6,36 @@
 
 #include "archive/archive.h"
 #include "archive/temp_cleanup.h"
+#include "base/file_identity.h"
 #include "base/file_io.h"
-#include "base/state.h"
+#include "base/folder_listing.h"
+#include "base/text.h"
+
+bool HoldsDataDirectory(const char* extractFolder, const char* dataDir) {
+  FileIdentity extractIdentity = {};
+  if (!GetFileIdentity(extractFolder, &extractIdentity)) return false;
+  // ".." collapsed first, so that the walk up goes through the data
+  // directory's real ancestors; as it stands when that fails, and held (so
+  // staged, the safe side) when even that does not fit.
+  char folder[kPathSize];
+  DWORD length = GetFullPathNameA(dataDir, sizeof folder, folder, nullptr);
+  if ((length == 0 || length >= sizeof folder) && !CopyText(folder, sizeof folder, dataDir)) return true;
+  // Bounded by the path: each pass takes one component off.
+  for (size_t level = 0; level < kPathSize && folder[0] != '\0'; ++level) {
+    FileIdentity identity = {};
+    if (GetFileIdentity(folder, &identity) && SameIdentity(identity, extractIdentity)) return true;
+    if (EndsWithBackslash(folder)) folder[strlen(folder) - 1] = '\0';
+    const char* last = LastComponent(folder);
+    if (last == folder) break;
+    folder[last - folder] = '\0';
+  }
+  return false;
+}
 
 // A folder of tempDir no one else uses: made fresh, never an existing one.
-static bool MakeStagingFolder(char* staging, size_t size) {
+static bool MakeStagingFolder(const char* tempDir, char* staging, size_t size) {
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    if (!FormatText(staging, size, "%sstaging%lu_%u\\", gState.tempDir, GetCurrentProcessId(), attempt)) {
-      return false;
-    }
+    if (!FormatText(staging, size, "%sstaging%lu_%u\\", tempDir, GetCurrentProcessId(), attempt)) return false;
     if (CreateDirectoryA(staging, nullptr)) return true;
     if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
@@ -36,26 +57,26 @@ static bool NameEndsWith(const char* name, const char* ending) {
   return length >= endingLength && _strnicmp(name + length - endingLength, ending, endingLength) == 0;
 }
 
-// The plug-in's own files in the data directory: Setting.ini at its top, and
-// any dataset's relation and profile file (a dataset name may lead into a
-// subfolder, so those at any depth).
-static bool IsPluginFileName(const char* relative) {
-  const char* name = LastComponent(relative);
-  if (NameEndsWith(name, ".rel") || NameEndsWith(name, ".fol")) return true;
-  return name == relative && MeaningfulLength(name) == strlen("Setting.ini") && NameEndsWith(name, "Setting.ini");
+// The plug-in's own files, by their path relative to the data directory:
+// Setting.ini at its top, and any dataset's relation, profile and log file (a
+// dataset name may lead into a subfolder, so those at any depth).
+static bool IsPluginFileName(const char* dataRelative) {
+  const char* name = LastComponent(dataRelative);
+  if (NameEndsWith(name, ".rel") || NameEndsWith(name, ".fol") || NameEndsWith(name, ".log")) return true;
+  return name == dataRelative && MeaningfulLength(name) == strlen("Setting.ini") && NameEndsWith(name, "Setting.ini");
 }
 
 // Also under the long name of a file that is already there: an entry named
 // like its short 8.3 alias (SETTIN~1.INI) would replace it all the same.
-static bool WouldReplacePluginFile(const char* relative, const char* destination) {
-  if (IsPluginFileName(relative)) return true;
+static bool WouldReplacePluginFile(const char* dataRelative, const char* destination) {
+  if (IsPluginFileName(dataRelative)) return true;
   char longPath[kPathSize];
   DWORD length = GetLongPathNameA(destination, longPath, sizeof longPath);
   if (length == 0 || length >= sizeof longPath) return false;
   const char* longName = LastComponent(longPath);
   char longRelative[kPathSize];
-  if (!FormatText(longRelative, sizeof longRelative, "%.*s%s", static_cast<int>(LastComponent(relative) - relative),
-                  relative, longName)) {
+  if (!FormatText(longRelative, sizeof longRelative, "%.*s%s",
+                  static_cast<int>(LastComponent(dataRelative) - dataRelative), dataRelative, longName)) {
     return true;
   }
   return IsPluginFileName(longRelative);
@@ -64,21 +85,30 @@ static bool WouldReplacePluginFile(const char* relative, const char* destination
 struct StagedWalk {
   const char* staging;
   const char* extractFolder;
+  FileIdentity dataIdentity;
   bool moving;  // false: only look; true: move each file into place
 };
 
+// The destination is the data directory under whatever name the entries give it
+// (another case, an 8.3 alias, a link below the extraction folder).
+static bool IsDataDirectory(const StagedWalk& walk, const char* destination) {
+  FileIdentity identity = {};
+  return GetFileIdentity(destination, &identity) && SameIdentity(identity, walk.dataIdentity);
+}
+
 // Visits the files below staging + relative (relative is "" or ends with "\").
-// Looking, false means a file would land on a plug-in file or has no room for
-// its destination path; moving, false means a move failed.
-static bool WalkStaged(const StagedWalk& walk, const char* relative) {
-  char pattern[kPathSize];
-  if (!FormatText(pattern, sizeof pattern, "%s%s*", walk.staging, relative)) return false;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(pattern, &entry);
-  if (search == INVALID_HANDLE_VALUE) return relative[0] != '\0';
+// dataStart is where the path relative to the data directory starts in
+// relative, or -1 when this level does not lie in it. Looking, false means a
+// file would land on a plug-in file or a folder, or has no room for its
+// destination path; moving, false means a move failed.
+static bool WalkStaged(const StagedWalk& walk, const char* relative, int dataStart) {
+  char prefix[kPathSize];
+  if (!FormatText(prefix, sizeof prefix, "%s%s", walk.staging, relative)) return false;
+  FolderListing listing;
+  if (!OpenListing(&listing, prefix)) return relative[0] != '\0';
   bool fine = true;
-  do {
-    if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
+  while (fine && NextListedEntry(&listing)) {
+    const WIN32_FIND_DATAA& entry = listing.entry;
     char name[kPathSize];
     char source[kPathSize];
     char destination[kPathSize];
@@ -86,42 +116,55 @@ static bool WalkStaged(const StagedWalk& walk, const char* relative) {
         !FormatText(source, sizeof source, "%s%s", walk.staging, name) ||
         !FormatText(destination, sizeof destination, "%s%s", walk.extractFolder, name)) {
       fine = false;
-    } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      // A folder named like a plug-in file would stand in the way of one.
+    } else if (IsFolderEntry(entry)) {
       char child[kPathSize];
-      if (walk.moving) CreateDirectoryA(destination, nullptr);
-      fine = (walk.moving || !IsPluginFileName(name)) && FormatText(child, sizeof child, "%s\\", name) &&
-             WalkStaged(walk, child);
+      fine = FormatText(child, sizeof child, "%s\\", name);
+      int childStart = dataStart;
+      if (walk.moving) {
+        CreateDirectoryA(destination, nullptr);
+      } else if (fine && IsDataDirectory(walk, destination)) {
+        childStart = static_cast<int>(strlen(child));
+      } else if (dataStart >= 0) {
+        // A folder named like a plug-in file would stand in the way of one.
+        fine = !IsPluginFileName(name + dataStart);
+      }
+      fine = fine && WalkStaged(walk, child, childStart);
     } else if (!walk.moving) {
-      fine = !WouldReplacePluginFile(name, destination);
+      DWORD attributes = GetFileAttributesA(destination);
+      bool onFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+      fine = !onFolder && (dataStart < 0 || !WouldReplacePluginFile(name + dataStart, destination));
     } else if (!MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-      // tempDir and the data directory may lie on different volumes (a
+      // tempDir and the extraction folder may lie on different volumes (a
       // linked temp folder), hence the copy that the move may need.
       ReportSystemError("MoveFileExA", destination, GetLastError());
       fine = false;
     }
-  } while (fine && FindNextFileA(search, &entry));
-  FindClose(search);
+  }
+  CloseListing(&listing);
   return fine;
 }
 
-int ExtractIntoDataDirectory(const char* archivePath, const char* extractFolder, char* firstEntryPath) {
+int ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir, const char* tempDir,
+                          char* firstEntryPath) {
+  StagedWalk walk = {nullptr, extractFolder, {}, false};
+  if (!GetFileIdentity(dataDir, &walk.dataIdentity)) return -1;
   char staging[kPathSize];
-  if (!MakeStagingFolder(staging, sizeof staging)) return -1;
+  if (!MakeStagingFolder(tempDir, staging, sizeof staging)) return -1;
+  walk.staging = staging;
   char stagedFirst[kPathSize] = "";
   int result = ExtractArchive(archivePath, stagedFirst, nullptr, staging);
   if (result == 0) {
     // The path to launch stays the extraction folder joined with the entry's name.
     char launchPath[kPathSize];
     const char* entryName = stagedFirst + strlen(staging);
-    StagedWalk walk = {staging, extractFolder, false};
     bool extracted = GetFileAttributesA(stagedFirst) != INVALID_FILE_ATTRIBUTES;
+    int dataStart = IsDataDirectory(walk, extractFolder) ? 0 : -1;
     if (!extracted || !FormatText(launchPath, sizeof launchPath, "%s%s", extractFolder, entryName) ||
-        !WalkStaged(walk, "")) {
+        !WalkStaged(walk, "", dataStart)) {
       result = -1;
     } else {
       walk.moving = true;
-      result = WalkStaged(walk, "") ? 0 : -1;
+      result = WalkStaged(walk, "", dataStart) ? 0 : -1;
       if (result == 0) CopyText(firstEntryPath, kPathSize, launchPath);
     }
   }

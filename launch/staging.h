@@ -1,12 +1,18 @@
-// Extraction at launch into the data directory itself, where an archive's
-// entries could otherwise replace the plug-in's own files.
+// Extraction at launch into a folder that holds the data directory (the data
+// directory itself or a folder above it), where an archive's entries could
+// otherwise replace the plug-in's own files.
 #pragma once
 
+// True when dataDir is extractFolder or lies below it at any depth, whatever
+// the spelling of either (compared by file identity).
+bool HoldsDataDirectory(const char* extractFolder, const char* dataDir);
+
 // Extracts archivePath into a private folder inside tempDir, then moves every
-// extracted file to the same place below extractFolder (which is the data
-// directory), replacing what is there, unless one of them would land on a
-// plug-in file (Setting.ini, a .rel or .fol file): then nothing is moved and
-// the result is -1. The private folder is removed either way. Results as
-// ExtractArchive's; on 0, firstEntryPath (a 260-byte buffer) is extractFolder
-// followed by the first entry's name.
-int ExtractIntoDataDirectory(const char* archivePath, const char* extractFolder, char* firstEntryPath);
+// extracted file to the same place below extractFolder, replacing what is
+// there, unless one of them would land on a plug-in file of dataDir
+// (Setting.ini, a dataset's .rel, .fol or .log file) or on a folder: then
+// nothing is moved and the result is -1. The private folder is removed either
+// way. Results as ExtractArchive's; on 0, firstEntryPath (a 260-byte buffer)
+// is extractFolder followed by the first entry's name.
+int ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir, const char* tempDir,
+                          char* firstEntryPath);

@@ -33,6 +33,8 @@ struct Archiver {
   void(__stdcall* failNextClose)(int) = nullptr;
   int(__stdcall* callLog)(char*, int) = nullptr;
   void(__stdcall* pauseNext)(HANDLE, HANDLE) = nullptr;
+  void(__stdcall* failExtraction)(int) = nullptr;
+  int(__stdcall* openHandles)() = nullptr;
 };
 
 std::string Fixture(const char* name) { return FixturesFolder() + "archiver\\" + name; }
@@ -123,8 +125,11 @@ class ArchiverTest : public ::testing::Test {
     Bind(arc.module, "ArcTestFailNextClose", &arc.failNextClose);
     Bind(arc.module, "ArcTestCallLog", &arc.callLog);
     Bind(arc.module, "ArcTestPauseNextOperation", &arc.pauseNext);
+    Bind(arc.module, "ArcTestFailExtraction", &arc.failExtraction);
+    Bind(arc.module, "ArcTestOpenHandles", &arc.openHandles);
     ASSERT_TRUE(arc.run && arc.isBusy && arc.open && arc.close && arc.findFirst && arc.entryName);
     ASSERT_TRUE(arc.reset && arc.setBusy && arc.failOpen && arc.failNextClose && arc.callLog && arc.pauseNext);
+    ASSERT_TRUE(arc.failExtraction && arc.openHandles);
     arc.reset();
     out = MakeTempFolder("archiver");
     ASSERT_FALSE(out.empty());
@@ -470,6 +475,7 @@ TEST_F(ArchiverTest, CallLogAndFailureSwitchesServeTheCallerTests) {
   arc.findFirst(handle, "*.*", nullptr);
   arc.entryName(handle, name, sizeof name);
   EXPECT_EQ(arc.close(handle), 0);
+  EXPECT_EQ(arc.openHandles(), 0);
   Extract(archive, out);
   char log[64];
   ASSERT_EQ(arc.callLog(log, sizeof log), 0);
@@ -488,6 +494,12 @@ TEST_F(ArchiverTest, CallLogAndFailureSwitchesServeTheCallerTests) {
   handle = arc.open(nullptr, archive.c_str(), 0);
   ASSERT_NE(handle, nullptr);
   EXPECT_EQ(arc.close(handle), 0) << "the switch covers one close only";
+
+  // A failed extraction that leaves what was there, as a real archiver may.
+  ASSERT_TRUE(WriteBytes(out + "other.bin", "stale"));
+  arc.failExtraction(1);
+  EXPECT_NE(Extract(archive, out), 0);
+  EXPECT_EQ(ReadBytes(out + "other.bin"), "stale");
 
   arc.reset();
   ASSERT_EQ(arc.callLog(log, sizeof log), 0);

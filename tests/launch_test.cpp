@@ -2,6 +2,7 @@
 // launch service, with extraction at launch.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "base/state.h"
+#include "support/archiver_switches.h"
 #include "support/host_double.h"
 #include "support/settings_steps.h"
 
@@ -122,19 +124,8 @@ TEST_F(Launch, SearchEndsAtALineShorterThanACrcTextOrAtAMatchWithoutPath) {
   }
 }
 
-// A file whose path is exactly 259 bytes, below base (ending in "\").
-std::string MakeFileOf259Bytes(const std::string& base) {
-  std::string path = base.substr(0, base.size() - 1);
-  while (259 - path.size() > 70) {
-    path += "\\" + std::string(60, 'd');
-    if (!CreateDirectoryA(path.c_str(), nullptr)) return std::string();
-  }
-  path += "\\" + std::string(259 - path.size() - 5, 'f') + ".nes";
-  return WriteBytes(path, "long") ? path : std::string();
-}
-
 TEST_F(Launch, LongestRegisteredLineIsReadWholeAndLongerLinesArePassedOver) {
-  std::string longest = MakeFileOf259Bytes(data);
+  std::string longest = WriteAtPathOfLength(259, data, ".nes", "long");
   ASSERT_EQ(longest.size(), 259u);
   gHost.launchResult = 3;
   // A line that ends inside a path buffer's worth of text would lose the path's end.
@@ -199,8 +190,10 @@ TEST_F(Launch, ArchivesAreExtractedOnlyWhenAskedAndOnlyByTheirExactExtension) {
   EXPECT_FALSE(FileExists(out + "dir\\rom.bin"));
 }
 
+// A stale file where the first entry lands never passes for it.
 TEST_F(Launch, FailedExtractionAsksTheHostNothing) {
-  WriteProfile(1);
+  ArchiverSwitches archiver;
+  ASSERT_TRUE(BindArchiverSwitches(&archiver));
   gHost.launchResult = 42;
   // Stored entries whose first one has a damaged byte: the archive opens and
   // names its entry, but the extraction drops the entry on its CRC check.
@@ -213,39 +206,57 @@ TEST_F(Launch, FailedExtractionAsksTheHostNothing) {
   ASSERT_TRUE(WriteBytes(roms + "game.zip", ReadBytes(FixturePath("access_dir_rom.zip"))));
   WriteRelation(
       {"33333333 " + roms + "damaged.zip", "44444444 " + roms + "empty.zip", "55555555 " + roms + "game.zip"});
-  EXPECT_EQ(Popup("33333333"), -1);
-  EXPECT_EQ(Launched(), "");
-  EXPECT_FALSE(FileExists(out + "b.bin"));
-  EXPECT_EQ(Popup("44444444"), -1);
-  EXPECT_EQ(Launched(), "");
-
-  // A busy archiver: -2 at once.
-  HMODULE archiver = GetModuleHandleA("7-zip32.dll");
-  ASSERT_NE(archiver, nullptr);
-  auto setBusy =
-      reinterpret_cast<void(__stdcall*)(int)>(reinterpret_cast<void*>(GetProcAddress(archiver, "ArcTestSetBusy")));
-  ASSERT_NE(setBusy, nullptr);
-  setBusy(1);
-  int busyResult = Popup("55555555");
-  setBusy(0);
-  EXPECT_EQ(busyResult, -2);
-  EXPECT_EQ(Launched(), "");
-  EXPECT_FALSE(FileExists(out + "dir\\rom.bin"));
+  auto none = [](const ArchiverSwitches&) {};
+  auto failing = [](const ArchiverSwitches& s) { s.failExtraction(1); };
+  struct Case {
+    const char* crc;
+    const std::string& folder;  // the extraction folder; the data directory is staged
+    const char* inTheWay;       // "" none, else a stale file, or a folder when it ends in "\"
+    void (*arrange)(const ArchiverSwitches&);
+    int expected;
+  };
+  const Case cases[] = {
+      {"33333333", out, "", none, -1},
+      {"44444444", out, "", none, -1},
+      {"55555555", out, "", [](const ArchiverSwitches& s) { s.setBusy(1); }, -2},
+      {"55555555", out, "dir\\rom.bin", failing, -1},
+      {"55555555", out, "dir\\rom.bin\\", none, -1},
+      {"55555555", data, "dir\\rom.bin\\", none, -1},
+  };
+  for (const Case& c : cases) {
+    std::string what = c.folder + c.inTheWay + " for " + c.crc;
+    archiver.reset();
+    RemoveTree(c.folder + "dir");
+    ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileFileBytes(16, roms, 0, 1, c.folder)));
+    CreateDirectoryA((c.folder + "dir").c_str(), nullptr);
+    std::string inTheWay = c.folder + c.inTheWay;
+    // "" names the extraction folder itself, which is there already.
+    if (inTheWay.back() == '\\') CreateDirectoryA(inTheWay.c_str(), nullptr);
+    if (inTheWay.back() != '\\') WriteBytes(inTheWay, "stale");
+    c.arrange(archiver);
+    EXPECT_EQ(Popup(c.crc), c.expected) << what;
+    archiver.reset();
+    EXPECT_EQ(Launched(), "") << what;
+    EXPECT_FALSE(FileExists(c.folder + "b.bin") || FileExists(c.folder + "dir\\rom.bin")) << what;
+  }
+  RemoveTree(data + "dir");
 }
 
 class LaunchIntoFolders : public Launch {
  protected:
   void SetUp() override {
     Launch::SetUp();
-    for (const char* name : {"launch_hostile.zip", "launch_hostile_upper.zip", "launch_hostile_nested.zip",
-                             "launch_hostile_folder.zip", "launch_benign.zip"}) {
+    for (const char* name :
+         {"launch_hostile.zip", "launch_hostile_upper.zip", "launch_hostile_nested.zip", "launch_hostile_folder.zip",
+          "launch_hostile_log.zip", "launch_hostile_parent.zip", "launch_benign.zip"}) {
       std::string bytes = ReadBytes(FixturePath(name));
       ASSERT_FALSE(bytes.empty()) << name;
       ASSERT_TRUE(WriteBytes(roms + name, bytes));
     }
     WriteRelation({"11111111 " + roms + "launch_hostile.zip", "22222222 " + roms + "launch_hostile_upper.zip",
                    "33333333 " + roms + "launch_hostile_nested.zip", "44444444 " + roms + "launch_benign.zip",
-                   "66666666 " + roms + "launch_hostile_folder.zip"});
+                   "66666666 " + roms + "launch_hostile_folder.zip", "77777777 " + roms + "launch_hostile_log.zip",
+                   "88888888 " + roms + "launch_hostile_parent.zip"});
     // Someone else's file and folder in temp stay as they are.
     ASSERT_TRUE(WriteBytes(data + "temp\\someone.txt", "not ours"));
     ASSERT_TRUE(CreateDirectoryA((data + "temp\\theirs").c_str(), nullptr));
@@ -258,20 +269,38 @@ class LaunchIntoFolders : public Launch {
   const std::string rom = std::string("NES\x1aROM BODY FOR THE LAUNCH TESTS");
 };
 
+// The data directory itself, or one named "data" below the extraction folder,
+// which an entry reaches through that name.
 TEST_F(LaunchIntoFolders, EntriesNeverReplaceThePluginsOwnFilesUnderAnySpellingOfTheDataDirectory) {
   ASSERT_TRUE(WriteBytes(data + "Setting.ini", std::string(520, 's')));
   std::string zData = ZDriveSpelling(data);
   ASSERT_EQ(zData.substr(0, 2), "Z:");
-  for (const std::string& spelling : {data, zData, data + "temp\\..\\"}) {
-    UseExtractFolder(spelling);
+  const std::string inner = data + "data\\";
+  ASSERT_TRUE(CreateDirectoryA(inner.c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(inner + "NES.rel", ReadBytes(data + "NES.rel")));
+  const std::vector<const char*> hostile = {"11111111", "22222222", "33333333", "66666666", "77777777"};
+  struct Case {
+    const std::string& dataDir;
+    std::string extractFolder;
+    std::vector<const char*> crcs;
+  };
+  const Case cases[] = {{data, data, hostile},
+                        {data, zData, hostile},
+                        {data, data + "temp\\..\\", hostile},
+                        {inner, data, {"88888888"}},
+                        {inner, zData, {"88888888"}}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(StartLinkedPlugin(c.dataDir), 0);
+    ASSERT_TRUE(WriteBytes(c.dataDir + "NES.fol", ProfileFileBytes(16, roms, 0, 1, c.extractFolder)));
     std::vector<std::string> before = FolderTree(data);
-    for (const char* crc : {"11111111", "22222222", "33333333", "66666666"}) {
-      EXPECT_EQ(Popup(crc), -1) << crc << " into " << spelling;
+    for (const char* crc : c.crcs) {
+      EXPECT_EQ(Popup(crc), -1) << crc << " into " << c.extractFolder;
       EXPECT_EQ(Launched(), "") << crc;
       // Nothing moved (not even the ROM), and temp is as it was.
-      EXPECT_EQ(FolderTree(data), before) << crc << " into " << spelling;
+      EXPECT_EQ(FolderTree(data), before) << crc << " into " << c.extractFolder;
     }
   }
+  ASSERT_EQ(StartLinkedPlugin(data), 0);
   // The start-up value, with no profile file at all, is the data directory too.
   DeleteFileA((data + "NES.fol").c_str());
   gState.profile.extractOnLaunch = 1;
@@ -300,14 +329,8 @@ TEST_F(LaunchIntoFolders, AllEntriesLandInTheExtractionFolderAndTempKeepsOnlyWha
 }
 
 TEST_F(LaunchIntoFolders, ArchiveWithA230BytePathIsExtracted) {
-  std::string folder = data.substr(0, data.size() - 1);
-  while (230 - folder.size() > 80) {
-    folder += "\\" + std::string(60, 'p');
-    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-  }
-  std::string archive = folder + "\\" + std::string(230 - folder.size() - 5, 'a') + ".zip";
+  std::string archive = WriteAtPathOfLength(230, data, ".zip", ReadBytes(FixturePath("launch_benign.zip")));
   ASSERT_EQ(archive.size(), 230u);
-  ASSERT_TRUE(WriteBytes(archive, ReadBytes(FixturePath("launch_benign.zip"))));
   WriteRelation({"55555555 " + archive});
   UseExtractFolder(out);
   EXPECT_EQ(Popup("55555555"), 9);

@@ -8,7 +8,9 @@ bool BindArchiverSwitches(ArchiverSwitches* s) {
   return Bind(module, "ArcTestReset", &s->reset) & Bind(module, "ArcTestSetBusy", &s->setBusy) &
          Bind(module, "ArcTestFailOpen", &s->failOpen) & Bind(module, "ArcTestFailNextClose", &s->failNextClose) &
          Bind(module, "ArcTestCallLog", &s->callLog) & Bind(module, "ArcTestLastCommand", &s->lastCommand) &
-         Bind(module, "ArcTestLastRunOwner", &s->lastRunOwner);
+         Bind(module, "ArcTestLastRunOwner", &s->lastRunOwner) &
+         Bind(module, "ArcTestFailExtraction", &s->failExtraction) &
+         Bind(module, "ArcTestOpenHandles", &s->openHandles);
 }
 
 int CountArchiverCalls(const ArchiverSwitches& switches, const char* ordinal) {

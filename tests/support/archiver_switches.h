@@ -10,6 +10,8 @@ struct ArchiverSwitches {
   void(__stdcall* setBusy)(int) = nullptr;
   void(__stdcall* failOpen)(int) = nullptr;
   void(__stdcall* failNextClose)(int) = nullptr;
+  void(__stdcall* failExtraction)(int) = nullptr;  // fails leaving every file in place
+  int(__stdcall* openHandles)() = nullptr;
   int(__stdcall* callLog)(char*, int) = nullptr;
   int(__stdcall* lastCommand)(char*, int) = nullptr;
   HWND(__stdcall* lastRunOwner)() = nullptr;

@@ -210,3 +210,16 @@ std::vector<std::string> FolderTree(const std::string& folder) {
   std::sort(listing.begin(), listing.end());
   return listing;
 }
+
+std::string WriteAtPathOfLength(size_t length, const std::string& base, const std::string& extension,
+                                const std::string& bytes) {
+  std::string path = base.substr(0, base.size() - 1);
+  // Folders of 60 characters while more than 80 are left, so the name stays short.
+  while (length > path.size() + 80) {
+    path += "\\" + std::string(60, 'p');
+    if (!CreateDirectoryA(path.c_str(), nullptr)) return std::string();
+  }
+  if (length < path.size() + 2 + extension.size()) return std::string();
+  path += "\\" + std::string(length - path.size() - 1 - extension.size(), 'f') + extension;
+  return WriteBytes(path, bytes) ? path : std::string();
+}

@@ -63,3 +63,8 @@ std::string ConvertCodePage(const std::string& text, UINT from, UINT to);
 // constants; "<unconvertible>" when the text is not valid in its code page.
 std::string Cp932(const char* utf8);
 std::string Utf8(const std::string& cp932);
+
+// Writes bytes to a file whose path is exactly length bytes and ends with
+// extension, in folders made below base (ending in "\"); the path, or "" on failure.
+std::string WriteAtPathOfLength(size_t length, const std::string& base, const std::string& extension,
+                                const std::string& bytes);
