@@ -1,6 +1,6 @@
 // Taking back what an extraction left in a shared folder (the temp folder):
 // the names below the folder are recorded before, and whatever is new
-// afterwards is removed, so that nothing there before is ever touched.
+// afterwards is removed, so that nothing there before is removed with it.
 #pragma once
 #include <cstddef>
 

@@ -144,7 +144,9 @@ static bool IsPlainFile(const char* path) {
 }
 
 // Ends the file in hand, whole or not, and takes back what an archive's
-// extraction added to the temp folder; nothing that was there before is touched.
+// extraction added to the temp folder. What was there before stays, except a
+// stale file at the first entry's path: the extraction removes that one, so
+// that it can never be registered in the entry's place.
 static void EndFileInHand(RegistrationRun* run, bool copyWhole) {
   FileInHand* file = &run->file;
   CloseFileInHand(file, copyWhole);
