@@ -59,8 +59,8 @@ int __stdcall IgnoreLaunch(const char*) { return 0; }
 struct Watch {
   double last = 0;
   double longest = 0;
-  HWND dialog = nullptr;  // the run's dialog: the active one with the counter
-  std::string root;       // the status names a folder below it once files are registered
+  HWND dialog = nullptr;   // the run's dialog: the active one with the counter
+  std::string root;        // the status names a folder below it once files are registered
   double registering = 0;  // when the status first named a folder
   double lastDialogTick = 0;
   // The run's parts as the user saw them: from the click to the first folder
@@ -338,8 +338,8 @@ bool Measure(Bench* bench, const Collection& c, const std::string& root, const c
   auto low = std::min_element(ratios.begin(), ratios.end()), high = std::max_element(ratios.begin(), ratios.end());
   auto worst = std::max_element(stills.begin(), stills.end());
   double mib = files * (c.fileSize / 1048576.0);
-  printf("  run (onMenuClick to return)  %9.0f ms  %7.0f files/s %5.0f MiB/s  median of %d\n", run * 1e3,
-         files / run, mib / run, rounds);
+  printf("  run (onMenuClick to return)  %9.0f ms  %7.0f files/s %5.0f MiB/s  median of %d\n", run * 1e3, files / run,
+         mib / run, rounds);
   printf("    click to first folder named %6.0f ms, last tick in the dialog to return %.0f ms\n", Median(searches),
          Median(ends));
   printf("  bare loop                    %9.0f ms  %7.0f files/s %5.0f MiB/s\n", bare * 1e3, files / bare, mib / bare);
