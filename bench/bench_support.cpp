@@ -11,8 +11,10 @@ double Now() {
 
 bool MakeScratchFolder(const char* tag, char* folder, size_t size) {
   char temp[MAX_PATH];
-  DWORD length = GetTempPathA(sizeof temp, temp);
+  DWORD length = GetEnvironmentVariableA("CORVANE_BENCH_SCRATCH", temp, sizeof temp);
+  if (length == 0) length = GetTempPathA(sizeof temp, temp);
   if (length == 0 || length >= sizeof temp) return false;
+  if (!EnsureTrailingBackslash(temp, sizeof temp)) return false;
   if (!FormatText(folder, size, "%scv_%s_%lu\\", temp, tag, GetCurrentProcessId())) return false;
   // A folder left by an earlier run of the same process id is cleared first.
   RemoveTree(folder);

@@ -10,7 +10,9 @@
 // Seconds on the performance counter since an arbitrary start.
 double Now();
 
-// Creates "<temp>cv_<tag>_<pid>\" into folder (with its trailing "\").
+// Creates "<scratch>cv_<tag>_<pid>\" into folder (with its trailing "\"). The
+// scratch folder is CORVANE_BENCH_SCRATCH when set (scripts/bench.sh puts a RAM
+// disk there), else the temporary folder.
 // False when the folder cannot be named or made.
 bool MakeScratchFolder(const char* tag, char* folder, size_t size);
 

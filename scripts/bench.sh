@@ -1,13 +1,52 @@
 #!/usr/bin/env bash
 # Runs the benchmarks under the Wine session that ./corvane bench started.
-# Usage: scripts/bench.sh BUILD_DIR
+# Their scratch folder (ROM collections and the plug-in's data folder) is a RAM
+# disk when running as root: a tmpfs mounted at BUILD_DIR/bench_scratch for the
+# time of the benchmarks, so that the shared disk's drifting latency stays out.
+# Usage: scripts/bench.sh BUILD_DIR [BENCH [ARGS...]]   (one benchmark, with its arguments)
 set -euo pipefail
 build=$(cd "$1" && pwd)
-for exe in crc_bench registration_bench run_bench launch_bench; do
+shift
+. "$(dirname "$0")/wine-env.sh"
+exes=(crc_bench registration_bench run_bench launch_bench)
+if [ $# -gt 0 ]; then exes=("$1"); shift; fi
+for exe in "${exes[@]}"; do
   if [ ! -f "$build/bin/$exe.exe" ]; then
     echo "bench: $build/bin/$exe.exe is missing (build first)" >&2
     exit 1
   fi
+done
+
+scratch=$build/bench_scratch
+mounted=0
+unmount() {
+  if [ "$mounted" = 1 ]; then
+    # The wineserver may still hold a folder there: wait for it to end, then
+    # detach the mount lazily as a last resort.
+    if ! umount "$scratch" 2>/dev/null; then
+      wineserver -w >/dev/null 2>&1 || true
+      umount "$scratch" 2>/dev/null || umount -l "$scratch" || true
+    fi
+    mounted=0
+  fi
+}
+trap unmount EXIT
+trap 'exit 130' INT TERM
+mkdir -p "$scratch"
+# A mount left by a benchmark that was killed goes first.
+if mountpoint -q "$scratch"; then umount "$scratch" || umount -l "$scratch"; fi
+if [ "$(id -u)" != 0 ]; then
+  echo "bench: scratch on the shared disk ($scratch): not root, no RAM disk"
+elif error=$(mount -t tmpfs -o size=4g,mode=0777 corvane_bench "$scratch" 2>&1); then
+  mounted=1
+  echo "bench: scratch on a RAM disk (tmpfs at $scratch)"
+else
+  echo "bench: scratch on the shared disk ($scratch): mount failed: $error"
+fi
+export CORVANE_BENCH_SCRATCH
+CORVANE_BENCH_SCRATCH=$(wine_path "$scratch")
+
+for exe in "${exes[@]}"; do
   echo "== $exe"
-  wine "$build/bin/$exe.exe" </dev/null
+  wine "$build/bin/$exe.exe" "$@" </dev/null
 done
