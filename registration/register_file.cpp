@@ -205,7 +205,8 @@ RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folde
     *skipReason = kTextSkipNameNotInCodePage;
     return kRegisterPassedOver;
   }
-  if (IsArchivePath(file->sourcePath) == 1) return BeginArchive(run, dialog, skipReason);
+  // The name alone carries the extension; the whole path need not be walked.
+  if (IsArchivePath(entry->cFileName) == 1) return BeginArchive(run, dialog, skipReason);
   if (!FormatText(file->copyPath, sizeof file->copyPath, "%s%s", run->tempDir, entry->cFileName)) {
     *skipReason = kTextSkipPathTooLong;
     return kRegisterPassedOver;

@@ -41,9 +41,9 @@ static constexpr int32_t kWalkStep = 16;
 static constexpr int kMergeStep = 4;
 // The shortest period the system gives a timer, whatever is asked for.
 static constexpr int32_t kTimerFloorMs = 10;
-// Asking the system for waiting input costs a round trip: between the pieces of
-// one large copy it is asked every few milliseconds, which keeps Cancel well
-// within a tenth of a second; between files, every time.
+// Asking the system for waiting input costs a round trip, as much as the rest
+// of a small file's work: it is asked every few milliseconds, which keeps
+// Cancel well within a tenth of a second.
 static constexpr int32_t kInputCheckMs = 2;
 // Large enough that a big ROM goes at the disk's pace, small enough that one
 // piece never holds a slice up.
@@ -88,7 +88,7 @@ static void ArmNextTickNearSliceEnd(RegistrationRun* run, HWND dialog) {
 static bool SliceIsOver(RegistrationRun* run) {
   if (sliceMs == 0 || run->cancelRequested || run->windowDestroyed) return true;
   if (ElapsedMs(run, run->sliceStart) >= sliceMs) return true;
-  if (run->file.active && ElapsedMs(run, run->lastInputCheck) < kInputCheckMs) return false;
+  if (ElapsedMs(run, run->lastInputCheck) < kInputCheckMs) return false;
   run->lastInputCheck = Ticks();
   return HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0;
 }

@@ -56,7 +56,7 @@ TEST_F(RegistrationRun, CancelInTheMiddleOfACopyLeavesNoPartOfIt) {
   DialogStep answer = Answer(IDOK, &question);
   AddRoms({[&](HWND) {
              copying = FileExists(temp + "big.nes");
-             if (copying) PostMessageA(shown.dialog, WM_COMMAND, IDCANCEL, 0);
+             if (copying) ClickCancel();
              return copying;
            },
            answer});

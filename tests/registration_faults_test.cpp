@@ -64,7 +64,7 @@ TEST_F(RegistrationRun, CancelledRunReportsWhatItPassedOverBeforeTheCancel) {
   HANDLE held = CreateFileA((roms + "locked.nes").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   gHost.onRegister = [&](const char*) {
-    if (gHost.registerCalls.size() == 1) PostMessageA(shown.dialog, WM_COMMAND, IDCANCEL, 0);
+    if (gHost.registerCalls.size() == 1) ClickCancel();
   };
   std::string question;
   AddRoms({Answer(IDOK, &question)});
@@ -274,7 +274,7 @@ TEST_F(RegistrationRun, HostCallingBackInNeitherCrashesNorStallsTheRun) {
     gHost.onRegister = [&](const char*) {
       if (test.fromRegistration) onMenuClick(1);
       if (!test.fromRegistration && gHost.registerCalls.size() == 1) {
-        PostMessageA(shown.dialog, WM_COMMAND, IDCANCEL, 0);
+        ClickCancel();
       }
     };
     std::string question;

@@ -246,7 +246,7 @@ TEST_F(RegistrationRun, CancelQuestionStopsTheRunOnlyWhenConfirmed) {
     size_t callsAtQuestion = 0;
     gHost.onRegister = [&](const char*) {
       if (gHost.registerCalls.size() != 2) return;
-      PostMessageA(shown.dialog, WM_COMMAND, IDCANCEL, 0);
+      ClickCancel();
       if (test.hostPumps) PumpMessages();
     };
     std::string text, caption;
