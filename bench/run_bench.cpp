@@ -125,8 +125,8 @@ LRESULT CALLBACK WatchQuestion(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// A file of size pseudo-random bytes, written 1 MiB at a time; each 1 MiB
-// block differs from the others in its first bytes.
+// A file of size pseudo-random bytes after an NES header's signature, written
+// 1 MiB at a time; each 1 MiB block differs from the others in its first bytes.
 bool WriteRom(const std::string& path, long long size, uint32_t* seed, std::vector<char>* block) {
   HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (out == INVALID_HANDLE_VALUE) return false;
@@ -134,7 +134,8 @@ bool WriteRom(const std::string& path, long long size, uint32_t* seed, std::vect
   for (size_t i = 0; i < fill; ++i) (*block)[i] = static_cast<char>((*seed = *seed * 1664525u + 1013904223u) >> 24);
   bool ok = true;
   for (long long at = 0; ok && at < size; at += kChunk) {
-    memcpy(block->data(), &at, sizeof at);
+    memcpy(block->data() + 4, &at, sizeof at);
+    if (at == 0) memcpy(block->data(), "NES\x1a", 4);
     DWORD want = static_cast<DWORD>(std::min<long long>(size - at, kChunk));
     DWORD written = 0;
     ok = WriteFile(out, block->data(), want, &written, nullptr) && written == want;

@@ -19,6 +19,11 @@
 
 static size_t pieceSizeForTests;
 
+// How much of a large copy goes at a time once the host is done with it.
+static constexpr LONGLONG kCutStep = 64 << 20;
+
+static LONGLONG CutStep() { return pieceSizeForTests != 0 ? static_cast<LONGLONG>(pieceSizeForTests) : kCutStep; }
+
 void SetCopyPieceSizeForTests(size_t size) { pieceSizeForTests = size; }
 
 enum CopyResult {
@@ -123,6 +128,7 @@ static CopyResult CopyPiece(RegistrationRun* run) {
   if (got == dropped) return kCopyDone;
   if (!WriteChecked(file->out, run->copyBuffer + dropped, got - dropped, kWriteCopy)) return kCopyNotWritten;
   file->crc = Crc32Update(file->crc, run->copyBuffer + dropped, got - dropped);
+  file->written += got - dropped;
   return kCopyDone;
 }
 
@@ -156,8 +162,15 @@ static void EndFileInHand(RegistrationRun* run, bool copyWhole) {
   file->active = false;
 }
 
+static RegisterResult FinishCopy(RegistrationRun* run);
+
+// A copy the host already has is finished: its line is owed.
 void AbandonRomFile(RegistrationRun* run) {
-  if (run->file.active || run->file.snapshot) EndFileInHand(run, false);
+  if (run->file.active && run->file.handedOver) {
+    FinishCopy(run);
+  } else if (run->file.active || run->file.snapshot) {
+    EndFileInHand(run, false);
+  }
 }
 
 static RegisterResult PassOver(RegistrationRun* run, const char** skipReason, const char* reason) {
@@ -219,15 +232,13 @@ RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folde
   return PassOver(run, skipReason, ours ? nullptr : SkipReasonOf(started, false));
 }
 
-// The host registers the whole copy, which is deleted as soon as the host is
-// done with it and before the line is written.
-static RegisterResult RegisterCopy(RegistrationRun* run) {
+// Once the host is done with the copy it goes, and then the line is written.
+static RegisterResult FinishCopy(RegistrationRun* run) {
   FileInHand* file = &run->file;
+  EndFileInHand(run, true);
+  DeleteFileA(file->copyPath);
   char crcText[kCrcTextSize];
   CrcToText(file->crc, crcText, sizeof crcText);
-  if (run->hostRegister != nullptr) run->hostRegister(file->copyPath);
-  DeleteFileA(file->copyPath);
-  EndFileInHand(run, true);
   if (!WriteRelationLine(&run->relation, crcText, file->sourcePath)) return kRegisterPassedOver;
   // Registered as the header size says either way; the user is told what to
   // look at. An archive is named by its own path.
@@ -238,10 +249,37 @@ static RegisterResult RegisterCopy(RegistrationRun* run) {
   return kRegisterDone;
 }
 
+// The host registers the whole copy. A large copy is then cut down a piece at
+// a time before it is deleted: freeing a gigabyte at once would hold the
+// dialog up longer than a slice.
+static RegisterResult HandCopyToHost(RegistrationRun* run) {
+  FileInHand* file = &run->file;
+  if (run->hostRegister != nullptr) run->hostRegister(file->copyPath);
+  file->handedOver = true;
+  if (file->written > CutStep()) {
+    file->out = CreateFileA(file->copyPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file->out != INVALID_HANDLE_VALUE) return kRegisterInProgress;
+  }
+  return FinishCopy(run);
+}
+
+// One cut of a large copy the host is done with; the last one deletes it.
+static RegisterResult CutCopy(RegistrationRun* run) {
+  FileInHand* file = &run->file;
+  file->written -= file->written < CutStep() ? file->written : CutStep();
+  LARGE_INTEGER end = {};
+  end.QuadPart = file->written;
+  if (file->written > 0 && SetFilePointerEx(file->out, end, nullptr, FILE_BEGIN) && SetEndOfFile(file->out)) {
+    return kRegisterInProgress;
+  }
+  return FinishCopy(run);
+}
+
 RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason) {
   *skipReason = nullptr;
   FileInHand* file = &run->file;
   if (!file->active) return kRegisterPassedOver;
+  if (file->handedOver) return CutCopy(run);
   if (file->remaining > 0) {
     CopyResult copied = CopyPiece(run);
     if (copied != kCopyDone) return PassOver(run, skipReason, SkipReasonOf(copied, file->archive));
@@ -256,5 +294,5 @@ RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason) {
   }
   CloseHandle(file->in);
   file->in = INVALID_HANDLE_VALUE;
-  return RegisterCopy(run);
+  return HandCopyToHost(run);
 }

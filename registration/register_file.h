@@ -44,6 +44,6 @@ void AbandonRomFile(RegistrationRun* run);
 // path. 0 moved; -1 not (renamed is then empty when the name did not fit).
 int32_t RenameWithTempPrefix(const char* path, char* renamed, size_t renamedSize);
 
-// Test switch: each piece of a copy is at most size bytes; 0 restores the
-// copy buffer's size.
+// Test switch: each piece of a copy, and each cut of a copy the host is done
+// with, is at most size bytes; 0 restores the sizes the run works with.
 void SetCopyPieceSizeForTests(size_t size);

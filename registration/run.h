@@ -44,6 +44,8 @@ struct FileInHand {
   LONGLONG size;       // of what is copied, header included
   LONGLONG remaining;  // bytes still to be read
   LONGLONG skip;       // header bytes still to be dropped
+  LONGLONG written;    // bytes in the copy
+  bool handedOver;     // the host has had the copy: it is being deleted
   uint32_t crc;        // of the bytes written so far
   unsigned char head[kHeaderCheckBytes];  // the first bytes read, for the header check
   size_t headLength;
