@@ -34,7 +34,7 @@ static constexpr int32_t kFailedRetries = 3;
 // Long enough that what comes between two slices (the progress, a repaint,
 // the host's own messages) costs little, short enough that the dialog and the
 // host answer well within a twentieth of a second.
-static constexpr int32_t kDefaultSliceMs = 25;
+static constexpr int32_t kDefaultSliceMs = 40;
 // Directory entries the folder walk takes, and earlier relation lines the
 // merge looks at, between two looks at the clock.
 static constexpr int32_t kWalkStep = 16;
