@@ -87,6 +87,7 @@ struct RegistrationRun {
   LONGLONG sliceStart;
   LONGLONG ticksPerMs;
   LONGLONG lastInputCheck;
+  LONGLONG lastProgress;  // when the progress was last shown
   bool timerArmed;
 
   // Re-entry: the run's handlers on the stack (a tick, the cancel question,

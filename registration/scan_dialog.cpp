@@ -48,6 +48,8 @@ static constexpr int32_t kInputCheckMs = 10;
 // Large enough that a big ROM goes at the disk's pace, small enough that one
 // piece never holds a slice up.
 static constexpr size_t kCopyBufferSize = 1024 * 1024;
+// The least time between two showings of the progress.
+static constexpr int32_t kProgressMs = 100;
 
 static int32_t sliceMs = kDefaultSliceMs;
 
@@ -275,6 +277,7 @@ static void ConfirmCancel(HWND dialog, RegistrationRun* run);
 static void ScanTick(HWND dialog, RegistrationRun* run) {
   StopTimer(dialog);
   StartSlice(run);
+  RunPhase phaseAtStart = run->phase;
   switch (run->phase) {
     case kPhaseCollect:
       CollectAndCount(dialog, run);
@@ -302,7 +305,12 @@ static void ScanTick(HWND dialog, RegistrationRun* run) {
     EndRun(dialog, run, kRunRelationNotWritten);
     return;
   }
-  ShowProgress(dialog, run);
+  // Each showing is a repaint: a few a second are all a user reads, and the
+  // count is shown whole at the end of every phase.
+  if (run->phase != phaseAtStart || ElapsedMs(run, run->lastProgress) >= kProgressMs) {
+    ShowProgress(dialog, run);
+    run->lastProgress = Ticks();
+  }
   if (run->cancelRequested) {
     run->cancelRequested = false;
     ConfirmCancel(dialog, run);
