@@ -332,12 +332,23 @@ bool Measure(Bench* bench, const Collection& c, const std::string& root, const c
   // A third of the bare loop's time into the files: within the run, and for
   // large files in the middle of one.
   double bare = Median(bares);
+  // This run ends with a merge that must look at every earlier line: the same
+  // files under another spelling ("roms\.\f000\..."), which this run does not
+  // write and which still exist.
+  std::string earlier = ReadBytes(relation), respelt;
+  for (size_t at = 0, end; (end = earlier.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    std::string line = earlier.substr(at, end + 2 - at);
+    if (line.compare(9, root.size(), root) == 0) line.insert(9 + root.size(), ".\\");
+    respelt += line;
+  }
+  ok = WriteBytes(relation, respelt);
   MenuRun(bench->plugin, root, static_cast<DWORD>(bare * 1e3 / 3) + 1);
   double cancelMs = watch.questionShown > 0 ? (watch.questionShown - watch.cancelPosted) * 1e3 : -1;
-  stills.push_back(watch.longest * 1e3);
+  double mergeStill = watch.longest * 1e3;
+  stills.push_back(mergeStill);
 
   double run = Median(runs), ratio = run / bare, still = Median(stills);
-  bool ratioMet = ratio <= kRatioGoal, stillMet = still <= kStandStillGoalMs;
+  bool ratioMet = ratio <= kRatioGoal, stillMet = still <= kStandStillGoalMs && mergeStill <= kStandStillGoalMs;
   bool cancelMet = cancelMs >= 0 && cancelMs <= kCancelGoalMs;
   bench->allMet = bench->allMet && ratioMet && stillMet && cancelMet;
   auto low = std::min_element(ratios.begin(), ratios.end()), high = std::max_element(ratios.begin(), ratios.end());
@@ -352,6 +363,7 @@ bool Measure(Bench* bench, const Collection& c, const std::string& root, const c
          kRatioGoal, Verdict(ratioMet));
   printf("  longest stand-still          %9.1f ms  (median of %zu, max %.1f)  goal <= %.0f ms: %s\n", still,
          stills.size(), *worst, kStandStillGoalMs, Verdict(stillMet));
+  printf("  the same, run ending with a merge over %d earlier lines %.1f ms\n", files, mergeStill);
   printf("  Cancel to question           %9.1f ms  (counter then %-16s)  goal <= %.0f ms: %s\n", cancelMs,
          watch.counterAtQuestion, kCancelGoalMs, Verdict(cancelMet));
   fflush(stdout);
