@@ -84,10 +84,11 @@ static void ArmNextTickNearSliceEnd(RegistrationRun* run, HWND dialog) {
   run->timerArmed = true;
 }
 
-// The slice is over when its time is up, when Cancel was pressed, or when the
-// user is waiting: input, or a command posted to the dialog (a click the host
-// relays), ends it so that a Cancel is answered at once.
-static bool SliceIsOver(RegistrationRun* run) {
+// True when the slice must end: its time is up, Cancel was pressed, or the user
+// is waiting. Input, or a command posted to the dialog (a click the host
+// relays), is looked for every kInputCheckMs, and ends the slice so that a
+// Cancel is answered at once.
+static bool PollSliceEnd(RegistrationRun* run) {
   if (sliceMs == 0 || run->cancelRequested || run->windowDestroyed) return true;
   if (ElapsedMs(run, run->sliceStart) >= sliceMs) return true;
   if (ElapsedMs(run, run->lastInputCheck) < kInputCheckMs) return false;
@@ -194,7 +195,7 @@ static void CollectAndCount(HWND dialog, RegistrationRun* run) {
   do {
     complete = StepFolderWalk(&run->folders, kWalkStep, &run->skipped);
     ArmNextTickNearSliceEnd(run, dialog);
-  } while (!complete && !SliceIsOver(run));
+  } while (!complete && !PollSliceEnd(run));
   run->totalFiles = run->folders.filesCounted;
   if (!complete) return;
   if (!run->relationNamed || !OpenRelationFile(&run->relation)) {
@@ -286,14 +287,14 @@ static void ScanTick(HWND dialog, RegistrationRun* run) {
       while (ProcessStep(dialog, run)) {
         if (run->relation.failed || run->windowDestroyed) break;
         ArmNextTickNearSliceEnd(run, dialog);
-        if (SliceIsOver(run)) break;
+        if (PollSliceEnd(run)) break;
       }
       break;
     case kPhaseMerge:
       while (!StepRelationMerge(&run->relation, kMergeStep)) {
         if (run->relation.failed || run->windowDestroyed) break;
         ArmNextTickNearSliceEnd(run, dialog);
-        if (SliceIsOver(run)) break;
+        if (PollSliceEnd(run)) break;
       }
       if (run->relation.failed || run->relation.stage == kMergeComplete) EndRun(dialog, run, run->outcome);
       break;
