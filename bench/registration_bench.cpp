@@ -69,21 +69,14 @@ int CountRightLines(const char* relationPath) {
 }
 
 // One pass of the plug-in over all files into the run's relation file, through
-// a run record made as the dialog makes it. Returns the seconds taken, or a
-// negative value when a file was not registered.
+// the run record the dialog makes. Returns the seconds taken, or a negative
+// value when a file was not registered.
 double RegisterAll(const char* relationPath) {
-  static char copyBuffer[1 << 20];
   WIN32_FIND_DATAA entry = {};
   double start = Now();
-  RegistrationRun* run = new RegistrationRun();
-  run->headerSize = static_cast<int32_t>(kHeaderSize);
-  CopyText(run->tempDir, sizeof run->tempDir, gState.tempDir);
-  run->hostRegister = IgnoreRegister;
-  run->copyBuffer = copyBuffer;
-  run->copyBufferSize = sizeof copyBuffer;
-  run->file.in = run->file.out = INVALID_HANDLE_VALUE;
-  CopyText(run->relation.path, sizeof run->relation.path, relationPath);
-  bool all = OpenRelationFile(&run->relation);
+  RegistrationRun* run = MakeRegistrationRun();
+  if (run == nullptr) return -1;
+  bool all = strcmp(run->relation.path, relationPath) == 0 && OpenRelationFile(&run->relation);
   for (int i = 0; all && i < kFileCount; ++i) {
     snprintf(entry.cFileName, sizeof entry.cFileName, "%s", fileNames[i]);
     const char* skipReason = nullptr;
@@ -93,10 +86,7 @@ double RegisterAll(const char* relationPath) {
   }
   all = CommitRelationFile(&run->relation) && all;
   double seconds = Now() - start;
-  DiscardRelationFile(&run->relation);
-  ReleaseSkipList(&run->skipped);
-  ReleaseCrcIndex(&run->crcIndex);
-  delete run;
+  FreeRegistrationRun(run);
   return all ? seconds : -1;
 }
 

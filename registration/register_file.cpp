@@ -204,7 +204,6 @@ RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folde
   *skipReason = nullptr;
   FileInHand* file = &run->file;
   *file = FileInHand();
-  file->in = file->out = INVALID_HANDLE_VALUE;
   if (run->relation.failed) return kRegisterPassedOver;
   if (!FormatText(file->sourcePath, sizeof file->sourcePath, "%s%s", folderPath, entry->cFileName)) {
     *skipReason = kTextSkipPathTooLong;

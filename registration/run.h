@@ -39,8 +39,8 @@ enum RunOutcome : int32_t {
 struct FileInHand {
   bool active;
   bool archive;
-  HANDLE in;   // the source, or an archive's first entry moved aside
-  HANDLE out;  // the header-less copy
+  HANDLE in = INVALID_HANDLE_VALUE;   // the source, or an archive's first entry moved aside
+  HANDLE out = INVALID_HANDLE_VALUE;  // the header-less copy
   LONGLONG size;       // of what is copied, header included
   LONGLONG remaining;  // bytes still to be read
   LONGLONG skip;       // header bytes still to be dropped
@@ -96,3 +96,15 @@ struct RegistrationRun {
   bool cancelRequested;
   bool windowDestroyed;
 };
+
+// Makes the run of the current dataset from gState, ready for its first tick;
+// nullptr when memory runs out.
+RegistrationRun* MakeRegistrationRun();
+
+// Ends the file in hand and the folder walk; the relation file and the lists
+// stay for the run's end.
+void StopWalking(RegistrationRun* run);
+
+// Releases whatever the run still holds (an unfinished relation file is
+// discarded) and frees it.
+void FreeRegistrationRun(RegistrationRun* run);

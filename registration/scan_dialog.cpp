@@ -15,7 +15,6 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
-#include <new>
 
 #include "base/state.h"
 #include "base/texts.h"
@@ -45,9 +44,6 @@ static constexpr int32_t kTimerFloorMs = 10;
 // more than the rest of a small file's work: it is asked every 10 ms, which
 // keeps Cancel well within a tenth of a second.
 static constexpr int32_t kInputCheckMs = 10;
-// Large enough that a big ROM goes at the disk's pace, small enough that one
-// piece never holds a slice up.
-static constexpr size_t kCopyBufferSize = 1024 * 1024;
 // The least time between two showings of the progress.
 static constexpr int32_t kProgressMs = 100;
 
@@ -133,9 +129,7 @@ static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
   if (run->phase == kPhaseEnded) return;
   run->phase = kPhaseEnded;
   StopTimer(dialog);
-  AbandonRomFile(run);
-  CloseListing(&run->folderListing);
-  ReleaseFolderWalk(&run->folders);
+  StopWalking(run);
   bool relationBegun = run->relation.aside != INVALID_HANDLE_VALUE;
   if ((outcome == kRunDone || outcome == kRunCancelled || outcome == kRunWindowDestroyed) && relationBegun &&
       !CommitRelationFile(&run->relation)) {
@@ -164,9 +158,7 @@ static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
 // Leaves the file walk for the merge with the earlier lines, which ends the run
 // as outcome says once it is through.
 static void StartMerge(RegistrationRun* run, RunOutcome outcome) {
-  AbandonRomFile(run);
-  CloseListing(&run->folderListing);
-  ReleaseFolderWalk(&run->folders);
+  StopWalking(run);
   run->outcome = outcome;
   run->phase = kPhaseMerge;
 }
@@ -341,42 +333,6 @@ static void ConfirmCancel(HWND dialog, RegistrationRun* run) {
   StartTimer(dialog);
 }
 
-static RegistrationRun* MakeRun() {
-  RegistrationRun* run = new (std::nothrow) RegistrationRun();
-  if (run == nullptr) return nullptr;
-  // Whole pages, so that every read and write of a piece starts on one.
-  run->copyBuffer =
-      static_cast<char*>(VirtualAlloc(nullptr, kCopyBufferSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  if (run->copyBuffer == nullptr) {
-    delete run;
-    return nullptr;
-  }
-  run->copyBufferSize = kCopyBufferSize;
-  run->headerSize = gState.profile.headerSize;
-  run->depthChoice = gState.profile.depthChoice;
-  CopyText(run->romFolder, sizeof run->romFolder, gState.profile.romFolder);
-  CopyText(run->tempDir, sizeof run->tempDir, gState.tempDir);
-  run->hostRegister = gState.hostRegister;
-  DatasetFilePath(run->logPath, sizeof run->logPath, ".log");
-  // A dataset that names no file of ours still has its relation file named in
-  // the message that says it cannot be opened.
-  run->relationNamed = DatasetFilePath(run->relation.path, sizeof run->relation.path, ".rel");
-  if (!run->relationNamed) {
-    FormatText(run->relation.path, sizeof run->relation.path, "%s%s.rel", gState.dataDir, gState.datasetName);
-  }
-  run->file.in = run->file.out = INVALID_HANDLE_VALUE;
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  run->ticksPerMs = frequency.QuadPart / 1000 > 0 ? frequency.QuadPart / 1000 : 1;
-  run->phase = kPhaseCollect;
-  return run;
-}
-
-static void FreeRun(RegistrationRun* run) {
-  VirtualFree(run->copyBuffer, 0, MEM_RELEASE);
-  delete run;
-}
-
 // Every handler of the run goes through here: it is never entered twice, and a
 // window destroyed while a handler ran is ended and freed once it is back.
 template <typename Handler>
@@ -387,7 +343,7 @@ static void RunHandler(HWND dialog, RegistrationRun* run, Handler handler) {
   --run->handlersOnStack;
   if (run->windowDestroyed && run->handlersOnStack == 0) {
     EndRun(dialog, run, kRunWindowDestroyed);
-    FreeRun(run);
+    FreeRegistrationRun(run);
   }
 }
 
@@ -397,7 +353,7 @@ INT_PTR CALLBACK RegistrationDialogProc(HWND dialog, UINT message, WPARAM wParam
     case WM_INITDIALOG:
       CenterOnWorkArea(dialog);
       SendDlgItemMessageA(dialog, IDC_SCAN_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
-      run = MakeRun();
+      run = MakeRegistrationRun();
       if (run == nullptr) {
         EndDialog(dialog, kScanDialogResult);
         return TRUE;
@@ -427,7 +383,7 @@ INT_PTR CALLBACK RegistrationDialogProc(HWND dialog, UINT message, WPARAM wParam
       run->windowDestroyed = true;
       if (run->handlersOnStack == 0) {
         EndRun(dialog, run, kRunWindowDestroyed);
-        FreeRun(run);
+        FreeRegistrationRun(run);
       }
       return FALSE;
     default:

@@ -13,14 +13,6 @@
 
 namespace {
 
-// Long paths are made through the wide interface, which is not held to MAX_PATH.
-std::wstring LongPath(const std::string& cp932) {
-  std::wstring wide(cp932.size() + 1, L'\0');
-  int length = MultiByteToWideChar(932, 0, cp932.c_str(), -1, &wide[0], (int)wide.size());
-  wide.resize(length > 0 ? length - 1 : 0);
-  return L"\\\\?\\" + wide;
-}
-
 bool MakeDir(const std::string& path) { return CreateDirectoryW(LongPath(path).c_str(), nullptr) != 0; }
 
 class FolderCollection : public ::testing::Test {

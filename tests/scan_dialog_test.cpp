@@ -208,7 +208,9 @@ TEST_F(RegistrationRunWithArchiver, ArchiveThatFailsIsRetriedThreeTimesThenPasse
     arc.failOpen(test.failOpen);
     arc.failNextClose(test.failNextClose);
     arc.failExtraction(test.failExtraction);
-    if (test.failExtraction) ASSERT_TRUE(WriteBytes(temp + "game.nes", "NES\x1a left by a killed run"));
+    if (test.failExtraction) {
+      ASSERT_TRUE(WriteBytes(temp + "game.nes", "NES\x1a left by a killed run"));
+    }
     AddRoms();
     EXPECT_EQ(CountArchiverCalls(arc, "21"), test.opens) << test.what;
     std::vector<std::string> expected = {temp + "plain.nes"};
@@ -298,20 +300,14 @@ TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
   for (const char* name : {"a.nes", "b.nes", "c.nes"}) Write(name, Rom(RandomBytes(40, name[0])));
   // A source path of 260 bytes, made through the wide interface.
   std::string longName(260 - roms.size(), 'n');
-  std::wstring wide(L"\\\\?\\");
-  for (char c : roms + longName) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  std::wstring wide = LongPath(roms + longName);
   HANDLE created = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
   ASSERT_NE(created, INVALID_HANDLE_VALUE);
   CloseHandle(created);
 
   HANDLE held = INVALID_HANDLE_VALUE;
-  // b.nes under the name the system gives back for "b" and a Korean syllable.
-  auto widePath = [&](const std::string& name) {
-    std::string utf8 = Utf8(roms) + name;
-    std::wstring path(utf8.size() + 1, L'\0');
-    path.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &path[0], (int)path.size()) - 1);
-    return path;
-  };
+  // b.nes renamed to "b" and a Korean syllable, which the system gives back as "?".
+  const std::wstring b = LongPath(roms + "b.nes"), korean = LongPath(roms + "b") + L"\uD55C.nes";
   struct Way {
     const char* what;
     std::function<void()> make;
@@ -337,7 +333,7 @@ TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
          CloseHandle(file);
        },
        u8"大きすぎます"},
-      {"a name outside code page 932", [&] { MoveFileW(widePath("b.nes").c_str(), widePath(u8"b\uD55C.nes").c_str()); },
+      {"a name outside code page 932", [&] { MoveFileW(b.c_str(), korean.c_str()); },
        u8"ファイル名をシフトJISで表せません", "b?.nes"},
   };
   for (const Way& way : ways) {
@@ -360,7 +356,7 @@ TEST_F(RegistrationRun, FilesThatCannotBeCopiedAreNeitherRegisteredNorCounted) {
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     held = INVALID_HANDLE_VALUE;
     RemoveDirectoryA((temp + "b.nes").c_str());
-    MoveFileW(widePath(u8"b\uD55C.nes").c_str(), widePath("b.nes").c_str());
+    MoveFileW(korean.c_str(), b.c_str());
     Write("b.nes", Rom(RandomBytes(40, 'b')));
   }
   DeleteFileW(wide.c_str());

@@ -89,6 +89,13 @@ std::string RandomBytes(size_t size, uint32_t seed) {
   return bytes;
 }
 
+std::wstring LongPath(const std::string& cp932) {
+  std::wstring wide(cp932.size() + 1, L'\0');
+  int length = MultiByteToWideChar(932, 0, cp932.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+  wide.resize(length > 0 ? length - 1 : 0);
+  return L"\\\\?\\" + wide;
+}
+
 bool FileExists(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -28,6 +28,10 @@ uint32_t NextRandom(uint32_t* state);
 // size pseudo-random bytes, the same for the same seed (any seed, 0 included).
 std::string RandomBytes(size_t size, uint32_t seed);
 
+// The wide "\\?\" form of a code page 932 path, which the wide interface does
+// not hold to MAX_PATH: for making paths the plug-in must refuse.
+std::wstring LongPath(const std::string& cp932);
+
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 long long FileSizeOf(const std::string& path);  // -1 when missing
