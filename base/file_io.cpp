@@ -3,17 +3,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/test_switches.h"
 #include "base/text.h"
 
-static int faultCountdown[kWriteKindCount];
-
-void SetWriteFault(WriteKind kind, int nth) { faultCountdown[kind] = nth; }
-
 bool WriteChecked(HANDLE file, const void* data, size_t size, WriteKind kind) {
-  if (faultCountdown[kind] > 0 && --faultCountdown[kind] == 0) {
+#ifdef CORVANE_TEST_SWITCHES
+  if (gTestSwitches.writeFault[kind] > 0 && --gTestSwitches.writeFault[kind] == 0) {
     SetLastError(ERROR_DISK_FULL);
     return false;
   }
+#else
+  (void)kind;
+#endif
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
     DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);

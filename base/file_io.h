@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-// What a checked write is for; the tests can make the N-th write of one kind fail.
+// What a checked write is for; the test build can make the N-th write of one kind fail.
 enum WriteKind {
   kWriteCopy,            // the header-stripped copy of a ROM
   kWriteRelation,        // the relation file
@@ -15,10 +15,6 @@ enum WriteKind {
   kWriteLog,             // the list of files a run passed over
   kWriteKindCount
 };
-
-// Test switch: the nth (1-based) checked write of kind from now on fails with
-// ERROR_DISK_FULL, as a full disk would; 0 turns it off.
-void SetWriteFault(WriteKind kind, int nth);
 
 // Writes all size bytes; false when anything was not written (last error set).
 bool WriteChecked(HANDLE file, const void* data, size_t size, WriteKind kind);

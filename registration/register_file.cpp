@@ -10,6 +10,7 @@
 #include "archive/temp_cleanup.h"
 #include "base/file_identity.h"
 #include "base/file_io.h"
+#include "base/test_switches.h"
 #include "base/texts.h"
 #include "registration/crc32.h"
 #include "registration/header_check.h"
@@ -17,14 +18,15 @@
 #include "registration/run.h"
 #include "registration/same_contents.h"
 
-static size_t pieceSizeForTests;
-
 // How much of a large copy goes at a time once the host is done with it.
 static constexpr LONGLONG kCutStep = 64 << 20;
 
-static LONGLONG CutStep() { return pieceSizeForTests != 0 ? static_cast<LONGLONG>(pieceSizeForTests) : kCutStep; }
-
-void SetCopyPieceSizeForTests(size_t size) { pieceSizeForTests = size; }
+static LONGLONG CutStep() {
+#ifdef CORVANE_TEST_SWITCHES
+  if (gTestSwitches.copyPieceSize != 0) return static_cast<LONGLONG>(gTestSwitches.copyPieceSize);
+#endif
+  return kCutStep;
+}
 
 enum CopyResult {
   kCopyDone,
@@ -113,9 +115,11 @@ static CopyResult StartCopy(RegistrationRun* run) {
 static CopyResult CopyPiece(RegistrationRun* run) {
   FileInHand* file = &run->file;
   size_t piece = run->copyBufferSize;
-  if (pieceSizeForTests != 0 && pieceSizeForTests < piece) piece = pieceSizeForTests;
-  DWORD want = file->remaining < static_cast<LONGLONG>(piece) ? static_cast<DWORD>(file->remaining)
-                                                               : static_cast<DWORD>(piece);
+#ifdef CORVANE_TEST_SWITCHES
+  if (gTestSwitches.copyPieceSize != 0 && gTestSwitches.copyPieceSize < piece) piece = gTestSwitches.copyPieceSize;
+#endif
+  DWORD want =
+      file->remaining < static_cast<LONGLONG>(piece) ? static_cast<DWORD>(file->remaining) : static_cast<DWORD>(piece);
   DWORD got = 0;
   if (!ReadFile(file->in, run->copyBuffer, want, &got, nullptr) || got != want) return kCopyUnreadable;
   if (file->remaining == file->size) {

@@ -43,7 +43,3 @@ void AbandonRomFile(RegistrationRun* run);
 // that name first; renamed (a path buffer of renamedSize bytes) gets the new
 // path. 0 moved; -1 not (renamed is then empty when the name did not fit).
 int32_t RenameWithTempPrefix(const char* path, char* renamed, size_t renamedSize);
-
-// Test switch: each piece of a copy, and each cut of a copy the host is done
-// with, is at most size bytes; 0 restores the sizes the run works with.
-void SetCopyPieceSizeForTests(size_t size);

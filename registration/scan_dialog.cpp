@@ -15,8 +15,8 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
-
 #include "base/state.h"
+#include "base/test_switches.h"
 #include "base/texts.h"
 #include "base/window.h"
 #include "profile/profile.h"
@@ -47,9 +47,12 @@ static constexpr int32_t kInputCheckMs = 10;
 // The least time between two showings of the progress.
 static constexpr int32_t kProgressMs = 100;
 
-static int32_t sliceMs = kDefaultSliceMs;
-
-void SetScanSliceMs(int32_t milliseconds) { sliceMs = milliseconds < 0 ? kDefaultSliceMs : milliseconds; }
+static int32_t SliceMs() {
+#ifdef CORVANE_TEST_SWITCHES
+  if (gTestSwitches.sliceMs >= 0) return gTestSwitches.sliceMs;
+#endif
+  return kDefaultSliceMs;
+}
 
 static void StartTimer(HWND dialog) { SetTimer(dialog, IDT_SCAN, kScanTimerPeriodMs, nullptr); }
 static void StopTimer(HWND dialog) { KillTimer(dialog, IDT_SCAN); }
@@ -75,7 +78,7 @@ static LONGLONG ElapsedMs(const RegistrationRun* run, LONGLONG since) { return (
 // that the next tick follows the slice's end instead of waiting a whole floor
 // after it; a tick that comes while the slice still works does nothing.
 static void ArmNextTickNearSliceEnd(RegistrationRun* run, HWND dialog) {
-  if (run->timerArmed || ElapsedMs(run, run->sliceStart) < sliceMs - kTimerFloorMs) return;
+  if (run->timerArmed || ElapsedMs(run, run->sliceStart) < SliceMs() - kTimerFloorMs) return;
   StartTimer(dialog);
   run->timerArmed = true;
 }
@@ -85,8 +88,8 @@ static void ArmNextTickNearSliceEnd(RegistrationRun* run, HWND dialog) {
 // relays), is looked for every kInputCheckMs, and ends the slice so that a
 // Cancel is answered at once.
 static bool PollSliceEnd(RegistrationRun* run) {
-  if (sliceMs == 0 || run->cancelRequested || run->windowDestroyed) return true;
-  if (ElapsedMs(run, run->sliceStart) >= sliceMs) return true;
+  if (SliceMs() == 0 || run->cancelRequested || run->windowDestroyed) return true;
+  if (ElapsedMs(run, run->sliceStart) >= SliceMs()) return true;
   if (ElapsedMs(run, run->lastInputCheck) < kInputCheckMs) return false;
   run->lastInputCheck = Ticks();
   return HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0;

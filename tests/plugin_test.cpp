@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "base/test_switches.h"
 #include "base/file_io.h"
 #include "base/state.h"
 #include "base/texts.h"
@@ -312,9 +313,9 @@ TEST_F(LinkedPlugin, FailedSettingsSaveLeavesTheEarlierFileWhole) {
     std::string earlier = ReadBytes(data + "Setting.ini");
     ASSERT_EQ(earlier.size(), 520u);
     CopyText(gState.lastRomBrowseFolder, kPathSize, "C:\\elsewhere\\");
-    SetWriteFault(kWriteGlobalSettings, 1);
+    gTestSwitches.writeFault[kWriteGlobalSettings] = 1;
     EXPECT_EQ(closePlugin(), -1) << data;
-    SetWriteFault(kWriteGlobalSettings, 0);
+    gTestSwitches.writeFault[kWriteGlobalSettings] = 0;
     EXPECT_EQ(ReadBytes(data + "Setting.ini"), earlier) << data;
     EXPECT_FALSE(FileExists(data + "Setting.ini.new")) << data;
     EXPECT_FALSE(FileExists(data + "Setting~ini")) << data;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/test_switches.h"
 #include "base/file_io.h"
 #include "base/state.h"
 #include "resources/resource.h"
@@ -224,15 +225,15 @@ TEST_F(Dataset, FailedSaveLeavesTheEarlierProfileWholeAndIsReported) {
   // Directly: -1, and not a byte of the earlier file changed, no aside file left.
   FindActiveDatasetName();
   gState.profile.headerSize = 512;
-  SetWriteFault(kWriteProfile, 1);
+  gTestSwitches.writeFault[kWriteProfile] = 1;
   EXPECT_EQ(SaveDatasetProfile(), -1);
-  SetWriteFault(kWriteProfile, 0);
+  gTestSwitches.writeFault[kWriteProfile] = 0;
   EXPECT_EQ(ReadBytes(data + "NES.fol"), earlier);
 
   // Through the dialog: the message names the file, and the dialog stays open.
   std::vector<SeenMessageBox> seen;
   bool stillOpen = false;
-  SetWriteFault(kWriteProfile, 1);
+  gTestSwitches.writeFault[kWriteProfile] = 1;
   DialogRun run = RunSettingsDialog({
       WhenSettingsActive([](HWND dialog) {
         SetItemText(dialog, IDC_HEADER_SIZE, "32");
@@ -244,7 +245,7 @@ TEST_F(Dataset, FailedSaveLeavesTheEarlierProfileWholeAndIsReported) {
         PostClick(dialog, IDCANCEL);
       }),
   });
-  SetWriteFault(kWriteProfile, 0);
+  gTestSwitches.writeFault[kWriteProfile] = 0;
   EXPECT_TRUE(run.Complete()) << (run.unexpected.empty() ? "" : run.unexpected[0]);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(Utf8(seen[0].text), std::string(u8"設定ファイルを保存できませんでした\n") + Utf8(data + "NES.fol"));

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "base/test_switches.h"
 #include "registration/register_file.h"
 #include "registration_run.h"
 
@@ -19,14 +20,14 @@ TEST_F(RegistrationRun, CopyDropsExactlyTheHeaderInOnePieceOrAcrossTicks) {
   const struct {
     int32_t header;
     size_t piece;  // 0: the whole file at once
-  } cases[] = {{0, 0},     {1024, 0},  {10239, 0}, {10240, 0},  {10241, 0},         {25000, 0},
-               {30000, 0}, {40000, 0}, {16, 4096}, {0, 10000}, {29999, 4096}, {-1, 0}, {INT32_MIN, 4096}};
+  } cases[] = {{0, 0},     {1024, 0},  {10239, 0}, {10240, 0},    {10241, 0}, {25000, 0},       {30000, 0},
+               {40000, 0}, {16, 4096}, {0, 10000}, {29999, 4096}, {-1, 0},    {INT32_MIN, 4096}};
   for (const auto& test : cases) {
     // A stale, longer copy left in temp is replaced, not overlaid.
     ASSERT_TRUE(WriteBytes(temp + "source.nes", std::string(50000, 'x')));
     gState.profile.headerSize = test.header;
-    SetCopyPieceSizeForTests(test.piece);
-    SetScanSliceMs(test.piece != 0 ? 0 : -1);
+    gTestSwitches.copyPieceSize = test.piece;
+    gTestSwitches.sliceMs = test.piece != 0 ? 0 : -1;
     AddRoms();
     if (test.header < 0) {
       EXPECT_TRUE(gHost.registerCalls.empty()) << test.header;
@@ -38,7 +39,7 @@ TEST_F(RegistrationRun, CopyDropsExactlyTheHeaderInOnePieceOrAcrossTicks) {
     EXPECT_TRUE(gHost.registerCalls[0].content == expected) << test.header << " in pieces of " << test.piece;
     EXPECT_EQ(Lines(), std::vector<std::string>{CrcTextAfterHeader(bytes, test.header) + " " + roms + "source.nes"});
   }
-  SetCopyPieceSizeForTests(0);
+  gTestSwitches.copyPieceSize = 0;
   EXPECT_EQ(ReadBytes(roms + "source.nes"), bytes) << "the source is never changed";
 }
 
@@ -49,8 +50,8 @@ TEST_F(RegistrationRun, CancelInTheMiddleOfACopyLeavesNoPartOfIt) {
   AddRoms();
   std::vector<std::string> earlier = Lines();
   ASSERT_EQ(earlier.size(), 1u);
-  SetCopyPieceSizeForTests(4096);
-  SetScanSliceMs(0);
+  gTestSwitches.copyPieceSize = 4096;
+  gTestSwitches.sliceMs = 0;
   bool copying = false;
   std::string question;
   DialogStep answer = Answer(IDOK, &question);
@@ -60,7 +61,7 @@ TEST_F(RegistrationRun, CancelInTheMiddleOfACopyLeavesNoPartOfIt) {
              return copying;
            },
            answer});
-  SetCopyPieceSizeForTests(0);
+  gTestSwitches.copyPieceSize = 0;
   EXPECT_TRUE(copying);
   EXPECT_EQ(question, u8"ロムの追加をキャンセルしますか");
   EXPECT_TRUE(gHost.registerCalls.empty());

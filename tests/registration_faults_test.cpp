@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "base/test_switches.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -34,12 +36,12 @@ TEST_F(RegistrationRun, SlicesChangeNothingTheHostSeesAndLetTheHostAnswer) {
     ASSERT_TRUE(CreateDirectoryA((roms + sub).c_str(), nullptr));
     for (int i = 0; i < 100; ++i) Write(sub + std::to_string(i) + ".nes", RandomBytes(64 + i, folder * 100 + i));
   }
-  SetScanSliceMs(0);
+  gTestSwitches.sliceMs = 0;
   AddRoms();
   std::string oneEntryLines = ReadBytes(data + "NES.rel");
   std::vector<std::string> oneEntryCalls = RegisteredPaths();
 
-  SetScanSliceMs(-1);
+  gTestSwitches.sliceMs = -1;
   gHost.onRegister = [&](const char*) {
     if (gHost.registerCalls.size() == 1) {
       PostMessageA(gHost.window, WM_NULL, 0, 0);
@@ -146,8 +148,8 @@ TEST_F(RegistrationRun, FailedWritesLoseNothingAndRegisterNothingAfterward) {
   };
   for (const Case& test : cases) {
     ASSERT_TRUE(WriteBytes(data + "NES.rel", earlier));
-    SetWriteFault(test.kind, test.nth);
-    SetScanSliceMs(test.sliceMs);
+    gTestSwitches.writeFault[test.kind] = test.nth;
+    gTestSwitches.sliceMs = test.sliceMs;
     std::string message;
     DWORD seen = 0;
     DialogStep answer = Answer(IDOK, &message);
@@ -160,7 +162,7 @@ TEST_F(RegistrationRun, FailedWritesLoseNothingAndRegisterNothingAfterward) {
       });
     }
     AddRoms(steps);
-    SetWriteFault(test.kind, 0);
+    gTestSwitches.writeFault[test.kind] = 0;
     EXPECT_EQ(gHost.registerCalls.size(), test.registered) << test.kind;
     if (test.kind == kWriteRelation) {
       // One box, and the run has ended with it: a second would be taken as the report.
@@ -185,11 +187,11 @@ TEST_F(RegistrationRun, LogThatCannotBeWrittenIsToldAndNoStaleOneRemains) {
   Write("locked.nes", "held by another program");
   ASSERT_TRUE(WriteBytes(data + "NES.log", "an earlier run's list\r\n"));
   HANDLE held = CreateFileA((roms + "locked.nes").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  SetWriteFault(kWriteLog, 1);
+  gTestSwitches.writeFault[kWriteLog] = 1;
   AddRoms();
   CloseHandle(held);
-  EXPECT_EQ(report, std::string(u8"登録できなかったファイルが 1 件あります。\n一覧を書き込めませんでした: ") + Utf8(data) +
-                        "NES.log");
+  EXPECT_EQ(report, std::string(u8"登録できなかったファイルが 1 件あります。\n一覧を書き込めませんでした: ") +
+                        Utf8(data) + "NES.log");
   EXPECT_FALSE(FileExists(data + "NES.log"));
 }
 

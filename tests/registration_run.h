@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "base/state.h"
 #include "base/file_io.h"
+#include "base/state.h"
+#include "base/test_switches.h"
 #include "registration/register_file.h"
 #include "registration/scan_dialog.h"
 #include "resources/resource.h"
@@ -93,9 +94,7 @@ class RegistrationRun : public ::testing::Test {
   void TearDown() override {
     if (hook != nullptr) UnhookWindowsHookEx(hook);
     if (tickHook != nullptr) UnhookWindowsHookEx(tickHook);
-    SetScanSliceMs(-1);
-    SetCopyPieceSizeForTests(0);
-    for (int kind = 0; kind < kWriteKindCount; ++kind) SetWriteFault(static_cast<WriteKind>(kind), 0);
+    ResetTestSwitches();
     StopDriving();
     gHost.onRegister = nullptr;
     HostClose();

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "base/test_switches.h"
 #include "base/file_io.h"
 #include "base/state.h"
 #include "registration/crc32.h"
@@ -20,11 +21,9 @@ namespace {
 
 void ResetPluginState() { gState = PluginState(); }
 
-void ResetTestSwitches() {
-  for (int kind = 0; kind < kWriteKindCount; ++kind) SetWriteFault(static_cast<WriteKind>(kind), 0);
+void ResetAllSwitches() {
+  ResetTestSwitches();
   SetCrcViewSizeForTests(0);
-  SetScanSliceMs(-1);
-  SetCopyPieceSizeForTests(0);
   ArchiverSwitches archiver;
   if (BindArchiverSwitches(&archiver)) archiver.reset();
 }
@@ -51,7 +50,7 @@ void CloseWhatTestsLeftOpen() {
 class StateReset : public ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo&) override {
     CloseWhatTestsLeftOpen();
-    ResetTestSwitches();
+    ResetAllSwitches();
     ResetPluginState();
   }
 };

@@ -1,0 +1,27 @@
+// Switches the tests turn to reach slow or failing paths deterministically.
+// They exist only in the test build of the sources, which defines
+// CORVANE_TEST_SWITCHES; the DLL that ships is compiled without them.
+#pragma once
+#ifdef CORVANE_TEST_SWITCHES
+#include <cstddef>
+#include <cstdint>
+
+#include "base/file_io.h"
+
+struct TestSwitches {
+  // The nth (1-based) checked write of a kind from now on fails with
+  // ERROR_DISK_FULL, as a full disk would; 0 is off.
+  int writeFault[kWriteKindCount] = {};
+  // The longest a tick of the add-ROMs run works, in milliseconds; 0 handles
+  // one directory entry or copy piece per tick. Negative: the run's own.
+  int32_t sliceMs = -1;
+  // Each piece of a copy, and each cut of a copy the host is done with, is at
+  // most this many bytes; 0: the run's own sizes.
+  size_t copyPieceSize = 0;
+};
+
+extern TestSwitches gTestSwitches;
+
+// Every switch back to off, before each test.
+inline void ResetTestSwitches() { gTestSwitches = TestSwitches(); }
+#endif
