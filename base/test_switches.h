@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <windows.h>
+
 #include "base/file_io.h"
 
 struct TestSwitches {
@@ -18,10 +20,21 @@ struct TestSwitches {
   // Each piece of a copy, and each cut of a copy the host is done with, is at
   // most this many bytes; 0: the run's own sizes.
   size_t copyPieceSize = 0;
+  // A file held as another program holds one: the next holdCount moves,
+  // deletes or replace checks on a path containing holdPathPart first open it
+  // sharing read and write but not delete, and another thread closes it
+  // holdMs later. holdsOpen counts the holds not yet released.
+  char holdPathPart[MAX_PATH] = "";
+  int holdCount = 0;
+  DWORD holdMs = 0;
+  volatile LONG holdsOpen = 0;
 };
 
 extern TestSwitches gTestSwitches;
 
-// Every switch back to off, before each test.
-inline void ResetTestSwitches() { gTestSwitches = TestSwitches(); }
+// Every switch back to off, before each test, once the holds are released.
+inline void ResetTestSwitches() {
+  while (gTestSwitches.holdsOpen > 0) Sleep(5);
+  gTestSwitches = TestSwitches();
+}
 #endif
