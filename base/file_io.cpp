@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/held_files.h"
 #include "base/test_switches.h"
 #include "base/text.h"
 
@@ -50,10 +51,10 @@ HANDLE CreateAsideFile(const char* path) {
 void DiscardAsideFile(HANDLE aside, const char* path) {
   if (aside != INVALID_HANDLE_VALUE) CloseHandle(aside);
   char asidePath[kPathSize];
-  if (AsidePath(asidePath, sizeof asidePath, path)) DeleteFileA(asidePath);
+  if (AsidePath(asidePath, sizeof asidePath, path)) DeleteOwnFile(asidePath);
 }
 
-bool CommitAsideFile(HANDLE aside, const char* path) {
+bool CloseAsideFile(HANDLE aside, const char* path) {
   char asidePath[kPathSize];
   if (aside == INVALID_HANDLE_VALUE || !AsidePath(asidePath, sizeof asidePath, path)) {
     DiscardAsideFile(aside, path);
@@ -66,16 +67,27 @@ bool CommitAsideFile(HANDLE aside, const char* path) {
   bool closed = CloseHandle(aside) != 0;
   if (!flushed || !closed) {
     ReportSystemError(flushed ? "CloseHandle" : "FlushFileBuffers", asidePath, flushed ? GetLastError() : error);
-    DeleteFileA(asidePath);
-    return false;
-  }
-  // Aside file and destination share a folder, so the move never crosses volumes.
-  if (!MoveFileExA(asidePath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    ReportSystemError("MoveFileExA", path, GetLastError());
-    DeleteFileA(asidePath);
+    DeleteOwnFile(asidePath);
     return false;
   }
   return true;
+}
+
+TryResult TryPutAsideInPlace(const char* path, HoldRetry* retry) {
+  char asidePath[kPathSize];
+  if (!AsidePath(asidePath, sizeof asidePath, path)) return kTryFailed;
+  // Aside file and destination share a folder, so the move never crosses volumes.
+  TryResult moved = TryMoveIntoPlace(asidePath, path, retry);
+  if (moved == kTryFailed) {
+    ReportSystemError("MoveFileExA", path, GetLastError());
+    DeleteOwnFile(asidePath);
+  }
+  return moved;
+}
+
+bool CommitAsideFile(HANDLE aside, const char* path) {
+  if (!CloseAsideFile(aside, path)) return false;
+  return WaitOutHolds([&](HoldRetry* retry) { return TryPutAsideInPlace(path, retry); });
 }
 
 bool ReplaceFileWhole(const char* path, const void* data, size_t size, WriteKind kind) {

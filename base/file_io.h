@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "base/held_files.h"
+
 // What a checked write is for; the test build can make the N-th write of one kind fail.
 enum WriteKind {
   kWriteCopy,            // the header-stripped copy of a ROM
@@ -28,10 +30,16 @@ bool AsidePath(char* aside, size_t size, const char* path);
 // Creates (or truncates) the aside file of path for writing, without sharing.
 HANDLE CreateAsideFile(const char* path);
 
-// Flushes and closes the aside file, then moves it over path in one step. On
-// any failure the aside file is removed and path is left as it was. The handle
-// is closed whatever happens.
+// Flushes and closes the aside file, then moves it over path in one step,
+// waiting out another program's passing hold on either. On any failure the
+// aside file is removed and path is left as it was. The handle is closed
+// whatever happens.
 bool CommitAsideFile(HANDLE aside, const char* path);
+
+// The same in two steps, for the run, which waits across ticks: the flush and
+// close (false: the aside file is gone), then one try of the move when due.
+bool CloseAsideFile(HANDLE aside, const char* path);
+TryResult TryPutAsideInPlace(const char* path, HoldRetry* retry);
 
 // Closes and removes an aside file that is not to be used.
 void DiscardAsideFile(HANDLE aside, const char* path);

@@ -45,8 +45,7 @@ static void HoldForTests(const char* path) {
 }
 #endif
 
-// Counts a try and says what comes of it; error is the call's own, 0 on success.
-static TryResult AfterTry(HoldRetry* retry, DWORD error) {
+TryResult CountTry(HoldRetry* retry, DWORD error) {
   if (error == ERROR_SUCCESS) return kTryDone;
   ++retry->tries;
   if (!IsHeldError(error) || retry->tries >= kHoldTries) {
@@ -57,26 +56,26 @@ static TryResult AfterTry(HoldRetry* retry, DWORD error) {
   return kTryLater;
 }
 
-static bool Due(const HoldRetry* retry) {
+bool IsTryDue(const HoldRetry* retry) {
   return retry->tries == 0 || static_cast<LONG>(GetTickCount() - retry->nextTry) >= 0;
 }
 
 TryResult TryMoveIntoPlace(const char* from, const char* to, HoldRetry* retry) {
-  if (!Due(retry)) return kTryLater;
+  if (!IsTryDue(retry)) return kTryLater;
 #ifdef CORVANE_TEST_SWITCHES
   HoldForTests(to);
   HoldForTests(from);
 #endif
   bool moved = MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  return AfterTry(retry, moved ? ERROR_SUCCESS : GetLastError());
+  return CountTry(retry, moved ? ERROR_SUCCESS : GetLastError());
 }
 
 TryResult TryDeleteOwnFile(const char* path, HoldRetry* retry) {
-  if (!Due(retry)) return kTryLater;
+  if (!IsTryDue(retry)) return kTryLater;
 #ifdef CORVANE_TEST_SWITCHES
   HoldForTests(path);
 #endif
-  if (DeleteFileA(path)) return AfterTry(retry, ERROR_SUCCESS);
+  if (DeleteFileA(path)) return CountTry(retry, ERROR_SUCCESS);
   DWORD error = GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return kTryDone;
   // Read-only files (an archive may carry the attribute) cannot be deleted as they are.
@@ -86,11 +85,11 @@ TryResult TryDeleteOwnFile(const char* path, HoldRetry* retry) {
     if (DeleteFileA(path)) return kTryDone;
     error = GetLastError();
   }
-  return AfterTry(retry, error);
+  return CountTry(retry, error);
 }
 
 TryResult TryReplaceRight(const char* path, HoldRetry* retry) {
-  if (!Due(retry)) return kTryLater;
+  if (!IsTryDue(retry)) return kTryLater;
 #ifdef CORVANE_TEST_SWITCHES
   HoldForTests(path);
 #endif
@@ -98,27 +97,21 @@ TryResult TryReplaceRight(const char* path, HoldRetry* retry) {
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? kTryDone : AfterTry(retry, error);
+    return error == ERROR_FILE_NOT_FOUND ? kTryDone : CountTry(retry, error);
   }
   CloseHandle(file);
   return kTryDone;
 }
 
-template <typename Try>
-static bool WaitThrough(Try attempt) {
-  HoldRetry retry = {};
-  for (;;) {
-    TryResult result = attempt(&retry);
-    if (result != kTryLater) return result == kTryDone;
-    DWORD now = GetTickCount();
-    if (static_cast<LONG>(retry.nextTry - now) > 0) Sleep(retry.nextTry - now);
-  }
+void SleepUntilDue(const HoldRetry* retry) {
+  LONG wait = static_cast<LONG>(retry->nextTry - GetTickCount());
+  if (wait > 0) Sleep(static_cast<DWORD>(wait));
 }
 
 bool MoveIntoPlace(const char* from, const char* to) {
-  return WaitThrough([&](HoldRetry* retry) { return TryMoveIntoPlace(from, to, retry); });
+  return WaitOutHolds([&](HoldRetry* retry) { return TryMoveIntoPlace(from, to, retry); });
 }
 
 bool DeleteOwnFile(const char* path) {
-  return WaitThrough([&](HoldRetry* retry) { return TryDeleteOwnFile(path, retry); });
+  return WaitOutHolds([&](HoldRetry* retry) { return TryDeleteOwnFile(path, retry); });
 }

@@ -23,6 +23,11 @@ enum TryResult {
 // True for the errors a passing hold gives.
 bool IsHeldError(DWORD error);
 
+// For a call of the caller's own: whether its next try is due, and what comes
+// of a try that ended with error (ERROR_SUCCESS when it was done).
+bool IsTryDue(const HoldRetry* retry);
+TryResult CountTry(HoldRetry* retry, DWORD error);
+
 // One try each, when due; for the add-ROMs run, which waits across ticks. A
 // try that is not due yet returns kTryLater without touching the file.
 TryResult TryMoveIntoPlace(const char* from, const char* to, HoldRetry* retry);
@@ -37,6 +42,20 @@ TryResult TryReplaceRight(const char* path, HoldRetry* retry);
 // and MOVEFILE_WRITE_THROUGH); DeleteOwnFile clears a read-only attribute.
 bool MoveIntoPlace(const char* from, const char* to);
 bool DeleteOwnFile(const char* path);
+
+void SleepUntilDue(const HoldRetry* retry);
+
+// Runs attempt (a Try... call given the retry) through every try, sleeping
+// until each next one is due. True when it was done.
+template <typename Try>
+bool WaitOutHolds(Try attempt) {
+  HoldRetry retry = {};
+  for (;;) {
+    TryResult result = attempt(&retry);
+    if (result != kTryLater) return result == kTryDone;
+    SleepUntilDue(&retry);
+  }
+}
 
 // The longest a held call is waited for, in milliseconds, all tries included.
 DWORD HeldWaitLimitMs();

@@ -70,3 +70,56 @@ const char* LastComponent(const char* path) {
 void TerminateRecord(char* record, size_t size) {
   if (size > 0 && memchr(record, '\0', size) == nullptr) record[size - 1] = '\0';
 }
+
+static bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool FoldPathForCompare(char* key, size_t size, const char* path) {
+  if (size == 0) return false;
+  size_t length = 0;
+  bool afterSeparator = false;  // not a trail byte 0x5C: a real separator
+  const char* p = path;
+  while (*p != '\0') {
+    bool wide = IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0';
+    if (length + (wide ? 2 : 1) >= size) break;
+    if (wide) {
+      key[length++] = *p++;
+      key[length++] = *p++;
+      afterSeparator = false;
+      continue;
+    }
+    char c = *p++;
+    bool separator = IsSeparator(c);
+    // A leading "\\" names a share and stays.
+    if (separator && afterSeparator && length > 1) continue;
+    if (separator) {
+      c = '\\';
+    } else if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    }
+    afterSeparator = separator;
+    key[length++] = c;
+  }
+  key[length] = '\0';
+  return *p == '\0';
+}
+
+// The end of the component that starts at p: the next separator, or the NUL.
+static const char* ComponentEnd(const char* p) {
+  while (*p != '\0' && !IsSeparator(*p)) p += IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0' ? 2 : 1;
+  return p;
+}
+
+bool VolumeRootOf(char* root, size_t size, const char* path) {
+  const char* end = nullptr;
+  if (((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':' &&
+      IsSeparator(path[2])) {
+    end = path + 2;
+  } else if (IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] != '\0' && !IsSeparator(path[2])) {
+    const char* server = ComponentEnd(path + 2);
+    if (*server == '\0' || server[1] == '\0' || IsSeparator(server[1])) return false;
+    end = ComponentEnd(server + 1);
+  } else {
+    return false;
+  }
+  return FormatText(root, size, "%.*s\\", static_cast<int>(end - path), path);
+}

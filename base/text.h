@@ -25,3 +25,13 @@ const char* LastComponent(const char* path);
 // A fixed record read from a file is used only up to its own end: one without
 // a NUL inside its size bytes gets one in its last byte.
 void TerminateRecord(char* record, size_t size);
+
+// The form two spellings of one path share on a file system that ignores
+// case: ASCII letters upper-cased and runs of separators ("\\", "/") made one
+// "\", read in the ANSI code page so that a trail byte is kept as it is.
+// False when it does not fit.
+bool FoldPathForCompare(char* key, size_t size, const char* path);
+
+// The root a path's volume answers at: "X:\" for a drive, "\\server\share\"
+// for a share. False for any other form.
+bool VolumeRootOf(char* root, size_t size, const char* path);

@@ -14,6 +14,7 @@
 #include "base/texts.h"
 #include "registration/crc32.h"
 #include "registration/header_check.h"
+#include "registration/held_copies.h"
 #include "registration/relation_file.h"
 #include "registration/run.h"
 #include "registration/same_contents.h"
@@ -67,13 +68,14 @@ static HANDLE CreateCopy(const char* destination, const char* source, CopyResult
 
 // Closes what the file in hand holds open; a copy that is not whole is deleted
 // so it can never be taken for one, and an archive's entry moved aside goes.
-static void CloseFileInHand(FileInHand* file, bool copyWhole) {
+static void CloseFileInHand(RegistrationRun* run, bool copyWhole) {
+  FileInHand* file = &run->file;
   bool copyOpen = file->out != INVALID_HANDLE_VALUE && file->out != nullptr;
   if (file->in != INVALID_HANDLE_VALUE && file->in != nullptr) CloseHandle(file->in);
   if (copyOpen) CloseHandle(file->out);
   // An archive's entry in temp is ours whatever became of it.
-  if (!copyWhole && (copyOpen || file->archive) && file->copyPath[0] != '\0') DeleteFileA(file->copyPath);
-  if (file->archive && file->readPath[0] != '\0') DeleteFileA(file->readPath);
+  if (!copyWhole && (copyOpen || file->archive)) DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
+  if (file->archive) DeleteOrKeepForLater(&run->heldCopies, file->readPath);
   file->in = file->out = INVALID_HANDLE_VALUE;
 }
 
@@ -159,7 +161,7 @@ static bool IsPlainFile(const char* path) {
 // that it can never be registered in the entry's place.
 static void EndFileInHand(RegistrationRun* run, bool copyWhole) {
   FileInHand* file = &run->file;
-  CloseFileInHand(file, copyWhole);
+  CloseFileInHand(run, copyWhole);
   if (file->snapshot) RemoveAddedEntries(run->tempDir, &file->tempBefore);
   ReleaseSnapshot(&file->tempBefore);
   file->snapshot = false;
@@ -239,7 +241,7 @@ RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folde
 static RegisterResult FinishCopy(RegistrationRun* run) {
   FileInHand* file = &run->file;
   EndFileInHand(run, true);
-  DeleteFileA(file->copyPath);
+  DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
   char crcText[kCrcTextSize];
   CrcToText(file->crc, crcText, sizeof crcText);
   if (!WriteRelationLine(&run->relation, crcText, file->sourcePath)) return kRegisterPassedOver;
@@ -247,6 +249,12 @@ static RegisterResult FinishCopy(RegistrationRun* run) {
   // look at. An archive is named by its own path.
   const char* headerWarning = HeaderWarningOf(run->headerSize, file->head, file->headLength, file->size);
   if (headerWarning != nullptr) NoteWarning(&run->skipped, headerWarning, file->sourcePath, "");
+  // Every empty copy has the same CRC; saying so of each pair would bury the
+  // one thing worth knowing: nothing followed the header.
+  if (file->size <= run->headerSize) {
+    NoteWarning(&run->skipped, kTextWarnNoDataAfterHeader, file->sourcePath, "");
+    return kRegisterDone;
+  }
   const char* earlier = EarlierPathOfCrc(&run->crcIndex, file->crc, file->sourcePath);
   if (earlier != nullptr) NoteWarning(&run->skipped, kTextWarnSameContents, file->sourcePath, earlier);
   return kRegisterDone;
@@ -292,7 +300,7 @@ RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason) {
   HANDLE out = file->out;
   file->out = INVALID_HANDLE_VALUE;
   if (!CloseHandle(out)) {
-    DeleteFileA(file->copyPath);
+    DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
     return PassOver(run, skipReason, kTextSkipNotCopied);
   }
   CloseHandle(file->in);

@@ -1,5 +1,8 @@
 #include "registration/relation_file.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -29,6 +32,7 @@ size_t StripLineBreak(char* line) {
   return length;
 }
 
+// Forgets what this run wrote and the merge's state; the aside file is the caller's.
 static void ForgetSources(RelationFile* relation) {
   ReleaseBuffer(&relation->sources);
   relation->sourceCount = 0;
@@ -37,27 +41,28 @@ static void ForgetSources(RelationFile* relation) {
   if (relation->previous != nullptr) fclose(relation->previous);
   relation->previous = nullptr;
   relation->stage = kMergeNotBegun;
+  relation->retry = HoldRetry();
 }
 
 static int CompareTexts(const void* a, const void* b) {
   return strcmp(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
 }
 
+// The file is only replaced when the run ends; find out now whether it can be
+// (not a folder, not read-only, not held open without delete sharing by a
+// viewer or backup tool), before anything is registered.
+TryResult CheckRelationReplaceable(RelationFile* relation) {
+  if (relation->path[0] == '\0') return kTryFailed;
+  TryResult checked = TryReplaceRight(relation->path, &relation->retry);
+  if (checked == kTryFailed) ReportSystemError("CreateFileA", relation->path, GetLastError());
+  if (checked != kTryLater) relation->retry = HoldRetry();
+  return checked;
+}
+
 bool OpenRelationFile(RelationFile* relation) {
   DiscardRelationFile(relation);
   relation->failed = false;
   if (relation->path[0] == '\0') return false;
-  // The file is only replaced when the run ends; find out now whether it can
-  // be (not a folder, not read-only), before anything is registered.
-  if (GetFileAttributesA(relation->path) != INVALID_FILE_ATTRIBUTES) {
-    HANDLE existing = CreateFileA(relation->path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (existing == INVALID_HANDLE_VALUE) {
-      ReportSystemError("CreateFileA", relation->path, GetLastError());
-      return false;
-    }
-    CloseHandle(existing);
-  }
   // CREATE_ALWAYS also clears an aside file that a killed run left behind.
   relation->aside = CreateAsideFile(relation->path);
   if (relation->aside == INVALID_HANDLE_VALUE) {
@@ -78,7 +83,10 @@ bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* 
   }
   // Out of memory a source goes unrecorded: its earlier line may then follow
   // the new one, and the lookup takes the first.
-  if (AppendBytes(&relation->sources, sourcePath, strlen(sourcePath) + 1)) ++relation->sourceCount;
+  char key[kPathSize];
+  if (FoldPathForCompare(key, sizeof key, sourcePath) && AppendBytes(&relation->sources, key, strlen(key) + 1)) {
+    ++relation->sourceCount;
+  }
   return true;
 }
 
@@ -88,20 +96,50 @@ bool IsRelationAside(const RelationFile* relation, const char* path) {
          SameFileIdentity(aside, path);
 }
 
-static bool FailMerge(RelationFile* relation) {
-  ReportSystemError("WriteFile", relation->path, GetLastError());
+static bool FailMerge(RelationFile* relation, const char* call) {
+  ReportSystemError(call, relation->path, GetLastError());
   relation->failed = true;
   return false;
 }
 
+// The previous file for reading; nullptr when there is none, or (*held set)
+// while another program holds it, or (relation->failed set) when it exists
+// but cannot be read: merging that as empty would lose every earlier line.
+static FILE* OpenPrevious(RelationFile* relation, bool* held) {
+  *held = false;
+  HANDLE file = CreateFileA(relation->path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return nullptr;
+    *held = CountTry(&relation->retry, error) == kTryLater;
+    if (!*held) FailMerge(relation, "CreateFileA");
+    return nullptr;
+  }
+  int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+  FILE* stream = descriptor != -1 ? _fdopen(descriptor, "rb") : nullptr;
+  if (stream == nullptr) {
+    if (descriptor != -1) {
+      _close(descriptor);
+    } else {
+      CloseHandle(file);
+    }
+    FailMerge(relation, "_fdopen");
+  }
+  return stream;
+}
+
 // Opens the previous file and sorts this run's sources, to be looked up once
-// per earlier line.
+// per earlier line. False while the file is held or when the merge failed.
 static bool BeginMerge(RelationFile* relation) {
+  bool held = false;
+  relation->previous = OpenPrevious(relation, &held);
+  if (held || relation->failed) return false;
   relation->stage = kMergeCarrying;
-  relation->previous = fopen(relation->path, "rb");
+  relation->retry = HoldRetry();
   if (relation->previous == nullptr || relation->sourceCount == 0) return true;
   relation->written = static_cast<const char**>(malloc(relation->sourceCount * sizeof *relation->written));
-  if (relation->written == nullptr) return FailMerge(relation);
+  if (relation->written == nullptr) return FailMerge(relation, "malloc");
   const char* source = relation->sources.bytes;
   for (size_t i = 0; i < relation->sourceCount; source += strlen(source) + 1) relation->written[i++] = source;
   qsort(relation->written, relation->sourceCount, sizeof *relation->written, CompareTexts);
@@ -109,8 +147,8 @@ static bool BeginMerge(RelationFile* relation) {
 }
 
 // An earlier line is kept, with its own line break, when this run did not
-// write its source and its file still exists; a last line without a line
-// break gets one, so nothing can run into it later.
+// write its source under any spelling and its file is not known to be gone; a
+// last line without a line break gets one, so nothing can run into it later.
 static bool CarryOverLine(RelationFile* relation, char* line) {
   size_t length = strlen(line);
   bool ended = length > 0 && line[length - 1] == '\n';
@@ -120,12 +158,13 @@ static bool CarryOverLine(RelationFile* relation, char* line) {
   while (sourceLength > 0 && (source[sourceLength - 1] == '\n' || source[sourceLength - 1] == '\r')) {
     source[--sourceLength] = '\0';
   }
-  const char* key = source;
-  if (relation->written != nullptr &&
+  char folded[kRelationLineSize];
+  const char* key = folded;
+  if (relation->written != nullptr && FoldPathForCompare(folded, sizeof folded, source) &&
       bsearch(&key, relation->written, relation->sourceCount, sizeof *relation->written, CompareTexts) != nullptr) {
     return true;
   }
-  if (source[0] == '\0' || GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES) return true;
+  if (source[0] == '\0' || IsKnownGone(source, &relation->lastVolume)) return true;
   return WriteChecked(relation->aside, line, length, kWriteRelation) &&
          (ended || WriteChecked(relation->aside, "\r\n", 2, kWriteRelation));
 }
@@ -133,7 +172,10 @@ static bool CarryOverLine(RelationFile* relation, char* line) {
 bool StepRelationMerge(RelationFile* relation, int maxLines) {
   if (relation->failed || relation->aside == INVALID_HANDLE_VALUE) return false;
   if (relation->stage == kMergeComplete) return true;
-  if (relation->stage == kMergeNotBegun && !BeginMerge(relation)) return false;
+  if (relation->stage == kMergeNotBegun) {
+    if (!IsTryDue(&relation->retry)) return false;
+    if (!BeginMerge(relation)) return false;
+  }
   if (relation->previous == nullptr) {
     relation->stage = kMergeComplete;
     return true;
@@ -145,35 +187,58 @@ bool StepRelationMerge(RelationFile* relation, int maxLines) {
       bool readFailed = ferror(relation->previous) != 0;
       fclose(relation->previous);
       relation->previous = nullptr;
-      if (readFailed) return FailMerge(relation);
+      if (readFailed) return FailMerge(relation, "ReadFile");
       relation->stage = kMergeComplete;
       return true;
     }
-    if (!overlong && !CarryOverLine(relation, line)) return FailMerge(relation);
+    if (!overlong && !CarryOverLine(relation, line)) return FailMerge(relation, "WriteFile");
   }
   return false;
 }
 
+TryResult StepRelationCommit(RelationFile* relation) {
+  if (!relation->asideClosed) {
+    if (relation->failed || relation->aside == INVALID_HANDLE_VALUE || relation->stage != kMergeComplete) {
+      return kTryFailed;
+    }
+    HANDLE aside = relation->aside;
+    relation->aside = INVALID_HANDLE_VALUE;
+    ForgetSources(relation);
+    if (!CloseAsideFile(aside, relation->path)) {
+      relation->failed = true;
+      return kTryFailed;
+    }
+    relation->asideClosed = true;
+  }
+  TryResult moved = TryPutAsideInPlace(relation->path, &relation->retry);
+  if (moved == kTryLater) return moved;
+  relation->asideClosed = false;
+  relation->retry = HoldRetry();
+  if (moved == kTryFailed) relation->failed = true;
+  return moved;
+}
+
 bool CommitRelationFile(RelationFile* relation) {
-  if (relation->aside == INVALID_HANDLE_VALUE) return false;
-  while (!relation->failed && !StepRelationMerge(relation, 1024)) {
+  if (relation->aside == INVALID_HANDLE_VALUE && !relation->asideClosed) return false;
+  while (!relation->asideClosed && !relation->failed && !StepRelationMerge(relation, 1024)) {
+    if (relation->stage == kMergeNotBegun) SleepUntilDue(&relation->retry);
   }
   if (relation->failed) {
     DiscardRelationFile(relation);
     return false;
   }
-  HANDLE aside = relation->aside;
-  relation->aside = INVALID_HANDLE_VALUE;
-  ForgetSources(relation);
-  if (!CommitAsideFile(aside, relation->path)) {
-    relation->failed = true;
-    return false;
+  for (;;) {
+    TryResult moved = StepRelationCommit(relation);
+    if (moved != kTryLater) return moved == kTryDone;
+    SleepUntilDue(&relation->retry);
   }
-  return true;
 }
 
 void DiscardRelationFile(RelationFile* relation) {
-  if (relation->aside != INVALID_HANDLE_VALUE) DiscardAsideFile(relation->aside, relation->path);
+  if (relation->aside != INVALID_HANDLE_VALUE || relation->asideClosed) {
+    DiscardAsideFile(relation->aside, relation->path);
+  }
   relation->aside = INVALID_HANDLE_VALUE;
+  relation->asideClosed = false;
   ForgetSources(relation);
 }

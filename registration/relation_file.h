@@ -12,7 +12,9 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "base/file_presence.h"
 #include "base/growable_buffer.h"
+#include "base/held_files.h"
 #include "base/text.h"
 
 constexpr size_t kCrcTextLength = 8;
@@ -40,15 +42,24 @@ struct RelationFile {
   HANDLE aside = INVALID_HANDLE_VALUE;  // "<path>.new" while the run writes
   char path[kPathSize] = "";            // the relation file this run replaces
   bool failed = false;                  // a write failed: the run ends and the previous file stays
-  // The source paths of this run's lines, each ended by a NUL, to tell which
-  // earlier lines they replace.
+  // The source paths of this run's lines as FoldPathForCompare gives them,
+  // each ended by a NUL, to tell which earlier lines they replace whatever
+  // their spelling.
   GrowableBuffer sources;
   size_t sourceCount = 0;
   // The merge with the earlier file.
   MergeStage stage = kMergeNotBegun;
   FILE* previous = nullptr;
   const char** written = nullptr;  // this run's sources, sorted
+  VolumeAnswer lastVolume;         // of the earlier line looked at last
+  HoldRetry retry;                 // of the call another program's hold refused
+  bool asideClosed = false;        // written whole and closed, waiting to be moved in place
 };
+
+// Whether the relation file can be replaced when the run ends: it is opened
+// for what the final move needs, retried while another program holds it.
+// kTryDone when it can be (or there is none yet).
+TryResult CheckRelationReplaceable(RelationFile* relation);
 
 // Starts the run's file aside of relation->path, which the caller names. False
 // when it cannot be created.
@@ -59,13 +70,19 @@ bool OpenRelationFile(RelationFile* relation);
 bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* sourcePath);
 
 // Carries over up to about maxLines of the previous file's lines whose source
-// this run did not write and whose file still exists. True once every earlier
-// line was looked at; false while lines remain or when the merge failed
-// (relation->failed set).
+// this run did not write (under any spelling) and whose file is not known to
+// be gone. True once every earlier line was looked at; false while lines
+// remain, while another program holds the previous file, or when the merge
+// failed (relation->failed set), as it does when the previous file exists but
+// cannot be read.
 bool StepRelationMerge(RelationFile* relation, int maxLines);
 
-// Completes the merge if needed and puts the result in place in one step.
-// False (the previous file untouched) when any of it failed.
+// Puts the merged file in place, one try when due: kTryLater while another
+// program holds either file. On kTryFailed the previous file is untouched.
+TryResult StepRelationCommit(RelationFile* relation);
+
+// Completes the merge and the move into place, waiting out holds. False (the
+// previous file untouched) when any of it failed.
 bool CommitRelationFile(RelationFile* relation);
 
 // True when path names the file this run writes its lines into (found in a

@@ -49,6 +49,7 @@ void StopWalking(RegistrationRun* run) {
 void FreeRegistrationRun(RegistrationRun* run) {
   StopWalking(run);
   DiscardRelationFile(&run->relation);
+  ReleaseBuffer(&run->heldCopies.entries);
   ReleaseSkipList(&run->skipped);
   ReleaseCrcIndex(&run->crcIndex);
   VirtualFree(run->copyBuffer, 0, MEM_RELEASE);

@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "registration/folders.h"
 #include "registration/header_check.h"
+#include "registration/held_copies.h"
 #include "registration/relation_file.h"
 #include "registration/same_contents.h"
 #include "registration/skip_list.h"
@@ -20,7 +21,16 @@ enum RunPhase : int32_t {
   kPhaseCollect = 1,  // listing the folders and counting their files
   kPhaseProcess = 2,  // registering the files, folder by folder
   kPhaseMerge = 3,    // carrying over the earlier relation lines still wanted
-  kPhaseEnded = 4,    // nothing more happens; the dialog is ending
+  kPhaseCommit = 4,   // putting the relation file in place, and deleting held copies
+  kPhaseEnded = 5,    // nothing more happens; the dialog is ending
+};
+
+// Where a Cancel stands. A Cancel is only asked about while files remain;
+// from the merge on, the end is under way and a Cancel changes nothing.
+enum CancelState : int32_t {
+  kCancelNone,
+  kCancelPending,  // came while a handler ran: asked once that handler is done
+  kCancelAsking,   // the question is open; another Cancel is the same one
 };
 
 // How a run ends; one routine acts on it.
@@ -39,20 +49,20 @@ enum RunOutcome : int32_t {
 struct FileInHand {
   bool active;
   bool archive;
-  HANDLE in = INVALID_HANDLE_VALUE;   // the source, or an archive's first entry moved aside
-  HANDLE out = INVALID_HANDLE_VALUE;  // the header-less copy
-  LONGLONG size;       // of what is copied, header included
-  LONGLONG remaining;  // bytes still to be read
-  LONGLONG skip;       // header bytes still to be dropped
-  LONGLONG written;    // bytes in the copy
-  bool handedOver;     // the host has had the copy: it is being deleted
-  uint32_t crc;        // of the bytes written so far
+  HANDLE in = INVALID_HANDLE_VALUE;       // the source, or an archive's first entry moved aside
+  HANDLE out = INVALID_HANDLE_VALUE;      // the header-less copy
+  LONGLONG size;                          // of what is copied, header included
+  LONGLONG remaining;                     // bytes still to be read
+  LONGLONG skip;                          // header bytes still to be dropped
+  LONGLONG written;                       // bytes in the copy
+  bool handedOver;                        // the host has had the copy: it is being deleted
+  uint32_t crc;                           // of the bytes written so far
   unsigned char head[kHeaderCheckBytes];  // the first bytes read, for the header check
   size_t headLength;
   char sourcePath[kPathSize];
   char copyPath[kPathSize];
-  char readPath[kPathSize];     // what in was opened on
-  FolderSnapshot tempBefore;    // an archive's: temp before the extraction
+  char readPath[kPathSize];   // what in was opened on
+  FolderSnapshot tempBefore;  // an archive's: temp before the extraction
   bool snapshot;
 };
 
@@ -67,19 +77,22 @@ struct RegistrationRun {
   HostPathCallback hostRegister;
 
   RunPhase phase;
-  RunOutcome outcome;  // the end the merge leads to
+  RunOutcome outcome;      // the end the merge leads to
   int32_t totalFiles;      // counted while the folders are listed
   int32_t processedFiles;  // registered with a relation line
   FolderWalk folders;
-  int32_t folderIndex;         // the folder list entry being processed
-  FolderListing folderListing; // its entries; the current one is folderListing.entry
-  bool folderIsTemp;           // that folder is tempDir itself
-  bool entryWaiting;           // the current entry is offered again on a later tick
-  int32_t failedAttempts;      // consecutive refusals of the current archive
+  int32_t folderIndex;          // the folder list entry being processed
+  FolderListing folderListing;  // its entries; the current one is folderListing.entry
+  bool folderIsTemp;            // that folder is tempDir itself
+  bool entryWaiting;            // the current entry is offered again on a later tick
+  int32_t failedAttempts;       // consecutive refusals of the current archive
   FileInHand file;
+  HeldCopies heldCopies;  // copies another program held when they were to go
   RelationFile relation;
-  SkipList skipped;    // what was passed over, and the warnings
-  CrcIndex crcIndex;   // this run's CRCs, for files with the same contents
+  bool relationBegun;      // the run's lines are being written aside
+  bool relationCommitted;  // and are in place
+  SkipList skipped;        // what was passed over, and the warnings
+  CrcIndex crcIndex;       // this run's CRCs, for files with the same contents
   char* copyBuffer;
   size_t copyBufferSize;
 
@@ -90,10 +103,10 @@ struct RegistrationRun {
   LONGLONG lastProgress;  // when the progress was last shown
   bool timerArmed;
 
-  // Re-entry: the run's handlers on the stack (a tick, the cancel question,
-  // the end), and what came in while they ran.
+  // Re-entry: the run's handlers on the stack (the start, a tick, the cancel
+  // question, the end), and what came in while they ran.
   int32_t handlersOnStack;
-  bool cancelRequested;
+  CancelState cancel;
   bool windowDestroyed;
 };
 

@@ -88,7 +88,7 @@ static void ArmNextTickNearSliceEnd(RegistrationRun* run, HWND dialog) {
 // relays), is looked for every kInputCheckMs, and ends the slice so that a
 // Cancel is answered at once.
 static bool PollSliceEnd(RegistrationRun* run) {
-  if (SliceMs() == 0 || run->cancelRequested || run->windowDestroyed) return true;
+  if (SliceMs() == 0 || run->cancel == kCancelPending || run->windowDestroyed) return true;
   if (ElapsedMs(run, run->sliceStart) >= SliceMs()) return true;
   if (ElapsedMs(run, run->lastInputCheck) < kInputCheckMs) return false;
   run->lastInputCheck = Ticks();
@@ -123,22 +123,28 @@ static void ShowProgress(HWND dialog, const RegistrationRun* run) {
   SendDlgItemMessageA(dialog, IDC_SCAN_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
+static void NoteTempNotDeleted(void* skipped, const char* path) {
+  NoteWarning(static_cast<SkipList*>(skipped), kTextWarnTempNotDeleted, path, "");
+}
+
 // The one end of every run. Done and cancelled runs have merged their lines
-// with the earlier ones and put them in place; every other end leaves the
-// earlier relation file as it was. A run that registered anything tells what
-// it passed over, after any relation message. The timer is stopped before the
-// first box, and nothing of the run is live while the boxes are open.
+// with the earlier ones and put them in place (a destroyed window's run does
+// it here, waiting out holds); every other end leaves the earlier relation
+// file as it was. A run that registered anything tells what it passed over,
+// after any relation message. The timer is stopped before the first box, and
+// nothing of the run is live while the boxes are open.
 static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
   if (run->phase == kPhaseEnded) return;
   run->phase = kPhaseEnded;
   StopTimer(dialog);
   StopWalking(run);
-  bool relationBegun = run->relation.aside != INVALID_HANDLE_VALUE;
+  bool relationBegun = run->relationBegun;
   if ((outcome == kRunDone || outcome == kRunCancelled || outcome == kRunWindowDestroyed) && relationBegun &&
-      !CommitRelationFile(&run->relation)) {
+      !run->relationCommitted && !CommitRelationFile(&run->relation)) {
     outcome = kRunRelationNotWritten;
   }
   DiscardRelationFile(&run->relation);
+  EndHeldCopies(&run->heldCopies, NoteTempNotDeleted, &run->skipped);
   switch (outcome) {
     case kRunRelationNotWritten:
       ShowMessage(OwnerOf(dialog, run), kTextRelationNotWritten, run->relation.path);
@@ -167,24 +173,24 @@ static void StartMerge(RegistrationRun* run, RunOutcome outcome) {
 }
 
 // Without a temporary folder no copy can be made: say so rather than pass over
-// every file in silence.
-static bool StartRun(HWND dialog, RegistrationRun* run) {
+// every file in silence. Copies another program held through the last run's
+// end go first.
+static void StartRun(HWND dialog, RegistrationRun* run) {
   SetDlgItemTextA(dialog, IDC_SCAN_STATUS, kTextSearchingRoms);
   if (!PathIsDirectoryA(run->tempDir)) {
     EndRun(dialog, run, kRunTempMissing);
-    return false;
+    return;
   }
+  DeleteCopiesLeftByLastRun(run->logPath, run->tempDir);
   if (!BeginFolderWalk(&run->folders, run->romFolder, run->depthChoice, &run->skipped)) {
     EndRun(dialog, run, kRunListNotMade);
-    return false;
   }
-  return true;
 }
 
 // Listing and counting, resumed on every tick until complete. Then the relation
-// file is opened; when it cannot be, the run ends before anything is
-// registered: a ROM the host knows without a relation line could never be
-// launched.
+// file is checked and begun, on later ticks while another program holds it;
+// when it cannot be, the run ends before anything is registered: a ROM the
+// host knows without a relation line could never be launched.
 static void CollectAndCount(HWND dialog, RegistrationRun* run) {
   bool complete = false;
   do {
@@ -193,10 +199,13 @@ static void CollectAndCount(HWND dialog, RegistrationRun* run) {
   } while (!complete && !PollSliceEnd(run));
   run->totalFiles = run->folders.filesCounted;
   if (!complete) return;
-  if (!run->relationNamed || !OpenRelationFile(&run->relation)) {
+  TryResult replaceable = run->relationNamed ? CheckRelationReplaceable(&run->relation) : kTryFailed;
+  if (replaceable == kTryLater) return;
+  if (replaceable == kTryFailed || !OpenRelationFile(&run->relation)) {
     EndRun(dialog, run, kRunRelationNotOpened);
     return;
   }
+  run->relationBegun = true;
   run->phase = kPhaseProcess;
   // A root too long to be an entry leaves the list empty.
   if (run->folders.count == 0) StartMerge(run, kRunDone);
@@ -270,9 +279,24 @@ static bool ProcessStep(HWND dialog, RegistrationRun* run) {
 
 static void ConfirmCancel(HWND dialog, RegistrationRun* run);
 
+// The relation file goes in place, on later ticks while another program holds
+// it, and the run ends once no held copy waits for another try.
+static void CommitStep(HWND dialog, RegistrationRun* run) {
+  if (!run->relationCommitted) {
+    TryResult moved = StepRelationCommit(&run->relation);
+    if (moved == kTryFailed) {
+      EndRun(dialog, run, kRunRelationNotWritten);
+      return;
+    }
+    run->relationCommitted = moved == kTryDone;
+  }
+  if (run->relationCommitted && !RetryHeldCopies(&run->heldCopies)) EndRun(dialog, run, run->outcome);
+}
+
 static void ScanTick(HWND dialog, RegistrationRun* run) {
   StopTimer(dialog);
   StartSlice(run);
+  if (run->heldCopies.count > 0) RetryHeldCopies(&run->heldCopies);
   RunPhase phaseAtStart = run->phase;
   switch (run->phase) {
     case kPhaseCollect:
@@ -287,11 +311,15 @@ static void ScanTick(HWND dialog, RegistrationRun* run) {
       break;
     case kPhaseMerge:
       while (!StepRelationMerge(&run->relation, kMergeStep)) {
-        if (run->relation.failed || run->windowDestroyed) break;
+        // Not begun: the earlier file is held, and is tried on a later tick.
+        if (run->relation.failed || run->windowDestroyed || run->relation.stage == kMergeNotBegun) break;
         ArmNextTickNearSliceEnd(run, dialog);
         if (PollSliceEnd(run)) break;
       }
-      if (run->relation.failed || run->relation.stage == kMergeComplete) EndRun(dialog, run, run->outcome);
+      if (run->relation.stage == kMergeComplete) run->phase = kPhaseCommit;
+      break;
+    case kPhaseCommit:
+      CommitStep(dialog, run);
       break;
     default:
       break;
@@ -307,46 +335,55 @@ static void ScanTick(HWND dialog, RegistrationRun* run) {
     ShowProgress(dialog, run);
     run->lastProgress = Ticks();
   }
-  if (run->cancelRequested) {
-    run->cancelRequested = false;
-    ConfirmCancel(dialog, run);
-    return;
-  }
-  if (!run->timerArmed) StartTimer(dialog);
+  // Asked even when the files ran out in this slice: the Cancel came before.
+  if (run->cancel == kCancelPending) ConfirmCancel(dialog, run);
 }
 
 // The run stands still while the question is shown; declining resumes it where
-// it stood, confirming keeps the relation lines written so far. Once the files
-// are done, the end is under way and a Cancel changes nothing.
+// it stood, confirming keeps the relation lines written so far. A Cancel asked
+// about after the last file was done has nothing left to stop.
 static void ConfirmCancel(HWND dialog, RegistrationRun* run) {
-  if (run->phase == kPhaseEnded || run->phase == kPhaseMerge) return;
+  run->cancel = kCancelAsking;
   StopTimer(dialog);
   int answer = MessageBoxA(dialog, kTextCancelQuestion, kTextCancelCaption, MB_OKCANCEL);
-  if (run->windowDestroyed || run->phase == kPhaseEnded) return;
-  if (answer == IDCANCEL) {
-    StartTimer(dialog);
-    return;
+  run->cancel = kCancelNone;
+  if (run->windowDestroyed || run->phase == kPhaseEnded || answer != IDOK) return;
+  if (run->phase == kPhaseCollect || run->phase == kPhaseProcess) {
+    // Cancelled before its relation file was begun, the run has nothing to keep.
+    if (!run->relationBegun) {
+      EndRun(dialog, run, kRunCancelled);
+      return;
+    }
+    StartMerge(run, kRunCancelled);
+  } else {
+    run->outcome = kRunCancelled;
   }
-  // Cancelled before its relation file was begun, the run has nothing to keep.
-  if (run->relation.aside == INVALID_HANDLE_VALUE) {
-    EndRun(dialog, run, kRunCancelled);
-    return;
-  }
-  StartMerge(run, kRunCancelled);
-  StartTimer(dialog);
 }
 
-// Every handler of the run goes through here: it is never entered twice, and a
-// window destroyed while a handler ran is ended and freed once it is back.
+// What a Cancel does, by where the run stands: asked at once, asked once the
+// handler on the stack is done, or nothing (asked already, or the end is under way).
+static bool CancelWaitsForHandler(RegistrationRun* run) {
+  if (run->cancel == kCancelAsking || run->phase >= kPhaseMerge) return true;
+  if (run->handlersOnStack == 0) return false;
+  run->cancel = kCancelPending;
+  return true;
+}
+
+// Every handler of the run goes through here: it is never entered twice, a
+// window destroyed while a handler ran is ended and freed once it is back, and
+// a run still live has its timer running when the last handler returns.
 template <typename Handler>
 static void RunHandler(HWND dialog, RegistrationRun* run, Handler handler) {
   if (run == nullptr || run->phase == kPhaseEnded) return;
   ++run->handlersOnStack;
   handler();
   --run->handlersOnStack;
-  if (run->windowDestroyed && run->handlersOnStack == 0) {
+  if (run->handlersOnStack > 0) return;
+  if (run->windowDestroyed) {
     EndRun(dialog, run, kRunWindowDestroyed);
     FreeRegistrationRun(run);
+  } else if (run->phase != kPhaseEnded) {
+    StartTimer(dialog);
   }
 }
 
@@ -362,7 +399,7 @@ INT_PTR CALLBACK RegistrationDialogProc(HWND dialog, UINT message, WPARAM wParam
         return TRUE;
       }
       SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(run));
-      if (StartRun(dialog, run)) StartTimer(dialog);
+      RunHandler(dialog, run, [&] { StartRun(dialog, run); });
       return TRUE;
     case WM_TIMER:
       if (wParam != IDT_SCAN) return FALSE;
@@ -372,10 +409,7 @@ INT_PTR CALLBACK RegistrationDialogProc(HWND dialog, UINT message, WPARAM wParam
       if (LOWORD(wParam) != IDCANCEL) return FALSE;
       // Cancel pressed while a handler is on the stack (inside a message loop of
       // the host or the archiver) is answered once that handler is done.
-      if (run == nullptr || run->handlersOnStack > 0) {
-        if (run != nullptr) run->cancelRequested = true;
-        return TRUE;
-      }
+      if (run == nullptr || run->phase == kPhaseEnded || CancelWaitsForHandler(run)) return TRUE;
       RunHandler(dialog, run, [&] { ConfirmCancel(dialog, run); });
       return TRUE;
     case WM_DESTROY:

@@ -50,7 +50,8 @@ void ReportSkipped(HWND dialog, const SkipList* list, const char* logPath) {
   GrowableBuffer log = {};
   bool whole = AppendBytes(&log, list->lines.bytes, list->lines.used) &&
                AppendBytes(&log, list->warnings.bytes, list->warnings.used);
-  bool written = whole && logPath[0] != '\0' && ReplaceFileWhole(logPath, log.used > 0 ? log.bytes : "", log.used, kWriteLog);
+  bool written =
+      whole && logPath[0] != '\0' && ReplaceFileWhole(logPath, log.used > 0 ? log.bytes : "", log.used, kWriteLog);
   ReleaseBuffer(&log);
   if (!written && logPath[0] != '\0') DeleteFileA(logPath);
   if (dialog == nullptr) return;

@@ -89,6 +89,8 @@ TEST(Text, JapaneseConstantsAreTheirCodePage932Spelling) {
       {kTextWarnHeaderMissing, u8"ヘッダが見つかりません"},
       {kTextWarnHeaderPresent, u8"ヘッダが付いています"},
       {kTextWarnSameContents, u8"内容が同じです"},
+      {kTextWarnNoDataAfterHeader, u8"ヘッダの後にデータがありません"},
+      {kTextWarnTempNotDeleted, u8"一時ファイルを削除できません"},
       {kTextWarnedReport, u8"確認が必要なファイルが %d 件あります。"},
   };
   for (const Case& c : cases) EXPECT_EQ(std::string(c.constant), Cp932(c.utf8)) << c.utf8;

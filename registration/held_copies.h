@@ -1,0 +1,31 @@
+// Files of the run's own in the temp folder (copies, an archive's entries)
+// that another program held when they were to be deleted. They are tried
+// again on later ticks, as their waits come due, and once more at the run's
+// end; what is still there then is named in the log, and the next run
+// deletes it before it starts.
+#pragma once
+#include <cstddef>
+
+#include "base/growable_buffer.h"
+#include "base/held_files.h"
+
+struct HeldCopies {
+  GrowableBuffer entries;  // HeldCopy records
+  size_t count = 0;
+};
+
+// Deletes path, or keeps it for a later try when another program holds it or
+// it cannot be deleted now.
+void DeleteOrKeepForLater(HeldCopies* held, const char* path);
+
+// Tries each file whose wait has come. True while a file still waits for a
+// try to come due; false once every file is deleted or out of tries.
+bool RetryHeldCopies(HeldCopies* held);
+
+// One last try of each file left; calls note(path) for each one still there,
+// and forgets them all.
+void EndHeldCopies(HeldCopies* held, void (*note)(void* context, const char* path), void* context);
+
+// Deletes the files the log at logPath names as left by the last run, when
+// they are in tempDir (a folder path ending with its separator).
+void DeleteCopiesLeftByLastRun(const char* logPath, const char* tempDir);
