@@ -49,7 +49,7 @@ void StopWalking(RegistrationRun* run) {
 void FreeRegistrationRun(RegistrationRun* run) {
   StopWalking(run);
   DiscardRelationFile(&run->relation);
-  ReleaseSkipList(&run->skipped);
+  ReleaseRunReport(&run->report);
   ReleaseCrcIndex(&run->crcIndex);
   VirtualFree(run->copyBuffer, 0, MEM_RELEASE);
   delete run;

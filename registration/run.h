@@ -14,7 +14,7 @@
 #include "registration/header_check.h"
 #include "registration/relation_file.h"
 #include "registration/same_contents.h"
-#include "registration/skip_list.h"
+#include "registration/run_report.h"
 
 enum RunPhase : int32_t {
   kPhaseCollect = 1,  // listing the folders and counting their files
@@ -78,7 +78,7 @@ struct RegistrationRun {
   int32_t failedAttempts;      // consecutive refusals of the current archive
   FileInHand file;
   RelationFile relation;
-  SkipList skipped;    // what was passed over, and the warnings
+  RunReport report;    // what was passed over, and the warnings
   CrcIndex crcIndex;   // this run's CRCs, for files with the same contents
   char* copyBuffer;
   size_t copyBufferSize;

@@ -21,6 +21,7 @@
 #include "base/window.h"
 #include "profile/profile.h"
 #include "registration/register_file.h"
+#include "registration/report_box.h"
 #include "registration/run.h"
 #include "resources/resource.h"
 
@@ -152,8 +153,8 @@ static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
     default:
       break;
   }
-  if (relationBegun) ReportSkipped(OwnerOf(dialog, run), &run->skipped, run->logPath);
-  ReleaseSkipList(&run->skipped);
+  if (relationBegun) WriteRunLogAndShowReport(OwnerOf(dialog, run), &run->report, run->logPath);
+  ReleaseRunReport(&run->report);
   ReleaseCrcIndex(&run->crcIndex);
   if (OwnerOf(dialog, run) != nullptr) EndDialog(dialog, kScanDialogResult);
 }
@@ -174,7 +175,7 @@ static bool StartRun(HWND dialog, RegistrationRun* run) {
     EndRun(dialog, run, kRunTempMissing);
     return false;
   }
-  if (!BeginFolderWalk(&run->folders, run->romFolder, run->depthChoice, &run->skipped)) {
+  if (!BeginFolderWalk(&run->folders, run->romFolder, run->depthChoice, &run->report)) {
     EndRun(dialog, run, kRunListNotMade);
     return false;
   }
@@ -188,7 +189,7 @@ static bool StartRun(HWND dialog, RegistrationRun* run) {
 static void CollectAndCount(HWND dialog, RegistrationRun* run) {
   bool complete = false;
   do {
-    complete = StepFolderWalk(&run->folders, kWalkStep, &run->skipped);
+    complete = StepFolderWalk(&run->folders, kWalkStep, &run->report);
     ArmNextTickNearSliceEnd(run, dialog);
   } while (!complete && !PollSliceEnd(run));
   run->totalFiles = run->folders.filesCounted;
@@ -224,7 +225,7 @@ static bool NoteResult(RegistrationRun* run, RegisterResult result, const char* 
     skipReason = kTextSkipArchive;
   }
   if (result != kRegisterArchiveRefused) run->failedAttempts = 0;
-  if (skipReason != nullptr) NoteSkippedJoined(&run->skipped, skipReason, folder, run->folderListing.entry.cFileName);
+  if (skipReason != nullptr) NoteSkippedJoined(&run->report, skipReason, folder, run->folderListing.entry.cFileName);
   run->entryWaiting = result == kRegisterArchiveRefused || result == kRegisterArchiverBusy;
   return !run->entryWaiting;
 }
@@ -251,7 +252,7 @@ static bool ProcessStep(HWND dialog, RegistrationRun* run) {
       SetDlgItemTextA(dialog, IDC_SCAN_STATUS, folder);
       run->folderIsTemp = IsTempFolder(folder, run->tempDir);
       if (!OpenListing(&run->folderListing, folder)) {
-        NoteSkipped(&run->skipped, kTextSkipFolderUnlisted, folder);
+        NoteSkipped(&run->report, kTextSkipFolderUnlisted, folder);
         NextFolder(run);
         return run->phase == kPhaseProcess;
       }
