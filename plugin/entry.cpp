@@ -68,8 +68,11 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   // plug-in unstarted rather than cutting those names; an empty one would put
   // our files at the root of the current drive.
   char dir[kPathSize];
-  if (dataDir == nullptr || dataDir[0] == '\0' || !CopyText(dir, sizeof dir, dataDir) ||
-      !EnsureTrailingBackslash(dir, sizeof dir) || strlen(dir) > kMaxDataDirLength) {
+  bool usable = dataDir != nullptr && dataDir[0] != '\0' && CopyText(dir, sizeof dir, dataDir) &&
+                EnsureTrailingBackslash(dir, sizeof dir) && strlen(dir) <= kMaxDataDirLength;
+  // A folder that cannot be made has no room for our files either.
+  if (usable) CreateDirectoryIfMissing(dir);
+  if (!usable || !PathIsDirectoryA(dir)) {
     gState.started = false;
     return -1;
   }
@@ -81,7 +84,6 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   gState.hostRegister = registerRom;
   gState.profile.headerSize = 16;
   CopyText(gState.dataDir, sizeof gState.dataDir, dir);
-  CreateDirectoryIfMissing(gState.dataDir);
   FormatText(gState.tempDir, sizeof gState.tempDir, "%stemp\\", gState.dataDir);
   CreateDirectoryIfMissing(gState.tempDir);
   CopyText(gState.lastRomBrowseFolder, sizeof gState.lastRomBrowseFolder, gState.tempDir);
