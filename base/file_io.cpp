@@ -110,5 +110,12 @@ void ReportSystemError(const char* call, const char* path, DWORD error) {
                                 sizeof text, nullptr);
   // The system's text ends in a line break of its own.
   while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) text[--length] = '\0';
-  fprintf(stderr, "Corvane: (%lu) %s(%s) - %s\n", static_cast<unsigned long>(error), call, path, text);
+  // A host has no console: a debugger or a debug-output viewer shows the
+  // line. The tests read it on standard error.
+  char line[1024];
+  FormatText(line, sizeof line, "Corvane: (%lu) %s(%s) - %s\n", static_cast<unsigned long>(error), call, path, text);
+  OutputDebugStringA(line);
+#ifdef CORVANE_TEST_SWITCHES
+  fputs(line, stderr);
+#endif
 }

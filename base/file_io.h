@@ -48,6 +48,7 @@ void DiscardAsideFile(HANDLE aside, const char* path);
 // place). False leaves the previous file untouched.
 bool ReplaceFileWhole(const char* path, const void* data, size_t size, WriteKind kind);
 
-// Reports a failed system call on standard error: the call, the file, the
-// error code and the system's text for it.
+// Reports a failed system call through OutputDebugStringA (and on standard
+// error in the test build): the call, the file, the error code and the
+// system's text for it.
 void ReportSystemError(const char* call, const char* path, DWORD error);

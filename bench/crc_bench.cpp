@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bench/file_crc.h"
 #include "registration/crc32.h"
 
 namespace {

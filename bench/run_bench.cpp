@@ -388,12 +388,16 @@ int main(int argc, char** argv) {
   CreateDirectoryA(bench.data.c_str(), nullptr);
   if (!LoadPlugin(&bench.plugin)) {
     fprintf(stderr, "run_bench: cannot load %sCorvane.dll\n", BinFolder().c_str());
+    RemoveTree(base);
     return 1;
   }
   HostOpen();
   HostAddCombo("NES", 200);
   if (bench.plugin.initPlugin(0, IgnoreLaunch, 0, IgnoreRegister, 0, bench.data.c_str()) != 0) {
     fprintf(stderr, "run_bench: the plug-in did not start\n");
+    UnloadPlugin(&bench.plugin);
+    HostClose();
+    RemoveTree(base);
     return 1;
   }
   CreateDirectoryA(bench.temp.c_str(), nullptr);

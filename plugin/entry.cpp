@@ -10,6 +10,7 @@
 #include "base/state.h"
 #include "plugin/plugin.h"
 #include "base/texts.h"
+#include "profile/active_dataset.h"
 #include "profile/profile.h"
 #include "profile/settings_dialog.h"
 #include "registration/scan_dialog.h"
@@ -36,20 +37,19 @@ static constexpr PaddedText<16> kVersion = Padded<16>("1.0");
 // One entry; the zero past it is the empty entry that ends the list.
 static constexpr PaddedText<32> kPopupList = Padded<32>(kTextPopupLaunch);
 
-static char menuList[kPathSize];
+// Two entries back to back, each with its NUL, then the empty entry that ends
+// the list, in a 260-byte buffer that is zero past them.
+template <size_t N, size_t M1, size_t M2>
+constexpr PaddedText<N> PaddedPair(const char (&first)[M1], const char (&second)[M2]) {
+  static_assert(M1 + M2 < N, "the buffer must keep a zero byte past the texts");
+  PaddedText<N> padded = Padded<N>(first);
+  for (size_t i = 0; i < M2; ++i) padded.bytes[M1 + i] = second[i];
+  return padded;
+}
+
+static constexpr PaddedText<kPathSize> kMenuList = PaddedPair<kPathSize>(kTextMenuSettings, kTextMenuAddRoms);
 
 void PluginAttach(HINSTANCE instance) { gState.moduleInstance = instance; }
-
-// The dialogs' controls are registered once per process, before the first
-// dialog is created (never from the library entry routine).
-static void InitCommonControlsOnce() {
-  static bool done;
-  if (done) return;
-  INITCOMMONCONTROLSEX controls = {};
-  controls.dwSize = sizeof controls;
-  controls.dwICC = ICC_USEREX_CLASSES;
-  done = InitCommonControlsEx(&controls) != 0;
-}
 
 extern "C" {
 
@@ -68,17 +68,22 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   // plug-in unstarted rather than cutting those names; an empty one would put
   // our files at the root of the current drive.
   char dir[kPathSize];
-  if (dataDir == nullptr || dataDir[0] == '\0' || !CopyText(dir, sizeof dir, dataDir) ||
-      !EnsureTrailingBackslash(dir, sizeof dir) || strlen(dir) > kMaxDataDirLength) {
+  bool usable = dataDir != nullptr && dataDir[0] != '\0' && CopyText(dir, sizeof dir, dataDir) &&
+                EnsureTrailingBackslash(dir, sizeof dir) && strlen(dir) <= kMaxDataDirLength;
+  // A folder that cannot be made has no room for our files either.
+  if (usable) CreateDirectoryIfMissing(dir);
+  if (!usable || !PathIsDirectoryA(dir)) {
     gState.started = false;
     return -1;
   }
-  InitCommonControlsOnce();
+  // The dialogs' controls, before the first dialog (never from the library
+  // entry routine). Registering them again is harmless.
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_USEREX_CLASSES};
+  InitCommonControlsEx(&controls);
   gState.hostLaunch = launch;
   gState.hostRegister = registerRom;
   gState.profile.headerSize = 16;
   CopyText(gState.dataDir, sizeof gState.dataDir, dir);
-  CreateDirectoryIfMissing(gState.dataDir);
   FormatText(gState.tempDir, sizeof gState.tempDir, "%stemp\\", gState.dataDir);
   CreateDirectoryIfMissing(gState.tempDir);
   CopyText(gState.lastRomBrowseFolder, sizeof gState.lastRomBrowseFolder, gState.tempDir);
@@ -93,17 +98,7 @@ int __stdcall closePlugin() {
   return SaveGlobalSettings();
 }
 
-const char* __stdcall inMenu() {
-  memset(menuList, 0, sizeof menuList);
-  CopyText(menuList, sizeof menuList, kTextMenuSettings);
-  for (size_t i = 0; i + 1 < sizeof menuList; ++i) {
-    if (menuList[i] == '\0' && menuList[i + 1] == '\0') {
-      CopyText(menuList + i + 1, sizeof menuList - (i + 1), kTextMenuAddRoms);
-      break;
-    }
-  }
-  return menuList;
-}
+const char* __stdcall inMenu() { return kMenuList.bytes; }
 
 const char* __stdcall inPopupMenu() { return kPopupList.bytes; }
 

@@ -1,4 +1,4 @@
-// Finding the host's current dataset and keeping its profile file.
+// The dataset's files: their names, and the profile file read and written.
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -8,38 +8,6 @@
 #include "base/file_io.h"
 #include "base/state.h"
 #include "profile/profile.h"
-
-static constexpr int kMaxComboCandidates = 10;
-static HWND comboCandidates[kMaxComboCandidates];
-static int comboCandidateCount;
-
-static BOOL CALLBACK CollectComboCandidate(HWND window, LPARAM) {
-  char className[1024];
-  if (GetClassNameA(window, className, sizeof className) > 0 && strcmp(className, "TComboBox") == 0 &&
-      IsWindowVisible(window) && comboCandidateCount < kMaxComboCandidates) {
-    comboCandidates[comboCandidateCount++] = window;
-  }
-  return TRUE;
-}
-
-void FindActiveDatasetName() {
-  comboCandidateCount = 0;
-  HWND active = GetActiveWindow();
-  if (active == nullptr) return;
-  EnumChildWindows(active, CollectComboCandidate, 0);
-  HWND chosen = nullptr;
-  LONG bestWidth = 0;
-  for (int i = 0; i < comboCandidateCount; ++i) {
-    RECT client = {};
-    if (GetClientRect(comboCandidates[i], &client) && client.right > bestWidth) {
-      chosen = comboCandidates[i];
-      bestWidth = client.right;
-    }
-  }
-  if (chosen != nullptr) {
-    SendMessageA(chosen, WM_GETTEXT, sizeof gState.datasetName, reinterpret_cast<LPARAM>(gState.datasetName));
-  }
-}
 
 // Names that Windows opens as devices in any folder, whatever follows them after
 // a dot: a read of "con.fol" waits on the console, "NUL.rel" swallows every line.
@@ -90,17 +58,6 @@ bool DatasetFilePath(char* path, size_t size, const char* extension) {
   return true;
 }
 
-// A folder ending in a double-byte character whose trail byte is 0x5C ("表")
-// can be found in a profile file without its final "\", which a byte-wise test
-// took that trail byte for; it gets it here, as the ROM folder gets it when it
-// is used.
-static void MendFinalBackslash(char* folder) {
-  size_t length = strlen(folder);
-  if (length > 0 && folder[length - 1] == '\\' && !EndsWithBackslash(folder)) {
-    EnsureTrailingBackslash(folder, kPathSize);
-  }
-}
-
 void LoadDatasetProfile() {
   char path[kPathSize];
   if (!DatasetFilePath(path, sizeof path, ".fol")) return;
@@ -109,14 +66,22 @@ void LoadDatasetProfile() {
   if (file == nullptr) return;
   // A short file replaces the leading fields it holds and leaves the rest.
   DatasetProfile& profile = gState.profile;
+  char earlierExtractFolder[kPathSize];
+  memcpy(earlierExtractFolder, profile.extractFolder, sizeof earlierExtractFolder);
   if (fread(&profile.headerSize, 1, 4, file) == 4 && fread(profile.romFolder, 1, kPathSize, file) == kPathSize &&
       fread(&profile.depthChoice, 1, 4, file) == 4 && fread(&profile.extractOnLaunch, 1, 4, file) == 4) {
     fread(profile.extractFolder, 1, kPathSize, file);
   }
+  fclose(file);
   TerminateRecord(profile.romFolder, sizeof profile.romFolder);
   TerminateRecord(profile.extractFolder, sizeof profile.extractFolder);
-  MendFinalBackslash(profile.extractFolder);
-  fclose(file);
+  // Launch joins entry names straight onto the extraction folder. One with no
+  // room for its "\" keeps the folder in force before the load rather than
+  // send files next to the folder the user named.
+  if (profile.extractFolder[0] != '\0' &&
+      !EnsureTrailingBackslash(profile.extractFolder, sizeof profile.extractFolder)) {
+    memcpy(profile.extractFolder, earlierExtractFolder, sizeof earlierExtractFolder);
+  }
 }
 
 // The 532 bytes are written aside and put in place in one step: a failed save

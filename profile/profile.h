@@ -1,4 +1,5 @@
-// The current dataset's name and its profile file ("<dataDir><dataset>.fol").
+// The current dataset's files: its profile file ("<dataDir><dataset>.fol") and
+// the names of the others.
 #pragma once
 #include <cstddef>
 
@@ -6,7 +7,8 @@
 // extractFolder back to back, 4 + 260 + 4 + 4 + 260 bytes.
 constexpr size_t kProfileFileSize = 532;
 
-void FindActiveDatasetName();
+// Replaces the profile values in force with the dataset's profile file, when
+// there is one.
 void LoadDatasetProfile();
 // 0 when the file was written whole and closed; -1 otherwise (the dataset name
 // cannot name a file of ours, or the file cannot be created or written).

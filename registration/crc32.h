@@ -1,9 +1,8 @@
-// CRC-32 (reflected, polynomial 0xEDB88320) of a whole file, and its CRC text.
+// CRC-32 (reflected, polynomial 0xEDB88320): the table and the routine chosen
+// for this processor.
 #pragma once
 #include <cstddef>
 #include <cstdint>
-
-constexpr size_t kCrcTextSize = 9;  // eight upper-case hex digits and the NUL
 
 // The byte-wise lookup table: entry i is i after eight reflected shift steps
 // with 0xEDB88320. Constant data, so nothing has to be built at start-up. It is
@@ -24,17 +23,3 @@ uint32_t Crc32UpdateSliced(uint32_t crc, const void* data, size_t size);    // s
 uint32_t Crc32UpdateFolded(uint32_t crc, const void* data, size_t size);
 // True when the processor has PCLMULQDQ and SSE4.1.
 bool Crc32HasFolding();
-
-// Test switch: files are read through views of at most size bytes (rounded up
-// to the allocation granularity) instead of 64 MiB; 0, or anything above
-// 64 MiB, restores 64 MiB.
-void SetCrcViewSizeForTests(size_t size);
-
-// True with *crc set when the file could be read; false after printing why on
-// standard error.
-bool ComputeFileCrc32(const char* path, uint32_t* crc);
-// The file's CRC as CRC text ("0A1B2C3D"). 0 on success; -1 when the CRC could
-// not be computed, and text is then empty, never a valid-looking CRC.
-int FormatCrcText(const char* path, char* text, size_t textSize);
-// A CRC as CRC text; text must hold kCrcTextSize bytes.
-void CrcToText(uint32_t crc, char* text, size_t textSize);

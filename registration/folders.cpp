@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "base/texts.h"
-#include "registration/skip_list.h"
+#include "registration/run_report.h"
 
 static bool ReadIdentity(const char* path, FileIdentity* identity) {
   // A file system without file indexes reports 0: no identity to go by.
@@ -21,9 +21,9 @@ static bool IdentityListed(const FolderWalk* walk, const FileIdentity& identity)
   return false;
 }
 
-bool AddFolder(FolderWalk* walk, const char* path, SkipList* skipped) {
+bool AddFolder(FolderWalk* walk, const char* path, RunReport* report) {
   if (walk->count >= kMaxFolders) {
-    if (!walk->overflowNoted) NoteSkipped(skipped, kTextSkipTooManyFolders, path);
+    if (!walk->overflowNoted) NoteSkipped(report, kTextSkipTooManyFolders, path);
     walk->overflowNoted = true;
     return false;
   }
@@ -37,7 +37,7 @@ bool AddFolder(FolderWalk* walk, const char* path, SkipList* skipped) {
   // A path that cannot keep its final "\" is refused, never cut.
   if (!CopyText(entry, kPathSize, path) || !EnsureTrailingBackslash(entry, kPathSize)) {
     memset(entry, 0, kPathSize);
-    NoteSkipped(skipped, kTextSkipPathTooLong, path);
+    NoteSkipped(report, kTextSkipPathTooLong, path);
     return false;
   }
   walk->facts[walk->count] = {identity, identified, false};
@@ -78,7 +78,7 @@ static void LeaveFolder(FolderWalk* walk) {
 // Looks at the deepest level's next entry; a level with nothing left is closed.
 // A subfolder within the limit is added and, unless at the limit, entered at
 // once, which keeps the list in depth-first pre-order.
-static void WalkOneEntry(FolderWalk* walk, SkipList* skipped) {
+static void WalkOneEntry(FolderWalk* walk, RunReport* report) {
   WalkLevel& level = walk->levels[walk->depth - 1];
   if (!NextListedEntry(&level.listing)) {
     LeaveFolder(walk);
@@ -99,11 +99,11 @@ static void WalkOneEntry(FolderWalk* walk, SkipList* skipped) {
   if (!FormatText(path, sizeof path, "%s%s", level.prefix, entry.cFileName) ||
       !FormatText(childPrefix, sizeof childPrefix, "%s\\", path) ||
       !FormatText(childPattern, sizeof childPattern, "%s*.*", childPrefix)) {
-    NoteSkippedJoined(skipped, kTextSkipPathTooLong, level.prefix, entry.cFileName);
+    NoteSkippedJoined(report, kTextSkipPathTooLong, level.prefix, entry.cFileName);
     return;
   }
   // At the limit its own subfolders would all be too deep: no need to list it.
-  if (AddFolder(walk, path, skipped) && walk->depth < walk->depthLimit) EnterFolder(walk, childPrefix, walk->count - 1);
+  if (AddFolder(walk, path, report) && walk->depth < walk->depthLimit) EnterFolder(walk, childPrefix, walk->count - 1);
 }
 
 // Counts the files of one listed folder that the walk did not list.
@@ -126,7 +126,7 @@ int32_t DepthLimitOfChoice(int32_t depthChoice) {
   return depthChoice - 1;
 }
 
-bool BeginFolderWalk(FolderWalk* walk, const char* romFolder, int32_t depthChoice, SkipList* skipped) {
+bool BeginFolderWalk(FolderWalk* walk, const char* romFolder, int32_t depthChoice, RunReport* report) {
   ReleaseFolderWalk(walk);
   walk->entries = static_cast<char(*)[kPathSize]>(calloc(kMaxFolders, kPathSize));
   walk->facts = static_cast<FolderFacts*>(calloc(kMaxFolders, sizeof *walk->facts));
@@ -134,7 +134,7 @@ bool BeginFolderWalk(FolderWalk* walk, const char* romFolder, int32_t depthChoic
     ReleaseFolderWalk(walk);
     return false;
   }
-  bool rootListed = AddFolder(walk, romFolder, skipped);
+  bool rootListed = AddFolder(walk, romFolder, report);
   walk->depthLimit = DepthLimitOfChoice(depthChoice);
   // The root joins its subfolders with a "\" of its own even when it ends with
   // one (root\\sub\): relation files on disk and the host's records hold
@@ -146,10 +146,10 @@ bool BeginFolderWalk(FolderWalk* walk, const char* romFolder, int32_t depthChoic
   return true;
 }
 
-bool StepFolderWalk(FolderWalk* walk, int32_t maxEntries, SkipList* skipped) {
+bool StepFolderWalk(FolderWalk* walk, int32_t maxEntries, RunReport* report) {
   for (int32_t done = 0; done < maxEntries; ++done) {
     if (walk->depth > 0) {
-      WalkOneEntry(walk, skipped);
+      WalkOneEntry(walk, report);
     } else if (walk->countIndex < walk->count) {
       if (!walk->facts[walk->countIndex].countedByWalk) CountFolderFiles(walk, walk->countIndex);
       ++walk->countIndex;

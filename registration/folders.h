@@ -8,7 +8,7 @@
 #include "base/folder_listing.h"
 #include "base/text.h"
 
-struct SkipList;
+struct RunReport;
 
 constexpr int32_t kMaxFolders = 10000;  // the root included
 // The walk limit of the depth choice "全て" (all levels), and the deepest any
@@ -49,7 +49,7 @@ struct FolderWalk {
 // Appends path (and a trailing "\") unless the list is full, already holds path
 // exactly as given or the same folder under another name, or the entry would
 // not fit a path buffer. True when it was appended.
-bool AddFolder(FolderWalk* walk, const char* path, SkipList* skipped);
+bool AddFolder(FolderWalk* walk, const char* path, RunReport* report);
 
 // The walk limit for a depth choice: 0 for the root only (any choice below 1),
 // 100 for "all", and never more than 100.
@@ -57,13 +57,13 @@ int32_t DepthLimitOfChoice(int32_t depthChoice);
 
 // Starts the list with the root; the walk by depthChoice and the count of files
 // in the listed folders follow in StepFolderWalk. What is passed over goes to
-// skipped. False when the list could not be allocated.
-bool BeginFolderWalk(FolderWalk* walk, const char* romFolder, int32_t depthChoice, SkipList* skipped);
+// report. False when the list could not be allocated.
+bool BeginFolderWalk(FolderWalk* walk, const char* romFolder, int32_t depthChoice, RunReport* report);
 
 // Does up to about maxEntries directory entries of the walk and the count.
 // True once the list is complete; walk->filesCounted then holds the files
 // (entries without the directory attribute) of every listed folder.
-bool StepFolderWalk(FolderWalk* walk, int32_t maxEntries, SkipList* skipped);
+bool StepFolderWalk(FolderWalk* walk, int32_t maxEntries, RunReport* report);
 
 // Frees the list and ends a walk in progress; harmless when already released.
 void ReleaseFolderWalk(FolderWalk* walk);

@@ -13,6 +13,7 @@
 #include "base/test_switches.h"
 #include "base/texts.h"
 #include "registration/crc32.h"
+#include "registration/crc_text.h"
 #include "registration/header_check.h"
 #include "registration/held_copies.h"
 #include "registration/relation_file.h"
@@ -248,15 +249,15 @@ static RegisterResult FinishCopy(RegistrationRun* run) {
   // Registered as the header size says either way; the user is told what to
   // look at. An archive is named by its own path.
   const char* headerWarning = HeaderWarningOf(run->headerSize, file->head, file->headLength, file->size);
-  if (headerWarning != nullptr) NoteWarning(&run->skipped, headerWarning, file->sourcePath, "");
+  if (headerWarning != nullptr) NoteWarning(&run->report, headerWarning, file->sourcePath, "");
   // Every empty copy has the same CRC; saying so of each pair would bury the
   // one thing worth knowing: nothing followed the header.
   if (file->size <= run->headerSize) {
-    NoteWarning(&run->skipped, kTextWarnNoDataAfterHeader, file->sourcePath, "");
+    NoteWarning(&run->report, kTextWarnNoDataAfterHeader, file->sourcePath, "");
     return kRegisterDone;
   }
   const char* earlier = EarlierPathOfCrc(&run->crcIndex, file->crc, file->sourcePath);
-  if (earlier != nullptr) NoteWarning(&run->skipped, kTextWarnSameContents, file->sourcePath, earlier);
+  if (earlier != nullptr) NoteWarning(&run->report, kTextWarnSameContents, file->sourcePath, earlier);
   return kRegisterDone;
 }
 

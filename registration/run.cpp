@@ -50,7 +50,7 @@ void FreeRegistrationRun(RegistrationRun* run) {
   StopWalking(run);
   DiscardRelationFile(&run->relation);
   ReleaseBuffer(&run->heldCopies.entries);
-  ReleaseSkipList(&run->skipped);
+  ReleaseRunReport(&run->report);
   ReleaseCrcIndex(&run->crcIndex);
   VirtualFree(run->copyBuffer, 0, MEM_RELEASE);
   delete run;

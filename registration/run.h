@@ -15,7 +15,7 @@
 #include "registration/held_copies.h"
 #include "registration/relation_file.h"
 #include "registration/same_contents.h"
-#include "registration/skip_list.h"
+#include "registration/run_report.h"
 
 enum RunPhase : int32_t {
   kPhaseCollect = 1,  // listing the folders and counting their files
@@ -91,7 +91,7 @@ struct RegistrationRun {
   RelationFile relation;
   bool relationBegun;      // the run's lines are being written aside
   bool relationCommitted;  // and are in place
-  SkipList skipped;        // what was passed over, and the warnings
+  RunReport report;        // what was passed over, and the warnings
   CrcIndex crcIndex;       // this run's CRCs, for files with the same contents
   char* copyBuffer;
   size_t copyBufferSize;

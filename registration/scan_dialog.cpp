@@ -21,6 +21,7 @@
 #include "base/window.h"
 #include "profile/profile.h"
 #include "registration/register_file.h"
+#include "registration/report_box.h"
 #include "registration/run.h"
 #include "resources/resource.h"
 
@@ -123,8 +124,8 @@ static void ShowProgress(HWND dialog, const RegistrationRun* run) {
   SendDlgItemMessageA(dialog, IDC_SCAN_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-static void NoteTempNotDeleted(void* skipped, const char* path) {
-  NoteWarning(static_cast<SkipList*>(skipped), kTextWarnTempNotDeleted, path, "");
+static void NoteTempNotDeleted(void* report, const char* path) {
+  NoteWarning(static_cast<RunReport*>(report), kTextWarnTempNotDeleted, path, "");
 }
 
 // The one end of every run. Done and cancelled runs have merged their lines
@@ -144,7 +145,7 @@ static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
     outcome = kRunRelationNotWritten;
   }
   DiscardRelationFile(&run->relation);
-  EndHeldCopies(&run->heldCopies, NoteTempNotDeleted, &run->skipped);
+  EndHeldCopies(&run->heldCopies, NoteTempNotDeleted, &run->report);
   switch (outcome) {
     case kRunRelationNotWritten:
       ShowMessage(OwnerOf(dialog, run), kTextRelationNotWritten, run->relation.path);
@@ -158,8 +159,8 @@ static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
     default:
       break;
   }
-  if (relationBegun) ReportSkipped(OwnerOf(dialog, run), &run->skipped, run->logPath);
-  ReleaseSkipList(&run->skipped);
+  if (relationBegun) WriteRunLogAndShowReport(OwnerOf(dialog, run), &run->report, run->logPath);
+  ReleaseRunReport(&run->report);
   ReleaseCrcIndex(&run->crcIndex);
   if (OwnerOf(dialog, run) != nullptr) EndDialog(dialog, kScanDialogResult);
 }
@@ -182,7 +183,7 @@ static void StartRun(HWND dialog, RegistrationRun* run) {
     return;
   }
   DeleteCopiesLeftByLastRun(run->logPath, run->tempDir);
-  if (!BeginFolderWalk(&run->folders, run->romFolder, run->depthChoice, &run->skipped)) {
+  if (!BeginFolderWalk(&run->folders, run->romFolder, run->depthChoice, &run->report)) {
     EndRun(dialog, run, kRunListNotMade);
   }
 }
@@ -194,7 +195,7 @@ static void StartRun(HWND dialog, RegistrationRun* run) {
 static void CollectAndCount(HWND dialog, RegistrationRun* run) {
   bool complete = false;
   do {
-    complete = StepFolderWalk(&run->folders, kWalkStep, &run->skipped);
+    complete = StepFolderWalk(&run->folders, kWalkStep, &run->report);
     ArmNextTickNearSliceEnd(run, dialog);
   } while (!complete && !PollSliceEnd(run));
   run->totalFiles = run->folders.filesCounted;
@@ -233,7 +234,7 @@ static bool NoteResult(RegistrationRun* run, RegisterResult result, const char* 
     skipReason = kTextSkipArchive;
   }
   if (result != kRegisterArchiveRefused) run->failedAttempts = 0;
-  if (skipReason != nullptr) NoteSkippedJoined(&run->skipped, skipReason, folder, run->folderListing.entry.cFileName);
+  if (skipReason != nullptr) NoteSkippedJoined(&run->report, skipReason, folder, run->folderListing.entry.cFileName);
   run->entryWaiting = result == kRegisterArchiveRefused || result == kRegisterArchiverBusy;
   return !run->entryWaiting;
 }
@@ -260,7 +261,7 @@ static bool ProcessStep(HWND dialog, RegistrationRun* run) {
       SetDlgItemTextA(dialog, IDC_SCAN_STATUS, folder);
       run->folderIsTemp = IsTempFolder(folder, run->tempDir);
       if (!OpenListing(&run->folderListing, folder)) {
-        NoteSkipped(&run->skipped, kTextSkipFolderUnlisted, folder);
+        NoteSkipped(&run->report, kTextSkipFolderUnlisted, folder);
         NextFolder(run);
         return run->phase == kPhaseProcess;
       }

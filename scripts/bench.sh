@@ -49,4 +49,10 @@ CORVANE_BENCH_SCRATCH=$(wine_path "$scratch")
 for exe in "${exes[@]}"; do
   echo "== $exe"
   wine "$build/bin/$exe.exe" "$@" </dev/null
+  # Each benchmark starts on an empty scratch: whatever one leaves there would
+  # crowd the next one off the RAM disk. A leftover is named, then removed.
+  if [ -n "$(ls -A "$scratch")" ]; then
+    echo "bench: $exe left $(du -sh "$scratch" | cut -f1) in its scratch: $(ls -A "$scratch" | tr '\n' ' ')"
+    find "$scratch" -mindepth 1 -delete
+  fi
 done

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "registration/folders.h"
-#include "registration/skip_list.h"
+#include "registration/run_report.h"
 #include "support/host_double.h"
 
 namespace {
@@ -23,13 +23,13 @@ class FolderCollection : public ::testing::Test {
   }
   void TearDown() override {
     ReleaseFolderWalk(&walk);
-    ReleaseSkipList(&skipped);
+    ReleaseRunReport(&report);
     RemoveTree(root);
   }
   // The walk and the count as a run goes through them, slice after slice.
   bool BuildFolderList(const char* romFolder, int32_t depthChoice) {
-    if (!BeginFolderWalk(&walk, romFolder, depthChoice, &skipped)) return false;
-    while (!StepFolderWalk(&walk, 16, &skipped)) {
+    if (!BeginFolderWalk(&walk, romFolder, depthChoice, &report)) return false;
+    while (!StepFolderWalk(&walk, 16, &report)) {
     }
     return true;
   }
@@ -43,7 +43,9 @@ class FolderCollection : public ::testing::Test {
   }
   std::string root;  // ends with "\", as the settings dialog stores a ROM folder
   FolderWalk walk = {};
-  SkipList skipped = {};
+  RunReport report = {};
+  // The lines the run's log would hold of what the walk passed over, as UTF-8.
+  std::string SkippedLines() { return Utf8(std::string(report.skippedLines.bytes, report.skippedLines.used)); }
 };
 
 TEST_F(FolderCollection, DepthChoiceBoundsThePreOrderWalk) {
@@ -94,7 +96,8 @@ TEST_F(FolderCollection, DepthChoiceOutsideTheSettingsIsBoundedOnADeepChain) {
     ASSERT_TRUE(BuildFolderList(root.c_str(), test.depthChoice));
     EXPECT_EQ(Entries().size(), 1 + test.levels) << test.depthChoice;
   }
-  for (size_t length = chain.size(); length > 0; length -= 2) RemoveDirectoryA((root + chain.substr(0, length)).c_str());
+  for (size_t length = chain.size(); length > 0; length -= 2)
+    RemoveDirectoryA((root + chain.substr(0, length)).c_str());
 }
 
 TEST_F(FolderCollection, RootWithoutBackslashJoinsWithASingleOne) {
@@ -127,14 +130,18 @@ TEST_F(FolderCollection, PathsTooLongToListAreRefusedNotCut) {
   std::string fits(255 - joined, 'f');     // folder path of 255 bytes
   std::string tooLong(256 - joined, 'g');  // 256 bytes
   MakeTree({fits, fits + "\\c", tooLong, tooLong + "\\c", "b"});
+  // Each refused path is named in the report, in the order the walk met it.
   std::vector<std::string> expected = {root};
+  std::string skipped;
   for (const std::string& name : FolderEntries(root, kFoldersOnly)) {
-    if (name != tooLong) expected.push_back(root + "\\" + name + "\\");
+    std::string path = root + "\\" + name;
+    if (name != tooLong) expected.push_back(path + "\\");
+    if (name == fits) path += "\\c";
+    if (name == fits || name == tooLong) skipped += u8"パスが長すぎます\t" + Utf8(path) + "\r\n";
   }
   ASSERT_TRUE(BuildFolderList(root.c_str(), 1));
   EXPECT_EQ(Entries(), expected);
-  EXPECT_EQ(strlen(walk.entries[walk.count]), 0u) << "nothing is left past the last entry";
-  for (const std::string& entry : Entries()) EXPECT_LE(entry.size(), 256u);
+  EXPECT_EQ(SkippedLines(), skipped);
 
   for (const std::string& folder : {fits + "\\c", fits, tooLong + "\\c", tooLong}) {
     RemoveDirectoryW(LongPath(root + folder).c_str());
@@ -152,15 +159,16 @@ TEST_F(FolderCollection, LinkBackIntoTheTreeIsNotFollowed) {
   }
 }
 
-TEST_F(FolderCollection, ListRefusesDuplicatesAndHoldsTenThousand) {
+// Ten thousand folders, the root included; the first one past them is named
+// once in the report, and a folder already listed is not listed again.
+TEST_F(FolderCollection, ListHoldsTenThousandAndNamesTheFirstLeftOutOnce) {
   ASSERT_TRUE(BuildFolderList(root.c_str(), 0));
-  AddFolder(&walk, root.c_str(), &skipped);  // exactly as stored
-  EXPECT_EQ(walk.count, 1);
-  for (int i = 1; i <= kMaxFolders; ++i) AddFolder(&walk, ("X:\\" + std::to_string(i)).c_str(), &skipped);
-  EXPECT_EQ(walk.count, kMaxFolders);
-  EXPECT_STREQ(walk.entries[kMaxFolders - 1], "X:\\9999\\");
-  EXPECT_EQ(skipped.count, 1) << "the overflow is noted once";
-  // A new run starts from an empty count on the same kind of list.
+  EXPECT_FALSE(AddFolder(&walk, root.c_str(), &report));  // exactly as stored
+  for (int i = 1; i < 10000; ++i) ASSERT_TRUE(AddFolder(&walk, ("X:\\" + std::to_string(i)).c_str(), &report));
+  EXPECT_FALSE(AddFolder(&walk, "X:\\first out", &report));
+  EXPECT_FALSE(AddFolder(&walk, "X:\\second out", &report));
+  EXPECT_EQ(SkippedLines(), u8"フォルダ数の上限を超えました\tX:\\first out\r\n");
+  // A new run starts from an empty list.
   ASSERT_TRUE(BuildFolderList(root.c_str(), 0));
   EXPECT_EQ(Entries(), std::vector<std::string>{root});
 }

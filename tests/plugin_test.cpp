@@ -184,8 +184,11 @@ TEST_F(LinkedPlugin, DataDirectoryGetsItsBackslashAndBothFoldersAreCreated) {
   EXPECT_EQ(std::string(gState.dataDir), data + "\\");
   EXPECT_EQ(std::string(gState.tempDir), data + "\\temp\\");
   EXPECT_TRUE(GetFileAttributesA(gState.tempDir) & FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_EQ(std::string(gState.lastRomBrowseFolder), gState.tempDir);
-  EXPECT_EQ(std::string(gState.lastExtractBrowseFolder), gState.tempDir);
+  // Both folder pickers start in the temp folder, as Setting.ini keeps them.
+  ASSERT_EQ(closePlugin(), 0);
+  std::string record = data + "\\temp\\";
+  record.resize(260, '\0');
+  EXPECT_EQ(ReadBytes(data + "\\Setting.ini"), record + record);
   EXPECT_EQ(std::string(gState.profile.extractFolder), gState.dataDir);
   EXPECT_EQ(gState.profile.headerSize, 16);
   EXPECT_EQ(gState.profile.romFolder[0], '\0');
@@ -200,8 +203,6 @@ TEST_F(LinkedPlugin, DataDirectoryGetsItsBackslashAndBothFoldersAreCreated) {
   ASSERT_EQ(StartLinkedPlugin(data + "\\"), 0);
   EXPECT_EQ(std::string(gState.dataDir), data + "\\");
   EXPECT_TRUE(FileExists(marker));
-  StartLinkedPlugin(base + "missing\\deeper\\");
-  EXPECT_EQ(GetFileAttributesA((base + "missing").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(LinkedPlugin, TooLongDataDirectoryLeavesThePluginUnstarted) {
@@ -259,17 +260,19 @@ TEST_F(LinkedPlugin, GlobalSettingsFaultsAreReportedNotCrashed) {
   EXPECT_EQ(closePlugin(), -1);
 }
 
-TEST_F(LinkedPlugin, EmptyDataDirectoryLeavesThePluginIdleAndCreatesNothing) {
-  // "" would make "\" the data directory: temp and Setting.ini at the root of the drive.
+TEST_F(LinkedPlugin, UnusableDataDirectoryLeavesThePluginIdleAndCreatesNothing) {
+  // "" would make "\" the data directory: temp and Setting.ini at the root of
+  // the drive. Only the last level of a data directory is ever made.
   DWORD tempBefore = GetFileAttributesA("\\temp");
   DWORD settingsBefore = GetFileAttributesA("\\Setting.ini");
-  memset(&gState, 0, sizeof gState);
-  EXPECT_EQ(StartLinkedPlugin(""), -1);
-  EXPECT_FALSE(gState.started);
-  EXPECT_EQ(closePlugin(), -1);
+  for (const std::string& dataDir : {std::string(), base + "missing\\deeper\\"}) {
+    memset(&gState, 0, sizeof gState);
+    EXPECT_EQ(StartLinkedPlugin(dataDir), -1) << dataDir;
+    EXPECT_EQ(closePlugin(), -1) << dataDir;
+  }
   EXPECT_EQ(GetFileAttributesA("\\temp"), tempBefore);
   EXPECT_EQ(GetFileAttributesA("\\Setting.ini"), settingsBefore);
-  EXPECT_EQ(gState.dataDir[0], '\0');
+  EXPECT_EQ(GetFileAttributesA((base + "missing").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // A temp folder that cannot be made is told when ROMs are to be added, in a

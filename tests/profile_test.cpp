@@ -10,6 +10,7 @@
 #include "base/file_io.h"
 #include "base/state.h"
 #include "resources/resource.h"
+#include "profile/active_dataset.h"
 #include "profile/profile.h"
 #include "support/host_double.h"
 #include "support/settings_steps.h"
@@ -108,13 +109,12 @@ TEST_F(Dataset, ProfileRoundTripKeepsEveryByte) {
   ASSERT_EQ(expected.size(), 532u);
   EXPECT_EQ(ReadBytes(data + "NES.fol"), expected);
 
+  // Loaded over other values and saved again: the same bytes.
   memset(&profile, 0x55, sizeof profile);
   LoadDatasetProfile();
-  EXPECT_EQ(profile.headerSize, 513);
-  EXPECT_EQ(std::string(profile.romFolder, sizeof profile.romFolder), romField);
-  EXPECT_EQ(profile.depthChoice, 11);
-  EXPECT_EQ(profile.extractOnLaunch, 1);
-  EXPECT_EQ(std::string(profile.extractFolder, sizeof profile.extractFolder), extractField);
+  ASSERT_TRUE(DeleteFileA((data + "NES.fol").c_str()));
+  ASSERT_EQ(SaveDatasetProfile(), 0);
+  EXPECT_EQ(ReadBytes(data + "NES.fol"), expected);
 }
 
 TEST_F(Dataset, ProfileValuesAreLoadedUncheckedAndShortFilesReplaceOnlyTheirBytes) {
@@ -140,7 +140,7 @@ TEST_F(Dataset, ProfileValuesAreLoadedUncheckedAndShortFilesReplaceOnlyTheirByte
   ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileFileBytes(0, std::string(260, 'p'), 0, 0, std::string(260, 'q'))));
   onMenuClick(7);
   EXPECT_EQ(std::string(gState.profile.romFolder), std::string(259, 'p'));
-  EXPECT_EQ(std::string(gState.profile.extractFolder), std::string(259, 'q'));
+  EXPECT_EQ(std::string(gState.profile.extractFolder), "F:\\x\\");  // no room for its final "\"
 }
 
 TEST_F(Dataset, SwitchingToADatasetWithoutProfileKeepsTheValuesInForce) {
@@ -283,9 +283,9 @@ TEST_F(Dataset, DeviceNamesAreNoDatasetFiles) {
   EXPECT_EQ(FolderEntries(data).size(), 7u);  // the six profiles and temp
 }
 
-// "表" is 0x95 0x5C: a folder ending in it once passed a byte-wise test for a
-// final "\" and was saved without one.
-TEST_F(Dataset, ExtractionFolderEndingInA5CTrailByteGetsItsBackslashOnLoad) {
+// "表" is 0x95 0x5C, whose trail byte is no final "\". A folder with no room
+// for its "\" leaves the one loaded before it in force.
+TEST_F(Dataset, ExtractionFolderGetsItsFinalBackslashOnLoad) {
   HostAddCombo("NES", 100);
   const std::string hyou = Cp932(u8"表");
   struct Case {
@@ -294,7 +294,8 @@ TEST_F(Dataset, ExtractionFolderEndingInA5CTrailByteGetsItsBackslashOnLoad) {
       {"C:\\" + hyou, "C:\\" + hyou + "\\"},
       {"C:\\" + hyou + "\\", "C:\\" + hyou + "\\"},
       {"C:\\out\\", "C:\\out\\"},
-      {"C:\\out", "C:\\out"},  // no trail byte involved: loaded as it stands
+      {"C:\\out", "C:\\out\\"},
+      {std::string(259, 'q'), "C:\\out\\"},
       {"", ""},
   };
   for (const Case& c : cases) {

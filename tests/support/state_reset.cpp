@@ -11,7 +11,6 @@
 #include "base/test_switches.h"
 #include "base/file_io.h"
 #include "base/state.h"
-#include "registration/crc32.h"
 #include "registration/register_file.h"
 #include "registration/scan_dialog.h"
 #include "support/archiver_switches.h"
@@ -23,7 +22,6 @@ void ResetPluginState() { gState = PluginState(); }
 
 void ResetAllSwitches() {
   ResetTestSwitches();
-  SetCrcViewSizeForTests(0);
   ArchiverSwitches archiver;
   if (BindArchiverSwitches(&archiver)) archiver.reset();
 }
