@@ -4,7 +4,7 @@
 
 #include "base/test_switches.h"
 
-static constexpr int kHoldTries = 10;
+static constexpr int kHoldTries = 11;
 static constexpr DWORD kHoldStepMs = 25;
 
 bool IsHeldError(DWORD error) {
@@ -30,10 +30,19 @@ static DWORD WINAPI ReleaseTestHold(void* parameter) {
 
 // What another program would do to a file the plug-in is about to move or
 // delete: opens it without delete sharing, for a while, from another thread.
+// The tries that follow on the same file find it held, not held anew.
 static void HoldForTests(const char* path) {
   TestSwitches& switches = gTestSwitches;
   if (switches.holdCount <= 0 || switches.holdPathPart[0] == '\0' || strstr(path, switches.holdPathPart) == nullptr) {
     return;
+  }
+  DWORD hash = 2166136261u;
+  for (const char* p = path; *p != '\0'; ++p) hash = (hash ^ static_cast<BYTE>(*p)) * 16777619u;
+  for (int i = 0; i < switches.heldCount; ++i) {
+    if (switches.heldHashes[i] == hash) return;
+  }
+  if (switches.heldCount < static_cast<int>(sizeof switches.heldHashes / sizeof *switches.heldHashes)) {
+    switches.heldHashes[switches.heldCount++] = hash;
   }
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);

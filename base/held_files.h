@@ -2,8 +2,8 @@
 // indexers, backup and sync tools open a file that has just changed for a
 // moment, sharing read and write but not delete; a move or delete then fails
 // with a sharing, lock or access error that is gone a fraction of a second
-// later. Such an error is tried again, 25 ms longer each time, for about 1.4 s
-// in all; any other error fails at once.
+// later. Such an error is tried again, 25 ms longer each time, for about
+// 1.4 s in all; any other error fails at once.
 #pragma once
 #include <windows.h>
 

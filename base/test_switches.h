@@ -25,6 +25,8 @@ struct TestSwitches {
   // sharing read and write but not delete, and another thread closes it
   // holdMs later. holdsOpen counts the holds not yet released.
   char holdPathPart[MAX_PATH] = "";
+  DWORD heldHashes[1024] = {};  // of the paths held so far
+  int heldCount = 0;
   int holdCount = 0;
   DWORD holdMs = 0;
   volatile LONG holdsOpen = 0;

@@ -51,6 +51,10 @@ bool RetryHeldCopies(HeldCopies* held) {
   return waiting;
 }
 
+void WaitForHeldCopies(HeldCopies* held) {
+  while (RetryHeldCopies(held)) Sleep(10);
+}
+
 void EndHeldCopies(HeldCopies* held, void (*note)(void* context, const char* path), void* context) {
   for (size_t i = 0; i < held->count; ++i) {
     HeldCopy* copy = &Entries(held)[i];

@@ -22,6 +22,10 @@ void DeleteOrKeepForLater(HeldCopies* held, const char* path);
 // try to come due; false once every file is deleted or out of tries.
 bool RetryHeldCopies(HeldCopies* held);
 
+// Waits, a try at a time, until every file is deleted or out of tries: for an
+// end that cannot wait across ticks.
+void WaitForHeldCopies(HeldCopies* held);
+
 // One last try of each file left; calls note(path) for each one still there,
 // and forgets them all.
 void EndHeldCopies(HeldCopies* held, void (*note)(void* context, const char* path), void* context);

@@ -145,6 +145,8 @@ static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
     outcome = kRunRelationNotWritten;
   }
   DiscardRelationFile(&run->relation);
+  // Done and cancelled runs waited across ticks already; other ends wait here.
+  WaitForHeldCopies(&run->heldCopies);
   EndHeldCopies(&run->heldCopies, NoteTempNotDeleted, &run->report);
   switch (outcome) {
     case kRunRelationNotWritten:

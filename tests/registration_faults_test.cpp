@@ -195,7 +195,9 @@ TEST_F(RegistrationRun, LogThatCannotBeWrittenIsToldAndNoStaleOneRemains) {
   EXPECT_FALSE(FileExists(data + "NES.log"));
 }
 
-TEST_F(RegistrationRun, LockedRomKeepsItsEarlierLineAndADeletedOneLosesIt) {
+// An earlier line goes only when its file is known to be gone: not when its
+// drive or share is away, and not twice when the ROM folder is spelt otherwise.
+TEST_F(RegistrationRun, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
   for (const char* name : {"keep.nes", "locked.nes", "gone.nes"}) Write(name, RandomBytes(100, name[0]));
   AddRoms();
   std::string lockedLine;
@@ -203,15 +205,72 @@ TEST_F(RegistrationRun, LockedRomKeepsItsEarlierLineAndADeletedOneLosesIt) {
     if (line.substr(9) == roms + "locked.nes") lockedLine = line;
   }
   ASSERT_FALSE(lockedLine.empty());
+  char away = 'Q';
+  while (away > 'D' && (GetLogicalDrives() & (1u << (away - 'A')))) --away;
+  std::string awayLines =
+      std::string("00000001 ") + away + ":\\roms\\away.nes\r\n" + "00000002 \\\\nosuchserver\\share\\away.nes\r\n";
+  ASSERT_TRUE(WriteBytes(data + "NES.rel", ReadBytes(data + "NES.rel") + awayLines));
   ASSERT_TRUE(DeleteFileA((roms + "gone.nes").c_str()));
   HANDLE held = CreateFileA((roms + "locked.nes").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  // Spelt in capitals, with a doubled separator: the same files.
+  std::string respelt = roms;
+  CharUpperBuffA(&respelt[0], static_cast<DWORD>(respelt.size()));
+  respelt.insert(respelt.size() - 1, "\\");
+  CopyText(gState.profile.romFolder, sizeof gState.profile.romFolder, respelt.c_str());
   AddRoms();
   CloseHandle(held);
   std::vector<std::string> lines = Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].substr(9), roms + "keep.nes");
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].substr(9), respelt + "keep.nes");
   EXPECT_EQ(lines[1], lockedLine);
+  EXPECT_EQ(lines[2] + "\r\n" + lines[3] + "\r\n", awayLines);
+}
+
+// Another program holding a file for a moment (a scanner, an indexer) costs no
+// line and leaves nothing in temp; held for longer than the run waits, the
+// relation file is refused before any ROM reaches the host, and a copy is
+// named in the log and removed by the next run.
+TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
+  for (int i = 0; i < 20; ++i) Write("r" + std::to_string(i) + ".nes", Rom(RandomBytes(50, i)));
+  const std::string earlier = "0000000A " + data + "kept.nes\r\n";
+  ASSERT_TRUE(WriteBytes(data + "kept.nes", "an earlier ROM"));
+  struct Case {
+    const char* held;  // "rel" or "temp"
+    int count;
+    DWORD ms;
+  } cases[] = {{"rel", 2, 200},      {"rel", 2, 1000}, {"temp", 1000, 30},
+               {"temp", 1000, 1000}, {"rel", 1, 1700}, {"temp", 1, 1700}};
+  for (const Case& test : cases) {
+    SCOPED_TRACE(std::string(test.held) + " held " + std::to_string(test.ms) + " ms");
+    ASSERT_TRUE(WriteBytes(data + "NES.rel", earlier));
+    DeleteFileA((data + "NES.log").c_str());
+    std::string relPath = data + "NES.rel";
+    bool relHeld = std::string(test.held) == "rel";
+    CopyText(gTestSwitches.holdPathPart, sizeof gTestSwitches.holdPathPart, relHeld ? relPath.c_str() : temp.c_str());
+    gTestSwitches.holdCount = test.count;
+    gTestSwitches.holdMs = test.ms;
+    bool tooLong = test.ms > 1500;
+    tempLeftAlone = !tooLong;
+    std::string box;
+    AddRoms({Answer(IDOK, &box)});
+    ResetTestSwitches();
+    if (tooLong && relHeld) {
+      EXPECT_EQ(box, std::string(u8"関連ファイルを開けませんでした\n") + Utf8(relPath));
+      EXPECT_TRUE(gHost.registerCalls.empty());
+      EXPECT_EQ(ReadBytes(relPath), earlier);
+      continue;
+    }
+    EXPECT_EQ(Lines().size(), 21u);
+    EXPECT_NE(ReadBytes(relPath).find(earlier), std::string::npos);
+    if (!tooLong) continue;
+    std::vector<std::string> left = SearchOrder(temp, false);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(LogLines(), std::vector<std::string>{u8"一時ファイルを削除できません\t" + Utf8(temp + left[0])});
+    tempLeftAlone = true;
+    AddRoms();
+    EXPECT_TRUE(SearchOrder(temp, false).empty()) << "the next run removes what the last one could not";
+  }
 }
 
 TEST_F(RegistrationRun, TempFolderUnderAnotherNameKeepsItsFilesWhole) {

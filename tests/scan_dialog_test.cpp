@@ -279,8 +279,19 @@ TEST_F(RegistrationRun, CancelQuestionStopsTheRunOnlyWhenConfirmed) {
 
 TEST_F(RegistrationRun, RelationFileThatCannotBeOpenedEndsTheRunBeforeAnyRegistration) {
   Write("a.nes", "rom");
-  ASSERT_TRUE(CreateDirectoryA((data + "NES.rel").c_str(), nullptr));  // no file can be made there
+  // Kept open by a viewer without delete sharing, the file could not be
+  // replaced at the end.
+  ASSERT_TRUE(WriteBytes(data + "NES.rel", "00000001 x\r\n"));
+  HANDLE viewer = CreateFileA((data + "NES.rel").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
   std::string text;
+  AddRoms({Answer(IDOK, &text)});
+  CloseHandle(viewer);
+  EXPECT_EQ(text, std::string(u8"関連ファイルを開けませんでした\n") + Utf8(data) + "NES.rel");
+  EXPECT_TRUE(gHost.registerCalls.empty());
+  ASSERT_TRUE(DeleteFileA((data + "NES.rel").c_str()));
+
+  ASSERT_TRUE(CreateDirectoryA((data + "NES.rel").c_str(), nullptr));  // no file can be made there
   AddRoms({Answer(IDOK, &text)});
   EXPECT_EQ(text, std::string(u8"関連ファイルを開けませんでした\n") + Utf8(data) + "NES.rel");
   EXPECT_TRUE(gHost.registerCalls.empty());
@@ -420,6 +431,9 @@ TEST_F(RegistrationRunWithArchiver, WarningsFollowThePassedOverInRunOrder) {
   Write("two.lnx", same);
   Write("bare.lnx", RandomBytes(100, 3));
   Write("locked.lnx", "LYNX held by another program");
+  // Nothing after the header: said once each, never as the same contents.
+  Write("empty.lnx", "");
+  Write("mark.lnx", "LYNX");
   HANDLE held = CreateFileA((roms + "locked.lnx").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   AddRoms();
   CloseHandle(held);
@@ -427,16 +441,20 @@ TEST_F(RegistrationRunWithArchiver, WarningsFollowThePassedOverInRunOrder) {
   std::string firstOfPair;
   for (const std::string& name : SearchOrder(roms, false)) {
     std::string path = Utf8(roms) + name;
-    if (name == "bare.lnx" || name == "game.zip") expected.push_back(u8"ヘッダが見つかりません\t" + path);
+    if (name == "bare.lnx" || name == "game.zip" || name == "empty.lnx") {
+      expected.push_back(u8"ヘッダが見つかりません\t" + path);
+    }
+    if (name == "empty.lnx" || name == "mark.lnx") expected.push_back(u8"ヘッダの後にデータがありません\t" + path);
     if (name != "one.lnx" && name != "two.lnx") continue;
     if (!firstOfPair.empty()) expected.push_back(u8"内容が同じです\t" + path + "\t" + firstOfPair);
     if (firstOfPair.empty()) firstOfPair = path;
   }
   EXPECT_EQ(LogLines(), expected);
-  EXPECT_EQ(report, std::string(u8"登録できなかったファイルが 1 件あります。\n確認が必要なファイルが 3 件あります。\n一覧: ") +
-                        Utf8(data) + "NES.log");
-  EXPECT_EQ(gHost.registerCalls.size(), 5u);
-  EXPECT_EQ(Lines().size(), 5u) << "both files of the same contents keep their lines";
+  EXPECT_EQ(report,
+            std::string(u8"登録できなかったファイルが 1 件あります。\n確認が必要なファイルが 6 件あります。\n一覧: ") +
+                Utf8(data) + "NES.log");
+  EXPECT_EQ(gHost.registerCalls.size(), 7u);
+  EXPECT_EQ(Lines().size(), 7u) << "both files of the same contents keep their lines";
 }
 
 }  // namespace
