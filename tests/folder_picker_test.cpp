@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "base/state.h"
+#include "base/text.h"
 #include "resources/resource.h"
 #include "support/host_double.h"
 #include "support/settings_steps.h"
@@ -37,7 +37,6 @@ class FolderPicker : public ::testing::Test {
   void SetUp() override {
     data = MakePickerFolder();
     ASSERT_FALSE(data.empty());
-    gState.profile = DatasetProfile();
     ASSERT_EQ(StartLinkedPlugin(data), 0);
     for (const char* name : {"a", "b", "c", "d"}) {
       folders.push_back(data + name + "\\");
@@ -51,7 +50,19 @@ class FolderPicker : public ::testing::Test {
     HostClose();
     RemoveTree(data);
   }
-  static void Remember(char* field, const std::string& folder) { CopyText(field, kPathSize, folder.c_str()); }
+  // The folders each picker last chose, kept in Setting.ini across a restart.
+  void Remember(std::string rom, std::string extract) {
+    rom.resize(260, '\0');
+    extract.resize(260, '\0');
+    ASSERT_TRUE(WriteBytes(data + "Setting.ini", rom + extract));
+    ASSERT_EQ(StartLinkedPlugin(data), 0);
+  }
+  // The folders remembered, as Setting.ini holds them once the host closes the plug-in.
+  std::vector<std::string> Remembered() {
+    EXPECT_EQ(closePlugin(), 0);
+    std::string records = ReadBytes(data + "Setting.ini") + std::string(520, '\0');
+    return {records.c_str(), records.c_str() + 260};
+  }
   std::string data;
   std::vector<std::string> folders;  // a\ b\ c\ d\ below data
 };
@@ -119,8 +130,7 @@ DialogStep ChooseIn(const char* caption, const std::string& base, const std::str
 std::string WithoutBackslash(const std::string& folder) { return folder.substr(0, folder.size() - 1); }
 
 TEST_F(FolderPicker, StartsAtTheEditBoxFolderAndWritesTheChoiceToEditAndRememberedFolder) {
-  Remember(gState.lastRomBrowseFolder, folders[1]);
-  Remember(gState.lastExtractBrowseFolder, folders[3]);
+  Remember(folders[1], folders[3]);
   std::string prompt, edit;
   bool centred = false;
   DialogRun run = RunSettingsDialog({
@@ -149,18 +159,15 @@ TEST_F(FolderPicker, StartsAtTheEditBoxFolderAndWritesTheChoiceToEditAndRemember
   EXPECT_TRUE(centred);
   EXPECT_EQ(prompt, u8"ロムフォルダを選択してください");
   EXPECT_EQ(edit, folders[0]);
-  EXPECT_EQ(std::string(gState.lastRomBrowseFolder), folders[0]);
-  EXPECT_EQ(std::string(gState.lastExtractBrowseFolder), folders[3]);
   // The profile changes only on OK in the settings dialog.
-  EXPECT_EQ(std::string(gState.profile.romFolder), "");
+  EXPECT_EQ(SettingsAsShown().romFolder, "");
   EXPECT_FALSE(FileExists(data + "NES.fol"));
-  // The remembered folder outlives the dialog's Cancel and goes into Setting.ini.
-  ASSERT_EQ(closePlugin(), 0);
-  EXPECT_EQ(ReadBytes(data + "Setting.ini").substr(0, folders[0].size() + 1), folders[0] + '\0');
+  // The remembered folder outlives the dialog's Cancel.
+  EXPECT_EQ(Remembered(), (std::vector<std::string>{folders[0], folders[3]}));
 }
 
 TEST_F(FolderPicker, StartsAtTheRememberedFolderWhenTheEditBoxNamesNoFolder) {
-  Remember(gState.lastRomBrowseFolder, folders[1]);
+  Remember(folders[1], folders[3]);
   ASSERT_TRUE(WriteBytes(data + "file.bin", "x"));
   std::vector<std::string> edits;
   auto typeAndBrowse = [](const std::string& typed) {
@@ -189,7 +196,7 @@ TEST_F(FolderPicker, StartsAtTheRememberedFolderWhenTheEditBoxNamesNoFolder) {
   });
   ASSERT_TRUE(run.Complete()) << (run.unexpected.empty() ? "" : run.unexpected[0]);
   EXPECT_EQ(edits, std::vector<std::string>(3, folders[1]));
-  EXPECT_EQ(std::string(gState.lastRomBrowseFolder), folders[1]);
+  EXPECT_EQ(Remembered(), (std::vector<std::string>{folders[1], folders[3]}));
 }
 
 TEST_F(FolderPicker, FirstUseStartsAtTheTemporaryDirectory) {
@@ -231,11 +238,11 @@ TEST_F(FolderPicker, ChosenFoldersEndInExactlyOneBackslash) {
   ASSERT_TRUE(run.Complete()) << (run.unexpected.empty() ? "" : run.unexpected[0]);
   EXPECT_TRUE(clicked[0] && clicked[1] && clicked[2]);
   EXPECT_EQ(edits, (std::vector<std::string>{folders[2], table + "\\", "C:\\"}));
-  EXPECT_EQ(std::string(gState.lastRomBrowseFolder), "C:\\");
+  EXPECT_EQ(Remembered()[0], "C:\\");
 }
 
 TEST_F(FolderPicker, CancelInTheBrowserChangesNothing) {
-  Remember(gState.lastRomBrowseFolder, folders[1]);
+  Remember(folders[1], folders[3]);
   std::string edit;
   bool clicked = false;
   DialogRun run = RunSettingsDialog({
@@ -256,13 +263,13 @@ TEST_F(FolderPicker, CancelInTheBrowserChangesNothing) {
   ASSERT_TRUE(run.Complete()) << (run.unexpected.empty() ? "" : run.unexpected[0]);
   EXPECT_TRUE(clicked);
   EXPECT_EQ(edit, "typed");
-  EXPECT_EQ(std::string(gState.lastRomBrowseFolder), folders[1]);
+  EXPECT_EQ(Remembered(), (std::vector<std::string>{folders[1], folders[3]}));
 }
 
 TEST_F(FolderPicker, EachButtonUsesAndUpdatesOnlyItsOwnRememberedFolder) {
-  Remember(gState.lastRomBrowseFolder, folders[0]);
-  Remember(gState.lastExtractBrowseFolder, folders[1]);
-  gState.profile.extractOnLaunch = 1;  // the extraction button is enabled
+  // Extraction on, so that its button is enabled, into the data directory.
+  ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileFileBytes(16, "", 0, 1, data)));
+  Remember(folders[0], folders[1]);
   std::string startedAt, romEdit, extractEdit, prompt;
   bool clicked = false;
   DialogRun run = RunSettingsDialog({
@@ -295,14 +302,13 @@ TEST_F(FolderPicker, EachButtonUsesAndUpdatesOnlyItsOwnRememberedFolder) {
   EXPECT_EQ(prompt, u8"解凍先のフォルダを選択してください");
   EXPECT_EQ(extractEdit, folders[2]);
   EXPECT_EQ(romEdit, "");
-  EXPECT_EQ(std::string(gState.lastExtractBrowseFolder), folders[2]);
-  EXPECT_EQ(std::string(gState.lastRomBrowseFolder), folders[0]);
+  EXPECT_EQ(Remembered(), (std::vector<std::string>{folders[0], folders[2]}));
 }
 
 TEST_F(FolderPicker, ChoiceWithoutAUsablePathChangesNothing) {
   std::string longest = MakeFolderOf259Bytes(data);
   ASSERT_EQ(longest.size(), 259u);
-  Remember(gState.lastRomBrowseFolder, folders[1]);
+  Remember(folders[1], folders[3]);
   std::vector<std::string> edits;
   bool clicked[2] = {};
   DialogRun run = RunSettingsDialog({
@@ -328,7 +334,7 @@ TEST_F(FolderPicker, ChoiceWithoutAUsablePathChangesNothing) {
   ASSERT_TRUE(run.Complete()) << (run.unexpected.empty() ? "" : run.unexpected[0]);
   EXPECT_TRUE(clicked[0] && clicked[1]);
   EXPECT_EQ(edits, std::vector<std::string>(2, folders[0]));
-  EXPECT_EQ(std::string(gState.lastRomBrowseFolder), folders[1]);
+  EXPECT_EQ(Remembered(), (std::vector<std::string>{folders[1], folders[3]}));
 }
 
 // Runs work on a thread of its own and waits for it: a thread with no COM yet.

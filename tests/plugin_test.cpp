@@ -11,6 +11,7 @@
 #include "base/file_io.h"
 #include "base/state.h"
 #include "base/texts.h"
+#include "resources/resource.h"
 #include "support/host_double.h"
 #include "support/settings_steps.h"
 
@@ -181,27 +182,25 @@ class LinkedPlugin : public ::testing::Test {
 TEST_F(LinkedPlugin, DataDirectoryGetsItsBackslashAndBothFoldersAreCreated) {
   std::string data = base + "data";  // no trailing "\"
   ASSERT_EQ(StartLinkedPlugin(data), 0);
-  EXPECT_EQ(std::string(gState.dataDir), data + "\\");
-  EXPECT_EQ(std::string(gState.tempDir), data + "\\temp\\");
-  EXPECT_TRUE(GetFileAttributesA(gState.tempDir) & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_TRUE(FolderExists(data + "\\temp"));
+  // A dataset without a profile: header size 16, extraction off, into the data directory.
+  HostOpen();
+  HostAddCombo("NES", 100);
+  EXPECT_EQ(SettingsAsShown(), (ShownSettings{"16", "", 0, false, data + "\\"}));
   // Both folder pickers start in the temp folder, as Setting.ini keeps them.
   ASSERT_EQ(closePlugin(), 0);
   std::string record = data + "\\temp\\";
   record.resize(260, '\0');
   EXPECT_EQ(ReadBytes(data + "\\Setting.ini"), record + record);
-  EXPECT_EQ(std::string(gState.profile.extractFolder), gState.dataDir);
-  EXPECT_EQ(gState.profile.headerSize, 16);
-  EXPECT_EQ(gState.profile.romFolder[0], '\0');
-  EXPECT_EQ(gState.profile.depthChoice, 0);
-  EXPECT_EQ(gState.hostRegister, &HostRegister);
-  EXPECT_EQ(gState.hostLaunch, &HostLaunch);
 
   // A directory that already ends with "\" and exists is kept as it is; only
   // the last level is ever created.
   std::string marker = data + "\\temp\\keep.txt";
   ASSERT_TRUE(WriteBytes(marker, "x"));
+  ASSERT_TRUE(DeleteFileA((data + "\\Setting.ini").c_str()));
   ASSERT_EQ(StartLinkedPlugin(data + "\\"), 0);
-  EXPECT_EQ(std::string(gState.dataDir), data + "\\");
+  ASSERT_EQ(closePlugin(), 0);
+  EXPECT_EQ(ReadBytes(data + "\\Setting.ini"), record + record);
   EXPECT_TRUE(FileExists(marker));
 }
 
@@ -210,14 +209,12 @@ TEST_F(LinkedPlugin, TooLongDataDirectoryLeavesThePluginUnstarted) {
   std::string longest = base + std::string(248 - base.size() - 1, 'd') + "\\";
   ASSERT_EQ(longest.size(), 248u);
   ASSERT_EQ(StartLinkedPlugin(longest), 0);
-  EXPECT_TRUE(gState.started);
   EXPECT_EQ(closePlugin(), 0);
   EXPECT_TRUE(FileExists(longest + "Setting.ini"));
 
   std::string tooLong = base + std::string(248 - base.size(), 'e');  // 249 with its "\"
   memset(&gState, 0, sizeof gState);
   EXPECT_EQ(StartLinkedPlugin(tooLong), -1);
-  EXPECT_FALSE(gState.started);
   EXPECT_EQ(GetFileAttributesA(tooLong.c_str()), INVALID_FILE_ATTRIBUTES);
   // Nothing runs and nothing is written without a start.
   HostOpen();
@@ -235,7 +232,6 @@ TEST_F(LinkedPlugin, TooLongDataDirectoryLeavesThePluginUnstarted) {
   PumpMessages();
   EXPECT_FALSE(boxShown);
   EXPECT_EQ(closePlugin(), -1);
-  EXPECT_EQ(gState.datasetName[0], '\0');
 }
 
 TEST_F(LinkedPlugin, GlobalSettingsFaultsAreReportedNotCrashed) {
@@ -244,19 +240,18 @@ TEST_F(LinkedPlugin, GlobalSettingsFaultsAreReportedNotCrashed) {
   CreateDirectoryA(data.c_str(), nullptr);
   ASSERT_TRUE(WriteBytes(data + "Setting.ini", std::string(300, 'r')));
   ASSERT_EQ(StartLinkedPlugin(data), 0);
-  EXPECT_EQ(std::string(gState.lastRomBrowseFolder), std::string(259, 'r'));
-  // The 40 bytes that reach the second record replace its start; the rest keeps tempDir.
-  std::string second(gState.tempDir);
+  ASSERT_EQ(closePlugin(), 0);
+  // The 40 bytes that reach the second record replace its start; the rest keeps the temp folder.
+  std::string second = data + "temp\\";
   second.resize(260, '\0');
   second.replace(0, 40, std::string(40, 'r'));
-  EXPECT_EQ(std::string(gState.lastExtractBrowseFolder), std::string(second.c_str()));
+  EXPECT_EQ(ReadBytes(data + "Setting.ini"), std::string(259, 'r') + '\0' + second);
 
   // "Setting.ini" that exists but cannot be opened, or created: -1, records kept.
   std::string other = base + "other\\";
   CreateDirectoryA(other.c_str(), nullptr);
   CreateDirectoryA((other + "Setting.ini").c_str(), nullptr);
   EXPECT_EQ(StartLinkedPlugin(other), -1);
-  EXPECT_EQ(std::string(gState.lastRomBrowseFolder), other + "temp\\");
   EXPECT_EQ(closePlugin(), -1);
 }
 
@@ -381,8 +376,6 @@ TEST_F(LinkedPlugin, AHostCallingBackInDuringAnActionChangesNothing) {
   auto expectNothingChanged = [&](const char* during) {
     EXPECT_TRUE(nested.made) << during;
     EXPECT_EQ(nested.popupResult, 0) << during;
-    EXPECT_EQ(std::string(gState.datasetName), "NES") << during;
-    EXPECT_EQ(gState.profile.headerSize, 16) << during;
     EXPECT_TRUE(gHost.registerCalls.empty()) << during;
     EXPECT_FALSE(FileExists(data + "SNES.rel")) << during;
   };
@@ -404,21 +397,25 @@ TEST_F(LinkedPlugin, AHostCallingBackInDuringAnActionChangesNothing) {
   EXPECT_EQ(gHost.launchCalls.size(), 1u);
   expectNothingChanged("launch");
 
-  // During the settings dialog (its driver's timer is the host's timer here).
+  // During the settings dialog (its driver's timer is the host's timer here):
+  // its OK still saves the dataset it opened for.
   nested = NestedCalls();
   DialogRun run = RunSettingsDialog({
       WhenSettingsActive([](HWND) { CallBackIn(); }),
-      WhenSettingsActive([](HWND dialog) { PostClick(dialog, IDCANCEL); }),
+      WhenSettingsActive([](HWND dialog) {
+        SetItemText(dialog, IDC_HEADER_SIZE, "32");
+        PostClick(dialog, IDOK);
+      }),
   });
   EXPECT_TRUE(run.Complete()) << (run.unexpected.empty() ? "" : run.unexpected[0]);
   EXPECT_EQ(gHost.launchCalls.size(), 1u);
   expectNothingChanged("settings dialog");
+  EXPECT_EQ(ReadProfileFile(data + "NES.fol").headerSize, 32);
+  EXPECT_EQ(ReadBytes(data + "SNES.fol"), ProfileFileBytes(99, data, 1, 0, data));
 
   // Afterwards each action runs again.
   SetWindowTextA(nestedCombo, "SNES");
-  onMenuClick(9);
-  EXPECT_EQ(std::string(gState.datasetName), "SNES");
-  EXPECT_EQ(gState.profile.headerSize, 99);
+  EXPECT_EQ(SettingsAsShown().headerSize, "99");
 }
 
 }  // namespace

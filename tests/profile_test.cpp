@@ -30,9 +30,12 @@ class Dataset : public ::testing::Test {
     HostClose();
     RemoveTree(data);
   }
+  // The dataset's name as its files are named.
   std::string Name() {
     FindActiveDatasetName();
-    return gState.datasetName;
+    char path[kPathSize];
+    if (!DatasetFilePath(path, sizeof path, "")) return "<no file>";
+    return std::string(path).substr(data.size());
   }
   std::string data;
 };
@@ -74,14 +77,13 @@ TEST_F(Dataset, ElevenVisibleCombosStoreOnlyTheFirstTen) {
 TEST_F(Dataset, LongComboTextIsCutTo259Bytes) {
   std::string name(300, 'n');
   HostAddCombo(name.c_str(), 100);
-  EXPECT_EQ(Name(), std::string(259, 'n'));
+  // No file can carry a name this long, so only the name held shows the cut.
+  FindActiveDatasetName();
+  EXPECT_EQ(std::string(gState.datasetName), std::string(259, 'n'));
   HostClose();
   HostOpen();
   HostAddCombo("", 100);
   EXPECT_EQ(Name(), "");
-  char path[kPathSize];
-  ASSERT_TRUE(DatasetFilePath(path, sizeof path, ".fol"));
-  EXPECT_EQ(std::string(path), data + ".fol");
 }
 
 // The profile file is the documented 532-byte record, each field whole (bytes
@@ -119,40 +121,33 @@ TEST_F(Dataset, ProfileRoundTripKeepsEveryByte) {
 
 TEST_F(Dataset, ProfileValuesAreLoadedUncheckedAndShortFilesReplaceOnlyTheirBytes) {
   HostAddCombo("PCE", 100);
-  ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileFileBytes(5000, "E:\\pce", 15, 7, "F:\\x\\")));
-  onMenuClick(2);  // no action for this index, but the profile is loaded
-  EXPECT_EQ(std::string(gState.datasetName), "PCE");
-  EXPECT_EQ(gState.profile.headerSize, 5000);
-  EXPECT_EQ(std::string(gState.profile.romFolder), "E:\\pce");
-  EXPECT_EQ(gState.profile.depthChoice, 15);
-  EXPECT_EQ(gState.profile.extractOnLaunch, 7);
-  EXPECT_EQ(std::string(gState.profile.extractFolder), "F:\\x\\");
-
-  // 4 + 10 bytes: the header size and the start of the ROM folder only.
-  ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileFileBytes(32, "G:\\short\\", 1, 0, "").substr(0, 14)));
-  onMenuClick(-1);
-  EXPECT_EQ(gState.profile.headerSize, 32);
-  EXPECT_EQ(std::string(gState.profile.romFolder), "G:\\short\\");  // the 10th byte was its NUL
-  EXPECT_EQ(gState.profile.depthChoice, 15);
-  EXPECT_EQ(std::string(gState.profile.extractFolder), "F:\\x\\");
-
-  // A path field without a NUL is used only up to 259 bytes.
-  ASSERT_TRUE(WriteBytes(data + "PCE.fol", ProfileFileBytes(0, std::string(260, 'p'), 0, 0, std::string(260, 'q'))));
-  onMenuClick(7);
-  EXPECT_EQ(std::string(gState.profile.romFolder), std::string(259, 'p'));
-  EXPECT_EQ(std::string(gState.profile.extractFolder), "F:\\x\\");  // no room for its final "\"
+  struct Case {
+    std::string file;
+    ShownSettings shown;
+  } cases[] = {
+      {ProfileFileBytes(5000, "E:\\pce", 15, 7, "F:\\x\\"), {"5000", "E:\\pce", CB_ERR, true, "F:\\x\\"}},
+      // 4 + 10 bytes: the header size and the ROM folder up to its NUL only.
+      {ProfileFileBytes(32, "G:\\short\\", 1, 0, "").substr(0, 14), {"32", "G:\\short\\", CB_ERR, true, "F:\\x\\"}},
+      // A path field without a NUL is used only up to 259 bytes; the extraction
+      // folder has no room for its final "\".
+      {ProfileFileBytes(0, std::string(260, 'p'), 0, 0, std::string(260, 'q')),
+       {"0", std::string(259, 'p'), 0, false, "F:\\x\\"}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(WriteBytes(data + "PCE.fol", c.file));
+    EXPECT_EQ(SettingsAsShown(), c.shown);
+  }
 }
 
 TEST_F(Dataset, SwitchingToADatasetWithoutProfileKeepsTheValuesInForce) {
   HWND combo = HostAddCombo("NES", 100);
   ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileFileBytes(0, "C:\\nes\\", 3, 1, "C:\\x\\")));
-  onMenuClick(5);
-  ASSERT_EQ(std::string(gState.profile.romFolder), "C:\\nes\\");
+  const ShownSettings nes = {"0", "C:\\nes\\", 3, true, "C:\\x\\"};
+  ASSERT_EQ(SettingsAsShown(), nes);
+  // Changed on disk, so that showing it again would mean FDS was never looked for.
+  ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileFileBytes(64, "C:\\other\\", 0, 0, "")));
   SetWindowTextA(combo, "FDS");
-  onMenuClick(5);
-  EXPECT_EQ(std::string(gState.datasetName), "FDS");
-  EXPECT_EQ(std::string(gState.profile.romFolder), "C:\\nes\\");
-  EXPECT_EQ(gState.profile.depthChoice, 3);
+  EXPECT_EQ(SettingsAsShown(), nes);
   EXPECT_FALSE(FileExists(data + "FDS.fol"));
 }
 
@@ -167,10 +162,7 @@ TEST_F(Dataset, NamesThatLeadOutOfTheDataDirectoryHaveNoProfile) {
   ASSERT_TRUE(WriteBytes(outside, ProfileFileBytes(99, "X:\\", 0, 0, "")));
   for (const char* name : {"..\\escaped", "NES\\..\\..\\escaped", "C:escaped", "\\escaped", "/escaped", ".."}) {
     SetWindowTextA(combo, name);
-    gState.profile.headerSize = 16;
-    onMenuClick(9);
-    EXPECT_EQ(std::string(gState.datasetName), name);
-    EXPECT_EQ(gState.profile.headerSize, 16) << name;
+    EXPECT_EQ(SettingsAsShown().headerSize, "16") << name;
     EXPECT_EQ(SaveDatasetProfile(), -1) << name;
     char path[kPathSize] = "unchanged";
     EXPECT_FALSE(DatasetFilePath(path, sizeof path, ".rel")) << name;
@@ -179,12 +171,16 @@ TEST_F(Dataset, NamesThatLeadOutOfTheDataDirectoryHaveNoProfile) {
   EXPECT_EQ(ReadBytes(outside).substr(0, 1), "c");  // 99, untouched
   DeleteFileA(outside.c_str());
 
-  // A profile path longer than 259 bytes is no profile at all.
+  // A profile path longer than 259 bytes is no profile at all. One of 259
+  // bytes is saved whole, though "<name>.fol.new" would not fit beside it.
   SetWindowTextA(combo, std::string(259 - data.size() - 3, 'n').c_str());
   EXPECT_EQ(SaveDatasetProfile(), -1);
-  SetWindowTextA(combo, std::string(259 - data.size() - 4, 'n').c_str());
+  const std::string longest(259 - data.size() - 4, 'n');
+  SetWindowTextA(combo, longest.c_str());
   FindActiveDatasetName();
   EXPECT_EQ(SaveDatasetProfile(), 0);
+  EXPECT_EQ(FileSizeOf(data + longest + ".fol"), 532);
+  EXPECT_EQ(FolderEntries(data).size(), 3u);  // NES, the profile and temp: no aside file left
 }
 
 TEST_F(Dataset, AddRomsRefusesARomFolderThatIsNoDirectory) {
@@ -222,15 +218,8 @@ TEST_F(Dataset, FailedSaveLeavesTheEarlierProfileWholeAndIsReported) {
   const std::string earlier = ProfileFileBytes(48, roms, 2, 1, data);
   ASSERT_TRUE(WriteBytes(data + "NES.fol", earlier));
 
-  // Directly: -1, and not a byte of the earlier file changed, no aside file left.
-  FindActiveDatasetName();
-  gState.profile.headerSize = 512;
-  gTestSwitches.writeFault[kWriteProfile] = 1;
-  EXPECT_EQ(SaveDatasetProfile(), -1);
-  gTestSwitches.writeFault[kWriteProfile] = 0;
-  EXPECT_EQ(ReadBytes(data + "NES.fol"), earlier);
-
-  // Through the dialog: the message names the file, and the dialog stays open.
+  // The message names the file, the dialog stays open, and not a byte of the
+  // earlier file changed, no aside file left.
   std::vector<SeenMessageBox> seen;
   bool stillOpen = false;
   gTestSwitches.writeFault[kWriteProfile] = 1;
@@ -262,10 +251,7 @@ TEST_F(Dataset, DeviceNamesAreNoDatasetFiles) {
   const char* devices[] = {"NUL", "con", "COM1", "aux.x", "Prn", "lpt9", "NES\\nul", "com5.tar.gz", "CON ", "conin$"};
   for (const char* name : devices) {
     SetWindowTextA(combo, name);
-    gState.profile.headerSize = 16;
     onMenuClick(9);  // reads the name and would load its profile
-    EXPECT_EQ(std::string(gState.datasetName), name);
-    EXPECT_EQ(gState.profile.headerSize, 16) << name;
     char path[kPathSize] = "unchanged";
     EXPECT_FALSE(DatasetFilePath(path, sizeof path, ".rel")) << name;
     EXPECT_EQ(path[0], '\0') << name;
@@ -300,10 +286,8 @@ TEST_F(Dataset, ExtractionFolderGetsItsFinalBackslashOnLoad) {
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(WriteBytes(data + "NES.fol", ProfileFileBytes(16, "C:\\" + hyou, 0, 1, c.saved)));
-    onMenuClick(9);
-    EXPECT_EQ(std::string(gState.profile.extractFolder), c.loaded) << c.saved;
     // The ROM folder is left as read; it gets its "\" where it is used.
-    EXPECT_EQ(std::string(gState.profile.romFolder), "C:\\" + hyou);
+    EXPECT_EQ(SettingsAsShown(), (ShownSettings{"16", "C:\\" + hyou, 0, true, c.loaded})) << c.saved;
   }
 }
 

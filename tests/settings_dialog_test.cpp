@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "base/state.h"
 #include "resources/resource.h"
 #include "support/host_double.h"
 #include "support/screenshot.h"
@@ -25,7 +24,6 @@ class SettingsDialog : public ::testing::Test {
   void SetUp() override {
     data = MakeTempFolder("settings");
     ASSERT_FALSE(data.empty());
-    gState.profile = DatasetProfile();
     ASSERT_EQ(StartLinkedPlugin(data), 0);
     roms = data + "roms\\";
     ASSERT_TRUE(CreateDirectoryA(roms.c_str(), nullptr));
@@ -87,9 +85,7 @@ TEST_F(SettingsDialog, ShowsTheLoadedProfileCentredWithTwelveDepthChoices) {
   std::string extract = data + "out\\";
   ASSERT_TRUE(WriteBytes(profilePath, ProfileFileBytes(-7, roms, 3, 5, extract)));
   std::vector<std::string> choices;
-  std::string header, rom, extractText;
-  LRESULT selected = -2;
-  bool checked = false, labelOn = false, editOn = false, buttonOn = false;
+  bool labelOn = false, editOn = false, buttonOn = false;
   bool centred = false;
   DialogRun run = RunSettingsDialog({WhenSettingsActive([&](HWND dialog) {
     HWND combo = GetDlgItem(dialog, IDC_DEPTH);
@@ -98,11 +94,6 @@ TEST_F(SettingsDialog, ShowsTheLoadedProfileCentredWithTwelveDepthChoices) {
       SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
       choices.push_back(Utf8(text));
     }
-    selected = SendMessageA(combo, CB_GETCURSEL, 0, 0);
-    header = ItemText(dialog, IDC_HEADER_SIZE);
-    rom = ItemText(dialog, IDC_ROM_FOLDER);
-    extractText = ItemText(dialog, IDC_EXTRACT_FOLDER);
-    checked = IsDlgButtonChecked(dialog, IDC_EXTRACT_ON_LAUNCH) == BST_CHECKED;
     labelOn = IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT_FOLDER_LABEL));
     editOn = IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT_FOLDER));
     buttonOn = IsWindowEnabled(GetDlgItem(dialog, IDC_EXTRACT_FOLDER_BROWSE));
@@ -113,14 +104,9 @@ TEST_F(SettingsDialog, ShowsTheLoadedProfileCentredWithTwelveDepthChoices) {
   std::vector<std::string> expected = {u8"指定なし", u8"全て",    u8"第1階層", u8"第2階層", u8"第3階層", u8"第4階層",
                                        u8"第5階層",  u8"第6階層", u8"第7階層", u8"第8階層", u8"第9階層", u8"第10階層"};
   EXPECT_EQ(choices, expected);
-  EXPECT_EQ(selected, 3);
-  EXPECT_EQ(header, "-7");
-  EXPECT_EQ(rom, roms);
-  EXPECT_EQ(extractText, extract);
   // Any non-zero flag means on.
-  EXPECT_TRUE(checked);
+  EXPECT_EQ(SettingsAsShown(), (ShownSettings{"-7", roms, 3, true, extract}));
   EXPECT_TRUE(labelOn && editOn && buttonOn);
-
   EXPECT_TRUE(centred);
   // Cancel saved nothing.
   EXPECT_EQ(ReadBytes(profilePath), ProfileFileBytes(-7, roms, 3, 5, extract));
@@ -140,7 +126,6 @@ TEST_F(SettingsDialog, HeaderSizeIsReadAsAtoiAndAcceptedFrom0To1024) {
     ProfileFields saved = ReadProfileFile(profilePath);
     EXPECT_EQ(saved.size, 532u);
     EXPECT_EQ(saved.headerSize, c.saved);
-    EXPECT_EQ(gState.profile.headerSize, c.saved);
   }
   // Out of range, negative, or too many digits for 32 bits ("4294967312" would
   // wrap to 16).
@@ -246,21 +231,9 @@ TEST_F(SettingsDialog, RefusedValuesStayInMemoryAfterCancel) {
               SetItemText(dialog, IDC_EXTRACT_FOLDER, "X");
             }),
             kHeaderMessage);
-  EXPECT_EQ(gState.profile.headerSize, 1025);
-  EXPECT_EQ(std::string(gState.profile.romFolder), elsewhere);
-  EXPECT_EQ(gState.profile.depthChoice, 4);
-  EXPECT_EQ(gState.profile.extractOnLaunch, 1);
-  EXPECT_EQ(std::string(gState.profile.extractFolder), "X");
   EXPECT_FALSE(FileExists(profilePath));
-
   // With no profile file, the next opening shows the refused values.
-  std::string header;
-  DialogRun run = RunSettingsDialog({WhenSettingsActive([&](HWND dialog) {
-    header = ItemText(dialog, IDC_HEADER_SIZE);
-    PostClick(dialog, IDCANCEL);
-  })});
-  EXPECT_TRUE(run.Complete());
-  EXPECT_EQ(header, "1025");
+  EXPECT_EQ(SettingsAsShown(), (ShownSettings{"1025", elsewhere, 4, true, "X"}));
 }
 
 TEST_F(SettingsDialog, UnknownDepthChoiceShowsNoSelectionAndSavesMinusOne) {

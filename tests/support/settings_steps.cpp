@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/state.h"
+#include "resources/resource.h"
 
 static std::vector<std::string>* watchdogLog;
 
@@ -85,6 +86,25 @@ std::string MakeFolderOf259Bytes(const std::string& base) {
 std::string ItemText(HWND dialog, int id) { return TextOf(GetDlgItem(dialog, id)); }
 
 void SetItemText(HWND dialog, int id, const std::string& cp932) { SetDlgItemTextA(dialog, id, cp932.c_str()); }
+
+std::ostream& operator<<(std::ostream& out, const ShownSettings& shown) {
+  return out << "{" << shown.headerSize << ", " << shown.romFolder << ", " << shown.depthChoice << ", "
+             << shown.extractOnLaunch << ", " << shown.extractFolder << "}";
+}
+
+ShownSettings SettingsAsShown() {
+  ShownSettings shown;
+  DialogRun run = RunSettingsDialog({WhenSettingsActive([&](HWND dialog) {
+    shown.headerSize = ItemText(dialog, IDC_HEADER_SIZE);
+    shown.romFolder = ItemText(dialog, IDC_ROM_FOLDER);
+    shown.depthChoice = SendDlgItemMessageA(dialog, IDC_DEPTH, CB_GETCURSEL, 0, 0);
+    shown.extractOnLaunch = IsDlgButtonChecked(dialog, IDC_EXTRACT_ON_LAUNCH) == BST_CHECKED;
+    shown.extractFolder = ItemText(dialog, IDC_EXTRACT_FOLDER);
+    PostClick(dialog, IDCANCEL);
+  })});
+  if (!run.Complete()) shown.headerSize = "<not shown>";
+  return shown;
+}
 
 static std::string TextField(const std::string& bytes, size_t offset) {
   std::string field = bytes.substr(offset, 260);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,23 @@ bool IsCentredOnWorkArea(HWND window);
 std::string MakeFolderOf259Bytes(const std::string& base);
 
 std::string ItemText(HWND dialog, int id);  // code page 932
+
+// The five settings as the settings dialog shows them when it opens: the
+// values in force for the dataset the host shows.
+struct ShownSettings {
+  std::string headerSize, romFolder;  // code page 932
+  LRESULT depthChoice = CB_ERR;       // the selected entry
+  bool extractOnLaunch = false;
+  std::string extractFolder;
+  bool operator==(const ShownSettings& o) const {
+    return headerSize == o.headerSize && romFolder == o.romFolder && depthChoice == o.depthChoice &&
+           extractOnLaunch == o.extractOnLaunch && extractFolder == o.extractFolder;
+  }
+};
+std::ostream& operator<<(std::ostream& out, const ShownSettings& shown);
+// Opens the settings dialog, reads its controls and cancels it; a headerSize
+// of "<not shown>" when the dialog did not open.
+ShownSettings SettingsAsShown();
 void SetItemText(HWND dialog, int id, const std::string& cp932);
 
 // The profile file's five fields as the file holds them (text up to the NUL).
