@@ -296,11 +296,8 @@ static void CommitStep(HWND dialog, RegistrationRun* run) {
   if (run->relationCommitted && !RetryHeldCopies(&run->heldCopies)) EndRun(dialog, run, run->outcome);
 }
 
-static void ScanTick(HWND dialog, RegistrationRun* run) {
-  StopTimer(dialog);
-  StartSlice(run);
-  if (run->heldCopies.count > 0) RetryHeldCopies(&run->heldCopies);
-  RunPhase phaseAtStart = run->phase;
+// Works on the phase the run is in until the slice ends or the phase does.
+static void StepPhase(HWND dialog, RegistrationRun* run) {
   switch (run->phase) {
     case kPhaseCollect:
       CollectAndCount(dialog, run);
@@ -327,14 +324,29 @@ static void ScanTick(HWND dialog, RegistrationRun* run) {
     default:
       break;
   }
+}
+
+static void ScanTick(HWND dialog, RegistrationRun* run) {
+  StopTimer(dialog);
+  StartSlice(run);
+  if (run->heldCopies.count > 0) RetryHeldCopies(&run->heldCopies);
+  // A phase that ends early in the slice hands the rest of it to the next,
+  // so that a small run does not wait a timer period for each phase.
+  for (RunPhase before = run->phase;; before = run->phase) {
+    StepPhase(dialog, run);
+    if (run->phase == before || run->phase == kPhaseEnded || run->windowDestroyed || run->relation.failed) break;
+    // The count is shown whole at the end of every phase.
+    ShowProgress(dialog, run);
+    run->lastProgress = Ticks();
+    if (PollSliceEnd(run)) break;
+  }
   if (run->phase == kPhaseEnded || run->windowDestroyed) return;
   if (run->relation.failed) {
     EndRun(dialog, run, kRunRelationNotWritten);
     return;
   }
-  // Each showing is a repaint: a few a second are all a user reads, and the
-  // count is shown whole at the end of every phase.
-  if (run->phase != phaseAtStart || ElapsedMs(run, run->lastProgress) >= kProgressMs) {
+  // Each showing is a repaint: a few a second are all a user reads.
+  if (ElapsedMs(run, run->lastProgress) >= kProgressMs) {
     ShowProgress(dialog, run);
     run->lastProgress = Ticks();
   }
