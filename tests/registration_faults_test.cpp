@@ -239,8 +239,7 @@ TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
     const char* held;  // "rel" or "temp"
     int count;
     DWORD ms;
-  } cases[] = {{"rel", 2, 200},      {"rel", 2, 1000}, {"temp", 1000, 30},
-               {"temp", 1000, 1000}, {"rel", 1, 1700}, {"temp", 1, 1700}};
+  } cases[] = {{"rel", 2, 300}, {"temp", 1000, 30}, {"temp", 1000, 1000}, {"rel", 1, 1700}, {"temp", 1, 1700}};
   for (const Case& test : cases) {
     SCOPED_TRACE(std::string(test.held) + " held " + std::to_string(test.ms) + " ms");
     ASSERT_TRUE(WriteBytes(data + "NES.rel", earlier));

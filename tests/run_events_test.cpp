@@ -33,7 +33,7 @@ int OpenBoxes() {
 enum EventKind { kPostCancel, kCancelInsideHandler, kDestroyDialog, kEventKinds };
 
 TEST_F(RegistrationRun, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
-  const int kFiles = 24;
+  const int kFiles = 16;
   for (int i = 0; i < kFiles; ++i) Write("r" + std::to_string(i) + ".nes", Rom(RandomBytes(16 + i % 40, i)));
   std::string earlier;
   for (int i = 0; i < 5; ++i) {
@@ -53,13 +53,13 @@ TEST_F(RegistrationRun, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
     HostReset();
     shown = Shown();
     // Now and then short slices, so that events fall between more ticks.
-    gTestSwitches.sliceMs = roll(8) == 0 ? 2 : -1;
+    gTestSwitches.sliceMs = roll(16) == 0 ? 2 : -1;
     bool faultArmed = roll(5) == 0;
     if (faultArmed) gTestSwitches.writeFault[kWriteRelation] = 1 + static_cast<int>(roll(kFiles + 8));
-    if (roll(4) == 0) {
+    if (roll(5) == 0) {
       CopyText(gTestSwitches.holdPathPart, sizeof gTestSwitches.holdPathPart, temp.c_str());
       gTestSwitches.holdCount = 1 + static_cast<int>(roll(10));
-      gTestSwitches.holdMs = 5 + roll(25);
+      gTestSwitches.holdMs = 5 + roll(20);
     }
     // Events inside the host's registration, where a handler of the run is on the stack.
     std::vector<std::pair<size_t, EventKind>> events;
