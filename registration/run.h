@@ -77,6 +77,7 @@ struct RegistrationRun {
   bool entryWaiting;           // the current entry is offered again on a later tick
   int32_t failedAttempts;      // consecutive refusals of the current archive
   FileInHand file;
+  AddedRemoval tempCleanup;  // what the last archive's extraction added to temp, removed step by step
   RelationFile relation;
   SkipList skipped;    // what was passed over, and the warnings
   CrcIndex crcIndex;   // this run's CRCs, for files with the same contents

@@ -239,6 +239,7 @@ static void NextFolder(RegistrationRun* run) {
 static bool ProcessStep(HWND dialog, RegistrationRun* run) {
   const char* skipReason = nullptr;
   RegisterResult result;
+  if (!StepLeftoverRemoval(run)) return true;
   if (run->file.active) {
     result = ContinueRomFile(run, &skipReason);
     if (result == kRegisterInProgress) return true;

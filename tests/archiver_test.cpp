@@ -422,7 +422,7 @@ TEST_F(ArchiverTest, CommandsOutsideTheKnownFormAreRefused) {
       "x " + archive + " -aoa -hide \"" + target + "\" *.*",           // archive not quoted
       "x \"" + archive + "\" -aoa -hide \"" + target + "\"",           // pattern missing
       "x \"" + archive + "\" -aoa -hide \"" + target + " *.*",         // quotation not closed
-      "x \"" + archive + "\" -aoa -hide \"" + target + "\" *.* more",  // one operand too many
+      "x \"" + archive + "\" -aoa -hide \"" + target + "\" *.* \"\"",  // an empty name
       "",
   };
   for (const std::string& command : bad) {
