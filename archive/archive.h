@@ -2,14 +2,32 @@
 #pragma once
 #include <windows.h>
 
-// 1 when the last path component's extension is exactly ".zip", ".7z", ".ZIP" or ".7Z".
-int IsArchivePath(const char* path);
+#include <cstdint>
 
-// Extracts archivePath into outputFolder (ending with "\") and puts the path of
-// the archive's first entry there into firstEntryPath (a 260-byte buffer). A
-// file already at that path is removed before the extraction, so the file is
-// there afterwards only if this extraction wrote it. 0 done; -1 not an archive,
-// cannot be opened or closed, an unusable first entry name, or a folder (or a
-// file that cannot be removed) at the entry's path (firstEntryPath then empty);
-// -2 the archiver is busy (firstEntryPath untouched).
-int ExtractArchive(const char* archivePath, char* firstEntryPath, HWND ownerWindow, const char* outputFolder);
+// True when the last path component's extension is exactly ".zip", ".7z", ".ZIP" or ".7Z".
+bool IsArchivePath(const char* path);
+
+enum ArchiveResult : int32_t {
+  kArchiveExtracted = 0,
+  // Not an archive, cannot be opened or closed, an unusable first entry name,
+  // no room for a path or the command, an output folder without its final
+  // "\", or a folder (or a file that cannot be moved aside) at the entry's path.
+  kArchiveRefused = -1,
+  kArchiveBusy = -2,
+  // The command ran but left no file at the first entry's path; a file that
+  // stood there before is back as it was.
+  kArchiveEntryMissing = -3,
+};
+
+// Registration needs only the first entry; a launch takes every entry, since a
+// game may need its other files.
+enum ExtractScope { kExtractFirstEntry, kExtractEveryEntry };
+
+// Extracts archivePath into outputFolder (which must end with "\") and puts the
+// path of the archive's first entry there into firstEntryPath (a 260-byte
+// buffer). A file already at that path is moved aside first, deleted once the
+// entry is there and put back otherwise, so that the file is there afterwards
+// only if this extraction wrote it. firstEntryPath is empty on every result but
+// kArchiveExtracted and kArchiveBusy (which leaves it untouched).
+ArchiveResult ExtractArchive(const char* archivePath, char* firstEntryPath, HWND ownerWindow, const char* outputFolder,
+                             ExtractScope scope);

@@ -2,22 +2,18 @@
 
 #include <windows.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
 #include "base/folder_listing.h"
-#include "base/text.h"
 
-static const size_t* Offsets(const FolderSnapshot* snapshot) {
-  return reinterpret_cast<const size_t*>(snapshot->offsets.bytes);
+static const char* const* SortedNames(const FolderSnapshot* snapshot) {
+  return reinterpret_cast<const char* const*>(snapshot->sorted.bytes);
 }
 
 static bool AddName(FolderSnapshot* snapshot, const char* name) {
-  size_t offset = snapshot->names.used;
-  // Room for both first, so that a failure leaves no name without its offset.
-  if (!ReserveBytes(&snapshot->offsets, sizeof offset)) return false;
   if (!AppendBytes(&snapshot->names, name, strlen(name) + 1)) return false;
-  AppendBytes(&snapshot->offsets, &offset, sizeof offset);
   ++snapshot->count;
   return true;
 }
@@ -49,20 +45,32 @@ static bool RecordFolder(const char* folder, const char* relative, FolderSnapsho
   return recorded;
 }
 
-static const FolderSnapshot* sortingSnapshot;
-
 static int CompareNames(const void* a, const void* b) {
-  const char* names = sortingSnapshot->names.bytes;
-  return strcmp(names + *static_cast<const size_t*>(a), names + *static_cast<const size_t*>(b));
+  return strcmp(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
+}
+
+// Points into names only once they are all recorded: the buffer moves as it grows.
+static bool SortNames(FolderSnapshot* snapshot) {
+  if (snapshot->count == 0) return true;
+  if (!ReserveBytes(&snapshot->sorted, snapshot->count * sizeof(const char*))) return false;
+  const char** sorted = reinterpret_cast<const char**>(snapshot->sorted.bytes);
+  const char* name = snapshot->names.bytes;
+  for (size_t i = 0; i < snapshot->count; ++i) {
+    sorted[i] = name;
+    name += strlen(name) + 1;
+  }
+  snapshot->sorted.used = snapshot->count * sizeof(const char*);
+  qsort(sorted, snapshot->count, sizeof *sorted, CompareNames);
+  return true;
 }
 
 static bool SnapshotHolds(const FolderSnapshot* snapshot, const char* name) {
-  const size_t* offsets = Offsets(snapshot);
+  const char* const* sorted = SortedNames(snapshot);
   size_t low = 0;
   size_t high = snapshot->count;
   while (low < high) {
     size_t middle = low + (high - low) / 2;
-    int order = strcmp(snapshot->names.bytes + offsets[middle], name);
+    int order = strcmp(sorted[middle], name);
     if (order == 0) return true;
     if (order < 0) {
       low = middle + 1;
@@ -75,46 +83,133 @@ static bool SnapshotHolds(const FolderSnapshot* snapshot, const char* name) {
 
 bool SnapshotFolder(const char* folder, FolderSnapshot* snapshot) {
   *snapshot = FolderSnapshot();
-  if (!RecordFolder(folder, "", snapshot)) {
+  if (!RecordFolder(folder, "", snapshot) || !SortNames(snapshot)) {
     ReleaseSnapshot(snapshot);
     return false;
   }
-  if (snapshot->count == 0) return true;
-  sortingSnapshot = snapshot;
-  qsort(snapshot->offsets.bytes, snapshot->count, sizeof(size_t), CompareNames);
-  sortingSnapshot = nullptr;
   return true;
 }
 
 void ReleaseSnapshot(FolderSnapshot* snapshot) {
   ReleaseBuffer(&snapshot->names);
-  ReleaseBuffer(&snapshot->offsets);
+  ReleaseBuffer(&snapshot->sorted);
   snapshot->count = 0;
 }
 
-// Read-only files (an archive may carry the attribute) cannot be deleted as they are.
-static void DeletePlainFile(const char* path, DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-  DeleteFileA(path);
+// One folder being listed by a removal.
+struct RemovalLevel {
+  FolderListing listing;
+  size_t relativeLength;  // of the removal's relative path at this level
+  bool added;             // not there before: removed itself once emptied
+};
+
+static RemovalLevel* Innermost(AddedRemoval* removal) {
+  return reinterpret_cast<RemovalLevel*>(removal->levels.bytes + removal->levels.used - sizeof(RemovalLevel));
 }
 
-// Empties folder (ending with "\") and everything below it.
-static void EmptyFolder(const char* folder) {
-  FolderListing listing;
-  if (!OpenListing(&listing, folder)) return;
-  while (NextListedEntry(&listing)) {
-    const WIN32_FIND_DATAA& entry = listing.entry;
-    char path[kPathSize];
-    if (!FormatText(path, sizeof path, "%s%s", folder, entry.cFileName)) continue;
-    if (!IsFolderEntry(entry)) {
-      DeletePlainFile(path, entry.dwFileAttributes);
-      continue;
-    }
-    char child[kPathSize];
-    if (!IsFolderLink(entry.dwFileAttributes) && FormatText(child, sizeof child, "%s\\", path)) EmptyFolder(child);
+static void EndRemoval(AddedRemoval* removal) {
+  while (removal->levels.used >= sizeof(RemovalLevel)) {
+    CloseListing(&Innermost(removal)->listing);
+    removal->levels.used -= sizeof(RemovalLevel);
+  }
+  ReleaseBuffer(&removal->levels);
+  ReleaseSnapshot(&removal->before);
+  removal->retry = HoldRetry();
+  removal->held = false;
+  removal->underWay = false;
+}
+
+// Opens folder + relative (relative is "" or ends with "\") as the innermost
+// level; false when it cannot be listed or memory runs out.
+static bool EnterLevel(AddedRemoval* removal, const char* relative, bool added) {
+  char prefix[kPathSize];
+  if (!FormatText(prefix, sizeof prefix, "%s%s", removal->folder, relative)) return false;
+  RemovalLevel level;
+  level.relativeLength = strlen(relative);
+  level.added = added;
+  if (!OpenListing(&level.listing, prefix)) return false;
+  if (!AppendBytes(&removal->levels, &level, sizeof level)) {
+    CloseListing(&level.listing);
+    return false;
+  }
+  CopyText(removal->relative, sizeof removal->relative, relative);
+  return true;
+}
+
+// The innermost level is done: an added folder goes with it.
+static void LeaveLevel(AddedRemoval* removal) {
+  RemovalLevel* level = Innermost(removal);
+  CloseListing(&level->listing);
+  bool added = level->added;
+  removal->levels.used -= sizeof(RemovalLevel);
+  char path[kPathSize];
+  if (added && FormatText(path, sizeof path, "%s%.*s", removal->folder, static_cast<int>(strlen(removal->relative) - 1),
+                          removal->relative)) {
     RemoveDirectoryA(path);
   }
-  CloseListing(&listing);
+  if (removal->levels.used == 0) {
+    EndRemoval(removal);
+    return;
+  }
+  removal->relative[Innermost(removal)->relativeLength] = '\0';
+}
+
+// One entry of the innermost level. False when another program holds the file
+// and it waits for a later try; waiting, every hold is waited out here.
+static bool RemoveEntry(AddedRemoval* removal, const WIN32_FIND_DATAA& entry, bool inAdded, bool wait) {
+  char name[kPathSize];
+  char path[kPathSize];
+  // What cannot be named is left alone.
+  if (!FormatText(name, sizeof name, "%s%s", removal->relative, entry.cFileName) ||
+      !FormatText(path, sizeof path, "%s%s", removal->folder, name)) {
+    return true;
+  }
+  bool kept = !inAdded && SnapshotHolds(&removal->before, name);
+  if (IsFolderEntry(entry)) {
+    // A kept folder is entered for what was added inside it; a link is never followed.
+    char child[kPathSize];
+    bool entered = !IsFolderLink(entry.dwFileAttributes) && FormatText(child, sizeof child, "%s\\", name) &&
+                   EnterLevel(removal, child, !kept);
+    if (!entered && !kept) RemoveDirectoryA(path);
+    return true;
+  }
+  if (kept) return true;
+  if (wait) {
+    DeleteOwnFile(path);
+    removal->held = false;
+    return true;
+  }
+  removal->held = TryDeleteOwnFile(path, &removal->retry) == kTryLater;
+  if (!removal->held) removal->retry = HoldRetry();
+  return !removal->held;
+}
+
+static bool StepRemoval(AddedRemoval* removal, int maxEntries, bool wait) {
+  for (int entries = 0; removal->underWay && entries < maxEntries; ++entries) {
+    RemovalLevel* level = Innermost(removal);
+    if (!removal->held && !NextListedEntry(&level->listing)) {
+      LeaveLevel(removal);
+      continue;
+    }
+    // Copied: entering a folder may move the levels.
+    WIN32_FIND_DATAA entry = level->listing.entry;
+    if (!RemoveEntry(removal, entry, level->added, wait)) return false;
+  }
+  return !removal->underWay;
+}
+
+void StartRemovingAdded(AddedRemoval* removal, const char* folder, FolderSnapshot* snapshot) {
+  FinishRemovingAdded(removal);
+  removal->before = *snapshot;
+  *snapshot = FolderSnapshot();
+  removal->underWay = CopyText(removal->folder, sizeof removal->folder, folder) && EnterLevel(removal, "", false);
+  if (!removal->underWay) EndRemoval(removal);
+}
+
+bool StepRemovingAdded(AddedRemoval* removal, int maxEntries) { return StepRemoval(removal, maxEntries, false); }
+
+void FinishRemovingAdded(AddedRemoval* removal) {
+  while (removal->underWay) StepRemoval(removal, INT_MAX, true);
 }
 
 void RemoveFolderTree(const char* path) {
@@ -122,37 +217,12 @@ void RemoveFolderTree(const char* path) {
   if (!CopyText(folder, sizeof folder, path)) return;
   DWORD attributes = GetFileAttributesA(folder);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-  if (!IsFolderLink(attributes) && EnsureTrailingBackslash(folder, sizeof folder)) EmptyFolder(folder);
+  if (!IsFolderLink(attributes) && EnsureTrailingBackslash(folder, sizeof folder)) {
+    // Nothing recorded: everything below goes.
+    AddedRemoval removal;
+    FolderSnapshot nothing;
+    StartRemovingAdded(&removal, folder, &nothing);
+    FinishRemovingAdded(&removal);
+  }
   RemoveDirectoryA(path);
 }
-
-static void RemoveAddedBelow(const char* folder, const char* relative, const FolderSnapshot* snapshot) {
-  char prefix[kPathSize];
-  if (!FormatText(prefix, sizeof prefix, "%s%s", folder, relative)) return;
-  FolderListing listing;
-  if (!OpenListing(&listing, prefix)) return;
-  while (NextListedEntry(&listing)) {
-    const WIN32_FIND_DATAA& entry = listing.entry;
-    char name[kPathSize];
-    char path[kPathSize];
-    if (!FormatText(name, sizeof name, "%s%s", relative, entry.cFileName) ||
-        !FormatText(path, sizeof path, "%s%s", folder, name)) {
-      continue;
-    }
-    if (SnapshotHolds(snapshot, name)) {
-      // It was there before; only what was added inside it goes.
-      char child[kPathSize];
-      if (IsFolderEntry(entry) && !IsFolderLink(entry.dwFileAttributes) &&
-          FormatText(child, sizeof child, "%s\\", name)) {
-        RemoveAddedBelow(folder, child, snapshot);
-      }
-    } else if (IsFolderEntry(entry)) {
-      RemoveFolderTree(path);
-    } else {
-      DeletePlainFile(path, entry.dwFileAttributes);
-    }
-  }
-  CloseListing(&listing);
-}
-
-void RemoveAddedEntries(const char* folder, const FolderSnapshot* snapshot) { RemoveAddedBelow(folder, "", snapshot); }

@@ -104,12 +104,13 @@ struct ExtractResult {
   int firstFailedEntry = -1;  // index of the first failed entry, -1 when the archive itself failed
   Problem firstProblem = nullptr;
 };
-// Extracts every entry matching pattern below outputFolder, replacing files.
-// True when the archive was read and no matching entry failed.
-bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const char* pattern, ExtractResult* result);
+// Extracts every entry matching one of patterns below outputFolder, replacing
+// files. True when the archive was read and no matching entry failed.
+bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const std::vector<std::string>& patterns,
+                      ExtractResult* result);
 
 // --- command.cpp -------------------------------------------------------------
-// Runs one command line of the form  x "ARCHIVE" -aoa -hide "OUTDIR" PATTERN
+// Runs one command line of the form  x "ARCHIVE" -aoa -hide "OUTDIR" PATTERN...
 // and writes a short ASCII report; 0 on success.
 int RunArchiverCommand(const char* command, char* output, DWORD outputSize);
 

@@ -1,6 +1,7 @@
-// The run-command operation's command line. Only the form the plug-in sends is
-// understood:  x "ARCHIVE" -aoa -hide "OUTDIR" PATTERN  (switches anywhere
-// after the x); anything else is refused before a file is touched, so a
+// The run-command operation's command line. Only the forms the plug-in sends
+// are understood:  x "ARCHIVE" -aoa -hide "OUTDIR" PATTERN...  (switches
+// anywhere after the x), each pattern a wildcard such as *.* or an entry's
+// name, quoted or not; anything else is refused before a file is touched, so a
 // wrong command shows up as a failure instead of a surprise.
 #include <cstring>
 #include <string>
@@ -56,7 +57,7 @@ bool Tokenize(const char* command, std::vector<Token>* tokens, Problem* problem)
 struct Command {
   std::string archive;
   std::string outputFolder;
-  std::string pattern;
+  std::vector<std::string> patterns;
 };
 
 bool ParseCommand(const char* text, Command* command, Problem* problem) {
@@ -94,17 +95,19 @@ bool ParseCommand(const char* text, Command* command, Problem* problem) {
     *problem = "the switches -aoa and -hide are required";
     return false;
   }
-  if (operands.size() != 3 || !operands[0].quoted || !operands[1].quoted) {
-    *problem = "expected a quoted archive, a quoted output folder and a pattern";
+  if (operands.size() < 3 || !operands[0].quoted || !operands[1].quoted) {
+    *problem = "expected a quoted archive, a quoted output folder and one or more patterns";
     return false;
   }
-  if (operands[0].text.empty() || operands[1].text.empty() || operands[2].text.empty()) {
-    *problem = "empty archive, output folder or pattern";
-    return false;
+  for (const Token& operand : operands) {
+    if (operand.text.empty()) {
+      *problem = "empty archive, output folder or pattern";
+      return false;
+    }
   }
   command->archive = operands[0].text;
   command->outputFolder = operands[1].text;
-  command->pattern = operands[2].text;
+  for (size_t i = 2; i < operands.size(); ++i) command->patterns.push_back(operands[i].text);
   return true;
 }
 
@@ -124,7 +127,7 @@ int RunArchiverCommand(const char* text, char* output, DWORD outputSize) {
     return kRunBadCommand;
   }
   ExtractResult result;
-  bool ok = ExtractArchiveTo(command.archive.c_str(), command.outputFolder.c_str(), command.pattern.c_str(), &result);
+  bool ok = ExtractArchiveTo(command.archive.c_str(), command.outputFolder.c_str(), command.patterns, &result);
   if (!ok && result.failed == 0) {
     FormatText(report, sizeof report, "error: %s", result.firstProblem != nullptr ? result.firstProblem : "unknown");
     Report(output, outputSize, report);

@@ -13,7 +13,7 @@ struct ExtractRun {
   uint64_t size;
   const ArchiveListing* listing;
   const char* outputFolder;
-  const char* pattern;
+  const std::vector<std::string>* patterns;
   ExtractResult* result;
 };
 
@@ -95,7 +95,11 @@ enum EntryPlan { kPlanSkip, kPlanRefuse, kPlanWrite };
 
 EntryPlan PlanEntry(ExtractRun* run, int index, char* path, size_t pathSize) {
   const ArchiveEntry& entry = run->listing->entries[static_cast<size_t>(index)];
-  bool matches = entry.nameUsable ? MatchesPattern(run->pattern, entry.name.c_str()) : MatchesEverything(run->pattern);
+  bool matches = false;
+  for (const std::string& pattern : *run->patterns) {
+    matches = matches || (entry.nameUsable ? MatchesPattern(pattern.c_str(), entry.name.c_str())
+                                           : MatchesEverything(pattern.c_str()));
+  }
   if (!matches) return kPlanSkip;
   Problem problem = nullptr;
   if (!ComposePath(run, entry, path, pathSize, &problem)) {
@@ -208,7 +212,8 @@ bool ReadArchiveListing(const MappedFile& mapped, ArchiveListing* listing, Probl
   }
 }
 
-bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const char* pattern, ExtractResult* result) {
+bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const std::vector<std::string>& patterns,
+                      ExtractResult* result) {
   *result = ExtractResult();
   MappedFile mapped;
   Problem problem = nullptr;
@@ -217,7 +222,7 @@ bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const c
     return false;
   }
   ArchiveListing listing;
-  ExtractRun run = {mapped.data, mapped.size, &listing, outputFolder, pattern, result};
+  ExtractRun run = {mapped.data, mapped.size, &listing, outputFolder, &patterns, result};
   bool read = false;
   if (LooksLikeSevenZip(mapped.data, mapped.size)) {
     // Kept open for the extraction: the listing and the decoding share its records.

@@ -57,17 +57,14 @@ int LaunchByCrc(const char* crcText) {
   const DatasetProfile& profile = gState.profile;
   char firstEntryPath[kPathSize] = "";
   const char* launchPath = foundPath;
-  if (profile.extractOnLaunch != 0 && IsArchivePath(foundPath) == 1) {
+  if (profile.extractOnLaunch != 0 && IsArchivePath(foundPath)) {
     // Into a folder that holds the data directory (under any spelling), through
     // a staging folder, so that no entry of the archive can replace the plug-in's files.
-    int extracted =
+    ArchiveResult extracted =
         HoldsDataDirectory(profile.extractFolder, gState.dataDir)
             ? ExtractThroughStaging(foundPath, profile.extractFolder, gState.dataDir, gState.tempDir, firstEntryPath)
-            : ExtractArchive(foundPath, firstEntryPath, nullptr, profile.extractFolder);
-    if (extracted != 0) return extracted;
-    // The archiver does not report a failed extraction; a missing entry is one
-    // (nothing stale can stand in for it: the extraction removed it first).
-    if (firstEntryPath[0] == '\0' || !PathFileExistsA(firstEntryPath)) return -1;
+            : ExtractArchive(foundPath, firstEntryPath, nullptr, profile.extractFolder, kExtractEveryEntry);
+    if (extracted != kArchiveExtracted) return extracted == kArchiveBusy ? kArchiveBusy : kArchiveRefused;
     launchPath = firstEntryPath;
   }
   if (gState.hostLaunch == nullptr) return 0;

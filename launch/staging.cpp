@@ -144,28 +144,28 @@ static bool WalkStaged(const StagedWalk& walk, const char* relative, int dataSta
   return fine;
 }
 
-int ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir, const char* tempDir,
-                          char* firstEntryPath) {
+ArchiveResult ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir,
+                                    const char* tempDir, char* firstEntryPath) {
   StagedWalk walk = {nullptr, extractFolder, {}, false};
-  if (!GetFileIdentity(dataDir, &walk.dataIdentity)) return -1;
+  // Without its final "\" the folder and a name would join into a path beside it.
+  if (!EndsWithBackslash(extractFolder) || !GetFileIdentity(dataDir, &walk.dataIdentity)) return kArchiveRefused;
   char staging[kPathSize];
-  if (!MakeStagingFolder(tempDir, staging, sizeof staging)) return -1;
+  if (!MakeStagingFolder(tempDir, staging, sizeof staging)) return kArchiveRefused;
   walk.staging = staging;
   char stagedFirst[kPathSize] = "";
-  int result = ExtractArchive(archivePath, stagedFirst, nullptr, staging);
-  if (result == 0) {
+  ArchiveResult result = ExtractArchive(archivePath, stagedFirst, nullptr, staging, kExtractEveryEntry);
+  if (result == kArchiveExtracted) {
     // The path to launch stays the extraction folder joined with the entry's name.
     char launchPath[kPathSize];
     const char* entryName = stagedFirst + strlen(staging);
-    bool extracted = GetFileAttributesA(stagedFirst) != INVALID_FILE_ATTRIBUTES;
     int dataStart = IsDataDirectory(walk, extractFolder) ? 0 : -1;
-    if (!extracted || !FormatText(launchPath, sizeof launchPath, "%s%s", extractFolder, entryName) ||
+    if (!FormatText(launchPath, sizeof launchPath, "%s%s", extractFolder, entryName) ||
         !WalkStaged(walk, "", dataStart)) {
-      result = -1;
+      result = kArchiveRefused;
     } else {
       walk.moving = true;
-      result = WalkStaged(walk, "", dataStart) ? 0 : -1;
-      if (result == 0) CopyText(firstEntryPath, kPathSize, launchPath);
+      result = WalkStaged(walk, "", dataStart) ? kArchiveExtracted : kArchiveRefused;
+      if (result == kArchiveExtracted) CopyText(firstEntryPath, kPathSize, launchPath);
     }
   }
   RemoveFolderTree(staging);

@@ -2,6 +2,7 @@
 // directory itself or a folder above it), where an archive's entries could
 // otherwise replace the plug-in's own files.
 #pragma once
+#include "archive/archive.h"
 
 // True when dataDir is extractFolder or lies below it at any depth, whatever
 // the spelling of either (compared by file identity).
@@ -11,8 +12,8 @@ bool HoldsDataDirectory(const char* extractFolder, const char* dataDir);
 // extracted file to the same place below extractFolder, replacing what is
 // there, unless one of them would land on a plug-in file of dataDir
 // (Setting.ini, a dataset's .rel, .fol or .log file) or on a folder: then
-// nothing is moved and the result is -1. The private folder is removed either
-// way. Results as ExtractArchive's; on 0, firstEntryPath (a 260-byte buffer)
+// nothing is moved and the result is kArchiveRefused. The private folder is removed either
+// way. Results as ExtractArchive's; on kArchiveExtracted, firstEntryPath (a 260-byte buffer)
 // is extractFolder followed by the first entry's name.
-int ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir, const char* tempDir,
-                          char* firstEntryPath);
+ArchiveResult ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir,
+                                    const char* tempDir, char* firstEntryPath);

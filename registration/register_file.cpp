@@ -151,19 +151,13 @@ int32_t RenameWithTempPrefix(const char* path, char* renamed, size_t renamedSize
   return MoveFileA(path, renamed) ? 0 : -1;
 }
 
-static bool IsPlainFile(const char* path) {
-  DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// Ends the file in hand, whole or not, and takes back what an archive's
-// extraction added to the temp folder. What was there before stays, except a
-// stale file at the first entry's path: the extraction removes that one, so
-// that it can never be registered in the entry's place.
+// Ends the file in hand, whole or not, and starts taking back what an archive's
+// extraction added to the temp folder; StepLeftoverRemoval goes on with it.
+// What was there before stays.
 static void EndFileInHand(RegistrationRun* run, bool copyWhole) {
   FileInHand* file = &run->file;
   CloseFileInHand(run, copyWhole);
-  if (file->snapshot) RemoveAddedEntries(run->tempDir, &file->tempBefore);
+  if (file->snapshot) StartRemovingAdded(&run->tempCleanup, run->tempDir, &file->tempBefore);
   ReleaseSnapshot(&file->tempBefore);
   file->snapshot = false;
   file->active = false;
@@ -180,6 +174,12 @@ void AbandonRomFile(RegistrationRun* run) {
   }
 }
 
+// Entries an archiver's fallback extraction adds can number in the tens of
+// thousands; this many go between two looks at the clock.
+static constexpr int kLeftoverStep = 16;
+
+bool StepLeftoverRemoval(RegistrationRun* run) { return StepRemovingAdded(&run->tempCleanup, kLeftoverStep); }
+
 static RegisterResult PassOver(RegistrationRun* run, const char** skipReason, const char* reason) {
   EndFileInHand(run, false);
   *skipReason = reason;
@@ -192,13 +192,13 @@ static RegisterResult BeginArchive(RegistrationRun* run, HWND dialog, const char
   FileInHand* file = &run->file;
   file->archive = true;
   file->snapshot = SnapshotFolder(run->tempDir, &file->tempBefore);
-  int extracted = ExtractArchive(file->sourcePath, file->copyPath, dialog, run->tempDir);
-  if (extracted != 0) {
+  ArchiveResult extracted = ExtractArchive(file->sourcePath, file->copyPath, dialog, run->tempDir, kExtractFirstEntry);
+  if (extracted == kArchiveEntryMissing) return PassOver(run, skipReason, kTextSkipArchive);
+  if (extracted != kArchiveExtracted) {
     EndFileInHand(run, false);
-    return extracted == -2 ? kRegisterArchiverBusy : kRegisterArchiveRefused;
+    return extracted == kArchiveBusy ? kRegisterArchiverBusy : kRegisterArchiveRefused;
   }
-  if (file->copyPath[0] == '\0' || !IsPlainFile(file->copyPath) ||
-      RenameWithTempPrefix(file->copyPath, file->readPath, sizeof file->readPath) != 0) {
+  if (RenameWithTempPrefix(file->copyPath, file->readPath, sizeof file->readPath) != 0) {
     return PassOver(run, skipReason, kTextSkipArchive);
   }
   CopyResult started = StartCopy(run);
@@ -225,7 +225,7 @@ RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folde
     return kRegisterPassedOver;
   }
   // The name alone carries the extension; the whole path need not be walked.
-  if (IsArchivePath(entry->cFileName) == 1) return BeginArchive(run, dialog, skipReason);
+  if (IsArchivePath(entry->cFileName)) return BeginArchive(run, dialog, skipReason);
   if (!FormatText(file->copyPath, sizeof file->copyPath, "%s%s", run->tempDir, entry->cFileName)) {
     *skipReason = kTextSkipPathTooLong;
     return kRegisterPassedOver;

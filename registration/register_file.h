@@ -39,6 +39,10 @@ RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason);
 // to the temp folder are removed. Harmless when no file is in hand.
 void AbandonRomFile(RegistrationRun* run);
 
+// Removes a few more of the entries the last archive's extraction added to the
+// temp folder. True once none is left; the next file waits until then.
+bool StepLeftoverRemoval(RegistrationRun* run);
+
 // Moves path to "temp" + its name in the same folder, removing a stale file of
 // that name first; renamed (a path buffer of renamedSize bytes) gets the new
 // path. 0 moved; -1 not (renamed is then empty when the name did not fit).

@@ -88,6 +88,7 @@ struct RegistrationRun {
   int32_t failedAttempts;       // consecutive refusals of the current archive
   FileInHand file;
   HeldCopies heldCopies;  // copies another program held when they were to go
+  AddedRemoval tempCleanup;  // what the last archive's extraction added to temp, removed step by step
   RelationFile relation;
   bool relationBegun;      // the run's lines are being written aside
   bool relationCommitted;  // and are in place

@@ -139,6 +139,7 @@ static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
   run->phase = kPhaseEnded;
   StopTimer(dialog);
   StopWalking(run);
+  FinishRemovingAdded(&run->tempCleanup);
   bool relationBegun = run->relationBegun;
   if ((outcome == kRunDone || outcome == kRunCancelled || outcome == kRunWindowDestroyed) && relationBegun &&
       !run->relationCommitted && !CommitRelationFile(&run->relation)) {
@@ -251,6 +252,7 @@ static void NextFolder(RegistrationRun* run) {
 static bool ProcessStep(HWND dialog, RegistrationRun* run) {
   const char* skipReason = nullptr;
   RegisterResult result;
+  if (!StepLeftoverRemoval(run)) return true;
   if (run->file.active) {
     result = ContinueRomFile(run, &skipReason);
     if (result == kRegisterInProgress) return true;
@@ -310,6 +312,11 @@ static void StepPhase(HWND dialog, RegistrationRun* run) {
       }
       break;
     case kPhaseMerge:
+      // What the last archive added to temp goes first, across ticks too.
+      while (!StepLeftoverRemoval(run)) {
+        ArmNextTickNearSliceEnd(run, dialog);
+        if (PollSliceEnd(run)) return;
+      }
       while (!StepRelationMerge(&run->relation, kMergeStep)) {
         // Not begun: the earlier file is held, and is tried on a later tick.
         if (run->relation.failed || run->windowDestroyed || run->relation.stage == kMergeNotBegun) break;

@@ -11,6 +11,7 @@
 
 #include "archive/archive.h"
 #include "archive/temp_cleanup.h"
+#include "base/test_switches.h"
 #include "base/text.h"
 #include "support/archiver_switches.h"
 #include "support/host_double.h"
@@ -26,30 +27,30 @@ std::string Repeat(const char* piece, int count) {
 TEST(ArchivePath, ExactExtensionOfTheLastComponentOnly) {
   struct Case {
     std::string path;
-    int expected;
+    bool expected;
   };
   const Case cases[] = {
-      {"C:\\roms\\game.zip", 1},
-      {"C:\\roms\\game.7z", 1},
-      {"C:\\roms\\GAME.ZIP", 1},
-      {"C:\\roms\\GAME.7Z", 1},
-      {"game.tar.zip", 1},
-      {"C:/roms/game.zip", 1},
-      {".zip", 1},
-      {Cp932(u8"C:\\ロム\\表.zip"), 1},
-      {Repeat("x", 300) + ".7z", 1},  // the path's length is not the extension's
-      {"C:\\roms\\game.Zip", 0},
-      {"C:\\roms\\game.zIp", 0},
-      {"C:\\roms\\game.7z ", 0},
-      {"C:\\roms\\game.zip.bak", 0},
-      {"C:\\roms\\game.zipx", 0},
-      {"C:\\roms\\game.", 0},
-      {"C:\\roms\\game", 0},
-      {"C:\\roms.zip\\game", 0},
-      {"C:/roms.zip/game", 0},
-      {"C:\\roms\\game.zip\\", 0},
-      {"", 0},
-      {"game." + Repeat("z", 300), 0},  // longer than the extension buffer
+      {"C:\\roms\\game.zip", true},
+      {"C:\\roms\\game.7z", true},
+      {"C:\\roms\\GAME.ZIP", true},
+      {"C:\\roms\\GAME.7Z", true},
+      {"game.tar.zip", true},
+      {"C:/roms/game.zip", true},
+      {".zip", true},
+      {Cp932(u8"C:\\ロム\\表.zip"), true},
+      {Repeat("x", 300) + ".7z", true},  // the path's length is not the extension's
+      {"C:\\roms\\game.Zip", false},
+      {"C:\\roms\\game.zIp", false},
+      {"C:\\roms\\game.7z ", false},
+      {"C:\\roms\\game.zip.bak", false},
+      {"C:\\roms\\game.zipx", false},
+      {"C:\\roms\\game.", false},
+      {"C:\\roms\\game", false},
+      {"C:\\roms.zip\\game", false},
+      {"C:/roms.zip/game", false},
+      {"C:\\roms\\game.zip\\", false},
+      {"", false},
+      {"game." + Repeat("z", 300), false},  // longer than the extension buffer
   };
   for (const Case& c : cases) EXPECT_EQ(IsArchivePath(c.path.c_str()), c.expected) << "\"" << c.path << "\"";
 }
@@ -79,6 +80,9 @@ class Extraction : public ::testing::Test {
   std::string folder;
 };
 
+// Registration names the first entry in the command, and a launch extracts
+// every entry. A file already where the first entry lands is replaced when
+// the extraction succeeds and left as it was when it fails.
 TEST_F(Extraction, FirstEntryLandsBelowTheFolderAsNamed) {
   static const char kPiece[] = "ROM IN A FOLDER\0\1\2\xff";  // as the fixture script writes it
   std::string romBytes;
@@ -95,28 +99,37 @@ TEST_F(Extraction, FirstEntryLandsBelowTheFolderAsNamed) {
       {"access_dir_rom.7z", "dir\\rom.bin", romBytes, nullptr, false},
       {"access_order.zip", "b.bin", "stored first", "a.bin", false},  // stored order, not sorted
       {"access_cp932.zip", Cp932(u8"表\\rom.bin"), "hyou", "x.bin", false},
-      // The stale file went before the command: nothing passes for the entry.
-      {"access_order.zip", "b.bin", "", nullptr, true},
+      {"access_order.zip", "b.bin", "stale", nullptr, true},
   };
   HWND owner = GetDesktopWindow();
-  for (const Case& c : cases) {
-    archiver.reset();
-    archiver.failExtraction(c.extractionFails);
-    std::string archive = FixturePath(c.archive);
-    // An older file at the same place is replaced without a question.
-    CreateDirectoryA((folder + "dir").c_str(), nullptr);
-    WriteBytes(folder + c.entry, "stale");
-    char firstEntryPath[kPathSize] = "previous";
-    EXPECT_EQ(ExtractArchive(archive.c_str(), firstEntryPath, owner, folder.c_str()), 0) << c.archive;
-    EXPECT_EQ(std::string(firstEntryPath), folder + c.entry) << c.archive;
-    EXPECT_EQ(FileExists(firstEntryPath), !c.extractionFails) << c.archive;
-    EXPECT_EQ(ReadBytes(firstEntryPath), c.content) << c.archive;
-    if (c.alsoExtracted != nullptr) {
-      EXPECT_TRUE(FileExists(folder + c.alsoExtracted)) << c.archive;
+  int round = 0;
+  for (ExtractScope scope : {kExtractFirstEntry, kExtractEveryEntry}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.archive) + (scope == kExtractFirstEntry ? ", first entry" : ", every entry"));
+      archiver.reset();
+      archiver.failExtraction(c.extractionFails);
+      std::string archive = FixturePath(c.archive);
+      std::string folder = parent + "round" + std::to_string(++round) + "\\";
+      CreateDirectoryA(folder.c_str(), nullptr);
+      CreateDirectoryA((folder + "dir").c_str(), nullptr);
+      WriteBytes(folder + c.entry, "stale");
+      char firstEntryPath[kPathSize] = "previous";
+      EXPECT_EQ(ExtractArchive(archive.c_str(), firstEntryPath, owner, folder.c_str(), scope),
+                c.extractionFails ? kArchiveEntryMissing : kArchiveExtracted);
+      EXPECT_EQ(std::string(firstEntryPath), c.extractionFails ? "" : folder + c.entry);
+      EXPECT_EQ(ReadBytes(folder + c.entry), c.content);
+      if (c.alsoExtracted != nullptr) {
+        EXPECT_EQ(FileExists(folder + c.alsoExtracted), scope == kExtractEveryEntry);
+      }
+      // Nothing is left of the file moved aside.
+      size_t files = 0;
+      for (const std::string& line : FolderTree(folder)) files += line.back() != '\\';
+      EXPECT_EQ(files, c.alsoExtracted != nullptr && scope == kExtractEveryEntry ? 2u : 1u);
+      EXPECT_EQ(archiver.openHandles(), 0);
+      std::string selection = scope == kExtractFirstEntry ? "\"" + c.entry + "\"" : "*.*";
+      EXPECT_EQ(LastCommand(), "x \"" + archive + "\" -aoa -hide \"" + folder + "\" " + selection);
+      EXPECT_EQ(archiver.lastRunOwner(), owner);
     }
-    EXPECT_EQ(archiver.openHandles(), 0) << c.archive;
-    EXPECT_EQ(LastCommand(), "x \"" + archive + "\" -aoa -hide \"" + folder + "\" *.*") << c.archive;
-    EXPECT_EQ(archiver.lastRunOwner(), owner);
   }
 }
 
@@ -124,12 +137,10 @@ TEST_F(Extraction, BusyLibraryLeavesTheCallersBufferUntouched) {
   for (const char* archive : {"access_dir_rom.zip", "rom.bin"}) {
     archiver.reset();
     archiver.setBusy(1);
-    char firstEntryPath[kPathSize];
-    for (size_t i = 0; i < sizeof firstEntryPath; ++i) firstEntryPath[i] = static_cast<char>('A' + i % 26);
-    char before[kPathSize];
-    memcpy(before, firstEntryPath, sizeof before);
-    EXPECT_EQ(ExtractArchive(FixturePath(archive).c_str(), firstEntryPath, nullptr, folder.c_str()), -2);
-    EXPECT_EQ(memcmp(firstEntryPath, before, sizeof before), 0) << archive;
+    char firstEntryPath[kPathSize] = "previous";
+    EXPECT_EQ(ExtractArchive(FixturePath(archive).c_str(), firstEntryPath, nullptr, folder.c_str(), kExtractFirstEntry),
+              kArchiveBusy);
+    EXPECT_STREQ(firstEntryPath, "previous") << archive;
     EXPECT_EQ(archiver.openHandles(), 0) << archive;
     EXPECT_EQ(LastCommand(), "") << archive;
   }
@@ -142,6 +153,7 @@ TEST_F(Extraction, FailuresBeforeTheCommandLeaveAnEmptyPathAndNothingExtracted) 
     const char* what;
     std::string archive;
     void (*arrange)(const ArchiverSwitches&, const std::string& folder);
+    const char* folderEnd = "\\";
   };
   auto none = [](const ArchiverSwitches&, const std::string&) {};
   const Case cases[] = {
@@ -161,19 +173,31 @@ TEST_F(Extraction, FailuresBeforeTheCommandLeaveAnEmptyPathAndNothingExtracted) 
          CreateDirectoryA((folder + "dir").c_str(), nullptr);
          CreateDirectoryA((folder + "dir\\rom.bin").c_str(), nullptr);
        }},
+      // Joined without the "\\", the folder and the entry's name would name a
+      // user's file beside the folder.
+      {"output folder without its final \\", FixturePath("access_dir_rom.zip"),
+       [](const ArchiverSwitches&, const std::string& folder) {
+         std::string beside = folder.substr(0, folder.size() - 1) + "dir";
+         CreateDirectoryA(beside.c_str(), nullptr);
+         WriteBytes(beside + "\\rom.bin", "the user's");
+       },
+       ""},
   };
   for (const Case& c : cases) {
     archiver.reset();
     RemoveTree(folder);
     CreateDirectoryA(folder.c_str(), nullptr);
     c.arrange(archiver, folder);
-    std::vector<std::string> before = FolderTree(folder);
+    std::vector<std::string> before = FolderTree(parent);
     char firstEntryPath[kPathSize] = "previous";
-    EXPECT_EQ(ExtractArchive(c.archive.c_str(), firstEntryPath, nullptr, folder.c_str()), -1) << c.what;
+    std::string target = folder.substr(0, folder.size() - 1) + c.folderEnd;
+    EXPECT_EQ(ExtractArchive(c.archive.c_str(), firstEntryPath, nullptr, target.c_str(), kExtractEveryEntry),
+              kArchiveRefused)
+        << c.what;
     EXPECT_STREQ(firstEntryPath, "") << c.what;
     EXPECT_EQ(archiver.openHandles(), 0) << c.what;
     EXPECT_EQ(LastCommand(), "") << c.what;
-    EXPECT_EQ(FolderTree(folder), before) << c.what;
+    EXPECT_EQ(FolderTree(parent), before) << c.what;
   }
 }
 
@@ -183,7 +207,9 @@ TEST_F(Extraction, FirstEntryNamesLeavingTheFolderAreRefusedBeforeExtracting) {
   for (const char* archive : archives) {
     archiver.reset();
     char firstEntryPath[kPathSize] = "previous";
-    EXPECT_EQ(ExtractArchive(FixturePath(archive).c_str(), firstEntryPath, nullptr, folder.c_str()), -1) << archive;
+    EXPECT_EQ(ExtractArchive(FixturePath(archive).c_str(), firstEntryPath, nullptr, folder.c_str(), kExtractFirstEntry),
+              kArchiveRefused)
+        << archive;
     EXPECT_STREQ(firstEntryPath, "") << archive;
     // The name was read and the archive closed; the command never ran.
     EXPECT_EQ(archiver.openHandles(), 0) << archive;
@@ -197,7 +223,7 @@ TEST_F(Extraction, FirstEntryNamesLeavingTheFolderAreRefusedBeforeExtracting) {
 // The command holds its 22 characters and an archive path and output folder of
 // up to 259 bytes each; the first entry's path is the folder and the name and
 // must fit 260 bytes with its NUL, or the call is refused before anything is
-// extracted; nothing is written past the caller's 260 bytes either way.
+// extracted. The command naming the entry fits wherever the entry's path does.
 TEST_F(Extraction, CommandAndEntryPathMustFitTheirBuffers) {
   const std::string dirRom = FixturePath("access_dir_rom.zip");
   const std::string longName = FixturePath("access_long_name.zip");
@@ -208,12 +234,12 @@ TEST_F(Extraction, CommandAndEntryPathMustFitTheirBuffers) {
     const char* what;
     std::string archive;
     size_t folderLength;
-    int expected;
+    ArchiveResult expected;
   };
   const Case cases[] = {
-      {"archive path of 259, folder of 248", longestArchive, 259 - strlen("dir\\rom.bin"), 0},
-      {"entry path of 259", longName, 259 - longNameLength, 0},
-      {"entry path of 260", longName, 260 - longNameLength, -1},
+      {"archive path of 259, folder of 248", longestArchive, 259 - strlen("dir\\rom.bin"), kArchiveExtracted},
+      {"entry path of 259", longName, 259 - longNameLength, kArchiveExtracted},
+      {"entry path of 260", longName, 260 - longNameLength, kArchiveRefused},
   };
   for (const Case& c : cases) {
     archiver.reset();
@@ -221,15 +247,14 @@ TEST_F(Extraction, CommandAndEntryPathMustFitTheirBuffers) {
     std::string target = folder + std::string(c.folderLength - folder.size() - 1, 'f') + "\\";
     ASSERT_EQ(target.size(), c.folderLength);
     CreateDirectoryA(target.c_str(), nullptr);
-    char buffer[kPathSize + 16];
-    memset(buffer, '#', sizeof buffer);
-    int result = ExtractArchive(c.archive.c_str(), buffer, nullptr, target.c_str());
-    EXPECT_EQ(result, c.expected) << c.what;
-    EXPECT_EQ(std::string(buffer + kPathSize, 16), std::string(16, '#')) << c.what;
-    if (c.expected == 0) {
-      EXPECT_EQ(strlen(buffer), c.archive == longName ? 259u : target.size() + strlen("dir\\rom.bin")) << c.what;
+    char buffer[kPathSize];
+    EXPECT_EQ(ExtractArchive(c.archive.c_str(), buffer, nullptr, target.c_str(), kExtractFirstEntry), c.expected)
+        << c.what;
+    if (c.expected == kArchiveExtracted) {
+      std::string entry = c.archive == longName ? std::string(146, 'n') + ".bin" : "dir\\rom.bin";
+      EXPECT_EQ(std::string(buffer), target + entry) << c.what;
       EXPECT_TRUE(FileExists(buffer)) << c.what;
-      EXPECT_EQ(LastCommand(), "x \"" + c.archive + "\" -aoa -hide \"" + target + "\" *.*") << c.what;
+      EXPECT_EQ(LastCommand(), "x \"" + c.archive + "\" -aoa -hide \"" + target + "\" \"" + entry + "\"") << c.what;
     } else {
       EXPECT_STREQ(buffer, "") << c.what;
       EXPECT_EQ(LastCommand(), "") << c.what;
@@ -239,9 +264,10 @@ TEST_F(Extraction, CommandAndEntryPathMustFitTheirBuffers) {
   }
 }
 
-// An extraction into a shared folder, taken back: whatever it added goes, at
-// any depth and inside folders that were there before; what was there stays,
-// an overwritten file with its new bytes.
+// An extraction into a shared folder, taken back a step at a time: whatever it
+// added goes, at any depth and inside folders that were there before, a file
+// another program holds for a moment once the hold is gone; what was there
+// stays, an overwritten file with its new bytes.
 TEST_F(Extraction, AddedEntriesAreRemovedAndEarlierOnesKept) {
   const std::string hyou = Cp932(u8"表");  // its trail byte is "\"
   for (const char* name : {"dir", "bios", "empty"}) ASSERT_TRUE(CreateDirectoryA((folder + name).c_str(), nullptr));
@@ -259,7 +285,9 @@ TEST_F(Extraction, AddedEntriesAreRemovedAndEarlierOnesKept) {
   for (const char* archive : {"access_dir_rom.zip", "access_cp932.zip", "zip_multi.zip"}) {
     std::string path = FixturePath(archive);
     if (!FileExists(path)) path = FixturePath((std::string("archiver\\") + archive).c_str());
-    ASSERT_EQ(ExtractArchive(path.c_str(), firstEntryPath, nullptr, folder.c_str()), 0) << archive;
+    ASSERT_EQ(ExtractArchive(path.c_str(), firstEntryPath, nullptr, folder.c_str(), kExtractEveryEntry),
+              kArchiveExtracted)
+        << archive;
   }
   ASSERT_TRUE(WriteBytes(folder + "game.cue", "new bytes"));
   ASSERT_TRUE(WriteBytes(folder + "bios\\bios.bin", "added inside a kept folder"));
@@ -268,8 +296,17 @@ TEST_F(Extraction, AddedEntriesAreRemovedAndEarlierOnesKept) {
   SetFileAttributesA((folder + "added\\locked.bin").c_str(), FILE_ATTRIBUTE_READONLY);
   ASSERT_NE(FolderTree(folder).size(), before.size());
 
-  RemoveAddedEntries(folder.c_str(), &snapshot);
-  ReleaseSnapshot(&snapshot);
+  CopyText(gTestSwitches.holdPathPart, sizeof gTestSwitches.holdPathPart, "locked.bin");
+  gTestSwitches.holdCount = 1;
+  gTestSwitches.holdMs = 150;
+  AddedRemoval removal;
+  StartRemovingAdded(&removal, folder.c_str(), &snapshot);
+  EXPECT_EQ(snapshot.count, 0u) << "taken over by the removal";
+  EXPECT_FALSE(StepRemovingAdded(&removal, 1)) << "one entry cannot be all";
+  DWORD start = GetTickCount();
+  while (!StepRemovingAdded(&removal, 1) && GetTickCount() - start < 5000) Sleep(1);
+  EXPECT_FALSE(removal.underWay);
+  ResetTestSwitches();
   std::vector<std::string> expected = before;
   std::replace(expected.begin(), expected.end(), std::string("game.cue = overwritten"),
                std::string("game.cue = new bytes"));

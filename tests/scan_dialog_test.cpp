@@ -147,24 +147,29 @@ TEST_F(RegistrationRun, ProgressNeitherDividesByZeroNorRunsPastItsEnd) {
 TEST_F(RegistrationRun, ArchivesRegisterTheirFirstEntryUnderTheArchivePath) {
   std::string rom = ReadBytes(FixturePath("registration_game.nes"));
   ASSERT_EQ(rom.size(), 3016u);
-  ASSERT_TRUE(CopyFileA(FixturePath("registration_game.zip").c_str(), (roms + "game.zip").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileA(FixturePath("registration_game.7z").c_str(), (roms + "game.7z").c_str(), FALSE));
+  // Names the archiver would take for a switch or a list file are extracted
+  // with every other entry, which all go again.
+  const std::map<std::string, std::string> entries = {
+      {"game.zip", "game.nes"}, {"game.7z", "game.nes"}, {"dash.zip", "-game.nes"}, {"at.zip", "@game.nes"}};
+  for (const auto& archive : entries) {
+    std::string fixture = FixturePath(("registration_" + archive.first).c_str());
+    ASSERT_TRUE(CopyFileA(fixture.c_str(), (roms + archive.first).c_str(), FALSE)) << fixture;
+  }
   // Left by an interrupted run: must not be taken for the archive's entry.
   ASSERT_TRUE(WriteBytes(temp + "tempgame.nes", "stale entry of another ROM"));
   AddRoms();
-  EXPECT_FALSE(FileExists(temp + "tempgame.nes"));
-  EXPECT_FALSE(FileExists(temp + "game.nes"));
+  EXPECT_TRUE(FolderTree(temp).empty());
 
   std::string crc = CrcTextAfterHeader(rom, 16);
-  std::vector<std::string> lines;
-  for (const std::string& name : SearchOrder(roms, false)) lines.push_back(crc + " " + roms + name);
-  EXPECT_EQ(Lines(), lines);
-  ASSERT_EQ(gHost.registerCalls.size(), 2u);
-  for (const HostCall& call : gHost.registerCalls) {
-    EXPECT_EQ(call.path, temp + "game.nes");
-    EXPECT_TRUE(call.content == rom.substr(16));
+  std::vector<std::string> lines, copies;
+  for (const std::string& name : SearchOrder(roms, false)) {
+    lines.push_back(crc + " " + roms + name);
+    copies.push_back(temp + entries.at(name));
   }
-  EXPECT_EQ(shown.counter.back(), "    2/    2(100%)");
+  EXPECT_EQ(Lines(), lines);
+  EXPECT_EQ(RegisteredPaths(), copies);
+  for (const HostCall& call : gHost.registerCalls) EXPECT_TRUE(call.content == rom.substr(16)) << call.path;
+  EXPECT_EQ(shown.counter.back(), "    4/    4(100%)");
 }
 
 TEST_F(RegistrationRunWithArchiver, BusyArchiverHoldsTheArchiveUntilItIsFree) {
