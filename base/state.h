@@ -38,6 +38,8 @@ struct PluginState {
 
 extern PluginState gState;
 
-// The longest data directory (with its trailing "\") for which every file name
-// the plug-in composes from it fits a path buffer ("Setting.ini" is the longest).
+// The longest data directory (with its trailing "\") for which "Setting.ini"
+// and the temp folder fit a path buffer. A dataset's files, their aside names
+// and the staging folders are longer with a long dataset name or data
+// directory; each is checked where it is composed and refused when it does not fit.
 constexpr size_t kMaxDataDirLength = 248;

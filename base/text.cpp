@@ -73,34 +73,56 @@ void TerminateRecord(char* record, size_t size) {
 
 static bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+// The next byte of a path's folded form from *p on, advancing *p; a double-byte
+// character's two bytes come one by one, and *wide says a trail byte is next.
+static unsigned char NextFoldedByte(const char** p, bool* wide, bool* afterSeparator, bool atStart) {
+  for (;;) {
+    unsigned char c = static_cast<unsigned char>(**p);
+    if (c == '\0') return 0;
+    ++*p;
+    if (*wide) {
+      *wide = false;
+      return c;
+    }
+    if (IsDBCSLeadByte(c) && **p != '\0') {
+      *wide = true;
+      *afterSeparator = false;
+      return c;
+    }
+    bool separator = IsSeparator(static_cast<char>(c));
+    if (separator && *afterSeparator && !atStart) continue;
+    *afterSeparator = separator;
+    if (separator) return '\\';
+    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+  }
+}
+
+int CompareFoldedPaths(const char* a, const char* b) {
+  bool wideA = false, wideB = false, afterA = false, afterB = false;
+  const char* startA = a;
+  const char* startB = b;
+  for (;;) {
+    // A leading "\\" names a share and stays, as FoldPathForCompare keeps it.
+    unsigned char x = NextFoldedByte(&a, &wideA, &afterA, a - startA < 2);
+    unsigned char y = NextFoldedByte(&b, &wideB, &afterB, b - startB < 2);
+    if (x != y || x == 0) return x < y ? -1 : (x > y ? 1 : 0);
+  }
+}
+
 bool FoldPathForCompare(char* key, size_t size, const char* path) {
   if (size == 0) return false;
-  size_t length = 0;
-  bool afterSeparator = false;  // not a trail byte 0x5C: a real separator
+  bool wide = false, afterSeparator = false;
   const char* p = path;
-  while (*p != '\0') {
-    bool wide = IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0';
-    if (length + (wide ? 2 : 1) >= size) break;
-    if (wide) {
-      key[length++] = *p++;
-      key[length++] = *p++;
-      afterSeparator = false;
-      continue;
+  size_t length = 0;
+  for (unsigned char c; (c = NextFoldedByte(&p, &wide, &afterSeparator, p - path < 2)) != 0;) {
+    if (length + 1 >= size) {
+      key[0] = '\0';
+      return false;
     }
-    char c = *p++;
-    bool separator = IsSeparator(c);
-    // A leading "\\" names a share and stays.
-    if (separator && afterSeparator && length > 1) continue;
-    if (separator) {
-      c = '\\';
-    } else if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    }
-    afterSeparator = separator;
-    key[length++] = c;
+    key[length++] = static_cast<char>(c);
   }
   key[length] = '\0';
-  return *p == '\0';
+  return true;
 }
 
 // The end of the component that starts at p: the next separator, or the NUL.

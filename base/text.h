@@ -32,6 +32,10 @@ void TerminateRecord(char* record, size_t size);
 // False when it does not fit.
 bool FoldPathForCompare(char* key, size_t size, const char* path);
 
+// Orders two paths as FoldPathForCompare's forms of them would order, without
+// making them: 0 when they are spellings of one path.
+int CompareFoldedPaths(const char* a, const char* b);
+
 // The root a path's volume answers at: "X:\" for a drive, "\\server\share\"
 // for a share. False for any other form.
 bool VolumeRootOf(char* root, size_t size, const char* path);

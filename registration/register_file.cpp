@@ -91,7 +91,8 @@ static CopyResult StartCopy(RegistrationRun* run) {
   if (file->in == INVALID_HANDLE_VALUE) return kCopyUnreadable;
   LARGE_INTEGER size = {};
   if (!GetFileSizeEx(file->in, &size)) return kCopyUnreadable;
-  // Sizes are handled as signed 32-bit counts downstream.
+  // Files of 2 GiB and more are not supported: the host's own records of a ROM
+  // are 32-bit.
   if (size.QuadPart > 0x7FFFFFFF) return kCopyTooLarge;
   CopyResult refusal = kCopyNotWritten;
   file->out = CreateCopy(file->copyPath, file->readPath, &refusal);
@@ -135,20 +136,21 @@ static CopyResult CopyPiece(RegistrationRun* run) {
   if (got == dropped) return kCopyDone;
   if (!WriteChecked(file->out, run->copyBuffer + dropped, got - dropped, kWriteCopy)) return kCopyNotWritten;
   file->crc = Crc32Update(file->crc, run->copyBuffer + dropped, got - dropped);
-  file->written += got - dropped;
+  file->copyLength += got - dropped;
   return kCopyDone;
 }
 
-int32_t RenameWithTempPrefix(const char* path, char* renamed, size_t renamedSize) {
+bool MoveAsideWithTempPrefix(const char* path, char* renamed, size_t renamedSize) {
   const char* name = LastComponent(path);
   if (!FormatText(renamed, renamedSize, "%.*stemp%s", static_cast<int>(name - path), path, name)) {
     renamed[0] = '\0';
-    return -1;
+    return false;
   }
   // Only ever used inside the temp folder: a file of the prefixed name there was
   // left by an interrupted run, and must not stand in for the entry being moved.
-  DeleteFileA(renamed);
-  return MoveFileA(path, renamed) ? 0 : -1;
+  HoldRetry retry = {};
+  TryDeleteOwnFile(renamed, &retry);
+  return MoveFileA(path, renamed) != 0;
 }
 
 // Ends the file in hand, whole or not, and starts taking back what an archive's
@@ -166,7 +168,7 @@ static void EndFileInHand(RegistrationRun* run, bool copyWhole) {
 static RegisterResult FinishCopy(RegistrationRun* run);
 
 // A copy the host already has is finished: its line is owed.
-void AbandonRomFile(RegistrationRun* run) {
+void FinishOrDropRomFile(RegistrationRun* run) {
   if (run->file.active && run->file.handedOver) {
     FinishCopy(run);
   } else if (run->file.active || run->file.snapshot) {
@@ -198,7 +200,7 @@ static RegisterResult BeginArchive(RegistrationRun* run, HWND dialog, const char
     EndFileInHand(run, false);
     return extracted == kArchiveBusy ? kRegisterArchiverBusy : kRegisterArchiveRefused;
   }
-  if (RenameWithTempPrefix(file->copyPath, file->readPath, sizeof file->readPath) != 0) {
+  if (!MoveAsideWithTempPrefix(file->copyPath, file->readPath, sizeof file->readPath)) {
     return PassOver(run, skipReason, kTextSkipArchive);
   }
   CopyResult started = StartCopy(run);
@@ -256,8 +258,12 @@ static RegisterResult FinishCopy(RegistrationRun* run) {
     NoteWarning(&run->report, kTextWarnNoDataAfterHeader, file->sourcePath, "");
     return kRegisterDone;
   }
-  const char* earlier = EarlierPathOfCrc(&run->crcIndex, file->crc, file->sourcePath);
-  if (earlier != nullptr) NoteWarning(&run->report, kTextWarnSameContents, file->sourcePath, earlier);
+  size_t sourceOffset = run->relation.lastSourceOffset;
+  if (sourceOffset == SIZE_MAX) return kRegisterDone;
+  size_t earlier = NoteCrcOrFindEarlier(&run->crcIndex, file->crc, sourceOffset);
+  if (earlier != kNoEarlierSource) {
+    NoteWarning(&run->report, kTextWarnSameContents, file->sourcePath, run->relation.sources.bytes + earlier);
+  }
   return kRegisterDone;
 }
 
@@ -268,7 +274,7 @@ static RegisterResult HandCopyToHost(RegistrationRun* run) {
   FileInHand* file = &run->file;
   if (run->hostRegister != nullptr) run->hostRegister(file->copyPath);
   file->handedOver = true;
-  if (file->written > CutStep()) {
+  if (file->copyLength > CutStep()) {
     file->out = CreateFileA(file->copyPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file->out != INVALID_HANDLE_VALUE) return kRegisterInProgress;
   }
@@ -278,10 +284,10 @@ static RegisterResult HandCopyToHost(RegistrationRun* run) {
 // One cut of a large copy the host is done with; the last one deletes it.
 static RegisterResult CutCopy(RegistrationRun* run) {
   FileInHand* file = &run->file;
-  file->written -= file->written < CutStep() ? file->written : CutStep();
+  file->copyLength -= file->copyLength < CutStep() ? file->copyLength : CutStep();
   LARGE_INTEGER end = {};
-  end.QuadPart = file->written;
-  if (file->written > 0 && SetFilePointerEx(file->out, end, nullptr, FILE_BEGIN) && SetEndOfFile(file->out)) {
+  end.QuadPart = file->copyLength;
+  if (file->copyLength > 0 && SetFilePointerEx(file->out, end, nullptr, FILE_BEGIN) && SetEndOfFile(file->out)) {
     return kRegisterInProgress;
   }
   return FinishCopy(run);

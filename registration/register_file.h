@@ -15,9 +15,9 @@ enum RegisterResult : int32_t {
   kRegisterArchiveRefused = -1,
   // The archiver is busy: offered again later.
   kRegisterArchiverBusy = -2,
-  // Nothing was registered and offering it again would not help (no copy, a
-  // path too long, a file of our own temporary folder, a failed write of the
-  // relation file).
+  // Not registered with a line, and offering it again would not help: no
+  // copy, a path too long, a file of our own temporary folder; or the relation
+  // file failed, the host may then have the copy, and the run ends.
   kRegisterPassedOver = -3,
   // The copy is under way: ContinueRomFile goes on with it.
   kRegisterInProgress = 1,
@@ -35,9 +35,10 @@ RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folde
 // to the host, deletes it and writes the relation line. Results as above.
 RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason);
 
-// Drops the file in hand: the partial copy and whatever its extraction added
-// to the temp folder are removed. Harmless when no file is in hand.
-void AbandonRomFile(RegistrationRun* run);
+// Ends the file in hand early: a copy the host already has is finished (the
+// copy deleted, its relation line written); any other is dropped, its partial
+// copy removed. Harmless when no file is in hand.
+void FinishOrDropRomFile(RegistrationRun* run);
 
 // Removes a few more of the entries the last archive's extraction added to the
 // temp folder. True once none is left; the next file waits until then.
@@ -45,5 +46,6 @@ bool StepLeftoverRemoval(RegistrationRun* run);
 
 // Moves path to "temp" + its name in the same folder, removing a stale file of
 // that name first; renamed (a path buffer of renamedSize bytes) gets the new
-// path. 0 moved; -1 not (renamed is then empty when the name did not fit).
-int32_t RenameWithTempPrefix(const char* path, char* renamed, size_t renamedSize);
+// path. False when it was not moved (renamed is then empty when the name did
+// not fit).
+bool MoveAsideWithTempPrefix(const char* path, char* renamed, size_t renamedSize);

@@ -36,16 +36,16 @@ size_t StripLineBreak(char* line) {
 static void ForgetSources(RelationFile* relation) {
   ReleaseBuffer(&relation->sources);
   relation->sourceCount = 0;
-  free(relation->written);
-  relation->written = nullptr;
+  free(relation->sortedSources);
+  relation->sortedSources = nullptr;
   if (relation->previous != nullptr) fclose(relation->previous);
   relation->previous = nullptr;
   relation->stage = kMergeNotBegun;
   relation->retry = HoldRetry();
 }
 
-static int CompareTexts(const void* a, const void* b) {
-  return strcmp(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
+static int CompareSources(const void* a, const void* b) {
+  return CompareFoldedPaths(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
 }
 
 // The file is only replaced when the run ends; find out now whether it can be
@@ -83,9 +83,11 @@ bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* 
   }
   // Out of memory a source goes unrecorded: its earlier line may then follow
   // the new one, and the lookup takes the first.
-  char key[kPathSize];
-  if (FoldPathForCompare(key, sizeof key, sourcePath) && AppendBytes(&relation->sources, key, strlen(key) + 1)) {
+  relation->lastSourceOffset = relation->sources.used;
+  if (AppendBytes(&relation->sources, sourcePath, strlen(sourcePath) + 1)) {
     ++relation->sourceCount;
+  } else {
+    relation->lastSourceOffset = SIZE_MAX;
   }
   return true;
 }
@@ -138,11 +140,11 @@ static bool BeginMerge(RelationFile* relation) {
   relation->stage = kMergeCarrying;
   relation->retry = HoldRetry();
   if (relation->previous == nullptr || relation->sourceCount == 0) return true;
-  relation->written = static_cast<const char**>(malloc(relation->sourceCount * sizeof *relation->written));
-  if (relation->written == nullptr) return FailMerge(relation, "malloc");
+  relation->sortedSources = static_cast<const char**>(malloc(relation->sourceCount * sizeof *relation->sortedSources));
+  if (relation->sortedSources == nullptr) return FailMerge(relation, "malloc");
   const char* source = relation->sources.bytes;
-  for (size_t i = 0; i < relation->sourceCount; source += strlen(source) + 1) relation->written[i++] = source;
-  qsort(relation->written, relation->sourceCount, sizeof *relation->written, CompareTexts);
+  for (size_t i = 0; i < relation->sourceCount; source += strlen(source) + 1) relation->sortedSources[i++] = source;
+  qsort(relation->sortedSources, relation->sourceCount, sizeof *relation->sortedSources, CompareSources);
   return true;
 }
 
@@ -158,10 +160,9 @@ static bool CarryOverLine(RelationFile* relation, char* line) {
   while (sourceLength > 0 && (source[sourceLength - 1] == '\n' || source[sourceLength - 1] == '\r')) {
     source[--sourceLength] = '\0';
   }
-  char folded[kRelationLineSize];
-  const char* key = folded;
-  if (relation->written != nullptr && FoldPathForCompare(folded, sizeof folded, source) &&
-      bsearch(&key, relation->written, relation->sourceCount, sizeof *relation->written, CompareTexts) != nullptr) {
+  const char* key = source;
+  if (relation->sortedSources != nullptr && bsearch(&key, relation->sortedSources, relation->sourceCount,
+                                                    sizeof *relation->sortedSources, CompareSources) != nullptr) {
     return true;
   }
   if (source[0] == '\0' || IsKnownGone(source, &relation->lastVolume)) return true;

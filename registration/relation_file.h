@@ -4,12 +4,14 @@
 // puts it in place; the launch reads it.
 //
 // A run's lines are written into a file aside and only put in place when the
-// run ends, so a run that is cancelled, killed or fails to write never costs a
-// line the host still needs.
+// run ends, so a run that is killed, or fails to write, leaves the earlier
+// file as it was; the host then keeps ROMs that only the earlier lines name,
+// and the ones this run registered have none until the next run.
 #pragma once
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "base/file_presence.h"
@@ -42,18 +44,19 @@ struct RelationFile {
   HANDLE aside = INVALID_HANDLE_VALUE;  // "<path>.new" while the run writes
   char path[kPathSize] = "";            // the relation file this run replaces
   bool failed = false;                  // a write failed: the run ends and the previous file stays
-  // The source paths of this run's lines as FoldPathForCompare gives them,
-  // each ended by a NUL, to tell which earlier lines they replace whatever
-  // their spelling.
+  // The source paths of this run's lines, each ended by a NUL: to tell which
+  // earlier lines they replace whatever their spelling, and, through their
+  // offsets, the earlier file of the same contents.
   GrowableBuffer sources;
   size_t sourceCount = 0;
+  size_t lastSourceOffset = 0;  // of the last line's source, or SIZE_MAX when it went unrecorded
   // The merge with the earlier file.
   MergeStage stage = kMergeNotBegun;
   FILE* previous = nullptr;
-  const char** written = nullptr;  // this run's sources, sorted
-  VolumeAnswer lastVolume;         // of the earlier line looked at last
-  HoldRetry retry;                 // of the call another program's hold refused
-  bool asideClosed = false;        // written whole and closed, waiting to be moved in place
+  const char** sortedSources = nullptr;  // this run's sources, in folded order
+  VolumeAnswer lastVolume;               // of the earlier line looked at last
+  HoldRetry retry;                       // of the call another program's hold refused
+  bool asideClosed = false;              // written whole and closed, waiting to be moved in place
 };
 
 // Whether the relation file can be replaced when the run ends: it is opened
@@ -65,8 +68,8 @@ TryResult CheckRelationReplaceable(RelationFile* relation);
 // when it cannot be created.
 bool OpenRelationFile(RelationFile* relation);
 
-// Appends "CRC source\r\n". False, with relation->failed set, when the line
-// could not be written whole.
+// Appends "CRC source\r\n" and records the source at relation->lastSourceOffset.
+// False, with relation->failed set, when the line could not be written whole.
 bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* sourcePath);
 
 // Carries over up to about maxLines of the previous file's lines whose source

@@ -4,7 +4,6 @@
 
 #include "base/state.h"
 #include "profile/profile.h"
-#include "registration/register_file.h"
 
 // Large enough that a big ROM goes at the disk's pace, small enough that one
 // piece never holds a slice up.
@@ -40,14 +39,13 @@ RegistrationRun* MakeRegistrationRun() {
   return run;
 }
 
-void StopWalking(RegistrationRun* run) {
-  AbandonRomFile(run);
+void FreeRegistrationRun(RegistrationRun* run) {
+  FileInHand* file = &run->file;
+  if (file->in != INVALID_HANDLE_VALUE) CloseHandle(file->in);
+  if (file->out != INVALID_HANDLE_VALUE) CloseHandle(file->out);
+  ReleaseSnapshot(&file->tempBefore);
   CloseListing(&run->folderListing);
   ReleaseFolderWalk(&run->folders);
-}
-
-void FreeRegistrationRun(RegistrationRun* run) {
-  StopWalking(run);
   DiscardRelationFile(&run->relation);
   ReleaseBuffer(&run->heldCopies.entries);
   ReleaseRunReport(&run->report);

@@ -54,7 +54,7 @@ struct FileInHand {
   LONGLONG size;                          // of what is copied, header included
   LONGLONG remaining;                     // bytes still to be read
   LONGLONG skip;                          // header bytes still to be dropped
-  LONGLONG written;                       // bytes in the copy
+  LONGLONG copyLength;                    // bytes in the copy, as written and then as cut down
   bool handedOver;                        // the host has had the copy: it is being deleted
   uint32_t crc;                           // of the bytes written so far
   unsigned char head[kHeaderCheckBytes];  // the first bytes read, for the header check
@@ -87,7 +87,7 @@ struct RegistrationRun {
   bool entryWaiting;            // the current entry is offered again on a later tick
   int32_t failedAttempts;       // consecutive refusals of the current archive
   FileInHand file;
-  HeldCopies heldCopies;  // copies another program held when they were to go
+  HeldCopies heldCopies;     // copies another program held when they were to go
   AddedRemoval tempCleanup;  // what the last archive's extraction added to temp, removed step by step
   RelationFile relation;
   bool relationBegun;      // the run's lines are being written aside
@@ -115,10 +115,7 @@ struct RegistrationRun {
 // nullptr when memory runs out.
 RegistrationRun* MakeRegistrationRun();
 
-// Ends the file in hand and the folder walk; the relation file and the lists
-// stay for the run's end.
-void StopWalking(RegistrationRun* run);
-
 // Releases whatever the run still holds (an unfinished relation file is
-// discarded) and frees it.
+// discarded, a file in hand closed where it stands) and frees it; the run's
+// end has finished the file in hand before.
 void FreeRegistrationRun(RegistrationRun* run);

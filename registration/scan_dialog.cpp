@@ -124,6 +124,14 @@ static void ShowProgress(HWND dialog, const RegistrationRun* run) {
   SendDlgItemMessageA(dialog, IDC_SCAN_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
+// Ends the file in hand and the folder walk; the relation file and the lists
+// stay for the run's end.
+static void EndFileAndWalk(RegistrationRun* run) {
+  FinishOrDropRomFile(run);
+  CloseListing(&run->folderListing);
+  ReleaseFolderWalk(&run->folders);
+}
+
 static void NoteTempNotDeleted(void* report, const char* path) {
   NoteWarning(static_cast<RunReport*>(report), kTextWarnTempNotDeleted, path, "");
 }
@@ -138,7 +146,7 @@ static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
   if (run->phase == kPhaseEnded) return;
   run->phase = kPhaseEnded;
   StopTimer(dialog);
-  StopWalking(run);
+  EndFileAndWalk(run);
   FinishRemovingAdded(&run->tempCleanup);
   bool relationBegun = run->relationBegun;
   if ((outcome == kRunDone || outcome == kRunCancelled || outcome == kRunWindowDestroyed) && relationBegun &&
@@ -171,7 +179,7 @@ static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
 // Leaves the file walk for the merge with the earlier lines, which ends the run
 // as outcome says once it is through.
 static void StartMerge(RegistrationRun* run, RunOutcome outcome) {
-  StopWalking(run);
+  EndFileAndWalk(run);
   run->outcome = outcome;
   run->phase = kPhaseMerge;
 }

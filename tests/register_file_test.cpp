@@ -94,7 +94,7 @@ TEST_F(TempPrefix, MovesTheFileAsideInItsOwnFolder) {
   for (const Case& test : cases) {
     ASSERT_TRUE(WriteBytes(test.path, "entry bytes"));
     char renamed[kPathSize] = "unchanged";
-    EXPECT_EQ(RenameWithTempPrefix(test.path.c_str(), renamed, sizeof renamed), 0) << Utf8(test.path);
+    EXPECT_TRUE(MoveAsideWithTempPrefix(test.path.c_str(), renamed, sizeof renamed)) << Utf8(test.path);
     EXPECT_EQ(std::string(renamed), test.expected);
     EXPECT_FALSE(FileExists(test.path));
     EXPECT_EQ(ReadBytes(test.expected), "entry bytes");
@@ -105,7 +105,7 @@ TEST_F(TempPrefix, StaleFileOfThePrefixedNameGivesWay) {
   ASSERT_TRUE(WriteBytes(folder + "tempgame.nes", "left by an interrupted run"));
   ASSERT_TRUE(WriteBytes(folder + "game.nes", "the new entry"));
   char renamed[kPathSize];
-  EXPECT_EQ(RenameWithTempPrefix((folder + "game.nes").c_str(), renamed, sizeof renamed), 0);
+  EXPECT_TRUE(MoveAsideWithTempPrefix((folder + "game.nes").c_str(), renamed, sizeof renamed));
   EXPECT_EQ(ReadBytes(folder + "tempgame.nes"), "the new entry");
   EXPECT_FALSE(FileExists(folder + "game.nes"));
 }
@@ -114,7 +114,7 @@ TEST_F(TempPrefix, NameThatWouldNotFitIsRefused) {
   std::string path = folder + std::string(257 - folder.size(), 'n');
   ASSERT_TRUE(WriteBytes(path, "long"));
   char renamed[kPathSize] = "unchanged";
-  EXPECT_EQ(RenameWithTempPrefix(path.c_str(), renamed, sizeof renamed), -1);
+  EXPECT_FALSE(MoveAsideWithTempPrefix(path.c_str(), renamed, sizeof renamed));
   EXPECT_STREQ(renamed, "");
   EXPECT_EQ(ReadBytes(path), "long");
 }
