@@ -33,37 +33,6 @@ bool IsArchivePath(const char* path) {
   return false;
 }
 
-// True when a name of an archive entry stays below the folder it is extracted
-// into: relative, no drive or stream (":"), no component made only of dots and
-// blanks with two or more dots (Windows reads "..", ". ." and "..." as going up
-// or collapses them). Walks by characters so that a double-byte character's
-// trail byte 0x5C is not taken for a separator.
-static bool IsSafeEntryName(const char* name) {
-  if (name[0] == '\0' || name[0] == '\\' || name[0] == '/') return false;
-  if (strchr(name, ':') != nullptr) return false;
-  const char* p = name;
-  while (*p != '\0') {
-    int dots = 0;
-    bool onlyDotsAndBlanks = true;
-    while (*p != '\0' && *p != '\\' && *p != '/') {
-      if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
-        onlyDotsAndBlanks = false;
-        p += 2;
-        continue;
-      }
-      if (*p == '.') {
-        ++dots;
-      } else if (*p != ' ') {
-        onlyDotsAndBlanks = false;
-      }
-      ++p;
-    }
-    if (onlyDotsAndBlanks && dots >= 2) return false;
-    if (*p != '\0') ++p;
-  }
-  return true;
-}
-
 // A file already where the first entry lands (an earlier extraction's, a
 // user's) would pass for the entry if the extraction failed, and is not ours to
 // delete before we know it succeeded: it is moved aside in its folder, under a
@@ -134,7 +103,8 @@ ArchiveResult ExtractArchive(const char* archivePath, char* firstEntryPath, HWND
   // An empty archive or an unreadable name leaves nothing defined to point at.
   if (found != 0 || named != 0) return kArchiveRefused;
   if (memchr(entryName, '\0', sizeof entryName) == nullptr) return kArchiveRefused;
-  if (!IsSafeEntryName(entryName)) return kArchiveRefused;
+  // Nothing named: the folder itself is no entry to point at.
+  if (entryName[0] == '\0' || !NameStaysInsideFolder(entryName)) return kArchiveRefused;
 
   // A cut path or command would name another file or folder: refuse instead.
   char entryPath[kPathSize];

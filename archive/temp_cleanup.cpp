@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/folder_listing.h"
+#include "base/tree_walk.h"
 
 static const char* const* SortedNames(const FolderSnapshot* snapshot) {
   return reinterpret_cast<const char* const*>(snapshot->sorted.bytes);
@@ -18,31 +19,13 @@ static bool AddName(FolderSnapshot* snapshot, const char* name) {
   return true;
 }
 
-// Adds the entries below folder + relative (relative is "" or ends with "\").
-// A path too long for a path buffer is neither recorded nor, later, removed:
-// what cannot be named is left alone either way.
-static bool RecordFolder(const char* folder, const char* relative, FolderSnapshot* snapshot) {
-  char prefix[kPathSize];
-  if (!FormatText(prefix, sizeof prefix, "%s%s", folder, relative)) return true;
-  FolderListing listing;
-  if (!OpenListing(&listing, prefix)) {
-    DWORD error = GetLastError();
-    return relative[0] != '\0' || error == ERROR_FILE_NOT_FOUND || error == ERROR_FILENAME_EXCED_RANGE;
-  }
-  bool recorded = true;
-  while (recorded && NextListedEntry(&listing)) {
-    const WIN32_FIND_DATAA& entry = listing.entry;
-    char name[kPathSize];
-    if (!FormatText(name, sizeof name, "%s%s", relative, entry.cFileName)) continue;
-    recorded = AddName(snapshot, name);
-    char child[kPathSize];
-    if (recorded && IsFolderEntry(entry) && !IsFolderLink(entry.dwFileAttributes) &&
-        FormatText(child, sizeof child, "%s\\", name)) {
-      recorded = RecordFolder(folder, child, snapshot);
-    }
-  }
-  CloseListing(&listing);
-  return recorded;
+// Records each entry by its path relative to the folder. A path too long for a
+// path buffer is neither recorded nor, later, removed: what cannot be named is
+// left alone either way.
+static WalkAnswer RecordEntry(void* context, WalkedEntry* entry) {
+  if (entry->path == nullptr) return kWalkOn;
+  if (!AddName(static_cast<FolderSnapshot*>(context), entry->relative)) return kWalkStop;
+  return kWalkDescend;
 }
 
 static int CompareNames(const void* a, const void* b) {
@@ -83,7 +66,12 @@ static bool SnapshotHolds(const FolderSnapshot* snapshot, const char* name) {
 
 bool SnapshotFolder(const char* folder, FolderSnapshot* snapshot) {
   *snapshot = FolderSnapshot();
-  if (!RecordFolder(folder, "", snapshot) || !SortNames(snapshot)) {
+  TreeWalkResult walked = WalkTree(folder, {RecordEntry, nullptr, snapshot});
+  DWORD error = GetLastError();
+  // An empty listing, or a folder too long to list, holds nothing to record.
+  bool recorded = walked == kTreeWalked ||
+                  (walked == kTreeUnlisted && (error == ERROR_FILE_NOT_FOUND || error == ERROR_FILENAME_EXCED_RANGE));
+  if (!recorded || !SortNames(snapshot)) {
     ReleaseSnapshot(snapshot);
     return false;
   }
@@ -96,105 +84,57 @@ void ReleaseSnapshot(FolderSnapshot* snapshot) {
   snapshot->count = 0;
 }
 
-// One folder being listed by a removal.
-struct RemovalLevel {
-  FolderListing listing;
-  size_t relativeLength;  // of the removal's relative path at this level
-  bool added;             // not there before: removed itself once emptied
-};
-
-static RemovalLevel* Innermost(AddedRemoval* removal) {
-  return reinterpret_cast<RemovalLevel*>(removal->levels.bytes + removal->levels.used - sizeof(RemovalLevel));
-}
-
 static void EndRemoval(AddedRemoval* removal) {
-  while (removal->levels.used >= sizeof(RemovalLevel)) {
-    CloseListing(&Innermost(removal)->listing);
-    removal->levels.used -= sizeof(RemovalLevel);
-  }
-  ReleaseBuffer(&removal->levels);
+  EndTreeWalk(&removal->walk);
   ReleaseSnapshot(&removal->before);
   removal->retry = HoldRetry();
-  removal->held = false;
   removal->underWay = false;
 }
 
-// Opens folder + relative (relative is "" or ends with "\") as the innermost
-// level; false when it cannot be listed or memory runs out.
-static bool EnterLevel(AddedRemoval* removal, const char* relative, bool added) {
-  char prefix[kPathSize];
-  if (!FormatText(prefix, sizeof prefix, "%s%s", removal->folder, relative)) return false;
-  RemovalLevel level;
-  level.relativeLength = strlen(relative);
-  level.added = added;
-  if (!OpenListing(&level.listing, prefix)) return false;
-  if (!AppendBytes(&removal->levels, &level, sizeof level)) {
-    CloseListing(&level.listing);
-    return false;
-  }
-  CopyText(removal->relative, sizeof removal->relative, relative);
-  return true;
-}
+struct RemovalStep {
+  AddedRemoval* removal;
+  bool wait;  // every hold is waited out at once
+};
 
-// The innermost level is done: an added folder goes with it.
-static void LeaveLevel(AddedRemoval* removal) {
-  RemovalLevel* level = Innermost(removal);
-  CloseListing(&level->listing);
-  bool added = level->added;
-  removal->levels.used -= sizeof(RemovalLevel);
-  char path[kPathSize];
-  if (added && FormatText(path, sizeof path, "%s%.*s", removal->folder, static_cast<int>(strlen(removal->relative) - 1),
-                          removal->relative)) {
-    RemoveDirectoryA(path);
-  }
-  if (removal->levels.used == 0) {
-    EndRemoval(removal);
-    return;
-  }
-  removal->relative[Innermost(removal)->relativeLength] = '\0';
-}
-
-// One entry of the innermost level. False when another program holds the file
-// and it waits for a later try; waiting, every hold is waited out here.
-static bool RemoveEntry(AddedRemoval* removal, const WIN32_FIND_DATAA& entry, bool inAdded, bool wait) {
-  char name[kPathSize];
-  char path[kPathSize];
+// A folder's tag says whether it was added: its entries are then all added,
+// and it goes itself once emptied. A file another program holds waits for a
+// later step, unless this step waits.
+static WalkAnswer RemoveEntry(void* context, WalkedEntry* entry) {
+  const RemovalStep* step = static_cast<const RemovalStep*>(context);
+  AddedRemoval* removal = step->removal;
   // What cannot be named is left alone.
-  if (!FormatText(name, sizeof name, "%s%s", removal->relative, entry.cFileName) ||
-      !FormatText(path, sizeof path, "%s%s", removal->folder, name)) {
-    return true;
+  if (entry->path == nullptr) return kWalkOn;
+  bool kept = entry->levelTag == 0 && SnapshotHolds(&removal->before, entry->relative);
+  if (IsFolderEntry(*entry->found)) {
+    // A link goes as a link, never followed; a kept folder is entered for what was added inside it.
+    if (IsFolderLink(entry->found->dwFileAttributes)) {
+      if (!kept) RemoveDirectoryA(entry->path);
+      return kWalkOn;
+    }
+    entry->childTag = kept ? 0 : 1;
+    return kWalkDescend;
   }
-  bool kept = !inAdded && SnapshotHolds(&removal->before, name);
-  if (IsFolderEntry(entry)) {
-    // A kept folder is entered for what was added inside it; a link is never followed.
-    char child[kPathSize];
-    bool entered = !IsFolderLink(entry.dwFileAttributes) && FormatText(child, sizeof child, "%s\\", name) &&
-                   EnterLevel(removal, child, !kept);
-    if (!entered && !kept) RemoveDirectoryA(path);
-    return true;
+  if (kept) return kWalkOn;
+  if (step->wait) {
+    DeleteOwnFile(entry->path);
+    return kWalkOn;
   }
-  if (kept) return true;
-  if (wait) {
-    DeleteOwnFile(path);
-    removal->held = false;
-    return true;
-  }
-  removal->held = TryDeleteOwnFile(path, &removal->retry) == kTryLater;
-  if (!removal->held) removal->retry = HoldRetry();
-  return !removal->held;
+  if (TryDeleteOwnFile(entry->path, &removal->retry) == kTryLater) return kWalkAgainLater;
+  removal->retry = HoldRetry();
+  return kWalkOn;
+}
+
+static void LeaveFolder(void*, const char* folder, int32_t added, bool) {
+  if (!added) return;
+  char path[kPathSize];
+  if (CopyText(path, sizeof path, folder) && EndsWithBackslash(path)) path[strlen(path) - 1] = '\0';
+  RemoveDirectoryA(path);
 }
 
 static bool StepRemoval(AddedRemoval* removal, int maxEntries, bool wait) {
-  for (int entries = 0; removal->underWay && entries < maxEntries; ++entries) {
-    RemovalLevel* level = Innermost(removal);
-    if (!removal->held && !NextListedEntry(&level->listing)) {
-      LeaveLevel(removal);
-      continue;
-    }
-    // Copied: entering a folder may move the levels.
-    WIN32_FIND_DATAA entry = level->listing.entry;
-    if (!RemoveEntry(removal, entry, level->added, wait)) return false;
-  }
+  if (!removal->underWay) return true;
+  RemovalStep step = {removal, wait};
+  if (StepTreeWalk(&removal->walk, maxEntries, {RemoveEntry, LeaveFolder, &step})) EndRemoval(removal);
   return !removal->underWay;
 }
 
@@ -202,7 +142,7 @@ void StartRemovingAdded(AddedRemoval* removal, const char* folder, FolderSnapsho
   FinishRemovingAdded(removal);
   removal->before = *snapshot;
   *snapshot = FolderSnapshot();
-  removal->underWay = CopyText(removal->folder, sizeof removal->folder, folder) && EnterLevel(removal, "", false);
+  removal->underWay = StartTreeWalk(&removal->walk, folder, 0);
   if (!removal->underWay) EndRemoval(removal);
 }
 

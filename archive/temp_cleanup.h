@@ -7,6 +7,7 @@
 #include "base/growable_buffer.h"
 #include "base/held_files.h"
 #include "base/text.h"
+#include "base/tree_walk.h"
 
 // Every file and folder below a folder, as paths relative to it, sorted.
 struct FolderSnapshot {
@@ -27,12 +28,9 @@ void ReleaseSnapshot(FolderSnapshot* snapshot);
 // its ticks. Entries of the snapshot stay, with what they hold now; a folder
 // link is removed as a link, never followed.
 struct AddedRemoval {
-  char folder[kPathSize];
-  char relative[kPathSize];  // the level being listed, below folder: "" or ending with "\"
   FolderSnapshot before;
-  GrowableBuffer levels;  // the listings open, outermost first
-  HoldRetry retry = {};   // of the file another program holds, tried again when due
-  bool held = false;      // the innermost listing's entry waits for that retry
+  TreeWalk walk;         // a folder's tag: 1 when it was added
+  HoldRetry retry = {};  // of the file another program holds, tried again when due
   bool underWay = false;
 };
 

@@ -1,5 +1,9 @@
 #include "base/file_identity.h"
 
+#include <cstring>
+
+#include "base/text.h"
+
 bool GetFileIdentity(const char* path, FileIdentity* identity) {
   if (path == nullptr || path[0] == '\0') return false;
   // No access rights are needed to ask for the information, and full sharing
@@ -26,4 +30,27 @@ bool SameFileIdentity(const char* a, const char* b) {
   FileIdentity first = {};
   FileIdentity second = {};
   return GetFileIdentity(a, &first) && GetFileIdentity(b, &second) && SameIdentity(first, second);
+}
+
+// A file system without file indexes reports 0: no identity to go by.
+static bool GetIndexedIdentity(const char* path, FileIdentity* identity) {
+  return GetFileIdentity(path, identity) && (identity->indexHigh != 0 || identity->indexLow != 0);
+}
+
+static bool FoldFullPath(char* key, size_t size, const char* path) {
+  char full[kPathSize];
+  DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+  if (length == 0 || length >= sizeof full || !FoldPathForCompare(key, size, full)) return false;
+  if (EndsWithBackslash(key)) key[strlen(key) - 1] = '\0';
+  return true;
+}
+
+bool IsSameFolder(const char* a, const char* b) {
+  if (a == nullptr || b == nullptr || a[0] == '\0' || b[0] == '\0') return false;
+  FileIdentity first = {};
+  FileIdentity second = {};
+  if (GetIndexedIdentity(a, &first) && GetIndexedIdentity(b, &second)) return SameIdentity(first, second);
+  char keyA[kPathSize];
+  char keyB[kPathSize];
+  return FoldFullPath(keyA, sizeof keyA, a) && FoldFullPath(keyB, sizeof keyB, b) && strcmp(keyA, keyB) == 0;
 }

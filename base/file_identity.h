@@ -20,3 +20,9 @@ bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
 // True when both paths exist and name the same file or folder; false when they
 // differ or either cannot be looked at.
 bool SameFileIdentity(const char* a, const char* b);
+
+// True when a and b name the same folder: by identity where both can be
+// looked at, otherwise (one missing, or a file system without file indexes)
+// by the spelling of their full paths, folded as FoldPathForCompare folds it
+// and without a final "\".
+bool IsSameFolder(const char* a, const char* b);

@@ -145,3 +145,44 @@ bool VolumeRootOf(char* root, size_t size, const char* path) {
   }
   return FormatText(root, size, "%.*s\\", static_cast<int>(end - path), path);
 }
+
+// Names that Windows opens as devices in any folder, whatever follows them after
+// a dot: a read of "con.fol" waits on the console, "NUL.rel" swallows every line.
+static const char* const kDeviceNames[] = {"CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$", "COM1", "COM2",
+                                           "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",    "COM9", "LPT1",
+                                           "LPT2", "LPT3", "LPT4", "LPT5", "LPT6",   "LPT7",    "LPT8", "LPT9"};
+
+// component is length bytes long (no separator inside). Its stem, up to the
+// first dot and without trailing blanks (which Windows drops), decides.
+static bool IsDeviceName(const char* component, size_t length) {
+  size_t stem = 0;
+  while (stem < length && component[stem] != '.') ++stem;
+  while (stem > 0 && component[stem - 1] == ' ') --stem;
+  for (const char* device : kDeviceNames) {
+    if (strlen(device) == stem && _strnicmp(component, device, stem) == 0) return true;
+  }
+  return false;
+}
+
+static bool IsOnlyDotsAndBlanks(const char* component, size_t length) {
+  size_t dots = 0;
+  for (size_t i = 0; i < length; ++i) {
+    if (component[i] == '.') {
+      ++dots;
+    } else if (component[i] != ' ') {
+      return false;
+    }
+  }
+  return dots >= 2;
+}
+
+bool NameStaysInsideFolder(const char* name) {
+  if (IsSeparator(name[0]) || strchr(name, ':') != nullptr) return false;
+  for (const char* component = name; *component != '\0';) {
+    const char* end = ComponentEnd(component);
+    size_t length = static_cast<size_t>(end - component);
+    if (IsOnlyDotsAndBlanks(component, length) || IsDeviceName(component, length)) return false;
+    component = *end != '\0' ? end + 1 : end;
+  }
+  return true;
+}

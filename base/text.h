@@ -39,3 +39,11 @@ int CompareFoldedPaths(const char* a, const char* b);
 // The root a path's volume answers at: "X:\" for a drive, "\\server\share\"
 // for a share. False for any other form.
 bool VolumeRootOf(char* root, size_t size, const char* path);
+
+// True when name, joined to a folder, names something inside it: relative (no
+// leading "\" or "/"), no drive or stream ":", no component made only of dots
+// and blanks with two or more dots (Windows reads "..", ". ." and "..." as
+// going up or collapses them), and no device name in any component (CON,
+// nul.txt, COM1, ...). Read in the ANSI code page, so that a trail byte 0x5C
+// is not a separator. "" names the folder itself and passes.
+bool NameStaysInsideFolder(const char* name);

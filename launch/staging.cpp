@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <climits>
 #include <cstring>
 
 #include "archive/archive.h"
@@ -9,11 +10,10 @@
 #include "base/file_identity.h"
 #include "base/file_io.h"
 #include "base/folder_listing.h"
+#include "base/tree_walk.h"
 #include "base/text.h"
 
 bool HoldsDataDirectory(const char* extractFolder, const char* dataDir) {
-  FileIdentity extractIdentity = {};
-  if (!GetFileIdentity(extractFolder, &extractIdentity)) return false;
   // ".." collapsed first, so that the walk up goes through the data
   // directory's real ancestors; as it stands when that fails, and held (so
   // staged, the safe side) when even that does not fit.
@@ -22,8 +22,7 @@ bool HoldsDataDirectory(const char* extractFolder, const char* dataDir) {
   if ((length == 0 || length >= sizeof folder) && !CopyText(folder, sizeof folder, dataDir)) return true;
   // Bounded by the path: each pass takes one component off.
   for (size_t level = 0; level < kPathSize && folder[0] != '\0'; ++level) {
-    FileIdentity identity = {};
-    if (GetFileIdentity(folder, &identity) && SameIdentity(identity, extractIdentity)) return true;
+    if (IsSameFolder(folder, extractFolder)) return true;
     if (EndsWithBackslash(folder)) folder[strlen(folder) - 1] = '\0';
     const char* last = LastComponent(folder);
     if (last == folder) break;
@@ -85,70 +84,68 @@ static bool WouldReplacePluginFile(const char* dataRelative, const char* destina
 struct StagedWalk {
   const char* staging;
   const char* extractFolder;
-  FileIdentity dataIdentity;
+  const char* dataDir;
   bool moving;  // false: only look; true: move each file into place
 };
 
-// The destination is the data directory under whatever name the entries give it
-// (another case, an 8.3 alias, a link below the extraction folder).
-static bool IsDataDirectory(const StagedWalk& walk, const char* destination) {
-  FileIdentity identity = {};
-  return GetFileIdentity(destination, &identity) && SameIdentity(identity, walk.dataIdentity);
+// A folder's tag is where the path relative to the data directory starts in
+// the entry's relative path, or -1 when the folder does not lie in it.
+// Looking, a stop means a file would land on a plug-in file or a folder, or
+// has no room for its destination path; moving, it means a move failed.
+static WalkAnswer VisitStaged(void* context, WalkedEntry* entry) {
+  const StagedWalk& walk = *static_cast<const StagedWalk*>(context);
+  int dataStart = entry->levelTag;
+  const char* name = entry->relative;
+  char destination[kPathSize];
+  char child[kPathSize];
+  if (name == nullptr || !FormatText(destination, sizeof destination, "%s%s", walk.extractFolder, name)) {
+    return kWalkStop;
+  }
+  if (IsFolderEntry(*entry->found)) {
+    // Its entries could not be named below it.
+    if (!FormatText(child, sizeof child, "%s%s\\", walk.staging, name)) return kWalkStop;
+    entry->childTag = dataStart;
+    if (walk.moving) {
+      CreateDirectoryA(destination, nullptr);
+    } else if (IsSameFolder(destination, walk.dataDir)) {
+      // The data directory under whatever name the entries give it (another
+      // case, an 8.3 alias, a link below the extraction folder).
+      entry->childTag = static_cast<int>(strlen(name) + 1);
+    } else if (dataStart >= 0 && IsPluginFileName(name + dataStart)) {
+      // A folder named like a plug-in file would stand in the way of one.
+      return kWalkStop;
+    }
+    return kWalkDescend;
+  }
+  if (!walk.moving) {
+    DWORD attributes = GetFileAttributesA(destination);
+    bool onFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return onFolder || (dataStart >= 0 && WouldReplacePluginFile(name + dataStart, destination)) ? kWalkStop : kWalkOn;
+  }
+  // tempDir and the extraction folder may lie on different volumes (a linked
+  // temp folder), hence the copy that the move may need.
+  if (MoveFileExA(entry->path, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return kWalkOn;
+  ReportSystemError("MoveFileExA", destination, GetLastError());
+  return kWalkStop;
 }
 
-// Visits the files below staging + relative (relative is "" or ends with "\").
-// dataStart is where the path relative to the data directory starts in
-// relative, or -1 when this level does not lie in it. Looking, false means a
-// file would land on a plug-in file or a folder, or has no room for its
-// destination path; moving, false means a move failed.
-static bool WalkStaged(const StagedWalk& walk, const char* relative, int dataStart) {
-  char prefix[kPathSize];
-  if (!FormatText(prefix, sizeof prefix, "%s%s", walk.staging, relative)) return false;
-  FolderListing listing;
-  if (!OpenListing(&listing, prefix)) return relative[0] != '\0';
-  bool fine = true;
-  while (fine && NextListedEntry(&listing)) {
-    const WIN32_FIND_DATAA& entry = listing.entry;
-    char name[kPathSize];
-    char source[kPathSize];
-    char destination[kPathSize];
-    if (!FormatText(name, sizeof name, "%s%s", relative, entry.cFileName) ||
-        !FormatText(source, sizeof source, "%s%s", walk.staging, name) ||
-        !FormatText(destination, sizeof destination, "%s%s", walk.extractFolder, name)) {
-      fine = false;
-    } else if (IsFolderEntry(entry)) {
-      char child[kPathSize];
-      fine = FormatText(child, sizeof child, "%s\\", name);
-      int childStart = dataStart;
-      if (walk.moving) {
-        CreateDirectoryA(destination, nullptr);
-      } else if (fine && IsDataDirectory(walk, destination)) {
-        childStart = static_cast<int>(strlen(child));
-      } else if (dataStart >= 0) {
-        // A folder named like a plug-in file would stand in the way of one.
-        fine = !IsPluginFileName(name + dataStart);
-      }
-      fine = fine && WalkStaged(walk, child, childStart);
-    } else if (!walk.moving) {
-      DWORD attributes = GetFileAttributesA(destination);
-      bool onFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-      fine = !onFolder && (dataStart < 0 || !WouldReplacePluginFile(name + dataStart, destination));
-    } else if (!MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-      // tempDir and the extraction folder may lie on different volumes (a
-      // linked temp folder), hence the copy that the move may need.
-      ReportSystemError("MoveFileExA", destination, GetLastError());
-      fine = false;
-    }
-  }
-  CloseListing(&listing);
-  return fine;
+// Every file below the staging folder looked at or moved; false when the
+// visitor stopped or the staging folder could not be listed.
+static bool WalkStaged(StagedWalk* walk, int dataStart) {
+  TreeWalk tree;
+  if (!StartTreeWalk(&tree, walk->staging, dataStart)) return false;
+  StepTreeWalk(&tree, INT_MAX, {VisitStaged, nullptr, walk});
+  bool stopped = tree.stopped;
+  EndTreeWalk(&tree);
+  return !stopped;
 }
 
 ArchiveResult ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir,
                                     const char* tempDir, char* firstEntryPath) {
-  StagedWalk walk = {nullptr, extractFolder, {}, false};
+  StagedWalk walk = {nullptr, extractFolder, dataDir, false};
   // Without its final "\" the folder and a name would join into a path beside it.
-  if (!EndsWithBackslash(extractFolder) || !GetFileIdentity(dataDir, &walk.dataIdentity)) return kArchiveRefused;
+  FileIdentity dataIdentity = {};
+  if (!EndsWithBackslash(extractFolder) || !GetFileIdentity(dataDir, &dataIdentity)) return kArchiveRefused;
   char staging[kPathSize];
   if (!MakeStagingFolder(tempDir, staging, sizeof staging)) return kArchiveRefused;
   walk.staging = staging;
@@ -158,13 +155,12 @@ ArchiveResult ExtractThroughStaging(const char* archivePath, const char* extract
     // The path to launch stays the extraction folder joined with the entry's name.
     char launchPath[kPathSize];
     const char* entryName = stagedFirst + strlen(staging);
-    int dataStart = IsDataDirectory(walk, extractFolder) ? 0 : -1;
-    if (!FormatText(launchPath, sizeof launchPath, "%s%s", extractFolder, entryName) ||
-        !WalkStaged(walk, "", dataStart)) {
+    int dataStart = IsSameFolder(extractFolder, dataDir) ? 0 : -1;
+    if (!FormatText(launchPath, sizeof launchPath, "%s%s", extractFolder, entryName) || !WalkStaged(&walk, dataStart)) {
       result = kArchiveRefused;
     } else {
       walk.moving = true;
-      result = WalkStaged(walk, "", dataStart) ? kArchiveExtracted : kArchiveRefused;
+      result = WalkStaged(&walk, dataStart) ? kArchiveExtracted : kArchiveRefused;
       if (result == kArchiveExtracted) CopyText(firstEntryPath, kPathSize, launchPath);
     }
   }

@@ -7,50 +7,13 @@
 
 #include "base/file_io.h"
 #include "base/state.h"
+#include "base/text.h"
 #include "profile/profile.h"
 
-// Names that Windows opens as devices in any folder, whatever follows them after
-// a dot: a read of "con.fol" waits on the console, "NUL.rel" swallows every line.
-static const char* const kDeviceNames[] = {"CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$", "COM1", "COM2",
-                                           "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",    "COM9", "LPT1",
-                                           "LPT2", "LPT3", "LPT4", "LPT5", "LPT6",   "LPT7",    "LPT8", "LPT9"};
-
-// component is length bytes long (no separator inside). Its stem, up to the
-// first dot and without trailing blanks (which Windows drops), decides.
-static bool IsDeviceName(const char* component, size_t length) {
-  size_t stem = 0;
-  while (stem < length && component[stem] != '.') ++stem;
-  while (stem > 0 && component[stem - 1] == ' ') --stem;
-  for (const char* device : kDeviceNames) {
-    if (strlen(device) == stem && _strnicmp(component, device, stem) == 0) return true;
-  }
-  return false;
-}
-
-// A dataset name is joined to the data directory verbatim ("NES\Japan" names a
-// file in a subfolder), but never so that the file lands outside it or on a device.
-static bool DatasetNameStaysInside(const char* name) {
-  if (name[0] == '\\' || name[0] == '/') return false;
-  if (strchr(name, ':') != nullptr) return false;
-  const char* component = name;
-  for (const char* p = name;; ++p) {
-    if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
-      ++p;
-      continue;
-    }
-    if (*p == '\\' || *p == '/' || *p == '\0') {
-      size_t length = static_cast<size_t>(p - component);
-      if (length == 2 && component[0] == '.' && component[1] == '.') return false;
-      if (IsDeviceName(component, length)) return false;
-      if (*p == '\0') break;
-      component = p + 1;
-    }
-  }
-  return true;
-}
-
 bool DatasetFilePath(char* path, size_t size, const char* extension) {
-  if (!DatasetNameStaysInside(gState.datasetName) ||
+  // A dataset name is joined to the data directory verbatim ("NES\Japan" names
+  // a file in a subfolder), but never so that the file lands outside it or on a device.
+  if (!NameStaysInsideFolder(gState.datasetName) ||
       !FormatText(path, size, "%s%s%s", gState.dataDir, gState.datasetName, extension)) {
     path[0] = '\0';
     return false;

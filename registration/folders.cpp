@@ -58,52 +58,41 @@ static bool NameSortsAfterDotDot(const char* name) {
   return *a > *b;
 }
 
-// Opens the listing of prefix (a folder and its separator) as the next level.
-// A folder that cannot be listed contributes nothing below it; the level table
-// bounds the walk whatever the limit says.
-static void EnterFolder(FolderWalk* walk, const char* prefix, int32_t listIndex) {
-  if (walk->depth >= static_cast<int32_t>(sizeof walk->levels / sizeof walk->levels[0])) return;
-  WalkLevel& level = walk->levels[walk->depth];
-  if (!CopyText(level.prefix, sizeof level.prefix, prefix) || !OpenListing(&level.listing, prefix)) return;
-  level.listIndex = listIndex;
-  if (listIndex >= 0) walk->facts[listIndex].countedByWalk = true;
-  ++walk->depth;
-}
+struct WalkStep {
+  FolderWalk* walk;
+  RunReport* report;
+};
 
-static void LeaveFolder(FolderWalk* walk) {
-  --walk->depth;
-  CloseListing(&walk->levels[walk->depth].listing);
-}
-
-// Looks at the deepest level's next entry; a level with nothing left is closed.
 // A subfolder within the limit is added and, unless at the limit, entered at
 // once, which keeps the list in depth-first pre-order.
-static void WalkOneEntry(FolderWalk* walk, RunReport* report) {
-  WalkLevel& level = walk->levels[walk->depth - 1];
-  if (!NextListedEntry(&level.listing)) {
-    LeaveFolder(walk);
-    return;
+static WalkAnswer WalkOneEntry(void* context, WalkedEntry* entry) {
+  FolderWalk* walk = static_cast<WalkStep*>(context)->walk;
+  RunReport* report = static_cast<WalkStep*>(context)->report;
+  const char* name = entry->found->cFileName;
+  if (!IsFolderEntry(*entry->found)) {
+    if (entry->levelTag >= 0) ++walk->filesCounted;
+    return kWalkOn;
   }
-  const WIN32_FIND_DATAA& entry = level.listing.entry;
-  if (!IsFolderEntry(entry)) {
-    if (level.listIndex >= 0) ++walk->filesCounted;
-    return;
-  }
-  // Subfolders of this level lie walk->depth levels below the root.
-  if (!NameSortsAfterDotDot(entry.cFileName) || walk->depth > walk->depthLimit) return;
+  // Subfolders of this level lie depth + 1 levels below the root.
+  int32_t depth = entry->depth + 1;
+  if (!NameSortsAfterDotDot(name) || depth > walk->depthLimit) return kWalkOn;
   // A subfolder whose own listing pattern would not fit is neither added nor
   // entered: it could not be listed later either.
-  char path[kPathSize];
-  char childPrefix[kPathSize];
   char childPattern[kPathSize];
-  if (!FormatText(path, sizeof path, "%s%s", level.prefix, entry.cFileName) ||
-      !FormatText(childPrefix, sizeof childPrefix, "%s\\", path) ||
-      !FormatText(childPattern, sizeof childPattern, "%s*.*", childPrefix)) {
-    NoteSkippedJoined(report, kTextSkipPathTooLong, level.prefix, entry.cFileName);
-    return;
+  if (entry->path == nullptr || !FormatText(childPattern, sizeof childPattern, "%s\\*.*", entry->path)) {
+    NoteSkippedJoined(report, kTextSkipPathTooLong, entry->folder, name);
+    return kWalkOn;
   }
   // At the limit its own subfolders would all be too deep: no need to list it.
-  if (AddFolder(walk, path, report) && walk->depth < walk->depthLimit) EnterFolder(walk, childPrefix, walk->count - 1);
+  if (!AddFolder(walk, entry->path, report) || depth >= walk->depthLimit) return kWalkOn;
+  entry->childTag = walk->count - 1;
+  walk->facts[entry->childTag].countedByWalk = true;
+  return kWalkDescend;
+}
+
+// A folder that could not be listed after all has its files counted later.
+static void LeaveFolder(void* context, const char*, int32_t listIndex, bool listed) {
+  if (!listed && listIndex >= 0) static_cast<WalkStep*>(context)->walk->facts[listIndex].countedByWalk = false;
 }
 
 // Counts the files of one listed folder that the walk did not list.
@@ -114,10 +103,6 @@ static void CountFolderFiles(FolderWalk* walk, int32_t index) {
     if (!IsFolderEntry(listing.entry)) ++walk->filesCounted;
   }
   CloseListing(&listing);
-}
-
-static void EndWalk(FolderWalk* walk) {
-  while (walk->depth > 0) LeaveFolder(walk);
 }
 
 int32_t DepthLimitOfChoice(int32_t depthChoice) {
@@ -140,28 +125,34 @@ bool BeginFolderWalk(FolderWalk* walk, const char* romFolder, int32_t depthChoic
   // one (root\\sub\): relation files on disk and the host's records hold
   // subfolder paths spelt so, and a lookup must keep finding them.
   char prefix[kPathSize];
-  if (walk->depthLimit > 0 && FormatText(prefix, sizeof prefix, "%s\\", romFolder)) {
-    EnterFolder(walk, prefix, rootListed ? 0 : -1);
+  int32_t rootIndex = rootListed ? 0 : -1;
+  if (walk->depthLimit > 0 && FormatText(prefix, sizeof prefix, "%s\\", romFolder) &&
+      StartTreeWalk(&walk->tree, prefix, rootIndex) && rootListed) {
+    walk->facts[rootIndex].countedByWalk = true;
   }
   return true;
 }
 
 bool StepFolderWalk(FolderWalk* walk, int32_t maxEntries, RunReport* report) {
-  for (int32_t done = 0; done < maxEntries; ++done) {
-    if (walk->depth > 0) {
-      WalkOneEntry(walk, report);
-    } else if (walk->countIndex < walk->count) {
+  WalkStep step = {walk, report};
+  int32_t done = 0;
+  if (IsTreeWalkUnderWay(&walk->tree)) {
+    StepTreeWalk(&walk->tree, maxEntries, {WalkOneEntry, LeaveFolder, &step});
+    done = maxEntries;
+  }
+  for (; done < maxEntries; ++done) {
+    if (walk->countIndex < walk->count) {
       if (!walk->facts[walk->countIndex].countedByWalk) CountFolderFiles(walk, walk->countIndex);
       ++walk->countIndex;
     } else {
       break;
     }
   }
-  return walk->depth == 0 && walk->countIndex >= walk->count;
+  return !IsTreeWalkUnderWay(&walk->tree) && walk->countIndex >= walk->count;
 }
 
 void ReleaseFolderWalk(FolderWalk* walk) {
-  EndWalk(walk);
+  EndTreeWalk(&walk->tree);
   free(walk->entries);
   free(walk->facts);
   walk->entries = nullptr;

@@ -6,6 +6,7 @@
 
 #include "base/file_identity.h"
 #include "base/folder_listing.h"
+#include "base/tree_walk.h"
 #include "base/text.h"
 
 struct RunReport;
@@ -24,13 +25,6 @@ struct FolderFacts {
   bool countedByWalk;
 };
 
-// One level of the walk: the open listing of a listed folder.
-struct WalkLevel {
-  FolderListing listing;
-  char prefix[kPathSize];  // the folder as its entries are joined to it
-  int32_t listIndex;       // the folder's list entry, for its file count; -1 for none
-};
-
 // The run's folder list and the walk that fills it. entries and facts are one
 // heap allocation each of kMaxFolders, zero-filled; each entry in use is a
 // folder path ending with "\".
@@ -38,8 +32,7 @@ struct FolderWalk {
   char (*entries)[kPathSize];
   FolderFacts* facts;
   int32_t count;
-  WalkLevel levels[kAllLevelsLimit + 1];
-  int32_t depth;       // open levels: the deepest is levels[depth - 1]
+  TreeWalk tree;       // a folder's tag: its list entry, for its file count; -1 for none
   int32_t depthLimit;  // subfolders deeper than this are neither listed nor entered
   int32_t countIndex;  // after the walk: the next entry whose files to count
   int32_t filesCounted;

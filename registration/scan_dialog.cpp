@@ -223,17 +223,9 @@ static void CollectAndCount(HWND dialog, RegistrationRun* run) {
   if (run->folders.count == 0) StartMerge(run, kRunDone);
 }
 
-// True when folderPath is spelt as the temp folder itself. Other spellings of
-// it (a link, a short name, another drive) are caught by the copy's identity
-// check.
-static bool IsTempFolder(const char* folderPath, const char* tempDir) {
-  char folder[kPathSize];
-  char temp[kPathSize];
-  DWORD folderLength = GetFullPathNameA(folderPath, sizeof folder, folder, nullptr);
-  DWORD tempLength = GetFullPathNameA(tempDir, sizeof temp, temp, nullptr);
-  return folderLength != 0 && folderLength < sizeof folder && tempLength != 0 && tempLength < sizeof temp &&
-         lstrcmpiA(folder, temp) == 0;
-}
+// True when folderPath is the temp folder under any spelling (a link, a short
+// name, another drive): the copies there are our own.
+static bool IsTempFolder(const char* folderPath, const char* tempDir) { return IsSameFolder(folderPath, tempDir); }
 
 // What became of the current entry, once its file is done with or refused.
 // False when the slice must end: the entry waits for a later tick.

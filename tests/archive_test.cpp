@@ -203,7 +203,8 @@ TEST_F(Extraction, FailuresBeforeTheCommandLeaveAnEmptyPathAndNothingExtracted) 
 
 TEST_F(Extraction, FirstEntryNamesLeavingTheFolderAreRefusedBeforeExtracting) {
   const char* archives[] = {"access_unsafe_parent.zip", "access_unsafe_nested.zip", "access_unsafe_backslash.zip",
-                            "access_unsafe_root.zip",   "access_unsafe_drive.zip",  "access_unsafe_drive_relative.zip"};
+                            "access_unsafe_root.zip",   "access_unsafe_drive.zip",  "access_unsafe_drive_relative.zip",
+                            "access_unsafe_device.zip"};
   for (const char* archive : archives) {
     archiver.reset();
     char firstEntryPath[kPathSize] = "previous";

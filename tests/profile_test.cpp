@@ -160,7 +160,8 @@ TEST_F(Dataset, NamesThatLeadOutOfTheDataDirectoryHaveNoProfile) {
 
   std::string outside = data + "..\\escaped.fol";
   ASSERT_TRUE(WriteBytes(outside, ProfileFileBytes(99, "X:\\", 0, 0, "")));
-  for (const char* name : {"..\\escaped", "NES\\..\\..\\escaped", "C:escaped", "\\escaped", "/escaped", ".."}) {
+  for (const char* name :
+       {"..\\escaped", "NES\\..\\..\\escaped", "C:escaped", "\\escaped", "/escaped", "..", "NES\\. .\\x", "..."}) {
     SetWindowTextA(combo, name);
     EXPECT_EQ(SettingsAsShown().headerSize, "16") << name;
     EXPECT_EQ(SaveDatasetProfile(), -1) << name;
