@@ -8,49 +8,63 @@
 constexpr UINT kNameCodePage = 932;
 
 // Windows opens a device, not a file, for these names in any folder and with
-// any extension ("nul.txt", "COM1.bin").
-static bool IsDeviceName(const std::wstring& component) {
-  std::wstring base = component.substr(0, component.find(L'.'));
-  while (!base.empty() && base.back() == L' ') base.pop_back();
-  for (wchar_t& c : base) {
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+// any extension ("nul.txt", "COM1.bin"). Works on either character width, so
+// that an all-ASCII name needs no conversion and no copy.
+template <typename Char>
+static bool IsDeviceName(const Char* component, size_t length) {
+  size_t end = 0;
+  while (end < length && component[end] != '.') ++end;
+  while (end > 0 && component[end - 1] == ' ') --end;
+  if (end != 3 && end != 4) return false;
+  char base[4];
+  for (size_t i = 0; i < end; ++i) {
+    Char c = component[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<Char>(c - 'a' + 'A');
+    // Only ASCII letters and digits spell a device; anything else spells none.
+    base[i] = (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '\0';
   }
-  if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL") return true;
-  return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) && base[3] >= L'1' &&
-         base[3] <= L'9';
+  if (end == 3) {
+    return memcmp(base, "CON", 3) == 0 || memcmp(base, "PRN", 3) == 0 || memcmp(base, "AUX", 3) == 0 ||
+           memcmp(base, "NUL", 3) == 0;
+  }
+  return (memcmp(base, "COM", 3) == 0 || memcmp(base, "LPT", 3) == 0) && base[3] >= '1' && base[3] <= '9';
 }
 
 // Judged on the UTF-16 form, where no half of a double-byte character can pass
-// for a separator. Separators are already "\" and no trailing one is left.
-static bool IsSafeRelativeName(const std::wstring& name) {
-  if (name.empty() || name[0] == L'\\') return false;
-  for (wchar_t c : name) {
+// for a separator, or on bytes that are all ASCII. Separators are already "\"
+// and no trailing one is left.
+template <typename Char>
+static bool IsSafeRelativeName(const Char* name, size_t length) {
+  if (length == 0 || name[0] == '\\') return false;
+  for (size_t i = 0; i < length; ++i) {
     // ":" would name a drive ("C:") or an alternate stream; control characters
     // have no place in a file name.
-    if (c < 0x20 || c == L':') return false;
+    if (static_cast<uint32_t>(name[i]) < 0x20 || name[i] == ':') return false;
   }
   size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find(L'\\', start);
-    if (end == std::wstring::npos) end = name.size();
+  while (start <= length) {
+    size_t end = start;
+    while (end < length && name[end] != '\\') ++end;
     // Windows drops trailing dots and blanks of a component, so ". ." or
     // "..." could act as ".."; any all-dots-and-blanks component with two dots
     // is refused.
     size_t dots = 0;
     bool onlyDotsAndBlanks = true;
     for (size_t i = start; i < end; ++i) {
-      if (name[i] == L'.') {
+      if (name[i] == '.') {
         ++dots;
-      } else if (name[i] != L' ') {
+      } else if (name[i] != ' ') {
         onlyDotsAndBlanks = false;
       }
     }
     if (onlyDotsAndBlanks && dots >= 2) return false;
-    if (IsDeviceName(name.substr(start, end - start))) return false;
+    if (IsDeviceName(name + start, end - start)) return false;
     start = end + 1;
   }
   return true;
 }
+
+static bool IsSafeRelativeName(const std::wstring& name) { return IsSafeRelativeName(name.data(), name.size()); }
 
 // "/" becomes "\"; trailing separators mark a directory and are dropped.
 static void NormalizeSeparators(std::wstring* name, bool* isDirectory) {
@@ -96,8 +110,35 @@ static void SetNameFromWide(ArchiveEntry* entry, std::wstring wide) {
   if (!entry->nameUsable) entry->name.clear();
 }
 
+// Printable ASCII reads the same in code page 932, UTF-8 and UTF-16, so such a
+// name (most names in large archives) is judged on its bytes as stored:
+// listing tens of thousands of entries then converts and allocates nothing.
+static bool IsPrintableAscii(const char* bytes, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (bytes[i] < 0x20 || bytes[i] > 0x7E) return false;
+  }
+  return true;
+}
+
+static void SetNameFromAscii(ArchiveEntry* entry, const char* bytes, size_t length) {
+  entry->name.assign(bytes, length);
+  for (char& c : entry->name) {
+    if (c == '/') c = '\\';
+  }
+  while (!entry->name.empty() && entry->name.back() == '\\') {
+    entry->name.pop_back();
+    entry->isDirectory = true;
+  }
+  entry->nameSafe = IsSafeRelativeName(entry->name.data(), entry->name.size());
+  entry->nameUsable = !entry->name.empty();
+}
+
 void SetNameFromUtf8(ArchiveEntry* entry, const char* bytes, size_t length) {
   std::wstring wide;
+  if (length > 0 && IsPrintableAscii(bytes, length)) {
+    SetNameFromAscii(entry, bytes, length);
+    return;
+  }
   if (!ToWide(CP_UTF8, bytes, length, &wide)) {
     entry->nameUsable = entry->nameSafe = false;
     entry->name.clear();
@@ -114,6 +155,10 @@ void SetNameFromUtf16(ArchiveEntry* entry, const wchar_t* text, size_t length) {
 // which could change a duplicate-mapped character); only "/" becomes "\", safe
 // byte-wise because 0x2F is never the second byte of a character.
 void SetNameFromCp932(ArchiveEntry* entry, const char* bytes, size_t length) {
+  if (length > 0 && IsPrintableAscii(bytes, length)) {
+    SetNameFromAscii(entry, bytes, length);
+    return;
+  }
   std::wstring wide;
   if (!ToWide(kNameCodePage, bytes, length, &wide)) {
     entry->nameUsable = entry->nameSafe = false;

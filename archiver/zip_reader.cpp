@@ -79,6 +79,10 @@ bool ReadZipListing(const uint8_t* data, uint64_t size, ArchiveListing* listing,
     *problem = "zip central directory lies outside the archive";
     return false;
   }
+  // One allocation for the whole listing; a count the directory cannot hold
+  // reserves no more than it could.
+  listing->entries.reserve(entryCount < directorySize / kCentralHeaderSize ? entryCount
+                                                                          : directorySize / kCentralHeaderSize);
   uint64_t pos = directoryOffset;
   uint64_t directoryEnd = static_cast<uint64_t>(directoryOffset) + directorySize;
   for (uint32_t i = 0; i < entryCount; ++i) {
@@ -93,7 +97,8 @@ bool ReadZipListing(const uint8_t* data, uint64_t size, ArchiveListing* listing,
       *problem = "zip central directory is corrupt";
       return false;
     }
-    ArchiveEntry entry;
+    listing->entries.emplace_back();
+    ArchiveEntry& entry = listing->entries.back();
     entry.flags = Get16(header + 8);
     entry.method = Get16(header + 10);
     entry.hasCrc = true;
@@ -120,7 +125,6 @@ bool ReadZipListing(const uint8_t* data, uint64_t size, ArchiveListing* listing,
       SetNameFromCp932(&entry, name, nameLength);
     }
     if (HasDosAttributes(header[5]) && (Get32(header + 38) & FILE_ATTRIBUTE_DIRECTORY)) entry.isDirectory = true;
-    listing->entries.push_back(entry);
     pos += recordSize;
   }
   return true;

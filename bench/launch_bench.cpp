@@ -88,6 +88,13 @@ int main() {
     return 1;
   }
 
+  // Every line's path is padded to kPathLength bytes: a scratch folder deep
+  // enough to leave no room for that is named, not taken for a failed setup.
+  if (!LinePath(romFolder, kLineCount - 1, targetPath, sizeof targetPath)) {
+    fprintf(stderr, "launch_bench: %s leaves no room for %d-byte ROM paths\n", romFolder, kPathLength);
+    RemoveTree(benchFolder);
+    return 1;
+  }
   PluginAttach(GetModuleHandleA(nullptr));
   char relationPath[kPathSize];
   char crcText[16];
@@ -96,8 +103,7 @@ int main() {
   bool ready = initPlugin(0, CountLaunch, 0, IgnoreRegister, 0, dataDir) == 0 &&
                CopyText(gState.datasetName, sizeof gState.datasetName, "bench") &&
                DatasetFilePath(relationPath, sizeof relationPath, ".rel") &&
-               WriteRelationFile(relationPath, romFolder) &&
-               LinePath(romFolder, kLineCount - 1, targetPath, sizeof targetPath) && WriteBytes(targetPath, "rom", 3);
+               WriteRelationFile(relationPath, romFolder) && WriteBytes(targetPath, "rom", 3);
   if (!ready) {
     fprintf(stderr, "launch_bench: cannot set up the plug-in and its relation file\n");
     RemoveTree(benchFolder);

@@ -410,6 +410,35 @@ TEST_F(RegistrationRun, FolderLinksThatLoopEndAndRegisterEachRomOnce) {
   }
 }
 
+// A lead byte whose trail byte is "\\" (表 is 0x95 0x5C) ends the folder's name:
+// the run's line and the launch of its CRC name the ROM where it lies.
+TEST_F(RegistrationRun, RomBelowAFolderEndingInABackslashTrailByteRegistersAndLaunches) {
+  gState.profile.depthChoice = 2;
+  const std::string folder = Cp932(u8"表");
+  ASSERT_TRUE(CreateDirectoryA((roms + folder).c_str(), nullptr));
+  Write(folder + "\\k.nes", Rom(RandomBytes(40, 4)));
+  AddRoms();
+  const std::string source = roms + "\\" + folder + "\\k.nes";
+  const std::string crc = CrcTextAfterHeader(ReadBytes(source), 16);
+  EXPECT_EQ(Lines(), std::vector<std::string>{crc + " " + source});
+  gHost.launchResult = 3;
+  HostSelection selection = {0, crc.c_str()};
+  EXPECT_EQ(onPopupMenuClick(0, &selection), 3);
+  ASSERT_EQ(gHost.launchCalls.size(), 1u);
+  EXPECT_EQ(gHost.launchCalls[0].path, source);
+}
+
+// The run's index of contents grows past its first 512 files; a pair split
+// across that growth is still found.
+TEST_F(RegistrationRun, SameContentsAreFoundAfterTheIndexOfContentsGrows) {
+  for (int i = 0; i < 601; ++i) Write("r" + std::to_string(i) + ".nes", Rom(std::string(12, '-') + std::to_string(i)));
+  const std::vector<std::string> order = SearchOrder(roms, false);
+  Write(order.back(), ReadBytes(roms + order.front()));
+  AddRoms();
+  EXPECT_EQ(LogLines(), std::vector<std::string>{u8"内容が同じです\t" + Utf8(roms) + order.back() + "\t" + Utf8(roms) +
+                                                 order.front()});
+}
+
 TEST_F(RegistrationRun, FilesOfTheTempFolderItselfAreLeftAlone) {
   // The data folder as ROM folder reaches tempDir as "<data>\\temp\".
   CopyText(gState.profile.romFolder, sizeof gState.profile.romFolder, data.c_str());
