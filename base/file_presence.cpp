@@ -6,7 +6,7 @@ bool IsKnownGone(const char* path, VolumeAnswer* last) {
   // A path that names no volume is on the current one, which answers.
   char root[kPathSize];
   if (VolumeRootOf(root, sizeof root, path)) {
-    if (lstrcmpiA(root, last->root) != 0) {
+    if (CompareFoldedPaths(root, last->root) != 0) {
       CopyText(last->root, sizeof last->root, root);
       last->answers = GetFileAttributesA(root) != INVALID_FILE_ATTRIBUTES;
     }

@@ -84,7 +84,9 @@ static unsigned char NextFoldedByte(const char** p, bool* wide, bool* afterSepar
       *wide = false;
       return c;
     }
-    if (IsDBCSLeadByte(c) && **p != '\0') {
+    // Below 0x80 no byte leads a double-byte character, and asking the
+    // system for each one would cost most of a comparison.
+    if (c >= 0x80 && IsDBCSLeadByte(c) && **p != '\0') {
       *wide = true;
       *afterSeparator = false;
       return c;

@@ -470,17 +470,26 @@ bool MeasurePack(Bench* bench, const std::string& root, const std::string& first
   double cancelMs = watch.questionShown > 0 ? (watch.questionShown - watch.cancelPosted) * 1e3 : -1;
   tempEmpty = tempEmpty && FolderTree(bench->temp).empty();
   bool runMet = run * 1e3 <= kPackGoalMs, stillMet = still <= kStandStillGoalMs;
-  bool cancelMet = cancelMs >= 0 && cancelMs <= kCancelGoalMs;
-  printf("  run (onMenuClick to return)  %9.0f ms  goal <= %.0f ms: %s\n", run * 1e3, kPackGoalMs, Verdict(runMet));
-  printf("  longest stand-still          %9.1f ms  goal <= %.0f ms: %s\n", still, kStandStillGoalMs, Verdict(stillMet));
-  printf("  Cancel to question           %9.1f ms  (counter then %-16s)  goal <= %.0f ms: %s\n", cancelMs,
-         watch.counterAtQuestion, kCancelGoalMs, Verdict(cancelMet));
+  // A run shorter than the wait before the Cancel ends without the question;
+  // a Cancel then waits at most for the slice in hand, the longest stand-still.
+  bool cancelMet = cancelMs >= 0 ? cancelMs <= kCancelGoalMs : stillMet;
+  // The fallback's single archiver call extracts every entry, however long
+  // that takes: its figures are shown, not held to the goals.
+  bool held = firstName[0] != '-';
+  auto verdict = [&](bool met) { return held ? Verdict(met) : "not held to it"; };
+  printf("  run (onMenuClick to return)  %9.0f ms  goal <= %.0f ms: %s\n", run * 1e3, kPackGoalMs, verdict(runMet));
+  printf("  longest stand-still          %9.1f ms  goal <= %.0f ms: %s\n", still, kStandStillGoalMs, verdict(stillMet));
+  if (cancelMs >= 0) {
+    printf("  Cancel to question           %9.1f ms  (counter then %-16s)  goal <= %.0f ms: %s\n", cancelMs,
+           watch.counterAtQuestion, kCancelGoalMs, verdict(cancelMet));
+  } else {
+    printf("  Cancel to question           the run ended first: at most the stand-still  goal <= %.0f ms: %s\n",
+           kCancelGoalMs, verdict(cancelMet));
+  }
   printf("  relation line %s, temp folder %s afterwards\n", right ? "right" : "WRONG",
          tempEmpty ? "empty" : "NOT EMPTY");
   fflush(stdout);
-  // Only the named first entry is held to the goals: the fallback's single
-  // archiver call extracts every entry, however long that takes.
-  if (firstName[0] != '-') bench->allMet = bench->allMet && runMet && stillMet && cancelMet;
+  if (held) bench->allMet = bench->allMet && runMet && stillMet && cancelMet;
   return right && tempEmpty;
 }
 

@@ -367,6 +367,7 @@ static void ScanTick(HWND dialog, RegistrationRun* run) {
 static void ConfirmCancel(HWND dialog, RegistrationRun* run) {
   run->cancel = kCancelAsking;
   StopTimer(dialog);
+  run->timerArmed = false;
   int answer = MessageBoxA(dialog, kTextCancelQuestion, kTextCancelCaption, MB_OKCANCEL);
   run->cancel = kCancelNone;
   if (run->windowDestroyed || run->phase == kPhaseEnded || answer != IDOK) return;
@@ -404,8 +405,11 @@ static void RunHandler(HWND dialog, RegistrationRun* run, Handler handler) {
   if (run->windowDestroyed) {
     EndRun(dialog, run, kRunWindowDestroyed);
     FreeRegistrationRun(run);
-  } else if (run->phase != kPhaseEnded) {
+  } else if (run->phase != kPhaseEnded && !run->timerArmed) {
+    // Armed near the slice's end already, it is left alone: setting it again
+    // would drop the tick that is due and wait a whole period.
     StartTimer(dialog);
+    run->timerArmed = true;
   }
 }
 

@@ -270,6 +270,16 @@ TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
     AddRoms();
     EXPECT_TRUE(SearchOrder(temp, false).empty()) << "the next run removes what the last one could not";
   }
+  // An earlier file that cannot be read through the run is not merged as if
+  // it were empty: it stays as it was, and the box says the lines were not written.
+  ASSERT_TRUE(WriteBytes(data + "NES.rel", earlier));
+  HANDLE unreadable = CreateFileA((data + "NES.rel").c_str(), GENERIC_READ, FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  std::string box;
+  AddRoms({Answer(IDOK, &box)});
+  CloseHandle(unreadable);
+  EXPECT_EQ(box, std::string(u8"関連ファイルに書き込めませんでした\n") + Utf8(data) + "NES.rel");
+  EXPECT_EQ(ReadBytes(data + "NES.rel"), earlier);
 }
 
 TEST_F(RegistrationRun, TempFolderUnderAnotherNameKeepsItsFilesWhole) {
