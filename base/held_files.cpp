@@ -11,8 +11,6 @@ bool IsHeldError(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
 }
 
-DWORD HeldWaitLimitMs() { return kHoldStepMs * kHoldTries * (kHoldTries - 1) / 2; }
-
 #ifdef CORVANE_TEST_SWITCHES
 struct TestHold {
   HANDLE file;
@@ -115,10 +113,6 @@ TryResult TryReplaceRight(const char* path, HoldRetry* retry) {
 void SleepUntilDue(const HoldRetry* retry) {
   LONG wait = static_cast<LONG>(retry->nextTry - GetTickCount());
   if (wait > 0) Sleep(static_cast<DWORD>(wait));
-}
-
-bool MoveIntoPlace(const char* from, const char* to) {
-  return WaitOutHolds([&](HoldRetry* retry) { return TryMoveIntoPlace(from, to, retry); });
 }
 
 bool DeleteOwnFile(const char* path) {

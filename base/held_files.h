@@ -29,7 +29,9 @@ bool IsTryDue(const HoldRetry* retry);
 TryResult CountTry(HoldRetry* retry, DWORD error);
 
 // One try each, when due; for the add-ROMs run, which waits across ticks. A
-// try that is not due yet returns kTryLater without touching the file.
+// try that is not due yet returns kTryLater without touching the file. A move
+// into place replaces to with from in one step (MOVEFILE_REPLACE_EXISTING and
+// MOVEFILE_WRITE_THROUGH).
 TryResult TryMoveIntoPlace(const char* from, const char* to, HoldRetry* retry);
 TryResult TryDeleteOwnFile(const char* path, HoldRetry* retry);
 // Opens path for what moving another file over it needs (writing and the
@@ -37,10 +39,8 @@ TryResult TryDeleteOwnFile(const char* path, HoldRetry* retry);
 TryResult TryReplaceRight(const char* path, HoldRetry* retry);
 
 // Every try, waiting between them: for the settings dialog's OK, closePlugin
-// and the ends of actions, where a wait of a second or so is acceptable.
-// MoveIntoPlace replaces to with from in one step (MOVEFILE_REPLACE_EXISTING
-// and MOVEFILE_WRITE_THROUGH); DeleteOwnFile clears a read-only attribute.
-bool MoveIntoPlace(const char* from, const char* to);
+// and the ends of actions, where a wait of a second or so is acceptable. A
+// read-only attribute is cleared first.
 bool DeleteOwnFile(const char* path);
 
 void SleepUntilDue(const HoldRetry* retry);
@@ -56,6 +56,3 @@ bool WaitOutHolds(Try attempt) {
     SleepUntilDue(&retry);
   }
 }
-
-// The longest a held call is waited for, in milliseconds, all tries included.
-DWORD HeldWaitLimitMs();

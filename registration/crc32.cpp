@@ -47,13 +47,6 @@ const uint32_t kCrcTable[256] = {
     0xB40BBE37, 0xC30C8EA1, 0x5A05DF1B, 0x2D02EF8D,
 };
 // clang-format on
-uint32_t Crc32UpdateBytewise(uint32_t crc, const void* data, size_t size) {
-  const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  uint32_t c = ~crc;
-  for (size_t i = 0; i < size; ++i) c = (c >> 8) ^ kCrcTable[(c ^ bytes[i]) & 0xFF];
-  return ~c;
-}
-
 using CrcRoutine = uint32_t (*)(uint32_t crc, const void* data, size_t size);
 
 // The first call asks the processor once and leaves the answer in the pointer.

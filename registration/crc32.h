@@ -17,7 +17,6 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t size);
 
 // The routines Crc32Update chooses from, callable directly so the tests and
 // the benchmark can force each one. Same contract as Crc32Update.
-uint32_t Crc32UpdateBytewise(uint32_t crc, const void* data, size_t size);  // one table step a byte
 uint32_t Crc32UpdateSliced(uint32_t crc, const void* data, size_t size);    // sixteen bytes a step
 // Carry-less multiplication folding; only when Crc32HasFolding() is true.
 uint32_t Crc32UpdateFolded(uint32_t crc, const void* data, size_t size);

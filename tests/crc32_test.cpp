@@ -29,7 +29,6 @@ struct CrcRoutineCase {
 
 std::vector<CrcRoutineCase> CrcRoutines() {
   return {
-      {"bytewise", Crc32UpdateBytewise},
       {"sliced", Crc32UpdateSliced},
       {"folded", Crc32HasFolding() ? Crc32UpdateFolded : nullptr},
       {"dispatched", Crc32Update},
