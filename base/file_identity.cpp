@@ -32,8 +32,7 @@ bool SameFileIdentity(const char* a, const char* b) {
   return GetFileIdentity(a, &first) && GetFileIdentity(b, &second) && SameIdentity(first, second);
 }
 
-// A file system without file indexes reports 0: no identity to go by.
-static bool GetIndexedIdentity(const char* path, FileIdentity* identity) {
+bool GetIndexedIdentity(const char* path, FileIdentity* identity) {
   return GetFileIdentity(path, identity) && (identity->indexHigh != 0 || identity->indexLow != 0);
 }
 

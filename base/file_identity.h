@@ -26,3 +26,7 @@ bool SameFileIdentity(const char* a, const char* b);
 // by the spelling of their full paths, folded as FoldPathForCompare folds it
 // and without a final "\".
 bool IsSameFolder(const char* a, const char* b);
+
+// GetFileIdentity, false also where the file system reports no file index (0):
+// there is then no identity to go by.
+bool GetIndexedIdentity(const char* path, FileIdentity* identity);

@@ -9,11 +9,6 @@
 #include "base/texts.h"
 #include "registration/run_report.h"
 
-static bool ReadIdentity(const char* path, FileIdentity* identity) {
-  // A file system without file indexes reports 0: no identity to go by.
-  return GetFileIdentity(path, identity) && (identity->indexHigh != 0 || identity->indexLow != 0);
-}
-
 static bool IdentityListed(const FolderWalk* walk, const FileIdentity& identity) {
   for (int32_t i = 0; i < walk->count; ++i) {
     if (walk->facts[i].identified && SameIdentity(walk->facts[i].identity, identity)) return true;
@@ -31,7 +26,7 @@ bool AddFolder(FolderWalk* walk, const char* path, RunReport* report) {
     if (strcmp(walk->entries[i], path) == 0) return false;
   }
   FileIdentity identity = {};
-  bool identified = ReadIdentity(path, &identity);
+  bool identified = GetIndexedIdentity(path, &identity);
   if (identified && IdentityListed(walk, identity)) return false;
   char* entry = walk->entries[walk->count];
   // A path that cannot keep its final "\" is refused, never cut.

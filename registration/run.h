@@ -72,8 +72,10 @@ struct RegistrationRun {
   int32_t depthChoice;
   char romFolder[kPathSize];
   char tempDir[kPathSize];
-  char logPath[kPathSize];  // empty when the dataset names no log
-  bool relationNamed;       // relation.path names a file of the dataset
+  FileIdentity tempIdentity;  // when tempIdentified: to know the temp folder in the walk
+  char logPath[kPathSize];    // empty when the dataset names no log
+  bool relationNamed;         // relation.path names a file of the dataset
+  bool tempIdentified;
   HostPathCallback hostRegister;
 
   RunPhase phase;

@@ -194,6 +194,7 @@ static void StartRun(HWND dialog, RegistrationRun* run) {
     return;
   }
   DeleteCopiesLeftByLastRun(run->logPath, run->tempDir);
+  run->tempIdentified = GetIndexedIdentity(run->tempDir, &run->tempIdentity);
   if (!BeginFolderWalk(&run->folders, run->romFolder, run->depthChoice, &run->report)) {
     EndRun(dialog, run, kRunListNotMade);
   }
@@ -223,9 +224,14 @@ static void CollectAndCount(HWND dialog, RegistrationRun* run) {
   if (run->folders.count == 0) StartMerge(run, kRunDone);
 }
 
-// True when folderPath is the temp folder under any spelling (a link, a short
-// name, another drive): the copies there are our own.
-static bool IsTempFolder(const char* folderPath, const char* tempDir) { return IsSameFolder(folderPath, tempDir); }
+// True when the folder in hand is the temp folder under any spelling (a link,
+// a short name, another drive): the copies there are our own. The walk knows
+// each folder's identity already, and the temp folder's is read once a run.
+static bool IsTempFolder(const RegistrationRun* run) {
+  const FolderFacts& facts = run->folders.facts[run->folderIndex];
+  if (facts.identified && run->tempIdentified) return SameIdentity(facts.identity, run->tempIdentity);
+  return IsSameFolder(run->folders.entries[run->folderIndex], run->tempDir);
+}
 
 // What became of the current entry, once its file is done with or refused.
 // False when the slice must end: the entry waits for a later tick.
@@ -263,7 +269,7 @@ static bool ProcessStep(HWND dialog, RegistrationRun* run) {
     if (run->folderListing.search == INVALID_HANDLE_VALUE) {
       // A static control only repaints later, so naming each folder costs little.
       SetDlgItemTextA(dialog, IDC_SCAN_STATUS, folder);
-      run->folderIsTemp = IsTempFolder(folder, run->tempDir);
+      run->folderIsTemp = IsTempFolder(run);
       if (!OpenListing(&run->folderListing, folder)) {
         NoteSkipped(&run->report, kTextSkipFolderUnlisted, folder);
         NextFolder(run);
