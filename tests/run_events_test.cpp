@@ -63,7 +63,7 @@ TEST_F(RegistrationRun, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
     }
     // Events inside the host's registration, where a handler of the run is on the stack.
     std::vector<std::pair<size_t, EventKind>> events;
-    for (uint32_t n = roll(4); n > 0; --n)
+    for (uint32_t n = roll(3); n > 0; --n)
       events.push_back({1 + roll(kFiles), static_cast<EventKind>(roll(kEventKinds))});
     auto act = [&](EventKind kind) {
       if (!IsWindow(shown.dialog)) return;
@@ -93,7 +93,7 @@ TEST_F(RegistrationRun, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
           texts.push_back(Utf8(MessageBoxText(active)));
           PressButton(active, IDOK);
         }
-      } else if (roll(60) == 0) {
+      } else if (roll(150) == 0) {
         act(roll(8) == 0 ? kDestroyDialog : kPostCancel);
       }
       return true;
