@@ -58,8 +58,8 @@ void WaitForHeldCopies(HeldCopies* held) {
 void EndHeldCopies(HeldCopies* held, void (*note)(void* context, const char* path), void* context) {
   for (size_t i = 0; i < held->count; ++i) {
     HeldCopy* copy = &Entries(held)[i];
-    if (DeleteFileA(copy->path) || GetLastError() == ERROR_FILE_NOT_FOUND) continue;
-    note(context, copy->path);
+    HoldRetry lastTry = {};
+    if (TryDeleteOwnFile(copy->path, &lastTry) != kTryDone) note(context, copy->path);
   }
   ReleaseBuffer(&held->entries);
   held->count = 0;
