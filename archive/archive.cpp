@@ -5,14 +5,19 @@
 #include "base/archiver_interface.h"
 #include "base/file_io.h"
 #include "base/held_files.h"
+#include "base/own_files.h"
+#include "base/state.h"
+#include "base/texts.h"
 #include "base/text.h"
 
-// The extraction command for every entry: 22 characters of its own around the
-// archive path and the output folder, each up to a path buffer's 259 bytes.
-// The first entry alone is named in its place where the name fits that size.
-static constexpr char kCommandFormat[] = "x \"%s\" -aoa -hide \"%s\" *.*";
-static constexpr char kNamedCommandFormat[] = "x \"%s\" -aoa -hide \"%s\" \"%s\"";
-static constexpr size_t kCommandSize = (sizeof kCommandFormat - 1 - 4) + 2 * (kPathSize - 1) + 1;
+// A launch extracts every entry, replacing files; registration names the
+// first entry (or a pattern for it) and skips a name already written, so that
+// a later entry of the same name cannot replace the first one's bytes.
+static constexpr char kEveryEntryFormat[] = "x \"%s\" -aoa -hide \"%s\" *.*";
+static constexpr char kFirstEntryFormat[] = "x \"%s\" -aos -hide \"%s\" \"%s\"";
+// 23 characters of its own around the archive path, the output folder and the
+// entry's name, each up to a path buffer's 259 bytes.
+static constexpr size_t kCommandSize = (sizeof kFirstEntryFormat - 1 - 6) + 3 * (kPathSize - 1) + 1;
 // Asides of a file at the entry's path: the names tried before giving up.
 static constexpr unsigned kAsideNames = 100;
 
@@ -33,21 +38,30 @@ bool IsArchivePath(const char* path) {
   return false;
 }
 
+static bool IsFile(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // A file already where the first entry lands (an earlier extraction's, a
 // user's) would pass for the entry if the extraction failed, and is not ours to
 // delete before we know it succeeded: it is moved aside in its folder, under a
-// name of our own that no file holds yet. aside is empty when nothing stood
-// there. A folder there is left alone and refuses the extraction, as does a
-// file that cannot be moved.
+// name no file holds yet, and recorded first, so that the next action puts it
+// back should this one be killed. aside is empty when nothing stood there. A
+// folder there is left alone and refuses the extraction, as does a file that
+// cannot be moved.
 static bool MoveStaleEntryAside(const char* entryPath, char* aside, size_t asideSize) {
   aside[0] = '\0';
   DWORD attributes = GetFileAttributesA(entryPath);
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  for (unsigned attempt = 0; attempt < kAsideNames; ++attempt) {
-    if (!FormatText(aside, asideSize, "%s.corvane-aside%u", entryPath, attempt)) break;
-    if (MoveFileExA(entryPath, aside, 0)) return true;
+  for (unsigned number = 1; number <= kAsideNames; ++number) {
+    if (!AsidePath(aside, asideSize, entryPath, number)) break;
+    if (GetFileAttributesA(aside) != INVALID_FILE_ATTRIBUTES) continue;
+    RecordAside(aside, entryPath);
+    if (MoveOwnFile(entryPath, aside, 0)) return true;
     DWORD error = GetLastError();
+    ForgetOwnFile(aside);
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
       ReportSystemError("MoveFileExA", entryPath, error);
       break;
@@ -57,27 +71,74 @@ static bool MoveStaleEntryAside(const char* entryPath, char* aside, size_t aside
   return false;
 }
 
-// Once the command ran: the entry is there, and the aside goes; or it is not,
-// and what stood there comes back.
-static bool SettleStaleEntry(const char* entryPath, const char* aside) {
-  DWORD attributes = GetFileAttributesA(entryPath);
-  bool extracted = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-  if (aside[0] == '\0') return extracted;
+// Once the commands ran: the entry is there, and the aside goes; or it is not,
+// and what stood there comes back over whatever the extraction left.
+static void SettleStaleEntry(const char* entryPath, const char* aside, bool extracted) {
+  if (aside[0] == '\0') return;
   if (extracted) {
     if (!DeleteOwnFile(aside)) ReportSystemError("DeleteFileA", aside, GetLastError());
-  } else if (!MoveFileExA(aside, entryPath, 0)) {
+  } else if (!MoveOwnFile(aside, entryPath, MOVEFILE_REPLACE_EXISTING)) {
+    // Still recorded: the next action tries again.
     ReportSystemError("MoveFileExA", aside, GetLastError());
+    char text[3 * kPathSize];
+    FormatText(text, sizeof text, kTextAsideNotRestored, entryPath, aside);
+    MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONWARNING | MB_TASKMODAL);
+    return;
   }
-  return extracted;
+  ForgetOwnFile(aside);
 }
 
 // A name the archiver would read as a switch ("-") or a list file ("@"), or
-// one that would end its quotation, cannot be passed: every entry is then
-// extracted, and the extra ones are the caller's to remove.
-static bool NameCommand(char* command, size_t size, const char* archivePath, const char* outputFolder,
-                        const char* entryName) {
-  if (entryName[0] == '-' || entryName[0] == '@' || strchr(entryName, '"') != nullptr) return false;
-  return FormatText(command, size, kNamedCommandFormat, archivePath, outputFolder, entryName);
+// one that would end its quotation, is passed as a pattern with each such
+// character as "?": the first entry and the few that match it are written.
+// "-" and "\"" are never a trail byte in code page 932, and "@" only counts as
+// the first byte.
+static void FirstEntryPattern(char* pattern, const char* entryName) {
+  for (size_t i = 0; entryName[i] != '\0'; ++i) {
+    bool leading = i == 0 && (entryName[i] == '-' || entryName[i] == '@');
+    pattern[i] = leading || entryName[i] == '"' ? '?' : entryName[i];
+    pattern[i + 1] = '\0';
+  }
+}
+
+static bool FirstEntryCommand(char* command, size_t size, const char* archivePath, const char* outputFolder,
+                              const char* entryName) {
+  char pattern[kPathSize];
+  FirstEntryPattern(pattern, entryName);
+  return FormatText(command, size, kFirstEntryFormat, archivePath, outputFolder, pattern);
+}
+
+// Every entry into outputFolder, then the first one alone into a private
+// folder, whose file then goes over the first entry's path: -aoa would leave a
+// later entry of the same name there.
+static ArchiveResult ExtractEveryEntry(const char* archivePath, const char* entryName, const char* entryPath,
+                                       HWND ownerWindow, const char* outputFolder) {
+  char command[kCommandSize];
+  char firstCommand[kCommandSize];
+  char privateFolder[kPathSize];
+  char privateEntry[kPathSize];
+  if (!FormatText(command, sizeof command, kEveryEntryFormat, archivePath, outputFolder)) return kArchiveRefused;
+  // Tests extract without a data folder: the private folder is then made in
+  // the output folder, and goes again all the same.
+  if (!MakePrivateFolder(gState.tempDir[0] != '\0' ? gState.tempDir : outputFolder, privateFolder,
+                         sizeof privateFolder)) {
+    return kArchiveRefused;
+  }
+  ArchiveResult result = kArchiveRefused;
+  char aside[kPathSize] = "";
+  char output[512];
+  if (FormatText(privateEntry, sizeof privateEntry, "%s%s", privateFolder, entryName) &&
+      FirstEntryCommand(firstCommand, sizeof firstCommand, archivePath, privateFolder, entryName) &&
+      MoveStaleEntryAside(entryPath, aside, sizeof aside)) {
+    bool extracted = ArcRunCommand(ownerWindow, command, output, sizeof output) == 0 &&
+                     ArcRunCommand(ownerWindow, firstCommand, output, sizeof output) == 0 && IsFile(privateEntry) &&
+                     MoveOwnFile(privateEntry, entryPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+    SettleStaleEntry(entryPath, aside, extracted);
+    result = extracted ? kArchiveExtracted : kArchiveNotExtracted;
+  }
+  RemoveFolderTree(privateFolder);
+  CloseOwnRecord();
+  return result;
 }
 
 // Learns the first entry's name through its own open/find/name/close before
@@ -109,19 +170,18 @@ ArchiveResult ExtractArchive(const char* archivePath, char* firstEntryPath, HWND
   // A cut path or command would name another file or folder: refuse instead.
   char entryPath[kPathSize];
   if (!FormatText(entryPath, sizeof entryPath, "%s%s", outputFolder, entryName)) return kArchiveRefused;
-  char command[kCommandSize];
-  if ((scope != kExtractFirstEntry || !NameCommand(command, sizeof command, archivePath, outputFolder, entryName)) &&
-      !FormatText(command, sizeof command, kCommandFormat, archivePath, outputFolder)) {
-    return kArchiveRefused;
+  ArchiveResult result = kArchiveRefused;
+  if (scope == kExtractEveryEntry) {
+    result = ExtractEveryEntry(archivePath, entryName, entryPath, ownerWindow, outputFolder);
+  } else {
+    char command[kCommandSize];
+    char output[512];
+    if (!FirstEntryCommand(command, sizeof command, archivePath, outputFolder, entryName)) return kArchiveRefused;
+    // The archiver's answer counts: a failed command may have left a part.
+    result = ArcRunCommand(ownerWindow, command, output, sizeof output) == 0 && IsFile(entryPath)
+                 ? kArchiveExtracted
+                 : kArchiveNotExtracted;
   }
-  char aside[kPathSize];
-  if (!MoveStaleEntryAside(entryPath, aside, sizeof aside)) return kArchiveRefused;
-
-  // The archiver's report and result are not examined: whether the entry is
-  // there afterwards says all the caller needs.
-  char output[512];
-  ArcRunCommand(ownerWindow, command, output, sizeof output);
-  if (!SettleStaleEntry(entryPath, aside)) return kArchiveEntryMissing;
-  CopyText(firstEntryPath, kPathSize, entryPath);
-  return kArchiveExtracted;
+  if (result == kArchiveExtracted) CopyText(firstEntryPath, kPathSize, entryPath);
+  return result;
 }

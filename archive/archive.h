@@ -14,9 +14,9 @@ enum ArchiveResult : int32_t {
   // "\", or a folder (or a file that cannot be moved aside) at the entry's path.
   kArchiveRefused = -1,
   kArchiveBusy = -2,
-  // The command ran but left no file at the first entry's path; a file that
-  // stood there before is back as it was.
-  kArchiveEntryMissing = -3,
+  // The archiver's command failed, or left no file at the first entry's path;
+  // a file that stood there before is back as it was.
+  kArchiveNotExtracted = -3,
 };
 
 // Registration needs only the first entry; a launch takes every entry, since a
@@ -25,9 +25,15 @@ enum ExtractScope { kExtractFirstEntry, kExtractEveryEntry };
 
 // Extracts archivePath into outputFolder (which must end with "\") and puts the
 // path of the archive's first entry there into firstEntryPath (a 260-byte
-// buffer). A file already at that path is moved aside first, deleted once the
-// entry is there and put back otherwise, so that the file is there afterwards
-// only if this extraction wrote it. firstEntryPath is empty on every result but
+// buffer). The file there holds the first entry's bytes, also when a later
+// entry has the same name. firstEntryPath is empty on every result but
 // kArchiveExtracted and kArchiveBusy (which leaves it untouched).
+//  - kExtractFirstEntry: outputFolder is a fresh, empty folder of the caller's
+//    own; the first entry, and at most the few entries whose names match its
+//    pattern, are written there.
+//  - kExtractEveryEntry: every entry, replacing what is there. A file already
+//    at the first entry's path is moved aside first (and recorded, so that a
+//    kill cannot lose it), deleted once the entry is there and put back
+//    otherwise; a put-back that fails is named in a box.
 ArchiveResult ExtractArchive(const char* archivePath, char* firstEntryPath, HWND ownerWindow, const char* outputFolder,
                              ExtractScope scope);

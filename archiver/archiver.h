@@ -105,12 +105,14 @@ struct ExtractResult {
   Problem firstProblem = nullptr;
 };
 // Extracts every entry matching one of patterns below outputFolder, replacing
-// files. True when the archive was read and no matching entry failed.
+// files, or with skipExisting leaving a file already there (an earlier entry of
+// the same name's) as it is. True when the archive was read and no matching
+// entry failed.
 bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const std::vector<std::string>& patterns,
-                      ExtractResult* result);
+                      bool skipExisting, ExtractResult* result);
 
 // --- command.cpp -------------------------------------------------------------
-// Runs one command line of the form  x "ARCHIVE" -aoa -hide "OUTDIR" PATTERN...
+// Runs one command line of the form  x "ARCHIVE" -aoa|-aos -hide "OUTDIR" PATTERN...
 // and writes a short ASCII report; 0 on success.
 int RunArchiverCommand(const char* command, char* output, DWORD outputSize);
 

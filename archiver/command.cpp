@@ -1,6 +1,6 @@
 // The run-command operation's command line. Only the forms the plug-in sends
-// are understood:  x "ARCHIVE" -aoa -hide "OUTDIR" PATTERN...  (switches
-// anywhere after the x), each pattern a wildcard such as *.* or an entry's
+// are understood:  x "ARCHIVE" -aoa|-aos -hide "OUTDIR" PATTERN...  (switches
+// anywhere after the x; -aoa replaces a file already there, -aos skips it), each pattern a wildcard such as *.* or an entry's
 // name, quoted or not; anything else is refused before a file is touched, so a
 // wrong command shows up as a failure instead of a surprise.
 #include <cstring>
@@ -58,6 +58,7 @@ struct Command {
   std::string archive;
   std::string outputFolder;
   std::vector<std::string> patterns;
+  bool skipExisting = false;
 };
 
 bool ParseCommand(const char* text, Command* command, Problem* problem) {
@@ -72,6 +73,7 @@ bool ParseCommand(const char* text, Command* command, Problem* problem) {
     return false;
   }
   bool overwriteAll = false;
+  bool skipExisting = false;
   bool hide = false;
   std::vector<Token> operands;
   for (size_t i = 1; i < tokens.size(); ++i) {
@@ -79,6 +81,8 @@ bool ParseCommand(const char* text, Command* command, Problem* problem) {
     if (!token.quoted && token.text[0] == '-') {
       if (token.text == "-aoa") {
         overwriteAll = true;
+      } else if (token.text == "-aos") {
+        skipExisting = true;
       } else if (token.text == "-hide") {
         hide = true;
       } else {
@@ -89,10 +93,10 @@ bool ParseCommand(const char* text, Command* command, Problem* problem) {
     }
     operands.push_back(token);
   }
-  // Without -aoa a real run would stop to ask, and without -hide show a window:
-  // neither can happen here, so such a command is refused.
-  if (!overwriteAll || !hide) {
-    *problem = "the switches -aoa and -hide are required";
+  // Without -aoa or -aos a real run would stop to ask, and without -hide show
+  // a window: neither can happen here, so such a command is refused.
+  if (overwriteAll == skipExisting || !hide) {
+    *problem = "the switches -hide and one of -aoa and -aos are required";
     return false;
   }
   if (operands.size() < 3 || !operands[0].quoted || !operands[1].quoted) {
@@ -108,6 +112,7 @@ bool ParseCommand(const char* text, Command* command, Problem* problem) {
   command->archive = operands[0].text;
   command->outputFolder = operands[1].text;
   for (size_t i = 2; i < operands.size(); ++i) command->patterns.push_back(operands[i].text);
+  command->skipExisting = skipExisting;
   return true;
 }
 
@@ -127,7 +132,8 @@ int RunArchiverCommand(const char* text, char* output, DWORD outputSize) {
     return kRunBadCommand;
   }
   ExtractResult result;
-  bool ok = ExtractArchiveTo(command.archive.c_str(), command.outputFolder.c_str(), command.patterns, &result);
+  bool ok = ExtractArchiveTo(command.archive.c_str(), command.outputFolder.c_str(), command.patterns,
+                             command.skipExisting, &result);
   if (!ok && result.failed == 0) {
     FormatText(report, sizeof report, "error: %s", result.firstProblem != nullptr ? result.firstProblem : "unknown");
     Report(output, outputSize, report);

@@ -14,6 +14,7 @@ struct ExtractRun {
   const ArchiveListing* listing;
   const char* outputFolder;
   const std::vector<std::string>* patterns;
+  bool skipExisting;
   ExtractResult* result;
 };
 
@@ -106,6 +107,7 @@ EntryPlan PlanEntry(ExtractRun* run, int index, char* path, size_t pathSize) {
     NoteFailure(run, index, problem);
     return kPlanRefuse;
   }
+  if (run->skipExisting && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return kPlanSkip;
   return kPlanWrite;
 }
 
@@ -213,7 +215,7 @@ bool ReadArchiveListing(const MappedFile& mapped, ArchiveListing* listing, Probl
 }
 
 bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const std::vector<std::string>& patterns,
-                      ExtractResult* result) {
+                      bool skipExisting, ExtractResult* result) {
   *result = ExtractResult();
   MappedFile mapped;
   Problem problem = nullptr;
@@ -222,7 +224,7 @@ bool ExtractArchiveTo(const char* archivePath, const char* outputFolder, const s
     return false;
   }
   ArchiveListing listing;
-  ExtractRun run = {mapped.data, mapped.size, &listing, outputFolder, &patterns, result};
+  ExtractRun run = {mapped.data, mapped.size, &listing, outputFolder, &patterns, skipExisting, result};
   bool read = false;
   if (LooksLikeSevenZip(mapped.data, mapped.size)) {
     // Kept open for the extraction: the listing and the decoding share its records.

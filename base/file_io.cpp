@@ -31,7 +31,8 @@ bool WriteChecked(HANDLE file, const void* data, size_t size, WriteKind kind) {
   return true;
 }
 
-bool AsidePath(char* aside, size_t size, const char* path) {
+bool AsidePath(char* aside, size_t size, const char* path, unsigned number) {
+  if (number > 0) return FormatText(aside, size, "%s.new%u", path, number);
   if (FormatText(aside, size, "%s.new", path)) return true;
   // A path too long for the suffix (Setting.ini in the longest data directory)
   // gets its last "." turned into "~" instead, which keeps its length. "." is

@@ -15,17 +15,20 @@ enum WriteKind {
   kWriteProfile,         // the dataset's profile file
   kWriteGlobalSettings,  // Setting.ini
   kWriteLog,             // the list of files a run passed over
+  kWriteRecord,          // the record of the plug-in's own files
   kWriteKindCount
 };
 
 // Writes all size bytes; false when anything was not written (last error set).
 bool WriteChecked(HANDLE file, const void* data, size_t size, WriteKind kind);
 
-// The name a file is written under before it replaces path: path with ".new"
-// appended, which no file of a dataset ends in; when that does not fit, path
-// with its last "." made "~" ("NES~fol", "Setting~ini"), which no dataset file
-// is named either. False when neither can be made.
-bool AsidePath(char* aside, size_t size, const char* path);
+// The one aside-naming rule: the name a file is written under before it
+// replaces path, and (number 1 on) the names a user's file is moved aside to.
+// Number 0 is path with ".new" appended, which no file of a dataset ends in;
+// when that does not fit, path with its last "." made "~" ("NES~fol",
+// "Setting~ini"), which no dataset file is named either. Number n is path
+// with ".new<n>" appended. False when the name cannot be made.
+bool AsidePath(char* aside, size_t size, const char* path, unsigned number = 0);
 
 // Creates (or truncates) the aside file of path for writing, without sharing.
 HANDLE CreateAsideFile(const char* path);

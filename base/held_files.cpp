@@ -4,7 +4,8 @@
 
 #include "base/test_switches.h"
 
-static constexpr int kHoldTries = 11;
+// Tries at 0, 25, 75, ... 1650 ms: a hold of a second and a half is waited out.
+static constexpr int kHoldTries = 12;
 static constexpr DWORD kHoldStepMs = 25;
 
 bool IsHeldError(DWORD error) {
@@ -28,7 +29,8 @@ static DWORD WINAPI ReleaseTestHold(void* parameter) {
 
 // What another program would do to a file the plug-in is about to move or
 // delete: opens it without delete sharing, for a while, from another thread.
-// The tries that follow on the same file find it held, not held anew.
+// The tries that follow on the same file find it held, not held anew. A path
+// that is not there yet is not marked: it is held once it appears.
 static void HoldForTests(const char* path) {
   TestSwitches& switches = gTestSwitches;
   if (switches.holdCount <= 0 || switches.holdPathPart[0] == '\0' || strstr(path, switches.holdPathPart) == nullptr) {
@@ -39,17 +41,20 @@ static void HoldForTests(const char* path) {
   for (int i = 0; i < switches.heldCount; ++i) {
     if (switches.heldHashes[i] == hash) return;
   }
-  if (switches.heldCount < static_cast<int>(sizeof switches.heldHashes / sizeof *switches.heldHashes)) {
-    switches.heldHashes[switches.heldCount++] = hash;
-  }
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
+  if (switches.heldCount < static_cast<int>(sizeof switches.heldHashes / sizeof *switches.heldHashes)) {
+    switches.heldHashes[switches.heldCount++] = hash;
+  }
   --switches.holdCount;
   InterlockedIncrement(&switches.holdsOpen);
   HANDLE thread = CreateThread(nullptr, 0, ReleaseTestHold, new TestHold{file, switches.holdMs}, 0, nullptr);
   if (thread != nullptr) CloseHandle(thread);
 }
+#define HOLD_FOR_TESTS(path) HoldForTests(path)
+#else
+#define HOLD_FOR_TESTS(path) ((void)0)
 #endif
 
 TryResult CountTry(HoldRetry* retry, DWORD error) {
@@ -67,47 +72,81 @@ bool IsTryDue(const HoldRetry* retry) {
   return retry->tries == 0 || static_cast<LONG>(GetTickCount() - retry->nextTry) >= 0;
 }
 
-TryResult TryMoveIntoPlace(const char* from, const char* to, HoldRetry* retry) {
+// ERROR_ACCESS_DENIED is also what a folder or a read-only file at path gives:
+// that lasts, and no wait will change it.
+static DWORD LastingOrHeld(DWORD error, const char* path) {
+  if (error != ERROR_ACCESS_DENIED) return error;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+    return ERROR_FILE_EXISTS;
+  }
+  return error;
+}
+
+TryResult TryOpenSource(const char* path, DWORD share, HoldRetry* retry, HANDLE* opened) {
+  *opened = INVALID_HANDLE_VALUE;
   if (!IsTryDue(retry)) return kTryLater;
-#ifdef CORVANE_TEST_SWITCHES
-  HoldForTests(to);
-  HoldForTests(from);
-#endif
-  bool moved = MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  return CountTry(retry, moved ? ERROR_SUCCESS : GetLastError());
+  HOLD_FOR_TESTS(path);
+  *opened = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (*opened != INVALID_HANDLE_VALUE) return CountTry(retry, ERROR_SUCCESS);
+  // A folder of that name cannot be read whatever the wait.
+  return CountTry(retry, LastingOrHeld(GetLastError(), path));
+}
+
+TryResult TryMoveOwnFile(const char* from, const char* to, DWORD flags, HoldRetry* retry) {
+  if (!IsTryDue(retry)) return kTryLater;
+  HOLD_FOR_TESTS(to);
+  HOLD_FOR_TESTS(from);
+  if (MoveFileExA(from, to, flags)) return CountTry(retry, ERROR_SUCCESS);
+  DWORD error = GetLastError();
+  // A folder in the way, or a read-only file that is not ours to replace.
+  if (error == ERROR_ACCESS_DENIED && LastingOrHeld(error, to) != error) error = ERROR_ALREADY_EXISTS;
+  return CountTry(retry, error);
+}
+
+TryResult TryMoveIntoPlace(const char* from, const char* to, HoldRetry* retry) {
+  return TryMoveOwnFile(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, retry);
 }
 
 TryResult TryDeleteOwnFile(const char* path, HoldRetry* retry) {
   if (!IsTryDue(retry)) return kTryLater;
-#ifdef CORVANE_TEST_SWITCHES
-  HoldForTests(path);
-#endif
+  HOLD_FOR_TESTS(path);
   if (DeleteFileA(path)) return CountTry(retry, ERROR_SUCCESS);
   DWORD error = GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return kTryDone;
-  // Read-only files (an archive may carry the attribute) cannot be deleted as they are.
   DWORD attributes = GetFileAttributesA(path);
-  if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (DeleteFileA(path)) return kTryDone;
-    error = GetLastError();
+  if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES) {
+    // A folder is no file to delete.
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return CountTry(retry, ERROR_DIRECTORY);
+    // Our own files may carry the attribute (an archive's entry): it goes first.
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+      SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+      if (DeleteFileA(path)) return CountTry(retry, ERROR_SUCCESS);
+      error = GetLastError();
+    }
   }
   return CountTry(retry, error);
 }
 
-TryResult TryReplaceRight(const char* path, HoldRetry* retry) {
+TryResult TryRemoveOwnFolder(const char* path, HoldRetry* retry) {
   if (!IsTryDue(retry)) return kTryLater;
-#ifdef CORVANE_TEST_SWITCHES
-  HoldForTests(path);
-#endif
+  if (RemoveDirectoryA(path)) return CountTry(retry, ERROR_SUCCESS);
+  DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return kTryDone;
+  return CountTry(retry, error);
+}
+
+TryResult TryCheckReplaceable(const char* path, HoldRetry* retry) {
+  if (!IsTryDue(retry)) return kTryLater;
+  HOLD_FOR_TESTS(path);
   HANDLE file = CreateFileA(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? kTryDone : CountTry(retry, error);
+    return error == ERROR_FILE_NOT_FOUND ? kTryDone : CountTry(retry, LastingOrHeld(error, path));
   }
   CloseHandle(file);
-  return kTryDone;
+  return CountTry(retry, ERROR_SUCCESS);
 }
 
 void SleepUntilDue(const HoldRetry* retry) {
@@ -117,4 +156,14 @@ void SleepUntilDue(const HoldRetry* retry) {
 
 bool DeleteOwnFile(const char* path) {
   return WaitOutHolds([&](HoldRetry* retry) { return TryDeleteOwnFile(path, retry); });
+}
+
+bool MoveOwnFile(const char* from, const char* to, DWORD flags) {
+  return WaitOutHolds([&](HoldRetry* retry) { return TryMoveOwnFile(from, to, flags, retry); });
+}
+
+HANDLE OpenSource(const char* path, DWORD share) {
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  WaitOutHolds([&](HoldRetry* retry) { return TryOpenSource(path, share, retry, &opened); });
+  return opened;
 }

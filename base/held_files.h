@@ -1,9 +1,11 @@
-// Moves and deletes that wait out another program's hold. Virus scanners,
-// indexers, backup and sync tools open a file that has just changed for a
-// moment, sharing read and write but not delete; a move or delete then fails
-// with a sharing, lock or access error that is gone a fraction of a second
-// later. Such an error is tried again, 25 ms longer each time, for about
-// 1.4 s in all; any other error fails at once.
+// The one way the plug-in opens a source and creates, moves, renames and
+// deletes files of its own. Virus scanners, indexers, backup and sync tools
+// open a file that has just changed for a moment, sharing read and write but
+// not delete; an open, move or delete then fails with a sharing, lock or
+// access error that is gone a fraction of a second later. Such an error is
+// tried again, 25 ms longer each time, for about 1.6 s in all; a lasting
+// error (nothing there, a folder in the way, a read-only file that is not
+// ours) fails at once.
 #pragma once
 #include <windows.h>
 
@@ -29,20 +31,26 @@ bool IsTryDue(const HoldRetry* retry);
 TryResult CountTry(HoldRetry* retry, DWORD error);
 
 // One try each, when due; for the add-ROMs run, which waits across ticks. A
-// try that is not due yet returns kTryLater without touching the file. A move
-// into place replaces to with from in one step (MOVEFILE_REPLACE_EXISTING and
-// MOVEFILE_WRITE_THROUGH).
+// try that is not due yet returns kTryLater without touching the file.
+
+// Opens a source (a ROM, an archive, an earlier relation file) for reading,
+// sharing only what share allows; *opened is the handle on kTryDone and
+// INVALID_HANDLE_VALUE otherwise.
+TryResult TryOpenSource(const char* path, DWORD share, HoldRetry* retry, HANDLE* opened);
+// A move of a file of the plug-in's; flags as MoveFileExA's. Without
+// MOVEFILE_REPLACE_EXISTING a file at to is a lasting error.
+TryResult TryMoveOwnFile(const char* from, const char* to, DWORD flags, HoldRetry* retry);
+// Replaces to with from in one step (MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH).
 TryResult TryMoveIntoPlace(const char* from, const char* to, HoldRetry* retry);
+// Nothing there is done too; a read-only attribute is cleared first.
 TryResult TryDeleteOwnFile(const char* path, HoldRetry* retry);
-// Opens path for what moving another file over it needs (writing and the
-// delete right), then closes it: no file there is kTryDone too.
-TryResult TryReplaceRight(const char* path, HoldRetry* retry);
+// An empty folder of the plug-in's; nothing there is done too.
+TryResult TryRemoveOwnFolder(const char* path, HoldRetry* retry);
+// Whether another file could be moved over path now (it opens for writing and
+// the delete right, and is closed again): nothing there is kTryDone too.
+TryResult TryCheckReplaceable(const char* path, HoldRetry* retry);
 
-// Every try, waiting between them: for the settings dialog's OK, closePlugin
-// and the ends of actions, where a wait of a second or so is acceptable. A
-// read-only attribute is cleared first.
-bool DeleteOwnFile(const char* path);
-
+// The one wait: sleeps (never spins) until retry's next try is due.
 void SleepUntilDue(const HoldRetry* retry);
 
 // Runs attempt (a Try... call given the retry) through every try, sleeping
@@ -56,3 +64,10 @@ bool WaitOutHolds(Try attempt) {
     SleepUntilDue(&retry);
   }
 }
+
+// Every try, waiting between them: for the ends of actions outside the run,
+// where a wait of a second or so is acceptable (the settings dialog's OK, a
+// launch, an aside file that is not used).
+bool DeleteOwnFile(const char* path);
+bool MoveOwnFile(const char* from, const char* to, DWORD flags);
+HANDLE OpenSource(const char* path, DWORD share);

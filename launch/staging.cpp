@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "archive/archive.h"
-#include "archive/temp_cleanup.h"
 #include "base/file_identity.h"
 #include "base/file_io.h"
 #include "base/folder_listing.h"
+#include "base/own_files.h"
 #include "base/tree_walk.h"
 #include "base/text.h"
 
@@ -27,16 +27,6 @@ bool HoldsDataDirectory(const char* extractFolder, const char* dataDir) {
     const char* last = LastComponent(folder);
     if (last == folder) break;
     folder[last - folder] = '\0';
-  }
-  return false;
-}
-
-// A folder of tempDir no one else uses: made fresh, never an existing one.
-static bool MakeStagingFolder(const char* tempDir, char* staging, size_t size) {
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    if (!FormatText(staging, size, "%sstaging%lu_%u\\", tempDir, GetCurrentProcessId(), attempt)) return false;
-    if (CreateDirectoryA(staging, nullptr)) return true;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
   return false;
 }
@@ -62,7 +52,12 @@ static bool NameEndsWith(const char* name, const char* ending) {
 static bool IsPluginFileName(const char* dataRelative) {
   const char* name = LastComponent(dataRelative);
   if (NameEndsWith(name, ".rel") || NameEndsWith(name, ".fol") || NameEndsWith(name, ".log")) return true;
-  return name == dataRelative && MeaningfulLength(name) == strlen("Setting.ini") && NameEndsWith(name, "Setting.ini");
+  if (name != dataRelative) return false;
+  static const char* const kTopFiles[] = {"Setting.ini", kOwnRecordName};
+  for (const char* top : kTopFiles) {
+    if (MeaningfulLength(name) == strlen(top) && NameEndsWith(name, top)) return true;
+  }
+  return false;
 }
 
 // Also under the long name of a file that is already there: an entry named
@@ -124,7 +119,7 @@ static WalkAnswer VisitStaged(void* context, WalkedEntry* entry) {
   }
   // tempDir and the extraction folder may lie on different volumes (a linked
   // temp folder), hence the copy that the move may need.
-  if (MoveFileExA(entry->path, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return kWalkOn;
+  if (MoveOwnFile(entry->path, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return kWalkOn;
   ReportSystemError("MoveFileExA", destination, GetLastError());
   return kWalkStop;
 }
@@ -147,7 +142,7 @@ ArchiveResult ExtractThroughStaging(const char* archivePath, const char* extract
   FileIdentity dataIdentity = {};
   if (!EndsWithBackslash(extractFolder) || !GetFileIdentity(dataDir, &dataIdentity)) return kArchiveRefused;
   char staging[kPathSize];
-  if (!MakeStagingFolder(tempDir, staging, sizeof staging)) return kArchiveRefused;
+  if (!MakePrivateFolder(tempDir, staging, sizeof staging)) return kArchiveRefused;
   walk.staging = staging;
   char stagedFirst[kPathSize] = "";
   ArchiveResult result = ExtractArchive(archivePath, stagedFirst, nullptr, staging, kExtractEveryEntry);

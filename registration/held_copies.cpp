@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/own_files.h"
 #include "base/text.h"
 #include "base/texts.h"
 #include "registration/relation_file.h"
@@ -21,7 +22,11 @@ void DeleteOrKeepForLater(HeldCopies* held, const char* path) {
   HeldCopy copy = {};
   if (path[0] == '\0' || !CopyText(copy.path, sizeof copy.path, path)) return;
   TryResult deleted = TryDeleteOwnFile(copy.path, &copy.retry);
-  if (deleted == kTryDone) return;
+  if (deleted == kTryDone) {
+    ForgetOwnFile(copy.path);
+    return;
+  }
+  RecordOwnFile(copy.path);
   copy.outOfTries = deleted == kTryFailed;
   // Out of memory the file stays unnamed; the run still ends.
   if (AppendBytes(&held->entries, &copy, sizeof copy)) ++held->count;
@@ -41,6 +46,7 @@ bool RetryHeldCopies(HeldCopies* held) {
     if (copy->outOfTries) continue;
     TryResult deleted = TryDeleteOwnFile(copy->path, &copy->retry);
     if (deleted == kTryDone) {
+      ForgetOwnFile(copy->path);
       Forget(held, i);
     } else if (deleted == kTryFailed) {
       copy->outOfTries = true;
@@ -52,20 +58,34 @@ bool RetryHeldCopies(HeldCopies* held) {
 }
 
 void WaitForHeldCopies(HeldCopies* held) {
-  while (RetryHeldCopies(held)) Sleep(10);
+  while (RetryHeldCopies(held)) {
+    HoldRetry soonest = {};
+    for (size_t i = 0; i < held->count; ++i) {
+      const HeldCopy& copy = Entries(held)[i];
+      bool sooner = soonest.tries == 0 || static_cast<LONG>(copy.retry.nextTry - soonest.nextTry) < 0;
+      if (!copy.outOfTries && sooner) soonest = copy.retry;
+    }
+    if (soonest.tries > 0) SleepUntilDue(&soonest);
+  }
 }
 
 void EndHeldCopies(HeldCopies* held, void (*note)(void* context, const char* path), void* context) {
   for (size_t i = 0; i < held->count; ++i) {
     HeldCopy* copy = &Entries(held)[i];
     HoldRetry lastTry = {};
-    if (TryDeleteOwnFile(copy->path, &lastTry) != kTryDone) note(context, copy->path);
+    if (TryDeleteOwnFile(copy->path, &lastTry) == kTryDone) {
+      ForgetOwnFile(copy->path);
+    } else {
+      note(context, copy->path);
+    }
   }
   ReleaseBuffer(&held->entries);
   held->count = 0;
+  CloseOwnRecord();
 }
 
 void DeleteCopiesLeftByLastRun(const char* logPath, const char* tempDir) {
+  RemoveLeftoversOfEarlierActions(GetActiveWindow());
   if (logPath[0] == '\0') return;
   FILE* log = fopen(logPath, "rb");
   if (log == nullptr) return;

@@ -1,8 +1,8 @@
 // Files of the run's own in the temp folder (copies, an archive's entries)
 // that another program held when they were to be deleted. They are tried
 // again on later ticks, as their waits come due, and once more at the run's
-// end; what is still there then is named in the log, and the next run
-// deletes it before it starts.
+// end; what is still there then is named in the log and stays in the record
+// of the plug-in's files, and the next action deletes it before it starts.
 #pragma once
 #include <cstddef>
 
@@ -23,13 +23,16 @@ void DeleteOrKeepForLater(HeldCopies* held, const char* path);
 bool RetryHeldCopies(HeldCopies* held);
 
 // Waits, a try at a time, until every file is deleted or out of tries: for an
-// end that cannot wait across ticks.
+// end that cannot wait across ticks. It sleeps until the next try is due.
 void WaitForHeldCopies(HeldCopies* held);
 
 // One last try of each file left; calls note(path) for each one still there,
-// and forgets them all.
+// and forgets them all (they stay recorded for the next action). Closes the
+// record of the plug-in's files.
 void EndHeldCopies(HeldCopies* held, void (*note)(void* context, const char* path), void* context);
 
-// Deletes the files the log at logPath names as left by the last run, when
-// they are in tempDir (a folder path ending with its separator).
+// What a run's start takes back: whatever earlier actions left (see
+// RemoveLeftoversOfEarlierActions), and the files the log at logPath names as
+// left by the last run, when they are in tempDir (a folder path ending with
+// its separator).
 void DeleteCopiesLeftByLastRun(const char* logPath, const char* tempDir);

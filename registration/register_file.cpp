@@ -7,9 +7,8 @@
 #include <cstring>
 
 #include "archive/archive.h"
-#include "archive/temp_cleanup.h"
-#include "base/file_identity.h"
 #include "base/file_io.h"
+#include "base/own_files.h"
 #include "base/test_switches.h"
 #include "base/texts.h"
 #include "registration/crc32.h"
@@ -35,7 +34,8 @@ enum CopyResult {
   kCopyUnreadable,  // the source could not be opened or read
   kCopyTooLarge,    // 2 GiB or more: beyond what the copy supports
   kCopyNotWritten,  // the copy could not be created or written
-  kCopySameFile,    // the destination is the source under another name
+  kCopyLater,       // another program holds the source or the copy's name for now
+  kCopyBadHeader,   // a header size below 0 (a profile edited by hand) names no bytes to drop
 };
 
 static const char* SkipReasonOf(CopyResult copied, bool archive) {
@@ -46,57 +46,85 @@ static const char* SkipReasonOf(CopyResult copied, bool archive) {
       return kTextSkipTooLarge;
     case kCopyNotWritten:
       return kTextSkipNotCopied;
+    case kCopyBadHeader:
+      return kTextSkipHeaderSizeOutOfRange;
     default:
       return nullptr;
   }
 }
 
-// Creates the copy. The common case, no file of that name yet, takes one call;
-// an existing one is replaced unless it is the source itself under another
-// name, which would be emptied and then deleted with the copy.
-static HANDLE CreateCopy(const char* destination, const char* source, CopyResult* refusal) {
-  HANDLE out = CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (out != INVALID_HANDLE_VALUE) return out;
-  DWORD error = GetLastError();
-  *refusal = kCopyNotWritten;
-  if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return INVALID_HANDLE_VALUE;
-  if (SameFileIdentity(destination, source)) {
-    *refusal = kCopySameFile;
-    return INVALID_HANDLE_VALUE;
+static HANDLE CreateNewCopy(const char* path) {
+  RecordOwnFile(path);
+  HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (out == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    ForgetOwnFile(path);
+    SetLastError(error);
   }
-  return CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  return out;
+}
+
+// Creates the copy, recorded first so that a kill cannot leave it unknown.
+// A file already of that name is not ours (what earlier actions left, each
+// action's start took back; a launch may have extracted a user's file there):
+// the copy then goes, under the same name, into a private folder of its own.
+static CopyResult CreateCopy(RegistrationRun* run) {
+  FileInHand* file = &run->file;
+  file->out = CreateNewCopy(file->copyPath);
+  if (file->out != INVALID_HANDLE_VALUE) return kCopyDone;
+  DWORD error = GetLastError();
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+    char folder[kPathSize];
+    char path[kPathSize];
+    const char* parent = file->privateFolder[0] != '\0' ? file->privateFolder : run->tempDir;
+    if (!MakePrivateFolder(parent, folder, sizeof folder) ||
+        !FormatText(path, sizeof path, "%s%s", folder, LastComponent(file->copyPath))) {
+      if (folder[0] != '\0') RemoveFolderTree(folder);
+      return kCopyNotWritten;
+    }
+    // A plain file's private folder is the copy's; an archive's holds it.
+    if (file->privateFolder[0] == '\0') CopyText(file->privateFolder, sizeof file->privateFolder, folder);
+    CopyText(file->copyPath, sizeof file->copyPath, path);
+    file->out = CreateNewCopy(file->copyPath);
+    if (file->out != INVALID_HANDLE_VALUE) return kCopyDone;
+    error = GetLastError();
+  }
+  return CountTry(&file->openRetry, error) == kTryLater ? kCopyLater : kCopyNotWritten;
 }
 
 // Closes what the file in hand holds open; a copy that is not whole is deleted
-// so it can never be taken for one, and an archive's entry moved aside goes.
+// so it can never be taken for one, and an archive's private folder goes.
 static void CloseFileInHand(RegistrationRun* run, bool copyWhole) {
   FileInHand* file = &run->file;
   bool copyOpen = file->out != INVALID_HANDLE_VALUE && file->out != nullptr;
   if (file->in != INVALID_HANDLE_VALUE && file->in != nullptr) CloseHandle(file->in);
   if (copyOpen) CloseHandle(file->out);
-  // An archive's entry in temp is ours whatever became of it.
-  if (!copyWhole && (copyOpen || file->archive)) DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
-  if (file->archive) DeleteOrKeepForLater(&run->heldCopies, file->readPath);
+  if (!copyWhole && copyOpen) DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
   file->in = file->out = INVALID_HANDLE_VALUE;
 }
 
-// Opens readPath and creates the copy at copyPath; the bytes follow in pieces,
-// the header dropped from the first of them.
+// Opens readPath and creates the copy at copyPath, a try at a time while
+// another program holds either; the bytes follow in pieces, the header
+// dropped from the first of them. The source is opened with no sharing at
+// all, so a file another process is still writing is not copied half-done.
 static CopyResult StartCopy(RegistrationRun* run) {
   FileInHand* file = &run->file;
-  if (run->headerSize < 0) return kCopyUnreadable;
-  // The source is opened with no sharing at all, so a file that any other
-  // process holds open (perhaps still writing it) is not copied.
-  file->in = CreateFileA(file->readPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file->in == INVALID_HANDLE_VALUE) return kCopyUnreadable;
+  if (run->headerSize < 0) return kCopyBadHeader;
+  TryResult opened = TryOpenSource(file->readPath, 0, &file->openRetry, &file->in);
+  if (opened != kTryDone) return opened == kTryLater ? kCopyLater : kCopyUnreadable;
   LARGE_INTEGER size = {};
   if (!GetFileSizeEx(file->in, &size)) return kCopyUnreadable;
   // Files of 2 GiB and more are not supported: the host's own records of a ROM
   // are 32-bit.
   if (size.QuadPart > 0x7FFFFFFF) return kCopyTooLarge;
-  CopyResult refusal = kCopyNotWritten;
-  file->out = CreateCopy(file->copyPath, file->readPath, &refusal);
-  if (file->out == INVALID_HANDLE_VALUE) return refusal;
+  CopyResult created = CreateCopy(run);
+  if (created != kCopyDone) {
+    // The source is opened again with the copy's next try.
+    CloseHandle(file->in);
+    file->in = INVALID_HANDLE_VALUE;
+    return created;
+  }
+  file->openRetry = HoldRetry();
   file->size = size.QuadPart;
   file->remaining = size.QuadPart;
   file->skip = run->headerSize < size.QuadPart ? run->headerSize : size.QuadPart;
@@ -109,7 +137,6 @@ static CopyResult StartCopy(RegistrationRun* run) {
     file->skip = 0;
   }
   file->crc = 0;
-  file->active = true;
   return kCopyDone;
 }
 
@@ -140,28 +167,21 @@ static CopyResult CopyPiece(RegistrationRun* run) {
   return kCopyDone;
 }
 
-bool MoveAsideWithTempPrefix(const char* path, char* renamed, size_t renamedSize) {
-  const char* name = LastComponent(path);
-  if (!FormatText(renamed, renamedSize, "%.*stemp%s", static_cast<int>(name - path), path, name)) {
-    renamed[0] = '\0';
-    return false;
-  }
-  // Only ever used inside the temp folder: a file of the prefixed name there was
-  // left by an interrupted run, and must not stand in for the entry being moved.
-  HoldRetry retry = {};
-  TryDeleteOwnFile(renamed, &retry);
-  return MoveFileA(path, renamed) != 0;
+// A file of the private folder that another program holds is tried again
+// with the run's held copies, and left to the next action after that.
+static void KeepHeldForLater(void* context, const char* path) {
+  DeleteOrKeepForLater(static_cast<HeldCopies*>(context), path);
 }
 
-// Ends the file in hand, whole or not, and starts taking back what an archive's
-// extraction added to the temp folder; StepLeftoverRemoval goes on with it.
-// What was there before stays.
+// Ends the file in hand, whole or not, and starts removing an archive's
+// private folder; StepLeftoverRemoval goes on with it.
 static void EndFileInHand(RegistrationRun* run, bool copyWhole) {
   FileInHand* file = &run->file;
   CloseFileInHand(run, copyWhole);
-  if (file->snapshot) StartRemovingAdded(&run->tempCleanup, run->tempDir, &file->tempBefore);
-  ReleaseSnapshot(&file->tempBefore);
-  file->snapshot = false;
+  if (file->privateFolder[0] != '\0') {
+    StartFolderRemoval(&run->tempCleanup, file->privateFolder, KeepHeldForLater, &run->heldCopies);
+  }
+  file->privateFolder[0] = '\0';
   file->active = false;
 }
 
@@ -171,16 +191,16 @@ static RegisterResult FinishCopy(RegistrationRun* run);
 void FinishOrDropRomFile(RegistrationRun* run) {
   if (run->file.active && run->file.handedOver) {
     FinishCopy(run);
-  } else if (run->file.active || run->file.snapshot) {
+  } else if (run->file.active || run->file.privateFolder[0] != '\0') {
     EndFileInHand(run, false);
   }
 }
 
-// Entries an archiver's fallback extraction adds can number in the tens of
-// thousands; this many go between two looks at the clock.
+// A private folder holds the first entry and the few that match its pattern;
+// this many go between two looks at the clock.
 static constexpr int kLeftoverStep = 16;
 
-bool StepLeftoverRemoval(RegistrationRun* run) { return StepRemovingAdded(&run->tempCleanup, kLeftoverStep); }
+bool StepLeftoverRemoval(RegistrationRun* run) { return StepLeftoverRemoval(&run->tempCleanup, kLeftoverStep); }
 
 static RegisterResult PassOver(RegistrationRun* run, const char** skipReason, const char* reason) {
   EndFileInHand(run, false);
@@ -188,36 +208,64 @@ static RegisterResult PassOver(RegistrationRun* run, const char** skipReason, co
   return kRegisterPassedOver;
 }
 
-// The archive is extracted into the temp folder, and its first entry moved
-// aside under the prefixed name to be copied back without its header.
+// What a try of the copy's start leads to: under way, later (the file stays in
+// hand, and ContinueRomFile tries again when due) or passed over.
+static RegisterResult StartCopyOrWait(RegistrationRun* run, const char** skipReason) {
+  CopyResult started = StartCopy(run);
+  if (started == kCopyDone) return kRegisterInProgress;
+  if (started == kCopyLater) return kRegisterTryLater;
+  FileInHand* file = &run->file;
+  // The relation file's own aside, found in a ROM folder that holds the data folder.
+  bool ours = !file->archive && started == kCopyUnreadable && IsRelationAside(&run->relation, file->sourcePath);
+  return PassOver(run, skipReason, ours ? nullptr : SkipReasonOf(started, file->archive));
+}
+
+// The archive's first entry is extracted into a fresh private folder, and
+// copied from there without its header to the temp folder under its own name.
+// The archive itself is opened first as any source is, so that another
+// program's hold is waited out before the archiver is asked.
 static RegisterResult BeginArchive(RegistrationRun* run, HWND dialog, const char** skipReason) {
   FileInHand* file = &run->file;
   file->archive = true;
-  file->snapshot = SnapshotFolder(run->tempDir, &file->tempBefore);
-  ArchiveResult extracted = ExtractArchive(file->sourcePath, file->copyPath, dialog, run->tempDir, kExtractFirstEntry);
-  if (extracted == kArchiveEntryMissing) return PassOver(run, skipReason, kTextSkipArchive);
+  HANDLE archive = INVALID_HANDLE_VALUE;
+  TryResult opened = TryOpenSource(file->sourcePath, FILE_SHARE_READ, &file->openRetry, &archive);
+  if (opened == kTryLater) return kRegisterTryLater;
+  if (opened == kTryFailed) return PassOver(run, skipReason, kTextSkipArchive);
+  CloseHandle(archive);
+  file->openRetry = HoldRetry();
+  if (!MakePrivateFolder(run->tempDir, file->privateFolder, sizeof file->privateFolder)) {
+    return PassOver(run, skipReason, kTextSkipNotCopied);
+  }
+  ArchiveResult extracted =
+      ExtractArchive(file->sourcePath, file->readPath, dialog, file->privateFolder, kExtractFirstEntry);
+  if (extracted == kArchiveNotExtracted) return PassOver(run, skipReason, kTextSkipArchive);
   if (extracted != kArchiveExtracted) {
     EndFileInHand(run, false);
-    return extracted == kArchiveBusy ? kRegisterArchiverBusy : kRegisterArchiveRefused;
+    return extracted == kArchiveBusy ? kRegisterTryLater : kRegisterArchiveRefused;
   }
-  if (!MoveAsideWithTempPrefix(file->copyPath, file->readPath, sizeof file->readPath)) {
-    return PassOver(run, skipReason, kTextSkipArchive);
+  if (!FormatText(file->copyPath, sizeof file->copyPath, "%s%s", run->tempDir, LastComponent(file->readPath))) {
+    return PassOver(run, skipReason, kTextSkipPathTooLong);
   }
-  CopyResult started = StartCopy(run);
-  if (started != kCopyDone) return PassOver(run, skipReason, SkipReasonOf(started, true));
-  return kRegisterInProgress;
+  file->active = true;
+  return StartCopyOrWait(run, skipReason);
 }
 
 RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folderPath, const WIN32_FIND_DATAA* entry,
                             const char** skipReason) {
   *skipReason = nullptr;
   FileInHand* file = &run->file;
+  char sourcePath[kPathSize];
+  bool named = FormatText(sourcePath, sizeof sourcePath, "%s%s", folderPath, entry->cFileName);
+  // The same entry offered again after a hold keeps its count of tries.
+  HoldRetry openRetry = named && strcmp(sourcePath, file->sourcePath) == 0 ? file->openRetry : HoldRetry();
   *file = FileInHand();
+  file->openRetry = openRetry;
   if (run->relation.failed) return kRegisterPassedOver;
-  if (!FormatText(file->sourcePath, sizeof file->sourcePath, "%s%s", folderPath, entry->cFileName)) {
+  if (!named) {
     *skipReason = kTextSkipPathTooLong;
     return kRegisterPassedOver;
   }
+  CopyText(file->sourcePath, sizeof file->sourcePath, sourcePath);
   // Our own copies, seen through a ROM folder that is the temp folder.
   if (run->folderIsTemp) return kRegisterPassedOver;
   // A name the system could not give in the ANSI code page comes back with
@@ -233,11 +281,8 @@ RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folde
     return kRegisterPassedOver;
   }
   CopyText(file->readPath, sizeof file->readPath, file->sourcePath);
-  CopyResult started = StartCopy(run);
-  if (started == kCopyDone) return kRegisterInProgress;
-  // The relation file's own aside, found in a ROM folder that holds the data folder.
-  bool ours = started == kCopyUnreadable && IsRelationAside(&run->relation, file->sourcePath);
-  return PassOver(run, skipReason, ours ? nullptr : SkipReasonOf(started, false));
+  file->active = true;
+  return StartCopyOrWait(run, skipReason);
 }
 
 // Once the host is done with the copy it goes, and then the line is written.
@@ -298,6 +343,7 @@ RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason) {
   FileInHand* file = &run->file;
   if (!file->active) return kRegisterPassedOver;
   if (file->handedOver) return CutCopy(run);
+  if (file->in == INVALID_HANDLE_VALUE) return StartCopyOrWait(run, skipReason);
   if (file->remaining > 0) {
     CopyResult copied = CopyPiece(run);
     if (copied != kCopyDone) return PassOver(run, skipReason, SkipReasonOf(copied, file->archive));

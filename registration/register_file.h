@@ -3,7 +3,6 @@
 #pragma once
 #include <windows.h>
 
-#include <cstddef>
 #include <cstdint>
 
 struct RegistrationRun;
@@ -13,8 +12,11 @@ enum RegisterResult : int32_t {
   kRegisterDone = 0,
   // The archiver could not open or close the archive: offered again later.
   kRegisterArchiveRefused = -1,
-  // The archiver is busy: offered again later.
-  kRegisterArchiverBusy = -2,
+  // The archiver is busy, or another program holds the source (or the copy's
+  // name) for now: nothing is lost, the same entry is offered again on a later
+  // tick, or (when BeginRomFile left the file in hand) ContinueRomFile goes on
+  // with it there.
+  kRegisterTryLater = -2,
   // Not registered with a line, and offering it again would not help: no
   // copy, a path too long, a file of our own temporary folder; or the relation
   // file failed, the host may then have the copy, and the run ends.
@@ -23,16 +25,18 @@ enum RegisterResult : int32_t {
   kRegisterInProgress = 1,
 };
 
-// Starts on folderPath + entry->cFileName: an archive is extracted into the
-// temp folder, and the copy of the ROM (or of the archive's first entry) is
-// begun. When the file is passed over, *skipReason gets the reason's text for
-// the run's list, or nullptr when the file is not the user's concern (a copy
-// of our own, or the relation file failed, which the run reports itself).
+// Starts on folderPath + entry->cFileName: an archive's first entry is
+// extracted into a private folder of its own in the temp folder, and the copy
+// of the ROM (or of that entry) is begun in the temp folder under the ROM's
+// own name. When the file is passed over, *skipReason gets the reason's text
+// for the run's list, or nullptr when the file is not the user's concern (a
+// copy of our own, or the relation file failed, which the run reports itself).
 RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folderPath, const WIN32_FIND_DATAA* entry,
                             const char** skipReason);
 
-// Copies the next piece of the file in hand; once the copy is whole, hands it
-// to the host, deletes it and writes the relation line. Results as above.
+// Copies the next piece of the file in hand (or tries its open again, once
+// due); once the copy is whole, hands it to the host, deletes it and writes the
+// relation line. Results as above.
 RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason);
 
 // Ends the file in hand early: a copy the host already has is finished (the
@@ -40,12 +44,7 @@ RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason);
 // copy removed. Harmless when no file is in hand.
 void FinishOrDropRomFile(RegistrationRun* run);
 
-// Removes a few more of the entries the last archive's extraction added to the
-// temp folder. True once none is left; the next file waits until then.
+// Removes a few more entries of the last archive's private folder. True once
+// none is left; the next file waits until then. A file another program holds
+// goes to the run's held copies rather than holding the removal up.
 bool StepLeftoverRemoval(RegistrationRun* run);
-
-// Moves path to "temp" + its name in the same folder, removing a stale file of
-// that name first; renamed (a path buffer of renamedSize bytes) gets the new
-// path. False when it was not moved (renamed is then empty when the name did
-// not fit).
-bool MoveAsideWithTempPrefix(const char* path, char* renamed, size_t renamedSize);

@@ -53,7 +53,7 @@ static int CompareSources(const void* a, const void* b) {
 // viewer or backup tool), before anything is registered.
 TryResult CheckRelationReplaceable(RelationFile* relation) {
   if (relation->path[0] == '\0') return kTryFailed;
-  TryResult checked = TryReplaceRight(relation->path, &relation->retry);
+  TryResult checked = TryCheckReplaceable(relation->path, &relation->retry);
   if (checked == kTryFailed) ReportSystemError("CreateFileA", relation->path, GetLastError());
   if (checked != kTryLater) relation->retry = HoldRetry();
   return checked;

@@ -43,7 +43,6 @@ void FreeRegistrationRun(RegistrationRun* run) {
   FileInHand* file = &run->file;
   if (file->in != INVALID_HANDLE_VALUE) CloseHandle(file->in);
   if (file->out != INVALID_HANDLE_VALUE) CloseHandle(file->out);
-  ReleaseSnapshot(&file->tempBefore);
   CloseListing(&run->folderListing);
   ReleaseFolderWalk(&run->folders);
   DiscardRelationFile(&run->relation);

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "archive/temp_cleanup.h"
 #include "base/folder_listing.h"
+#include "base/own_files.h"
 #include "base/host_interface.h"
 #include "base/text.h"
 #include "registration/folders.h"
@@ -61,9 +61,9 @@ struct FileInHand {
   size_t headLength;
   char sourcePath[kPathSize];
   char copyPath[kPathSize];
-  char readPath[kPathSize];   // what in was opened on
-  FolderSnapshot tempBefore;  // an archive's: temp before the extraction
-  bool snapshot;
+  char readPath[kPathSize];       // what in was opened on
+  char privateFolder[kPathSize];  // an archive's extraction folder in temp; empty for a plain file
+  HoldRetry openRetry;            // while another program holds the source or the copy's name
 };
 
 struct RegistrationRun {
@@ -90,7 +90,7 @@ struct RegistrationRun {
   int32_t failedAttempts;       // consecutive refusals of the current archive
   FileInHand file;
   HeldCopies heldCopies;     // copies another program held when they were to go
-  AddedRemoval tempCleanup;  // what the last archive's extraction added to temp, removed step by step
+  FolderRemoval tempCleanup;  // the last archive's private folder, removed step by step
   RelationFile relation;
   bool relationBegun;      // the run's lines are being written aside
   bool relationCommitted;  // and are in place

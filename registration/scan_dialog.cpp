@@ -147,7 +147,7 @@ static void EndRun(HWND dialog, RegistrationRun* run, RunOutcome outcome) {
   run->phase = kPhaseEnded;
   StopTimer(dialog);
   EndFileAndWalk(run);
-  FinishRemovingAdded(&run->tempCleanup);
+  EndFolderRemoval(&run->tempCleanup);
   bool relationBegun = run->relationBegun;
   if ((outcome == kRunDone || outcome == kRunCancelled || outcome == kRunWindowDestroyed) && relationBegun &&
       !run->relationCommitted && !CommitRelationFile(&run->relation)) {
@@ -244,7 +244,7 @@ static bool NoteResult(RegistrationRun* run, RegisterResult result, const char* 
   }
   if (result != kRegisterArchiveRefused) run->failedAttempts = 0;
   if (skipReason != nullptr) NoteSkippedJoined(&run->report, skipReason, folder, run->folderListing.entry.cFileName);
-  run->entryWaiting = result == kRegisterArchiveRefused || result == kRegisterArchiverBusy;
+  run->entryWaiting = result == kRegisterArchiveRefused || result == kRegisterTryLater;
   return !run->entryWaiting;
 }
 

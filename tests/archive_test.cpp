@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "archive/archive.h"
-#include "archive/temp_cleanup.h"
+#include "base/own_files.h"
+#include "base/state.h"
 #include "base/test_switches.h"
 #include "base/text.h"
 #include "support/archiver_switches.h"
+#include "support/files.h"
 #include "support/host_double.h"
 
 namespace {
@@ -80,9 +82,11 @@ class Extraction : public ::testing::Test {
   std::string folder;
 };
 
-// Registration names the first entry in the command, and a launch extracts
-// every entry. A file already where the first entry lands is replaced when
-// the extraction succeeds and left as it was when it fails.
+// Registration names the first entry (or a pattern for it) into its own empty
+// folder, skipping a later entry of the same name; a launch extracts every
+// entry, and the first entry's path then holds the first entry's bytes too. A
+// file already there is replaced when the extraction succeeds and left as it
+// was when it fails; a failed command fails the extraction.
 TEST_F(Extraction, FirstEntryLandsBelowTheFolderAsNamed) {
   static const char kPiece[] = "ROM IN A FOLDER\0\1\2\xff";  // as the fixture script writes it
   std::string romBytes;
@@ -93,42 +97,66 @@ TEST_F(Extraction, FirstEntryLandsBelowTheFolderAsNamed) {
     std::string content;
     const char* alsoExtracted;  // a later entry, or null
     bool extractionFails;       // the command fails and leaves every file as it was
+    std::string pattern;        // what the first entry is named by, when not its name
+    const char* matching;       // an entry the pattern also writes, or null
   };
   const Case cases[] = {
-      {"access_dir_rom.zip", "dir\\rom.bin", romBytes, "other.bin", false},
-      {"access_dir_rom.7z", "dir\\rom.bin", romBytes, nullptr, false},
-      {"access_order.zip", "b.bin", "stored first", "a.bin", false},  // stored order, not sorted
-      {"access_cp932.zip", Cp932(u8"表\\rom.bin"), "hyou", "x.bin", false},
-      {"access_order.zip", "b.bin", "stale", nullptr, true},
+      {"access_dir_rom.zip", "dir\\rom.bin", romBytes, "other.bin", false, "", nullptr},
+      {"access_dir_rom.7z", "dir\\rom.bin", romBytes, nullptr, false, "", nullptr},
+      {"access_order.zip", "b.bin", "stored first", "a.bin", false, "", nullptr},  // stored order, not sorted
+      {"access_cp932.zip", Cp932(u8"表\\rom.bin"), "hyou", "x.bin", false, "", nullptr},
+      {"access_order.zip", "b.bin", "stale", nullptr, true, "", nullptr},
+      {"access_same_case.zip", "a.nes", "first bytes", "b.bin", false, "", nullptr},
+      {"access_same_twice.zip", "a.nes", "first bytes", "b.bin", false, "", nullptr},
+      {"access_dash.zip", "-first.nes", "first bytes", "other.bin", false, "?first.nes", "xfirst.nes"},
   };
   HWND owner = GetDesktopWindow();
   int round = 0;
   for (ExtractScope scope : {kExtractFirstEntry, kExtractEveryEntry}) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.archive) + (scope == kExtractFirstEntry ? ", first entry" : ", every entry"));
+      bool every = scope == kExtractEveryEntry;
+      SCOPED_TRACE(std::string(c.archive) + (every ? ", every entry" : ", first entry"));
       archiver.reset();
       archiver.failExtraction(c.extractionFails);
       std::string archive = FixturePath(c.archive);
       std::string folder = parent + "round" + std::to_string(++round) + "\\";
       CreateDirectoryA(folder.c_str(), nullptr);
-      CreateDirectoryA((folder + "dir").c_str(), nullptr);
-      WriteBytes(folder + c.entry, "stale");
+      // Registration's folder is its own and empty; a launch's may hold the user's file.
+      if (every) {
+        CreateDirectoryA((folder + "dir").c_str(), nullptr);
+        WriteBytes(folder + c.entry, "stale");
+      }
       char firstEntryPath[kPathSize] = "previous";
       EXPECT_EQ(ExtractArchive(archive.c_str(), firstEntryPath, owner, folder.c_str(), scope),
-                c.extractionFails ? kArchiveEntryMissing : kArchiveExtracted);
+                c.extractionFails ? kArchiveNotExtracted : kArchiveExtracted);
       EXPECT_EQ(std::string(firstEntryPath), c.extractionFails ? "" : folder + c.entry);
-      EXPECT_EQ(ReadBytes(folder + c.entry), c.content);
+      EXPECT_EQ(ReadBytes(folder + c.entry), c.extractionFails && !every ? "" : c.content);
       if (c.alsoExtracted != nullptr) {
-        EXPECT_EQ(FileExists(folder + c.alsoExtracted), scope == kExtractEveryEntry);
+        EXPECT_EQ(FileExists(folder + c.alsoExtracted), every);
       }
-      // Nothing is left of the file moved aside.
+      if (c.matching != nullptr) {
+        EXPECT_TRUE(FileExists(folder + c.matching));
+      }
+      // Nothing is left of the file moved aside, nor of a private folder.
       size_t files = 0;
-      for (const std::string& line : FolderTree(folder)) files += line.back() != '\\';
-      EXPECT_EQ(files, c.alsoExtracted != nullptr && scope == kExtractEveryEntry ? 2u : 1u);
+      for (const std::string& line : FolderTree(parent)) files += line.back() != '\\';
+      size_t expected = c.extractionFails ? (every ? 1u : 0u) : 1u + (c.matching != nullptr);
+      if (every && c.alsoExtracted != nullptr) expected = 2u + (c.matching != nullptr);
+      EXPECT_EQ(files, expected);
       EXPECT_EQ(archiver.openHandles(), 0);
-      std::string selection = scope == kExtractFirstEntry ? "\"" + c.entry + "\"" : "*.*";
-      EXPECT_EQ(LastCommand(), "x \"" + archive + "\" -aoa -hide \"" + folder + "\" " + selection);
+      std::string name = "\"" + (c.pattern.empty() ? c.entry : c.pattern) + "\"";
+      std::string command = LastCommand();
+      if (!every) {
+        EXPECT_EQ(command, "x \"" + archive + "\" -aos -hide \"" + folder + "\" " + name);
+      } else if (c.extractionFails) {
+        EXPECT_EQ(command, "x \"" + archive + "\" -aoa -hide \"" + folder + "\" *.*");
+      } else {
+        EXPECT_EQ(command.substr(0, archive.size() + 16), "x \"" + archive + "\" -aos -hide ") << command;
+        EXPECT_EQ(command.substr(command.size() - name.size() - 1), " " + name);
+        EXPECT_EQ(CountArchiverCalls(archiver, "1"), 2);
+      }
       EXPECT_EQ(archiver.lastRunOwner(), owner);
+      RemoveTree(folder);
     }
   }
 }
@@ -255,7 +283,7 @@ TEST_F(Extraction, CommandAndEntryPathMustFitTheirBuffers) {
       std::string entry = c.archive == longName ? std::string(146, 'n') + ".bin" : "dir\\rom.bin";
       EXPECT_EQ(std::string(buffer), target + entry) << c.what;
       EXPECT_TRUE(FileExists(buffer)) << c.what;
-      EXPECT_EQ(LastCommand(), "x \"" + c.archive + "\" -aoa -hide \"" + target + "\" \"" + entry + "\"") << c.what;
+      EXPECT_EQ(LastCommand(), "x \"" + c.archive + "\" -aos -hide \"" + target + "\" \"" + entry + "\"") << c.what;
     } else {
       EXPECT_STREQ(buffer, "") << c.what;
       EXPECT_EQ(LastCommand(), "") << c.what;
@@ -265,57 +293,62 @@ TEST_F(Extraction, CommandAndEntryPathMustFitTheirBuffers) {
   }
 }
 
-// An extraction into a shared folder, taken back a step at a time: whatever it
-// added goes, at any depth and inside folders that were there before, a file
-// another program holds for a moment once the hold is gone; what was there
-// stays, an overwritten file with its new bytes.
-TEST_F(Extraction, AddedEntriesAreRemovedAndEarlierOnesKept) {
-  const std::string hyou = Cp932(u8"表");  // its trail byte is "\"
-  for (const char* name : {"dir", "bios", "empty"}) ASSERT_TRUE(CreateDirectoryA((folder + name).c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryA((folder + hyou).c_str(), nullptr));
-  ASSERT_TRUE(WriteBytes(folder + "mine.txt", "mine"));
-  ASSERT_TRUE(WriteBytes(folder + "bios\\mine.bin", "mine too"));
-  ASSERT_TRUE(WriteBytes(folder + hyou + "\\kept.bin", "kept"));
-  ASSERT_TRUE(WriteBytes(folder + "game.cue", "overwritten"));
-  std::vector<std::string> before = FolderTree(folder);
-
-  FolderSnapshot snapshot;
-  ASSERT_TRUE(SnapshotFolder(folder.c_str(), &snapshot));
-  EXPECT_EQ(snapshot.count, before.size());
-  char firstEntryPath[kPathSize];
-  for (const char* archive : {"access_dir_rom.zip", "access_cp932.zip", "zip_multi.zip"}) {
-    std::string path = FixturePath(archive);
-    if (!FileExists(path)) path = FixturePath((std::string("archiver\\") + archive).c_str());
-    ASSERT_EQ(ExtractArchive(path.c_str(), firstEntryPath, nullptr, folder.c_str(), kExtractEveryEntry),
-              kArchiveExtracted)
-        << archive;
+// What the plug-in made is taken back at any depth, known by its private
+// folders' names or by the record, and nothing else in the temp folder is
+// touched: a user's files, a file outside it that a record names. A file held
+// past the step stays for the next action; an aside goes back in place.
+TEST_F(Extraction, OnlyWhatThePluginMadeIsTakenBack) {
+  std::string temp = parent + "temp\\";
+  CopyText(gState.dataDir, sizeof gState.dataDir, parent.c_str());
+  CopyText(gState.tempDir, sizeof gState.tempDir, temp.c_str());
+  for (const char* name : {"temp", "temp\\sub", "temp\\corvane-0-0", "temp\\corvane-0-0\\deep", "temp\\user"}) {
+    ASSERT_TRUE(CreateDirectoryA((parent + name).c_str(), nullptr));
   }
-  ASSERT_TRUE(WriteBytes(folder + "game.cue", "new bytes"));
-  ASSERT_TRUE(WriteBytes(folder + "bios\\bios.bin", "added inside a kept folder"));
-  ASSERT_TRUE(CreateDirectoryA((folder + "added\\").c_str(), nullptr));
-  ASSERT_TRUE(WriteBytes(folder + "added\\locked.bin", "read-only"));
-  SetFileAttributesA((folder + "added\\locked.bin").c_str(), FILE_ATTRIBUTE_READONLY);
-  ASSERT_NE(FolderTree(folder).size(), before.size());
+  for (const char* name : {"temp\\mine.txt", "temp\\sub\\theirs.bin", "outside.bin", "temp\\user\\game.nes"}) {
+    ASSERT_TRUE(WriteBytes(parent + name, "the user's"));
+  }
+  std::vector<std::string> users = FolderTree(parent);
+  ASSERT_TRUE(WriteBytes(temp + "corvane-0-0\\deep\\left.bin", "a killed run's entry"));
+  ASSERT_TRUE(WriteBytes(temp + "copy.nes", "a killed run's copy"));
+  ASSERT_TRUE(WriteBytes(temp + "sub\\held.nes", "held copy"));
+  ASSERT_TRUE(WriteBytes(temp + "user\\game.nes.new1", "the user's"));
+  ASSERT_TRUE(WriteBytes(temp + "user\\game.nes", "a launch's entry"));
+  RecordOwnFile((temp + "copy.nes").c_str());
+  RecordOwnFile((temp + "sub\\held.nes").c_str());
+  RecordOwnFile((parent + "outside.bin").c_str());
+  RecordAside((temp + "user\\game.nes.new1").c_str(), (temp + "user\\game.nes").c_str());
+  CloseOwnRecord();
 
-  CopyText(gTestSwitches.holdPathPart, sizeof gTestSwitches.holdPathPart, "locked.bin");
-  gTestSwitches.holdCount = 1;
-  gTestSwitches.holdMs = 150;
-  AddedRemoval removal;
-  StartRemovingAdded(&removal, folder.c_str(), &snapshot);
-  EXPECT_EQ(snapshot.count, 0u) << "taken over by the removal";
-  EXPECT_FALSE(StepRemovingAdded(&removal, 1)) << "one entry cannot be all";
-  DWORD start = GetTickCount();
-  while (!StepRemovingAdded(&removal, 1) && GetTickCount() - start < 5000) Sleep(1);
-  EXPECT_FALSE(removal.underWay);
-  ResetTestSwitches();
-  std::vector<std::string> expected = before;
-  std::replace(expected.begin(), expected.end(), std::string("game.cue = overwritten"),
-               std::string("game.cue = new bytes"));
-  EXPECT_EQ(FolderTree(folder), expected);
+  ASSERT_TRUE(HoldFileFor(temp + "sub\\held.nes", 300));
+  RemoveLeftoversOfEarlierActions(nullptr);
+  EXPECT_TRUE(FileExists(temp + "sub\\held.nes")) << "a held copy waits for the next action";
+  ReleaseFileHolds();
+  RemoveLeftoversOfEarlierActions(nullptr);
+  EXPECT_EQ(FolderTree(parent), users);
 
-  // Nothing recorded, nothing removed: a folder that cannot be listed.
-  EXPECT_FALSE(SnapshotFolder((parent + "missing\\").c_str(), &snapshot));
-  EXPECT_EQ(snapshot.count, 0u);
+  // A private folder is removed a step at a time; a held file goes to the
+  // caller and keeps its folders, and nothing else is touched.
+  char own[kPathSize];
+  ASSERT_TRUE(MakePrivateFolder(temp.c_str(), own, sizeof own));
+  std::string folder = own;
+  ASSERT_TRUE(CreateDirectoryA((folder + "a").c_str(), nullptr));
+  for (const char* name : {"a\\1.bin", "a\\2.bin", "3.bin", "held.bin"}) ASSERT_TRUE(WriteBytes(folder + name, name));
+  SetFileAttributesA((folder + "3.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(HoldFileFor(folder + "held.bin", 300));
+  std::vector<std::string> handed;
+  FolderRemoval removal;
+  StartFolderRemoval(
+      &removal, folder.c_str(),
+      [](void* context, const char* path) { static_cast<std::vector<std::string>*>(context)->push_back(path); },
+      &handed);
+  EXPECT_FALSE(StepLeftoverRemoval(&removal, 1)) << "one entry cannot be all";
+  EndFolderRemoval(&removal);
+  EXPECT_EQ(handed, std::vector<std::string>{folder + "held.bin"});
+  EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"held.bin"});
+  ReleaseFileHolds();
+  RemoveLeftoversOfEarlierActions(nullptr);
+  EXPECT_EQ(FolderTree(parent), users);
+  gState.dataDir[0] = gState.tempDir[0] = '\0';
 }
 
 }  // namespace

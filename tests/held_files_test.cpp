@@ -1,50 +1,103 @@
 // Files another program holds for a moment, as virus scanners and indexers do:
-// a file put in place or deleted waits the hold out, within its limit, and any
-// other error fails at once.
+// an open, a move into place or a delete waits the hold out, within its limit,
+// and a lasting error fails at once. The holds are real handles that another
+// thread keeps open.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "base/file_io.h"
 #include "base/held_files.h"
-#include "base/test_switches.h"
 #include "base/text.h"
 #include "support/files.h"
 
 namespace {
 
-TEST(HeldFiles, PutInPlaceAndDeleteWaitOutAHoldWithinTheirLimit) {
+TEST(HeldFiles, EachOperationWaitsOutAHoldWithinItsLimit) {
   std::string folder = MakeTempFolder("held");
   ASSERT_FALSE(folder.empty());
   std::string path = folder + "NES.fol";
+  std::string other = folder + "moved.bin";
   struct Case {
+    const char* what;
     DWORD holdMs;
-    bool waitedOut;
-  } cases[] = {{0, true}, {200, true}, {1700, false}};
+    std::function<bool()> act;
+    bool done;
+    std::string after;  // path's content afterwards; "-" when it is gone
+  };
+  const Case cases[] = {
+      {"replaced", 200, [&] { return ReplaceFileWhole(path.c_str(), "new", 3, kWriteProfile); }, true, "new"},
+      {"replaced, held past the tries", 2500, [&] { return ReplaceFileWhole(path.c_str(), "new", 3, kWriteProfile); },
+       false, "old"},
+      {"deleted", 200, [&] { return DeleteOwnFile(path.c_str()); }, true, "-"},
+      {"moved", 200, [&] { return MoveOwnFile(path.c_str(), other.c_str(), 0); }, true, "-"},
+      // An indexer's hold of a second and a half, as a run starts.
+      {"opened as a source", 1500,
+       [&] {
+         HANDLE file = OpenSource(path.c_str(), 0);
+         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+         return file != INVALID_HANDLE_VALUE;
+       },
+       true, "old"},
+  };
   for (const Case& test : cases) {
-    SCOPED_TRACE("held " + std::to_string(test.holdMs) + " ms");
-    auto holdNextCall = [&] {
-      CopyText(gTestSwitches.holdPathPart, sizeof gTestSwitches.holdPathPart, path.c_str());
-      gTestSwitches.holdCount = test.holdMs > 0 ? 1 : 0;
-      gTestSwitches.holdMs = test.holdMs;
-    };
+    SCOPED_TRACE(test.what);
+    DeleteFileA(other.c_str());
     ASSERT_TRUE(WriteBytes(path, "old"));
-    holdNextCall();
-    EXPECT_EQ(ReplaceFileWhole(path.c_str(), "new", 3, kWriteProfile), test.waitedOut);
-    ResetTestSwitches();
-    EXPECT_EQ(ReadBytes(path), test.waitedOut ? "new" : "old");
+    ASSERT_TRUE(HoldFileFor(path, test.holdMs));
+    EXPECT_EQ(test.act(), test.done);
+    ReleaseFileHolds();
+    EXPECT_EQ(FileExists(path) ? ReadBytes(path) : "-", test.after);
     EXPECT_FALSE(FileExists(path + ".new")) << "no aside file is left";
-
-    if (!test.waitedOut) continue;
-    holdNextCall();
-    EXPECT_EQ(DeleteOwnFile(path.c_str()), test.waitedOut);
-    ResetTestSwitches();
-    EXPECT_FALSE(FileExists(path));
   }
-  // Not a hold: a file that is not there fails on the first try.
-  HoldRetry retry = {};
-  EXPECT_EQ(TryMoveIntoPlace((folder + "none").c_str(), path.c_str(), &retry), kTryFailed);
+  RemoveTree(folder);
+}
+
+// One try each: a hold asks for a later try; what no wait changes fails at once.
+TEST(HeldFiles, LastingErrorsFailOnTheFirstTry) {
+  std::string folder = MakeTempFolder("lasting");
+  ASSERT_FALSE(folder.empty());
+  std::string file = folder + "file.bin", readOnly = folder + "readonly.bin", sub = folder + "sub";
+  ASSERT_TRUE(WriteBytes(file, "x"));
+  ASSERT_TRUE(WriteBytes(readOnly, "y"));
+  ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  struct Case {
+    const char* what;
+    std::function<TryResult(HoldRetry*)> attempt;
+    TryResult expected;
+  };
+  const Case cases[] = {
+      {"move from nothing", [&](HoldRetry* r) { return TryMoveOwnFile((folder + "none").c_str(), file.c_str(), 0, r); },
+       kTryFailed},
+      {"move onto a folder", [&](HoldRetry* r) { return TryMoveIntoPlace(file.c_str(), sub.c_str(), r); }, kTryFailed},
+      {"move over a read-only file",
+       [&](HoldRetry* r) { return TryMoveIntoPlace(file.c_str(), readOnly.c_str(), r); }, kTryFailed},
+      {"open a folder as a source", [&](HoldRetry* r) { return TryOpenSource(sub.c_str(), 0, r, &opened); },
+       kTryFailed},
+      {"open nothing", [&](HoldRetry* r) { return TryOpenSource((folder + "none").c_str(), 0, r, &opened); },
+       kTryFailed},
+      {"delete a folder", [&](HoldRetry* r) { return TryDeleteOwnFile(sub.c_str(), r); }, kTryFailed},
+      {"replace check on a folder", [&](HoldRetry* r) { return TryCheckReplaceable(sub.c_str(), r); }, kTryFailed},
+      {"delete a held file", [&](HoldRetry* r) { return TryDeleteOwnFile(file.c_str(), r); }, kTryLater},
+      {"open a held file alone", [&](HoldRetry* r) { return TryOpenSource(file.c_str(), 0, r, &opened); }, kTryLater},
+  };
+  ASSERT_TRUE(HoldFileFor(file, 500));
+  for (const Case& test : cases) {
+    HoldRetry retry = {};
+    EXPECT_EQ(test.attempt(&retry), test.expected) << test.what;
+    EXPECT_EQ(opened, INVALID_HANDLE_VALUE) << test.what;
+    // Not due yet: nothing is touched.
+    if (test.expected == kTryLater) {
+      EXPECT_EQ(test.attempt(&retry), kTryLater) << test.what;
+    }
+  }
+  ReleaseFileHolds();
+  EXPECT_TRUE(FileExists(file));
+  SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveTree(folder);
 }
 

@@ -1,5 +1,4 @@
-// The header-stripped copy the host is handed, and the move aside of an
-// extracted entry.
+// The header-stripped copy the host is handed.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,7 +12,8 @@ namespace {
 
 // The copy the host is handed holds exactly the bytes after the header, for
 // the header sizes a hand-edited profile can bring, whether it is made in one
-// piece or across many ticks; a negative header size copies nothing.
+// piece or across many ticks; a negative header size copies nothing and says
+// so. A file of the copy's name that the plug-in did not make stays as it was.
 TEST_F(RegistrationRun, CopyDropsExactlyTheHeaderInOnePieceOrAcrossTicks) {
   std::string bytes = RandomBytes(30000, 7);
   Write("source.nes", bytes);
@@ -23,15 +23,16 @@ TEST_F(RegistrationRun, CopyDropsExactlyTheHeaderInOnePieceOrAcrossTicks) {
   } cases[] = {{0, 0},     {1024, 0},  {10239, 0}, {10240, 0},    {10241, 0}, {25000, 0},       {30000, 0},
                {40000, 0}, {16, 4096}, {0, 10000}, {29999, 4096}, {-1, 0},    {INT32_MIN, 4096}};
   for (const auto& test : cases) {
-    // A stale, longer copy left in temp is replaced, not overlaid.
+    // A longer file of the copy's name that is not ours (a launch's) is kept.
     ASSERT_TRUE(WriteBytes(temp + "source.nes", std::string(50000, 'x')));
     gState.profile.headerSize = test.header;
     gTestSwitches.copyPieceSize = test.piece;
     gTestSwitches.sliceMs = test.piece != 0 ? 0 : -1;
     AddRoms();
+    EXPECT_EQ(ReadBytes(temp + "source.nes"), std::string(50000, 'x'));
     if (test.header < 0) {
       EXPECT_TRUE(gHost.registerCalls.empty()) << test.header;
-      EXPECT_EQ(LogLines(), std::vector<std::string>{std::string(u8"読み込めません\t") + Utf8(roms) + "source.nes"});
+      EXPECT_EQ(LogLines(), std::vector<std::string>{std::string(u8"ヘッダサイズが範囲外です\t") + Utf8(roms) + "source.nes"});
       continue;
     }
     std::string expected = bytes.substr(std::min<size_t>(bytes.size(), test.header));
@@ -67,56 +68,6 @@ TEST_F(RegistrationRun, CancelInTheMiddleOfACopyLeavesNoPartOfIt) {
   EXPECT_TRUE(gHost.registerCalls.empty());
   EXPECT_FALSE(FileExists(temp + "big.nes"));
   EXPECT_EQ(Lines(), earlier);
-}
-
-class TempPrefix : public ::testing::Test {
- protected:
-  void SetUp() override {
-    folder = MakeTempFolder("prefix");
-    ASSERT_FALSE(folder.empty());
-  }
-  void TearDown() override { RemoveTree(folder); }
-  std::string folder;
-};
-
-TEST_F(TempPrefix, MovesTheFileAsideInItsOwnFolder) {
-  const std::string kanji = Cp932(u8"表");         // trail byte 0x5C
-  const std::string name = Cp932(u8"ソフト.nes");  // "ソ" is 0x83 0x5C
-  ASSERT_TRUE(CreateDirectoryA((folder + kanji).c_str(), nullptr));
-  struct Case {
-    std::string path, expected;
-  };
-  const Case cases[] = {
-      {folder + "game.nes", folder + "tempgame.nes"},
-      {folder + "noext", folder + "tempnoext"},
-      {folder + kanji + "\\" + name, folder + kanji + "\\temp" + name},
-  };
-  for (const Case& test : cases) {
-    ASSERT_TRUE(WriteBytes(test.path, "entry bytes"));
-    char renamed[kPathSize] = "unchanged";
-    EXPECT_TRUE(MoveAsideWithTempPrefix(test.path.c_str(), renamed, sizeof renamed)) << Utf8(test.path);
-    EXPECT_EQ(std::string(renamed), test.expected);
-    EXPECT_FALSE(FileExists(test.path));
-    EXPECT_EQ(ReadBytes(test.expected), "entry bytes");
-  }
-}
-
-TEST_F(TempPrefix, StaleFileOfThePrefixedNameGivesWay) {
-  ASSERT_TRUE(WriteBytes(folder + "tempgame.nes", "left by an interrupted run"));
-  ASSERT_TRUE(WriteBytes(folder + "game.nes", "the new entry"));
-  char renamed[kPathSize];
-  EXPECT_TRUE(MoveAsideWithTempPrefix((folder + "game.nes").c_str(), renamed, sizeof renamed));
-  EXPECT_EQ(ReadBytes(folder + "tempgame.nes"), "the new entry");
-  EXPECT_FALSE(FileExists(folder + "game.nes"));
-}
-
-TEST_F(TempPrefix, NameThatWouldNotFitIsRefused) {
-  std::string path = folder + std::string(257 - folder.size(), 'n');
-  ASSERT_TRUE(WriteBytes(path, "long"));
-  char renamed[kPathSize] = "unchanged";
-  EXPECT_FALSE(MoveAsideWithTempPrefix(path.c_str(), renamed, sizeof renamed));
-  EXPECT_STREQ(renamed, "");
-  EXPECT_EQ(ReadBytes(path), "long");
 }
 
 }  // namespace

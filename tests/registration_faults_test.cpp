@@ -237,10 +237,10 @@ TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
   const std::string earlier = "0000000A " + data + "kept.nes\r\n";
   ASSERT_TRUE(WriteBytes(data + "kept.nes", "an earlier ROM"));
   struct Case {
-    const char* held;  // "rel" (from its check to its move into place) or "temp"
+    const char* held;  // "rel" (from its check to its move into place), "temp", or "rom" (as the run starts)
     int count;
     DWORD ms;
-  } cases[] = {{"rel", 2, 300}, {"temp", 1000, 30}, {"temp", 1000, 1000}, {"temp", 1, 1700}};
+  } cases[] = {{"rel", 2, 300}, {"temp", 1000, 30}, {"temp", 1000, 1000}, {"temp", 1, 2500}, {"rom", 3, 1500}};
   for (const Case& test : cases) {
     SCOPED_TRACE(std::string(test.held) + " held " + std::to_string(test.ms) + " ms");
     ASSERT_TRUE(WriteBytes(data + "NES.rel", earlier));
@@ -250,10 +250,15 @@ TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
     CopyText(gTestSwitches.holdPathPart, sizeof gTestSwitches.holdPathPart, relHeld ? relPath.c_str() : temp.c_str());
     gTestSwitches.holdCount = test.count;
     gTestSwitches.holdMs = test.ms;
-    bool tooLong = test.ms > 1500;
+    bool tooLong = test.ms > 2000;
     tempLeftAlone = !tooLong;
     std::string box;
+    if (std::string(test.held) == "rom") {
+      gTestSwitches.holdCount = 0;
+      for (int i = 0; i < test.count; ++i) ASSERT_TRUE(HoldFileFor(roms + "r" + std::to_string(i) + ".nes", test.ms));
+    }
     AddRoms({Answer(IDOK, &box)});
+    ReleaseFileHolds();
     ResetTestSwitches();
     EXPECT_EQ(Lines().size(), 21u);
     EXPECT_NE(ReadBytes(relPath).find(earlier), std::string::npos);

@@ -156,7 +156,8 @@ TEST_F(RegistrationRun, ArchivesRegisterTheirFirstEntryUnderTheArchivePath) {
     ASSERT_TRUE(CopyFileA(fixture.c_str(), (roms + archive.first).c_str(), FALSE)) << fixture;
   }
   // Left by an interrupted run: must not be taken for the archive's entry.
-  ASSERT_TRUE(WriteBytes(temp + "tempgame.nes", "stale entry of another ROM"));
+  ASSERT_TRUE(CreateDirectoryA((temp + "corvane-0-0").c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(temp + "corvane-0-0\\game.nes", "stale entry of another ROM"));
   AddRoms();
   EXPECT_TRUE(FolderTree(temp).empty());
 

@@ -91,6 +91,8 @@ TEST(Text, JapaneseConstantsAreTheirCodePage932Spelling) {
       {kTextWarnSameContents, u8"内容が同じです"},
       {kTextWarnNoDataAfterHeader, u8"ヘッダの後にデータがありません"},
       {kTextWarnTempNotDeleted, u8"一時ファイルを削除できません"},
+      {kTextAsideNotRestored, u8"ファイルを元に戻せませんでした\n%s\n退避先: %s"},
+      {kTextSkipHeaderSizeOutOfRange, u8"ヘッダサイズが範囲外です"},
       {kTextWarnedReport, u8"確認が必要なファイルが %d 件あります。"},
   };
   for (const Case& c : cases) EXPECT_EQ(std::string(c.constant), Cp932(c.utf8)) << c.utf8;

@@ -230,3 +230,65 @@ std::string WriteAtPathOfLength(size_t length, const std::string& base, const st
   path += "\\" + std::string(length - path.size() - 1 - extension.size(), 'f') + extension;
   return WriteBytes(path, bytes) ? path : std::string();
 }
+
+namespace {
+
+struct FileHold {
+  std::string path;
+  DWORD ms;
+  DWORD waitMs;
+  HANDLE held;  // set once the file is open, or the wait is over
+};
+
+volatile LONG gHoldsOpen = 0;
+
+DWORD WINAPI KeepFileHeld(void* parameter) {
+  FileHold* hold = static_cast<FileHold*>(parameter);
+  DWORD start = GetTickCount();
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (;;) {
+    file = CreateFileA(hold->path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetTickCount() - start >= hold->waitMs) break;
+    Sleep(1);
+  }
+  bool opened = file != INVALID_HANDLE_VALUE;
+  HANDLE done = hold->held;
+  DWORD ms = hold->ms;
+  // The starter may go on once this is set; hold is its, and gone then.
+  if (!opened) InterlockedDecrement(&gHoldsOpen);
+  SetEvent(done);
+  if (!opened) return 0;
+  Sleep(ms);
+  CloseHandle(file);
+  InterlockedDecrement(&gHoldsOpen);
+  return 0;
+}
+
+}  // namespace
+
+bool HoldFileFor(const std::string& path, DWORD ms, DWORD waitMs) {
+  HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (held == nullptr) return false;
+  FileHold hold = {path, ms, waitMs, held};
+  InterlockedIncrement(&gHoldsOpen);
+  HANDLE thread = CreateThread(nullptr, 0, KeepFileHeld, &hold, 0, nullptr);
+  if (thread == nullptr) {
+    InterlockedDecrement(&gHoldsOpen);
+    CloseHandle(held);
+    return false;
+  }
+  CloseHandle(thread);
+  WaitForSingleObject(held, INFINITE);
+  CloseHandle(held);
+  HANDLE probe = CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  // Held means that a delete is refused now.
+  bool isHeld = probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+  if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+  return isHeld;
+}
+
+void ReleaseFileHolds() {
+  while (gHoldsOpen > 0) Sleep(5);
+}

@@ -72,3 +72,11 @@ std::string Utf8(const std::string& cp932);
 // extension, in folders made below base (ending in "\"); the path, or "" on failure.
 std::string WriteAtPathOfLength(size_t length, const std::string& base, const std::string& extension,
                                 const std::string& bytes);
+
+// Holds path as another program would (a virus scanner, an indexer): a thread
+// of its own waits up to waitMs for the file to appear, opens it sharing read
+// and write but not delete, keeps it open for ms and closes it. Returns once
+// the file is held, or the wait ended without it. ReleaseFileHolds waits for
+// every hold to end (for a test's end).
+bool HoldFileFor(const std::string& path, DWORD ms, DWORD waitMs = 0);
+void ReleaseFileHolds();
