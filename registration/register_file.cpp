@@ -73,7 +73,10 @@ static CopyResult CreateCopy(RegistrationRun* run) {
   file->out = CreateNewCopy(file->copyPath);
   if (file->out != INVALID_HANDLE_VALUE) return kCopyDone;
   DWORD error = GetLastError();
-  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+  DWORD attributes = GetFileAttributesA(file->copyPath);
+  // A folder in the way is a lasting refusal, as it would be for any name.
+  bool fileThere = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && fileThere) {
     char folder[kPathSize];
     char path[kPathSize];
     const char* parent = file->privateFolder[0] != '\0' ? file->privateFolder : run->tempDir;

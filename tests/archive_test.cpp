@@ -139,7 +139,7 @@ TEST_F(Extraction, FirstEntryLandsBelowTheFolderAsNamed) {
       }
       // Nothing is left of the file moved aside, nor of a private folder.
       size_t files = 0;
-      for (const std::string& line : FolderTree(parent)) files += line.back() != '\\';
+      for (const std::string& line : FolderTree(folder)) files += line.back() != '\\';
       size_t expected = c.extractionFails ? (every ? 1u : 0u) : 1u + (c.matching != nullptr);
       if (every && c.alsoExtracted != nullptr) expected = 2u + (c.matching != nullptr);
       EXPECT_EQ(files, expected);
@@ -301,13 +301,15 @@ TEST_F(Extraction, OnlyWhatThePluginMadeIsTakenBack) {
   std::string temp = parent + "temp\\";
   CopyText(gState.dataDir, sizeof gState.dataDir, parent.c_str());
   CopyText(gState.tempDir, sizeof gState.tempDir, temp.c_str());
-  for (const char* name : {"temp", "temp\\sub", "temp\\corvane-0-0", "temp\\corvane-0-0\\deep", "temp\\user"}) {
+  for (const char* name : {"temp", "temp\\sub", "temp\\user"}) {
     ASSERT_TRUE(CreateDirectoryA((parent + name).c_str(), nullptr));
   }
   for (const char* name : {"temp\\mine.txt", "temp\\sub\\theirs.bin", "outside.bin", "temp\\user\\game.nes"}) {
     ASSERT_TRUE(WriteBytes(parent + name, "the user's"));
   }
   std::vector<std::string> users = FolderTree(parent);
+  ASSERT_TRUE(CreateDirectoryA((temp + "corvane-0-0").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((temp + "corvane-0-0\\deep").c_str(), nullptr));
   ASSERT_TRUE(WriteBytes(temp + "corvane-0-0\\deep\\left.bin", "a killed run's entry"));
   ASSERT_TRUE(WriteBytes(temp + "copy.nes", "a killed run's copy"));
   ASSERT_TRUE(WriteBytes(temp + "sub\\held.nes", "held copy"));
