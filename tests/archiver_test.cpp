@@ -277,12 +277,12 @@ TEST_F(ArchiverTest, MutatedArchivesFailCleanlyAndWriteOnlyBelowTheOutputFolder)
       }
       int result = Extract(archive, folder);
       EXPECT_TRUE(result == 0 || result == 2 || result == 3) << "round " << round << ": " << result;
-      for (const auto& item : Tree(out)) {
-        if (item.first != "m.arc" && item.first.compare(0, 2, "x\\") != 0) {
-          ADD_FAILURE() << "round " << round << " wrote outside: " << item.first;
-        }
+      // Anything written outside x\ has a top-level name of its own: names
+      // alone tell, without reading back every extracted byte.
+      for (const std::string& name : FolderEntries(out)) {
+        if (name != "m.arc" && name != "x") ADD_FAILURE() << "round " << round << " wrote outside: " << name;
       }
-      RemoveTree(folder);
+      if (GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES) RemoveTree(folder);
     }
   }
   EXPECT_FALSE(arc.isBusy());
