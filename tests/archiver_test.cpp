@@ -390,6 +390,13 @@ TEST_F(ArchiverTest, ExtractionMakesFoldersAndReplacesExistingFiles) {
   EXPECT_EQ(Extract(Fixture("7z_dir_first.7z"), folder + "\\"), 0);
   ExpectSameTree(Expected("7z_dir_first.7z"), folder + "\\");
 
+  // With -aos a file already there stays, and the rest is written.
+  ASSERT_TRUE(WriteBytes(stale, "kept"));
+  std::string command = "x \"" + Fixture("zip_dir_first.zip") + "\" -aos -hide \"" + folder + "\" *.*";
+  char output[512];
+  EXPECT_EQ(arc.run(nullptr, command.c_str(), output, sizeof output), 0) << output;
+  EXPECT_EQ(ReadBytes(stale), "kept");
+
   std::string fresh = out + "a\\b\\c\\";
   EXPECT_EQ(Extract(Fixture("7z_solid.7z"), fresh), 0);
   ExpectSameTree(Expected("7z_solid.7z"), fresh);
@@ -430,7 +437,8 @@ TEST_F(ArchiverTest, CommandsOutsideTheKnownFormAreRefused) {
   const std::string bad[] = {
       "e \"" + archive + "\" -aoa -hide \"" + target + "\" *.*",       // unknown command letter
       "x \"" + archive + "\" -aoa -hide -y \"" + target + "\" *.*",    // unknown switch
-      "x \"" + archive + "\" -hide \"" + target + "\" *.*",            // -aoa missing
+      "x \"" + archive + "\" -hide \"" + target + "\" *.*",            // -aoa or -aos missing
+      "x \"" + archive + "\" -aoa -aos -hide \"" + target + "\" *.*",  // both
       "x " + archive + " -aoa -hide \"" + target + "\" *.*",           // archive not quoted
       "x \"" + archive + "\" -aoa -hide \"" + target + "\"",           // pattern missing
       "x \"" + archive + "\" -aoa -hide \"" + target + " *.*",         // quotation not closed
