@@ -20,10 +20,12 @@ struct TestSwitches {
   // Each piece of a copy, and each cut of a copy the host is done with, is at
   // most this many bytes; 0: the run's own sizes.
   size_t copyPieceSize = 0;
-  // A file held as another program holds one: the next holdCount moves,
-  // deletes or replace checks on a path containing holdPathPart first open it
-  // sharing read and write but not delete, and another thread closes it
-  // holdMs later. holdsOpen counts the holds not yet released.
+  // A file held as another program holds one: the next holdCount opens,
+  // moves, deletes or replace checks on a path containing holdPathPart first
+  // open it sharing read and write but not delete, and another thread closes
+  // it holdMs later; a path not there yet is held once it appears. holdsOpen
+  // counts the holds not yet released. New tests hold a file with the tests'
+  // HoldFileFor instead, from outside the code that retries.
   char holdPathPart[MAX_PATH] = "";
   DWORD heldHashes[1024] = {};  // of the paths held so far
   int heldCount = 0;
