@@ -59,7 +59,8 @@ TEST(HeldFiles, EachOperationWaitsOutAHoldWithinItsLimit) {
 TEST(HeldFiles, LastingErrorsFailOnTheFirstTry) {
   std::string folder = MakeTempFolder("lasting");
   ASSERT_FALSE(folder.empty());
-  std::string file = folder + "file.bin", free = folder + "free.bin", readOnly = folder + "readonly.bin", sub = folder + "sub";
+  std::string file = folder + "file.bin", free = folder + "free.bin", readOnly = folder + "readonly.bin",
+              sub = folder + "sub";
   ASSERT_TRUE(WriteBytes(file, "x"));
   ASSERT_TRUE(WriteBytes(free, "z"));
   ASSERT_TRUE(WriteBytes(readOnly, "y"));
@@ -75,7 +76,8 @@ TEST(HeldFiles, LastingErrorsFailOnTheFirstTry) {
       {"move from nothing", [&](HoldRetry* r) { return TryMoveOwnFile((folder + "none").c_str(), file.c_str(), 0, r); },
        kTryFailed},
       {"move onto a folder", [&](HoldRetry* r) { return TryMoveIntoPlace(free.c_str(), sub.c_str(), r); }, kTryFailed},
-      {"delete a read-only file of ours", [&](HoldRetry* r) { return TryDeleteOwnFile(readOnly.c_str(), r); }, kTryDone},
+      {"delete a read-only file of ours", [&](HoldRetry* r) { return TryDeleteOwnFile(readOnly.c_str(), r); },
+       kTryDone},
       {"open a folder as a source", [&](HoldRetry* r) { return TryOpenSource(sub.c_str(), 0, r, &opened); },
        kTryFailed},
       {"open nothing", [&](HoldRetry* r) { return TryOpenSource((folder + "none").c_str(), 0, r, &opened); },
