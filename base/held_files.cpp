@@ -4,8 +4,9 @@
 
 #include "base/test_switches.h"
 
-// Tries at 0, 25, 75, ... 1650 ms: a hold of a second and a half is waited out.
-static constexpr int kHoldTries = 12;
+// Tries at 0, 25, 75, ... 1950 ms: a hold of a second and a half is waited
+// out with room to spare for a late timer.
+static constexpr int kHoldTries = 13;
 static constexpr DWORD kHoldStepMs = 25;
 
 bool IsHeldError(DWORD error) {

@@ -3,7 +3,7 @@
 // open a file that has just changed for a moment, sharing read and write but
 // not delete; an open, move or delete then fails with a sharing, lock or
 // access error that is gone a fraction of a second later. Such an error is
-// tried again, 25 ms longer each time, for about 1.6 s in all; a lasting
+// tried again, 25 ms longer each time, for about 2 s in all; a lasting
 // error (nothing there, a folder in the way, a read-only file that is not
 // ours) fails at once.
 #pragma once
