@@ -15,6 +15,7 @@ enum WriteKind {
   kWriteProfile,         // the dataset's profile file
   kWriteGlobalSettings,  // Setting.ini
   kWriteLog,             // the list of files a run passed over
+  kWriteExtractionRecord,  // what launches extracted
   kWriteKindCount
 };
 
