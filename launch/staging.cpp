@@ -132,6 +132,22 @@ static bool WalkStaged(StagedWalk* walk, int dataStart) {
   return !stopped;
 }
 
+// The extraction folder and every folder on the way to it, as the archiver
+// makes them for its output folder: one the user removed is made again.
+// Failures are left to the moves, which report them.
+static void MakeFolderAndParents(const char* folder, int levelsLeft) {
+  DWORD attributes = GetFileAttributesA(folder);
+  if ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) || levelsLeft == 0) return;
+  char parent[kPathSize];
+  if (CopyText(parent, sizeof parent, folder) && EndsWithBackslash(parent)) {
+    parent[strlen(parent) - 1] = '\0';
+    const char* last = LastComponent(parent);
+    parent[last - parent] = '\0';
+    if (last != parent) MakeFolderAndParents(parent, levelsLeft - 1);
+  }
+  CreateDirectoryA(folder, nullptr);
+}
+
 ArchiveResult ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir,
                                     const char* tempDir, char* firstEntryPath, const MovedFileNote* note) {
   StagedWalk walk = {nullptr, extractFolder, dataDir, note, false};
@@ -152,6 +168,7 @@ ArchiveResult ExtractThroughStaging(const char* archivePath, const char* extract
       result = kArchiveRefused;
     } else {
       walk.moving = true;
+      MakeFolderAndParents(extractFolder, kMaxTreeDepth);
       result = WalkStaged(&walk, dataStart) ? kArchiveExtracted : kArchiveRefused;
       if (result == kArchiveExtracted) CopyText(firstEntryPath, kPathSize, launchPath);
     }

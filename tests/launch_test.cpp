@@ -399,9 +399,9 @@ TEST_F(LaunchIntoFolders, OnlyAChangedArchiveOrExtractedFileIsExtractedAgain) {
   ArchiverSwitches archiver;
   ASSERT_TRUE(BindArchiverSwitches(&archiver));
   const std::string archive = roms + "launch_benign.zip";
-  const std::string other = data + "other\\";
+  // Not there yet: made as the archiver makes its output folder.
+  const std::string other = data + "other\\new\\";
   const std::string dirRom = ReadBytes(FixturePath("access_dir_rom.zip"));
-  ASSERT_TRUE(CreateDirectoryA(other.c_str(), nullptr));
   ASSERT_TRUE(WriteBytes(out + "game.sav", "save"));
   UseExtractFolder(out);
   std::string folder = out;
