@@ -238,7 +238,8 @@ bool MeasureRepeatedLaunch() {
                CreateDirectoryA(out.c_str(), nullptr) && WriteBigZip(archive, "big.nes") &&
                WriteBytes(data + "bench.rel", std::string(kBigCrc) + " " + archive + "\r\n") &&
                WriteBytes(data + "bench.fol", ProfileFileBytes(16, roms, 0, 1, out)) && LoadPlugin(&plugin) &&
-               BindArchiverSwitches(&archiver) && plugin.initPlugin(0, NoteLaunch, 0, IgnoreRegister, 0, data.c_str()) == 0;
+               BindArchiverSwitches(&archiver) &&
+               plugin.initPlugin(0, NoteLaunch, 0, IgnoreRegister, 0, data.c_str()) == 0;
   if (!ready) {
     fprintf(stderr, "launch_bench: cannot set up the 200 MiB archive and the plug-in under %s\n", folder);
     if (plugin.module != nullptr) UnloadPlugin(&plugin);
@@ -248,17 +249,24 @@ bool MeasureRepeatedLaunch() {
   HostOpen();
   HostAddCombo("bench", 150);
   UINT_PTR timer = SetTimer(nullptr, 0, 5, Pulse);
+  // Round 0 is the process's first: its window loads the dialog font, which a
+  // host that has drawn Japanese text already holds. Shown, not held to the goals.
+  LaunchFigures cold[2] = {};
   std::vector<double> toLaunch[2], stood[2];
   bool right = true;
-  for (int round = 0; round < kBigRounds; ++round) {
+  for (int round = 0; round <= kBigRounds; ++round) {
     // Each round starts from nothing extracted.
     DeleteFileA((data + "Extracted.dat").c_str());
     DeleteFileA(entry.c_str());
     for (int launch = 0; launch < 2; ++launch) {
       LaunchFigures figures = MeasureLaunch(plugin, archiver, entry);
+      right = right && figures.right && figures.extracted == (launch == 0);
+      if (round == 0) {
+        cold[launch] = figures;
+        continue;
+      }
       toLaunch[launch].push_back(figures.clickToLaunchMs);
       stood[launch].push_back(figures.stillMs);
-      right = right && figures.right && figures.extracted == (launch == 0);
     }
   }
   KillTimer(nullptr, timer);
@@ -274,12 +282,14 @@ bool MeasureRepeatedLaunch() {
     double worstLaunch = *std::max_element(toLaunch[launch].begin(), toLaunch[launch].end());
     bool launchMet = launch == 0 || worstLaunch <= kSecondLaunchGoalMs, stillMet = worstStill <= kStandStillGoalMs;
     met = met && launchMet && stillMet;
-    printf("  %s launch  click to hostLaunch %8.1f ms %8.1f ms", launch == 0 ? "first " : "second", Median(toLaunch[launch]),
-           worstLaunch);
+    printf("  %s launch  click to hostLaunch %8.1f ms %8.1f ms", launch == 0 ? "first " : "second",
+           Median(toLaunch[launch]), worstLaunch);
     if (launch == 1) printf("  goal <= %.0f ms: %s", kSecondLaunchGoalMs, launchMet ? "met" : "NOT MET");
     printf("\n                 longest stand-still %6.1f ms %8.1f ms  goal <= %.0f ms: %s\n", Median(stood[launch]),
            worstStill, kStandStillGoalMs, stillMet ? "met" : "NOT MET");
   }
+  printf("  cold round: first launch %.1f ms, still %.1f ms; second %.1f ms, still %.1f ms\n", cold[0].clickToLaunchMs,
+         cold[0].stillMs, cold[1].clickToLaunchMs, cold[1].stillMs);
   printf("  launches %s (first extracted, second not, the entry handed over whole)\n", right ? "right" : "WRONG");
   printf("goals: %s\n", met ? "all met" : "NOT all met");
   return right;
