@@ -15,9 +15,10 @@ struct MovedFileNote {
 // Extracts archivePath into a private folder inside tempDir, then moves every
 // extracted file to the same place below extractFolder, replacing what is
 // there, unless one of them would land on a plug-in file of dataDir
-// (Setting.ini, a dataset's .rel, .fol or .log file) or on a folder: then
-// nothing is moved and the result is kArchiveRefused. The private folder is removed either
-// way. Results as ExtractArchive's; on kArchiveExtracted, firstEntryPath (a 260-byte buffer)
+// (Setting.ini, the extraction record, a dataset's .rel, .fol or .log file)
+// or on a folder: then nothing is moved and the result is kArchiveRefused.
+// The extraction folder is made when it is not there. The private folder is
+// removed either way. Results as ExtractArchive's; on kArchiveExtracted, firstEntryPath (a 260-byte buffer)
 // is extractFolder followed by the first entry's name. note (may be null) hears of every
 // file moved, on failures too.
 ArchiveResult ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir,
