@@ -215,8 +215,8 @@ LaunchFigures MeasureLaunch(const LoadedPlugin& plugin, const ArchiverSwitches& 
   PumpFor(0.05);
   LaunchFigures figures = {(launchCalledAt - click) * 1e3, still.longest * 1e3, CountArchiverCalls(archiver, "1") > 0,
                            false};
-  figures.right = result == kLaunchResult && launchCalledAt > 0 && launchedPath == entry &&
-                  FileSizeOf(entry) == kBigEntrySize;
+  figures.right =
+      result == kLaunchResult && launchCalledAt > 0 && launchedPath == entry && FileSizeOf(entry) == kBigEntrySize;
   return figures;
 }
 

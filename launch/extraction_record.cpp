@@ -29,9 +29,7 @@ bool ReadFileStamp(const char* path, FileStamp* stamp) {
   return true;
 }
 
-static bool SameStamp(const FileStamp& a, const FileStamp& b) {
-  return a.size == b.size && a.writeTime == b.writeTime;
-}
+static bool SameStamp(const FileStamp& a, const FileStamp& b) { return a.size == b.size && a.writeTime == b.writeTime; }
 
 // A cursor over bytes that may be damaged: every take checks what is left,
 // and once one fails, ok stays false and every later take fails too.
@@ -146,8 +144,8 @@ static bool IsWellFormed(const GrowableBuffer& bytes) {
 
 bool LoadExtractionRecord(const char* recordPath, ExtractionRecord* record) {
   record->bytes = GrowableBuffer();
-  HANDLE file = CreateFileA(recordPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file =
+      CreateFileA(recordPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size = {};
   DWORD read = 0;
@@ -256,7 +254,8 @@ bool SaveExtractionRecord(const char* recordPath, const ExtractionRecord& record
   uint32_t count = 0;
   bool made = PutBytes(&out, kMagic, sizeof kMagic) && PutBytes(&out, &kVersion, sizeof kVersion) &&
               PutBytes(&out, &count, sizeof count);
-  if (made && files != nullptr && PutExtraction(&out, archivePath, extractFolder, archiveStamp, firstEntryPath, *files)) {
+  if (made && files != nullptr &&
+      PutExtraction(&out, archivePath, extractFolder, archiveStamp, firstEntryPath, *files)) {
     ++count;
   }
   Reader reader;
