@@ -443,6 +443,35 @@ TEST_F(LaunchIntoFolders, OnlyAChangedArchiveOrExtractedFileIsExtractedAgain) {
   }
 }
 
+// The record keeps the last sixteen extractions, each into its own folder
+// here: launching others in between leaves an archive's own in place.
+TEST_F(LaunchIntoFolders, RecordKeepsTheLastSixteenExtractions) {
+  ArchiverSwitches archiver;
+  ASSERT_TRUE(BindArchiverSwitches(&archiver));
+  std::vector<std::string> lines;
+  for (int i = 0; i < 17; ++i) {
+    std::string archive = roms + "g" + std::to_string(i) + ".zip";
+    ASSERT_TRUE(WriteBytes(archive, ReadBytes(roms + "launch_benign.zip")));
+    lines.push_back("AAAAAA" + std::to_string(10 + i) + " " + archive);
+  }
+  WriteRelation(lines);
+  auto extracts = [&](int i) {
+    std::string folder = out + std::to_string(i) + "\\";
+    UseExtractFolder(folder);
+    archiver.reset();
+    EXPECT_EQ(Popup(("AAAAAA" + std::to_string(10 + i)).c_str()), 9) << i;
+    EXPECT_EQ(Launched(), folder + "game.nes") << i;
+    return CountArchiverCalls(archiver, "1") > 0;
+  };
+  for (int i = 0; i < 16; ++i) EXPECT_TRUE(extracts(i)) << i;
+  for (int i = 15; i >= 0; --i) EXPECT_FALSE(extracts(i)) << i;
+  // A seventeenth takes the place of the first.
+  EXPECT_TRUE(extracts(16));
+  EXPECT_TRUE(extracts(0));
+  EXPECT_FALSE(extracts(16));
+  EXPECT_FALSE(extracts(2));
+}
+
 // A record that cannot be read whole, or that says something else than what is
 // on disk, is passed over: the launch extracts, and the record it writes
 // serves the next launch.
