@@ -16,6 +16,7 @@ enum WriteKind {
   kWriteGlobalSettings,  // Setting.ini
   kWriteLog,             // the list of files a run passed over
   kWriteRecord,          // the record of the plug-in's own files
+  kWriteExtractionRecord,  // what launches extracted
   kWriteKindCount
 };
 

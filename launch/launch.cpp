@@ -11,7 +11,7 @@
 
 #include "archive/archive.h"
 #include "base/state.h"
-#include "launch/staging.h"
+#include "launch/extract_at_launch.h"
 #include "profile/profile.h"
 #include "registration/relation_file.h"
 
@@ -58,12 +58,7 @@ int LaunchByCrc(const char* crcText) {
   char firstEntryPath[kPathSize] = "";
   const char* launchPath = foundPath;
   if (profile.extractOnLaunch != 0 && IsArchivePath(foundPath)) {
-    // Into a folder that holds the data directory (under any spelling), through
-    // a staging folder, so that no entry of the archive can replace the plug-in's files.
-    ArchiveResult extracted =
-        HoldsDataDirectory(profile.extractFolder, gState.dataDir)
-            ? ExtractThroughStaging(foundPath, profile.extractFolder, gState.dataDir, gState.tempDir, firstEntryPath)
-            : ExtractArchive(foundPath, firstEntryPath, nullptr, profile.extractFolder, kExtractEveryEntry);
+    ArchiveResult extracted = ExtractAtLaunch(foundPath, firstEntryPath);
     if (extracted != kArchiveExtracted) return extracted == kArchiveBusy ? kArchiveBusy : kArchiveRefused;
     launchPath = firstEntryPath;
   }

@@ -12,24 +12,7 @@
 #include "base/own_files.h"
 #include "base/tree_walk.h"
 #include "base/text.h"
-
-bool HoldsDataDirectory(const char* extractFolder, const char* dataDir) {
-  // ".." collapsed first, so that the walk up goes through the data
-  // directory's real ancestors; as it stands when that fails, and held (so
-  // staged, the safe side) when even that does not fit.
-  char folder[kPathSize];
-  DWORD length = GetFullPathNameA(dataDir, sizeof folder, folder, nullptr);
-  if ((length == 0 || length >= sizeof folder) && !CopyText(folder, sizeof folder, dataDir)) return true;
-  // Bounded by the path: each pass takes one component off.
-  for (size_t level = 0; level < kPathSize && folder[0] != '\0'; ++level) {
-    if (IsSameFolder(folder, extractFolder)) return true;
-    if (EndsWithBackslash(folder)) folder[strlen(folder) - 1] = '\0';
-    const char* last = LastComponent(folder);
-    if (last == folder) break;
-    folder[last - folder] = '\0';
-  }
-  return false;
-}
+#include "launch/extraction_record.h"
 
 // Windows drops trailing dots and blanks from a name, so "NES.rel." is NES.rel.
 static size_t MeaningfulLength(const char* name) {
@@ -46,18 +29,19 @@ static bool NameEndsWith(const char* name, const char* ending) {
   return length >= endingLength && _strnicmp(name + length - endingLength, ending, endingLength) == 0;
 }
 
+static bool IsNamed(const char* name, const char* fixed) {
+  return MeaningfulLength(name) == strlen(fixed) && NameEndsWith(name, fixed);
+}
+
 // The plug-in's own files, by their path relative to the data directory:
-// Setting.ini at its top, and any dataset's relation, profile and log file (a
-// dataset name may lead into a subfolder, so those at any depth).
+// Setting.ini and the extraction record at its top, and any dataset's
+// relation, profile and log file (a dataset name may lead into a subfolder,
+// so those at any depth).
 static bool IsPluginFileName(const char* dataRelative) {
   const char* name = LastComponent(dataRelative);
   if (NameEndsWith(name, ".rel") || NameEndsWith(name, ".fol") || NameEndsWith(name, ".log")) return true;
-  if (name != dataRelative) return false;
-  static const char* const kTopFiles[] = {"Setting.ini", kOwnRecordName};
-  for (const char* top : kTopFiles) {
-    if (MeaningfulLength(name) == strlen(top) && NameEndsWith(name, top)) return true;
-  }
-  return false;
+  return name == dataRelative &&
+         (IsNamed(name, "Setting.ini") || IsNamed(name, kOwnRecordName) || IsNamed(name, kExtractionRecordName));
 }
 
 // Also under the long name of a file that is already there: an entry named
@@ -80,6 +64,7 @@ struct StagedWalk {
   const char* staging;
   const char* extractFolder;
   const char* dataDir;
+  const MovedFileNote* note;
   bool moving;  // false: only look; true: move each file into place
 };
 
@@ -117,9 +102,12 @@ static WalkAnswer VisitStaged(void* context, WalkedEntry* entry) {
     bool onFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     return onFolder || (dataStart >= 0 && WouldReplacePluginFile(name + dataStart, destination)) ? kWalkStop : kWalkOn;
   }
-  // tempDir and the extraction folder may lie on different volumes (a linked
-  // temp folder), hence the copy that the move may need.
-  if (MoveOwnFile(entry->path, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return kWalkOn;
+  // The extraction folder may lie on another volume than the temp folder
+  // (another drive, a linked folder): the move then copies.
+  if (MoveOwnFile(entry->path, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    if (walk.note != nullptr) walk.note->moved(walk.note->context, name, destination);
+    return kWalkOn;
+  }
   ReportSystemError("MoveFileExA", destination, GetLastError());
   return kWalkStop;
 }
@@ -135,9 +123,25 @@ static bool WalkStaged(StagedWalk* walk, int dataStart) {
   return !stopped;
 }
 
+// The extraction folder and every folder on the way to it, as the archiver
+// makes them for its output folder: one the user removed is made again.
+// Failures are left to the moves, which report them.
+static void MakeFolderAndParents(const char* folder, int levelsLeft) {
+  DWORD attributes = GetFileAttributesA(folder);
+  if ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) || levelsLeft == 0) return;
+  char parent[kPathSize];
+  if (CopyText(parent, sizeof parent, folder) && EndsWithBackslash(parent)) {
+    parent[strlen(parent) - 1] = '\0';
+    const char* last = LastComponent(parent);
+    parent[last - parent] = '\0';
+    if (last != parent) MakeFolderAndParents(parent, levelsLeft - 1);
+  }
+  CreateDirectoryA(folder, nullptr);
+}
+
 ArchiveResult ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir,
-                                    const char* tempDir, char* firstEntryPath) {
-  StagedWalk walk = {nullptr, extractFolder, dataDir, false};
+                                    const char* tempDir, char* firstEntryPath, const MovedFileNote* note) {
+  StagedWalk walk = {nullptr, extractFolder, dataDir, note, false};
   // Without its final "\" the folder and a name would join into a path beside it.
   FileIdentity dataIdentity = {};
   if (!EndsWithBackslash(extractFolder) || !GetFileIdentity(dataDir, &dataIdentity)) return kArchiveRefused;
@@ -155,6 +159,7 @@ ArchiveResult ExtractThroughStaging(const char* archivePath, const char* extract
       result = kArchiveRefused;
     } else {
       walk.moving = true;
+      MakeFolderAndParents(extractFolder, kMaxTreeDepth);
       result = WalkStaged(&walk, dataStart) ? kArchiveExtracted : kArchiveRefused;
       if (result == kArchiveExtracted) CopyText(firstEntryPath, kPathSize, launchPath);
     }

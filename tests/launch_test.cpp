@@ -5,11 +5,15 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "base/state.h"
+#include "resources/resource.h"
+#include "support/bind.h"
 #include "support/archiver_switches.h"
 #include "support/host_double.h"
 #include "support/settings_steps.h"
@@ -382,10 +386,208 @@ TEST_F(LaunchIntoFolders, ExtractionFolderOnAnotherVolume) {
   EXPECT_EQ(ReadBytes(volumeData + "game.nes"), rom);
   EXPECT_EQ(ReadBytes(volumeData + "bios\\bios.bin"), "BIOS BYTES");
   EXPECT_EQ(FolderTree(volumeData + "temp\\"), temp);
-  for (const char* name : {"NES.rel", "NES.fol", "game.nes", "game.cue", "bios\\bios.bin"}) {
+  for (const char* name : {"NES.rel", "NES.fol", "Extracted.dat", "game.nes", "game.cue", "bios\\bios.bin"}) {
     DeleteFileA((volumeData + name).c_str());
   }
   RemoveDirectoryA((volumeData + "bios").c_str());
+}
+
+// Between two launches of one archive: what changed, and whether the second
+// extracts again. Either way it launches the archive's first entry as it now
+// is, and a file of the user's beside the extracted ones stays as it is.
+TEST_F(LaunchIntoFolders, OnlyAChangedArchiveOrExtractedFileIsExtractedAgain) {
+  ArchiverSwitches archiver;
+  ASSERT_TRUE(BindArchiverSwitches(&archiver));
+  const std::string archive = roms + "launch_benign.zip";
+  // Not there yet: made as the archiver makes its output folder.
+  const std::string other = data + "other\\new\\";
+  const std::string dirRom = ReadBytes(FixturePath("access_dir_rom.zip"));
+  ASSERT_TRUE(WriteBytes(out + "game.sav", "save"));
+  UseExtractFolder(out);
+  std::string folder = out;
+  struct Case {
+    const char* change;
+    std::function<void()> make;
+    bool extracted;
+    const char* launched;  // below the extraction folder
+  };
+  const Case cases[] = {
+      {"first launch", [] {}, true, "game.nes"},
+      {"nothing", [] {}, false, "game.nes"},
+      {"an extracted file deleted", [&] { DeleteFileA((out + "bios\\bios.bin").c_str()); }, true, "game.nes"},
+      {"an extracted file rewritten", [&] { WriteBytes(out + "game.cue", "FILE \"x.nes\" BINARY\n"); }, true,
+       "game.nes"},
+      {"the launched file rewritten as it was", [&] { WriteBytes(out + "game.nes", rom); }, true, "game.nes"},
+      {"nothing", [] {}, false, "game.nes"},
+      {"the archive replaced", [&] { WriteBytes(archive, dirRom); }, true, "dir\\rom.bin"},
+      {"nothing", [] {}, false, "dir\\rom.bin"},
+      {"another extraction folder", [&] { UseExtractFolder(folder = other); }, true, "dir\\rom.bin"},
+      {"the record's file deleted", [&] { DeleteFileA((data + "Extracted.dat").c_str()); }, true, "dir\\rom.bin"},
+      {"nothing", [] {}, false, "dir\\rom.bin"},
+  };
+  for (const Case& c : cases) {
+    c.make();
+    archiver.reset();
+    EXPECT_EQ(Popup("44444444"), 9) << c.change;
+    EXPECT_EQ(CountArchiverCalls(archiver, "1") > 0, c.extracted) << c.change;
+    ASSERT_EQ(gHost.launchCalls.size(), 1u) << c.change;
+    EXPECT_EQ(gHost.launchCalls[0].path, folder + c.launched) << c.change;
+    EXPECT_EQ(gHost.launchCalls[0].content, ReadBytes(folder + c.launched)) << c.change;
+    EXPECT_FALSE(gHost.launchCalls[0].content.empty()) << c.change;
+    HostReset();
+    if (std::string(c.launched) == "game.nes") {
+      EXPECT_EQ(ReadBytes(out + "game.cue"), "FILE \"game.nes\" BINARY\n") << c.change;
+      EXPECT_EQ(ReadBytes(out + "bios\\bios.bin"), "BIOS BYTES") << c.change;
+    }
+    EXPECT_EQ(ReadBytes(out + "game.sav"), "save") << c.change;
+  }
+}
+
+// The record keeps the last sixteen extractions, each into its own folder
+// here: launching others in between leaves an archive's own in place.
+TEST_F(LaunchIntoFolders, RecordKeepsTheLastSixteenExtractions) {
+  ArchiverSwitches archiver;
+  ASSERT_TRUE(BindArchiverSwitches(&archiver));
+  std::vector<std::string> lines;
+  for (int i = 0; i < 17; ++i) {
+    std::string archive = roms + "g" + std::to_string(i) + ".zip";
+    ASSERT_TRUE(WriteBytes(archive, ReadBytes(roms + "launch_benign.zip")));
+    lines.push_back("AAAAAA" + std::to_string(10 + i) + " " + archive);
+  }
+  WriteRelation(lines);
+  auto extracts = [&](int i) {
+    std::string folder = out + std::to_string(i) + "\\";
+    UseExtractFolder(folder);
+    archiver.reset();
+    EXPECT_EQ(Popup(("AAAAAA" + std::to_string(10 + i)).c_str()), 9) << i;
+    EXPECT_EQ(Launched(), folder + "game.nes") << i;
+    return CountArchiverCalls(archiver, "1") > 0;
+  };
+  for (int i = 0; i < 16; ++i) EXPECT_TRUE(extracts(i)) << i;
+  for (int i = 15; i >= 0; --i) EXPECT_FALSE(extracts(i)) << i;
+  // A seventeenth takes the place of the first.
+  EXPECT_TRUE(extracts(16));
+  EXPECT_TRUE(extracts(0));
+  EXPECT_FALSE(extracts(16));
+  EXPECT_FALSE(extracts(2));
+}
+
+// A record that cannot be read whole, or that says something else than what is
+// on disk, is passed over: the launch extracts, and the record it writes
+// serves the next launch.
+TEST_F(LaunchIntoFolders, DamagedExtractionRecordIsPassedOver) {
+  ArchiverSwitches archiver;
+  ASSERT_TRUE(BindArchiverSwitches(&archiver));
+  UseExtractFolder(out);
+  const std::string recordPath = data + "Extracted.dat";
+  EXPECT_EQ(Popup("44444444"), 9);
+  EXPECT_EQ(Launched(), out + "game.nes");
+  const std::string sound = ReadBytes(recordPath);
+  ASSERT_GT(sound.size(), 100u);
+  std::vector<std::string> damaged = {"", sound + '\0', sound + sound.substr(12), std::string(sound.size(), '\xff')};
+  for (size_t cut = 1; cut < sound.size(); cut += 23) damaged.push_back(sound.substr(0, cut));
+  uint32_t seed = 29;
+  for (int i = 0; i < 24; ++i) {
+    std::string bytes = sound;
+    // An odd mask changes a letter, never only its case.
+    bytes[NextRandom(&seed) % bytes.size()] ^= static_cast<char>(NextRandom(&seed) | 1);
+    damaged.push_back(bytes);
+  }
+  for (size_t i = 0; i < damaged.size(); ++i) {
+    ASSERT_TRUE(WriteBytes(recordPath, damaged[i]));
+    archiver.reset();
+    EXPECT_EQ(Popup("44444444"), 9) << i;
+    EXPECT_EQ(Launched(), out + "game.nes") << i;
+    EXPECT_GT(CountArchiverCalls(archiver, "1"), 0) << i;
+    archiver.reset();
+    EXPECT_EQ(Popup("44444444"), 9) << i;
+    EXPECT_EQ(Launched(), out + "game.nes") << i;
+    EXPECT_EQ(CountArchiverCalls(archiver, "1"), 0) << i;
+  }
+}
+
+// What another thread sees of the host while the archiver works on a launch.
+struct ExtractionWatch {
+  HANDLE reached = nullptr;
+  HANDLE resume = nullptr;
+  DWORD uiThread = 0;
+  HWND window = nullptr;
+  bool hostDisabled = false, hostAnswered = false, centred = false;
+  std::string text, name;
+} watch;
+int reentered = -100;
+
+void CALLBACK PopupAgain(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  HostSelection selection = {0, "44444444"};
+  reentered = onPopupMenuClick(0, &selection);
+}
+
+BOOL CALLBACK FindProgressWindow(HWND window, LPARAM) {
+  if (!IsWindowVisible(window) || GetDlgItem(window, IDC_EXTRACT_TEXT) == nullptr) return TRUE;
+  watch.window = window;
+  return FALSE;
+}
+
+std::string DialogText(HWND window, int id) {
+  char text[MAX_PATH] = "";
+  GetDlgItemTextA(window, id, text, sizeof text);
+  return text;
+}
+
+DWORD WINAPI WatchExtraction(void*) {
+  // Bounded: the archiver waits at most 10 s for the resume, and so does this.
+  if (WaitForSingleObject(watch.reached, 10000) == WAIT_OBJECT_0) {
+    for (int i = 0; i < 1000 && watch.window == nullptr; ++i) {
+      EnumThreadWindows(watch.uiThread, FindProgressWindow, 0);
+      if (watch.window == nullptr) Sleep(10);
+    }
+  }
+  if (watch.window != nullptr) {
+    watch.hostDisabled = !IsWindowEnabled(gHost.window);
+    DWORD_PTR ignored = 0;
+    watch.hostAnswered = SendMessageTimeoutA(gHost.window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored) != 0;
+    watch.text = DialogText(watch.window, IDC_EXTRACT_TEXT);
+    watch.name = DialogText(watch.window, IDC_EXTRACT_NAME);
+    RECT work = {}, frame = {};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    GetWindowRect(watch.window, &frame);
+    watch.centred = abs((frame.left + frame.right) - (work.left + work.right)) <= 2 &&
+                    abs((frame.top + frame.bottom) - (work.top + work.bottom)) <= 2;
+  }
+  SetEvent(watch.resume);
+  return 0;
+}
+
+// The archiver is held at its first call until the window has shown; a host
+// timer meanwhile calls the popup again.
+TEST_F(LaunchIntoFolders, HostAnswersAndIsNotReenteredWhileTheArchiverWorks) {
+  ArchiverSwitches archiver;
+  ASSERT_TRUE(BindArchiverSwitches(&archiver));
+  void(__stdcall * pauseNext)(HANDLE, HANDLE) = nullptr;
+  ASSERT_TRUE(Bind(GetModuleHandleA("7-zip32.dll"), "ArcTestPauseNextOperation", &pauseNext));
+  UseExtractFolder(out);
+  watch = ExtractionWatch();
+  watch.reached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  watch.resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  watch.uiThread = GetCurrentThreadId();
+  pauseNext(watch.reached, watch.resume);
+  HANDLE watcher = CreateThread(nullptr, 0, WatchExtraction, nullptr, 0, nullptr);
+  ASSERT_NE(watcher, nullptr);
+  reentered = -100;
+  SetTimer(nullptr, 0, 1, PopupAgain);
+  EXPECT_EQ(Popup("44444444"), 9);
+  WaitForSingleObject(watcher, INFINITE);
+  for (HANDLE handle : {watcher, watch.reached, watch.resume}) CloseHandle(handle);
+  EXPECT_EQ(Launched(), out + "game.nes");
+  EXPECT_EQ(reentered, 0);
+  ASSERT_NE(watch.window, nullptr);
+  EXPECT_EQ(watch.text, Cp932(u8"展開しています…"));
+  EXPECT_EQ(watch.name, "launch_benign.zip");
+  EXPECT_TRUE(watch.hostDisabled && watch.hostAnswered && watch.centred);
+  EXPECT_FALSE(IsWindow(watch.window));
+  EXPECT_TRUE(IsWindowEnabled(gHost.window));
+  EXPECT_EQ(archiver.lastRunOwner(), nullptr);
 }
 
 }  // namespace
