@@ -197,12 +197,17 @@ bool StepFolderWalk(FolderWalk* walk, int32_t maxEntries, RunReport* report) {
 }
 
 // A folder not listed by the walk, or not kept in full, is listed here, as the
-// run listed every folder before the walk kept what it found.
+// run listed every folder before the walk kept what it found. Files made
+// after the walk are not seen, as they are not counted.
 bool OpenKeptEntries(const FolderWalk* walk, int32_t folderIndex, KeptCursor* cursor) {
   CloseKeptEntries(cursor);
   const FolderFacts& facts = walk->facts[folderIndex];
   if (!facts.listed || !facts.keptWhole) {
     if (!OpenListing(&cursor->listing, walk->entries[folderIndex])) return false;
+  } else {
+    // A folder gone since the walk cannot be listed now, as a listing made now would say.
+    DWORD attributes = GetFileAttributesA(walk->entries[folderIndex]);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   }
   cursor->next = facts.firstKept;
   cursor->open = true;

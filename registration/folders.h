@@ -79,7 +79,7 @@ struct KeptCursor {
 
 // Starts on the files of list entry folderIndex. False when the folder could
 // not be listed (the walk's listing failed, or the one made again here for a
-// folder not kept in full).
+// folder not kept in full) or is no longer there.
 bool OpenKeptEntries(const FolderWalk* walk, int32_t folderIndex, KeptCursor* cursor);
 
 // Moves to the next file; false at the end.

@@ -73,12 +73,15 @@ awk '
     for (set in files) {
       n = files[set]
       run = total[set " run"] / n; bare = total[set " bare"] / n
-      ok = set in goal ? run <= bare + goal[set] : 1
+      # The goal is in trace lines, a request and its reply each, as the
+      # figures it was set against were counted.
+      ok = set in goal ? 2 * (run - bare) <= goal[set] : 1
       if (!ok) met = 0
       printf "%s: Wine server requests a file\n", name[set]
       printf "  run %.2f, bare loop %.2f, extra %+.2f", run, bare, run - bare
-      if (set in goal) printf "   goal <= bare + %.1f: %s", goal[set], ok ? "met" : "NOT MET"
-      printf "\n  the extra by request, largest first (the rest under 0.02 a file together):\n"
+      printf " (trace lines, request and reply: %.2f, %.2f, extra %+.2f)\n", 2 * run, 2 * bare, 2 * (run - bare)
+      if (set in goal) printf "  goal: extra <= %.1f lines (%.2f requests) a file: %s\n", goal[set], goal[set] / 2, ok ? "met" : "NOT MET"
+      printf "  the extra by request, largest first (the rest under 0.02 a file together):\n"
       m = 0
       for (key in names) {
         split(key, k, " ")

@@ -229,6 +229,11 @@ TEST_F(FolderCollection, NamesAndPathsBeyondTheCodePageAreHandedOutInAFormItCarr
   for (size_t at = deep.size() - 1; at != std::wstring::npos && at > 0; at = deep.rfind(L'\\', at - 1)) {
     RemoveDirectoryW((wideRoot + deep.substr(0, at)).c_str());
   }
+  // A folder gone since the walk cannot be listed, as a listing made now would say.
+  KeptCursor cursor = {};
+  EXPECT_FALSE(OpenKeptEntries(&walk, 1, &cursor)) << walk.entries[1];
+  EXPECT_TRUE(OpenKeptEntries(&walk, 0, &cursor));
+  CloseKeptEntries(&cursor);
 }
 
 TEST_F(FolderCollection, LinkBackIntoTheTreeIsNotFollowed) {
