@@ -2,15 +2,25 @@
 #pragma once
 #include <windows.h>
 
+#include <cstddef>
+
 struct FolderListing {
   HANDLE search = INVALID_HANDLE_VALUE;
   WIN32_FIND_DATAA entry;  // the current entry, after NextListedEntry returned true
   bool pending = false;    // entry holds the search's first result, not yet handed out
+  size_t prefixLength = 0;
 };
 
 // Starts listing prefix + "*.*"; prefix is a folder path ending with its
 // separator. False when the pattern does not fit a path buffer or the folder
 // cannot be listed (GetLastError() tells why; the listing is then closed).
+//
+// The folder is listed by its wide names, and each entry is handed out by a
+// name the ANSI calls open: the long name where the code page carries it
+// exactly and prefix + name (+ "\*.*" for a folder) fits a path buffer,
+// otherwise the short (8.3) name the volume reports. Where there is none, the
+// long name stays: a name the code page cannot carry then holds a "?", which
+// no real name does.
 bool OpenListing(FolderListing* listing, const char* prefix);
 
 // Moves to the next entry other than "." and ".."; false at the end.

@@ -15,7 +15,33 @@ static bool OpenLevel(TreeWalk* walk, int32_t tag) {
   if (!OpenListing(&level->listing, walk->folder)) return false;
   level->folderLength = strlen(walk->folder);
   level->tag = tag;
+  level->shortName[0] = '\0';
   ++walk->depth;
+  return true;
+}
+
+// Spells the folder below the root with each level's short name, where it has
+// one. False, nothing changed, when that does not fit or is no shorter.
+static bool ShortenFolder(TreeWalk* walk) {
+  char shorter[kPathSize];
+  size_t lengths[kMaxTreeDepth];
+  size_t used = walk->rootLength;
+  memcpy(shorter, walk->folder, used);
+  for (int32_t depth = 1; depth < walk->depth; ++depth) {
+    const TreeLevel& level = walk->levels[depth];
+    size_t start = walk->levels[depth - 1].folderLength;
+    const char* name = level.shortName[0] != '\0' ? level.shortName : walk->folder + start;
+    size_t length = level.shortName[0] != '\0' ? strlen(name) : level.folderLength - start - 1;
+    if (used + length + 1 >= sizeof shorter) return false;
+    memcpy(shorter + used, name, length);
+    used += length;
+    shorter[used++] = '\\';
+    lengths[depth] = used;
+  }
+  if (used >= Innermost(walk)->folderLength) return false;
+  shorter[used] = '\0';
+  memcpy(walk->folder, shorter, used + 1);
+  for (int32_t depth = 1; depth < walk->depth; ++depth) walk->levels[depth].folderLength = lengths[depth];
   return true;
 }
 
@@ -31,7 +57,10 @@ static void LeaveLevel(TreeWalk* walk, const TreeVisitor& visitor) {
 // listed, contributes nothing below it and is left at once.
 static void Descend(TreeWalk* walk, const WalkedEntry& entry, const TreeVisitor& visitor) {
   if (IsFolderLink(entry.found->dwFileAttributes) || entry.path == nullptr) return;
-  if (FormatText(walk->folder, sizeof walk->folder, "%s\\", entry.path) && OpenLevel(walk, entry.childTag)) return;
+  if (FormatText(walk->folder, sizeof walk->folder, "%s\\", entry.path) && OpenLevel(walk, entry.childTag)) {
+    CopyText(Innermost(walk)->shortName, sizeof Innermost(walk)->shortName, entry.found->cAlternateFileName);
+    return;
+  }
   walk->folder[Innermost(walk)->folderLength] = '\0';
   if (visitor.leave != nullptr) visitor.leave(visitor.context, entry.path, entry.childTag, false);
 }
@@ -54,6 +83,10 @@ bool StepTreeWalk(TreeWalk* walk, int32_t maxEntries, const TreeVisitor& visitor
       continue;
     }
     walk->again = false;
+    const WIN32_FIND_DATAA& found = level->listing.entry;
+    if (strlen(walk->folder) + strlen(found.cFileName) + (IsFolderEntry(found) ? strlen("\\*.*") : 0) >= kPathSize) {
+      ShortenFolder(walk);
+    }
     char path[kPathSize];
     bool fits = FormatText(path, sizeof path, "%s%s", walk->folder, level->listing.entry.cFileName);
     WalkedEntry entry = {walk->folder,

@@ -44,6 +44,7 @@ struct TreeLevel {
   FolderListing listing;
   size_t folderLength;  // of the walk's folder at this level
   int32_t tag;
+  char shortName[14];  // the folder's short (8.3) name; "" when its name is the only one
 };
 
 struct TreeWalk {
@@ -59,7 +60,10 @@ struct TreeWalk {
 // False when it cannot be listed; GetLastError() then tells why.
 bool StartTreeWalk(TreeWalk* walk, const char* root, int32_t rootTag);
 
-// Hands out up to maxEntries entries (leaving a folder counts as one). True
+// Hands out up to maxEntries entries (leaving a folder counts as one). An
+// entry whose path (with "\*.*" for a folder) would not fit a path buffer has
+// the folders below the root spelt by their short names from then on, where
+// that makes it fit. True
 // once the walk is over: done, stopped, or never started.
 bool StepTreeWalk(TreeWalk* walk, int32_t maxEntries, const TreeVisitor& visitor);
 

@@ -13,11 +13,14 @@
 // whose first name cannot be passed to the archiver ("q": every entry is then
 // extracted, and removed again across the ticks).
 //
-// Usage: run_bench [COLLECTIONS [run|bare|none]]
+// Usage: run_bench [COLLECTIONS [run|bare|none|count]]
 //   COLLECTIONS     letters of the collections to measure (default "abcdpq"; "t"
 //                   is a small one for system-call traces)
 //   run|bare|none   only the run, only the bare loop, or neither, once: traces
 //                   of each, less the one of none, give the cost per file
+//   count           the run and the bare loop once each, each between two
+//                   marker files, for a wineserver trace to be cut at
+//                   (scripts/count_requests.sh does the counting)
 #include <windows.h>
 
 #include <algorithm>
@@ -291,6 +294,37 @@ struct Bench {
   bool allMet = true;
 };
 
+// A file made and deleted at once: its name in the wineserver's trace marks
+// where one side begins or ends.
+void Mark(const Bench& bench, char letter, const char* side, const char* edge) {
+  char path[MAX_PATH];
+  FormatText(path, sizeof path, "%scv_count_%c_%s_%s", bench.data.c_str(), letter, side, edge);
+  HANDLE marker = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
+  DeleteFileA(path);
+}
+
+// The run and the bare loop once each between markers, after a run that is
+// not counted (the first makes the temp folder's files and warms the caches).
+bool CountSides(Bench* bench, const Collection& c, const std::string& root, int files) {
+  std::string relation = bench->data + "NES.rel";
+  std::string reference = bench->data + "reference.rel";
+  DeleteFileA(relation.c_str());
+  MenuRun(bench->plugin, root, 0);
+  DeleteFileA(relation.c_str());
+  Mark(*bench, c.letter, "run", "begin");
+  MenuRun(bench->plugin, root, 0);
+  Mark(*bench, c.letter, "run", "end");
+  Mark(*bench, c.letter, "bare", "begin");
+  bool ok = ReferenceRun(root, c.folders, bench->temp, reference) > 0;
+  Mark(*bench, c.letter, "bare", "end");
+  ok = ok && CrcColumn(relation) == CrcColumn(reference) && (int)CrcColumn(relation).size() == files;
+  printf("counted %c %d files: %s\n", c.letter, files, c.name);
+  if (!ok) fprintf(stderr, "run_bench: %s: the run and the bare loop did not register the same CRCs\n", c.name);
+  fflush(stdout);
+  return ok;
+}
+
 // Measures one collection made under root. False when it could not be measured.
 bool Measure(Bench* bench, const Collection& c, const std::string& root, const char* only) {
   int files = 0;
@@ -301,6 +335,7 @@ bool Measure(Bench* bench, const Collection& c, const std::string& root, const c
   }
   printf("%s (made in %.1f s)\n", c.name, Now() - made);
   fflush(stdout);
+  if (strcmp(only, "count") == 0) return CountSides(bench, c, root, files);
   std::string relation = bench->data + "NES.rel";
   std::string reference = bench->data + "reference.rel";
   bool wantRun = only[0] == '\0' || strcmp(only, "run") == 0;

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -35,7 +36,7 @@ bool AddFolder(FolderWalk* walk, const char* path, RunReport* report) {
     NoteSkipped(report, kTextSkipPathTooLong, path);
     return false;
   }
-  walk->facts[walk->count] = {identity, identified, false};
+  walk->facts[walk->count] = {identity, identified, false, false, true, kNoKeptEntry, kNoKeptEntry};
   ++walk->count;
   return true;
 }
@@ -53,6 +54,47 @@ static bool NameSortsAfterDotDot(const char* name) {
   return *a > *b;
 }
 
+// A kept file: this record, then its name and short name with their NULs.
+struct KeptRecord {
+  uint32_t next;  // the folder's next file, or kNoKeptEntry
+  DWORD attributes;
+  DWORD sizeHigh;
+  DWORD sizeLow;
+  FILETIME lastWrite;
+  uint16_t nameSize;
+  uint16_t shortSize;
+};
+
+// Appends the file to its folder's chain; once memory runs out the folder is
+// left to be listed again when the run comes to it.
+static void KeepFile(FolderWalk* walk, int32_t index, const WIN32_FIND_DATAA& found) {
+  FolderFacts* facts = &walk->facts[index];
+  if (!facts->keptWhole) return;
+  KeptRecord record = {kNoKeptEntry,
+                       found.dwFileAttributes,
+                       found.nFileSizeHigh,
+                       found.nFileSizeLow,
+                       found.ftLastWriteTime,
+                       static_cast<uint16_t>(strlen(found.cFileName) + 1),
+                       static_cast<uint16_t>(strlen(found.cAlternateFileName) + 1)};
+  size_t at = walk->kept.used;
+  size_t size = sizeof record + record.nameSize + record.shortSize;
+  if (at >= kNoKeptEntry - size || !ReserveBytes(&walk->kept, size)) {
+    facts->keptWhole = false;
+    return;
+  }
+  AppendBytes(&walk->kept, &record, sizeof record);
+  AppendBytes(&walk->kept, found.cFileName, record.nameSize);
+  AppendBytes(&walk->kept, found.cAlternateFileName, record.shortSize);
+  uint32_t offset = static_cast<uint32_t>(at);
+  if (facts->lastKept == kNoKeptEntry) {
+    facts->firstKept = offset;
+  } else {
+    memcpy(walk->kept.bytes + facts->lastKept + offsetof(KeptRecord, next), &offset, sizeof offset);
+  }
+  facts->lastKept = offset;
+}
+
 struct WalkStep {
   FolderWalk* walk;
   RunReport* report;
@@ -65,7 +107,9 @@ static WalkAnswer WalkOneEntry(void* context, WalkedEntry* entry) {
   RunReport* report = static_cast<WalkStep*>(context)->report;
   const char* name = entry->found->cFileName;
   if (!IsFolderEntry(*entry->found)) {
-    if (entry->levelTag >= 0) ++walk->filesCounted;
+    if (entry->levelTag < 0) return kWalkOn;
+    ++walk->filesCounted;
+    KeepFile(walk, entry->levelTag, *entry->found);
     return kWalkOn;
   }
   // Subfolders of this level lie depth + 1 levels below the root.
@@ -81,21 +125,27 @@ static WalkAnswer WalkOneEntry(void* context, WalkedEntry* entry) {
   // At the limit its own subfolders would all be too deep: no need to list it.
   if (!AddFolder(walk, entry->path, report) || depth >= walk->depthLimit) return kWalkOn;
   entry->childTag = walk->count - 1;
-  walk->facts[entry->childTag].countedByWalk = true;
+  walk->facts[entry->childTag].countedByWalk = walk->facts[entry->childTag].listed = true;
   return kWalkDescend;
 }
 
 // A folder that could not be listed after all has its files counted later.
 static void LeaveFolder(void* context, const char*, int32_t listIndex, bool listed) {
-  if (!listed && listIndex >= 0) static_cast<WalkStep*>(context)->walk->facts[listIndex].countedByWalk = false;
+  if (!listed && listIndex >= 0) {
+    FolderFacts* facts = &static_cast<WalkStep*>(context)->walk->facts[listIndex];
+    facts->countedByWalk = facts->listed = false;
+  }
 }
 
 // Counts the files of one listed folder that the walk did not list.
 static void CountFolderFiles(FolderWalk* walk, int32_t index) {
   FolderListing listing;
   if (!OpenListing(&listing, walk->entries[index])) return;
+  walk->facts[index].listed = true;
   while (NextListedEntry(&listing)) {
-    if (!IsFolderEntry(listing.entry)) ++walk->filesCounted;
+    if (IsFolderEntry(listing.entry)) continue;
+    ++walk->filesCounted;
+    KeepFile(walk, index, listing.entry);
   }
   CloseListing(&listing);
 }
@@ -123,7 +173,7 @@ bool BeginFolderWalk(FolderWalk* walk, const char* romFolder, int32_t depthChoic
   int32_t rootIndex = rootListed ? 0 : -1;
   if (walk->depthLimit > 0 && FormatText(prefix, sizeof prefix, "%s\\", romFolder) &&
       StartTreeWalk(&walk->tree, prefix, rootIndex) && rootListed) {
-    walk->facts[rootIndex].countedByWalk = true;
+    walk->facts[rootIndex].countedByWalk = walk->facts[rootIndex].listed = true;
   }
   return true;
 }
@@ -146,8 +196,58 @@ bool StepFolderWalk(FolderWalk* walk, int32_t maxEntries, RunReport* report) {
   return !IsTreeWalkUnderWay(&walk->tree) && walk->countIndex >= walk->count;
 }
 
+// A folder not listed by the walk, or not kept in full, is listed here, as the
+// run listed every folder before the walk kept what it found. Files made
+// after the walk are not seen, as they are not counted.
+bool OpenKeptEntries(const FolderWalk* walk, int32_t folderIndex, KeptCursor* cursor) {
+  CloseKeptEntries(cursor);
+  const FolderFacts& facts = walk->facts[folderIndex];
+  if (!facts.listed || !facts.keptWhole) {
+    if (!OpenListing(&cursor->listing, walk->entries[folderIndex])) return false;
+  } else {
+    // A folder gone since the walk cannot be listed now, as a listing made now would say.
+    DWORD attributes = GetFileAttributesA(walk->entries[folderIndex]);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  }
+  cursor->next = facts.firstKept;
+  cursor->open = true;
+  return true;
+}
+
+bool NextKeptEntry(const FolderWalk* walk, KeptCursor* cursor) {
+  if (!cursor->open) return false;
+  if (cursor->listing.search != INVALID_HANDLE_VALUE && cursor->listing.search != nullptr) {
+    while (NextListedEntry(&cursor->listing)) {
+      if (IsFolderEntry(cursor->listing.entry)) continue;
+      cursor->entry = cursor->listing.entry;
+      return true;
+    }
+    return false;
+  }
+  if (cursor->next == kNoKeptEntry || cursor->next + sizeof(KeptRecord) > walk->kept.used) return false;
+  KeptRecord record;
+  const char* at = walk->kept.bytes + cursor->next;
+  memcpy(&record, at, sizeof record);
+  WIN32_FIND_DATAA* entry = &cursor->entry;
+  *entry = WIN32_FIND_DATAA();
+  entry->dwFileAttributes = record.attributes;
+  entry->nFileSizeHigh = record.sizeHigh;
+  entry->nFileSizeLow = record.sizeLow;
+  entry->ftLastWriteTime = record.lastWrite;
+  CopyText(entry->cFileName, sizeof entry->cFileName, at + sizeof record);
+  CopyText(entry->cAlternateFileName, sizeof entry->cAlternateFileName, at + sizeof record + record.nameSize);
+  cursor->next = record.next;
+  return true;
+}
+
+void CloseKeptEntries(KeptCursor* cursor) {
+  CloseListing(&cursor->listing);
+  cursor->open = false;
+}
+
 void ReleaseFolderWalk(FolderWalk* walk) {
   EndTreeWalk(&walk->tree);
+  ReleaseBuffer(&walk->kept);
   free(walk->entries);
   free(walk->facts);
   walk->entries = nullptr;

@@ -6,6 +6,7 @@
 
 #include "base/file_identity.h"
 #include "base/folder_listing.h"
+#include "base/growable_buffer.h"
 #include "base/tree_walk.h"
 #include "base/text.h"
 
@@ -16,13 +17,20 @@ constexpr int32_t kMaxFolders = 10000;  // the root included
 // depth choice walks, whatever a profile file holds.
 constexpr int32_t kAllLevelsLimit = 100;
 
+constexpr uint32_t kNoKeptEntry = UINT32_MAX;
+
 // What the walk knows of each list entry beside its path: its identity, so
 // that a link back into the tree (or any second name of a folder) is neither
-// listed nor entered again, and whether the walk counted its files already.
+// listed nor entered again, whether the walk counted its files already, and
+// the files its listing found, kept so that the run need not list it again.
 struct FolderFacts {
   FileIdentity identity;
   bool identified;
   bool countedByWalk;
+  bool listed;       // its files were counted; false when it could not be listed
+  bool keptWhole;    // every file counted is kept (false once memory ran out)
+  uint32_t firstKept;  // its first file's record in FolderWalk::kept, or kNoKeptEntry
+  uint32_t lastKept;
 };
 
 // The run's folder list and the walk that fills it. entries and facts are one
@@ -37,6 +45,7 @@ struct FolderWalk {
   int32_t countIndex;  // after the walk: the next entry whose files to count
   int32_t filesCounted;
   bool overflowNoted;
+  GrowableBuffer kept;  // the files' records, each folder's chained in listing order
 };
 
 // Appends path (and a trailing "\") unless the list is full, already holds path
@@ -57,6 +66,27 @@ bool BeginFolderWalk(FolderWalk* walk, const char* romFolder, int32_t depthChoic
 // True once the list is complete; walk->filesCounted then holds the files
 // (entries without the directory attribute) of every listed folder.
 bool StepFolderWalk(FolderWalk* walk, int32_t maxEntries, RunReport* report);
+
+// The files (entries without the directory attribute) of one list entry, in
+// the order its listing found them and named as OpenListing names them,
+// handed out without listing the folder again; used as a FolderListing is.
+struct KeptCursor {
+  bool open;
+  WIN32_FIND_DATAA entry;  // the current file, after NextKeptEntry returned true
+  uint32_t next;
+  FolderListing listing;  // only for a folder the walk could not keep in full
+};
+
+// Starts on the files of list entry folderIndex. False when the folder could
+// not be listed (the walk's listing failed, or the one made again here for a
+// folder not kept in full) or is no longer there.
+bool OpenKeptEntries(const FolderWalk* walk, int32_t folderIndex, KeptCursor* cursor);
+
+// Moves to the next file; false at the end.
+bool NextKeptEntry(const FolderWalk* walk, KeptCursor* cursor);
+
+// Harmless on a cursor that is closed or was never opened.
+void CloseKeptEntries(KeptCursor* cursor);
 
 // Frees the list and ends a walk in progress; harmless when already released.
 void ReleaseFolderWalk(FolderWalk* walk);

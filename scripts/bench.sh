@@ -4,12 +4,17 @@
 # disk when running as root: a tmpfs mounted at BUILD_DIR/bench_scratch for the
 # time of the benchmarks, so that the shared disk's drifting latency stays out.
 # Usage: scripts/bench.sh BUILD_DIR [BENCH [ARGS...]]   (one benchmark, with its arguments)
+#        scripts/bench.sh BUILD_DIR count [SETS]          (only the counted one: count_requests.sh)
 set -euo pipefail
 build=$(cd "$1" && pwd)
 shift
 . "$(dirname "$0")/wine-env.sh"
+# The run's requests counted (scripts/count_requests.sh) come after all the others.
+counting=$([ $# -eq 0 ] && echo after || echo no)
+if [ "${1:-}" = count ]; then counting=only count_sets=${2:-ba} && set --; fi
 exes=(crc_bench registration_bench run_bench launch_bench)
 if [ $# -gt 0 ]; then exes=("$1"); shift; fi
+if [ "$counting" = only ]; then exes=(); fi
 for exe in "${exes[@]}"; do
   if [ ! -f "$build/bin/$exe.exe" ]; then
     echo "bench: $build/bin/$exe.exe is missing (build first)" >&2
@@ -56,3 +61,7 @@ for exe in "${exes[@]}"; do
     find "$scratch" -mindepth 1 -delete
   fi
 done
+if [ "$counting" != no ]; then
+  echo "== count_requests"
+  bash "$(dirname "$0")/count_requests.sh" "$build" "${count_sets:-ba}"
+fi

@@ -123,21 +123,39 @@ TEST_F(FolderCollection, NamesSortingBelowDotDotAreSkippedWithTheirSubtrees) {
   EXPECT_EQ(Entries(), expected);
 }
 
-TEST_F(FolderCollection, PathsTooLongToListAreRefusedNotCut) {
-  // A collected folder must be listable: its path, "\" and "*.*" within 259 bytes.
+TEST_F(FolderCollection, PathsTooLongToListEvenInShortFormAreRefusedNotCut) {
+  // A collected folder must be listable: its path, "\" and "*.*" within 259
+  // bytes, with the folders below the root spelt by their short names where
+  // the long ones do not fit.
   size_t joined = root.size() + 1;  // the root and the doubled backslash
   ASSERT_LT(joined, 200u);
-  std::string fits(255 - joined, 'f');     // folder path of 255 bytes
-  std::string tooLong(256 - joined, 'g');  // 256 bytes
+  std::string fits(255 - joined, 'f');     // folder path of 255 bytes: its "c" goes by the short form
+  std::string tooLong(256 - joined, 'g');  // 256 bytes: itself by its short name
+  std::string chain;                       // names without a shorter form, past 259 bytes
+  while (joined + chain.size() < 260) chain += "DDDDDDDD\\";
   MakeTree({fits, fits + "\\c", tooLong, tooLong + "\\c", "b"});
+  for (size_t at = 0; (at = chain.find('\\', at)) != std::string::npos; ++at) MakeDir(root + chain.substr(0, at));
+  auto shortName = [&](const std::string& name) {
+    WIN32_FIND_DATAA found;
+    FindClose(FindFirstFileA((root + name).c_str(), &found));
+    return std::string(found.cAlternateFileName);
+  };
   // Each refused path is named in the report, in the order the walk met it.
   std::vector<std::string> expected = {root};
   std::string skipped;
   for (const std::string& name : FolderEntries(root, kFoldersOnly)) {
-    std::string path = root + "\\" + name;
-    if (name != tooLong) expected.push_back(path + "\\");
-    if (name == fits) path += "\\c";
-    if (name == fits || name == tooLong) skipped += u8"パスが長すぎます\t" + Utf8(path) + "\r\n";
+    std::string path = root + "\\" + (name == tooLong ? shortName(name) : name) + "\\";
+    expected.push_back(path);
+    if (name == fits) expected.push_back(root + "\\" + shortName(name) + "\\c\\");
+    if (name == tooLong) expected.push_back(path + "c\\");
+    for (size_t at = 9; name + "\\" == chain.substr(0, 9) && at < chain.size(); at += 9) {
+      path = root + "\\" + chain.substr(0, at + 8);
+      if (path.size() + 4 > 259) {
+        skipped += u8"パスが長すぎます\t" + Utf8(path) + "\r\n";
+        break;
+      }
+      expected.push_back(path + "\\");
+    }
   }
   ASSERT_TRUE(BuildFolderList(root.c_str(), 1));
   EXPECT_EQ(Entries(), expected);
@@ -146,6 +164,76 @@ TEST_F(FolderCollection, PathsTooLongToListAreRefusedNotCut) {
   for (const std::string& folder : {fits + "\\c", fits, tooLong + "\\c", tooLong}) {
     RemoveDirectoryW(LongPath(root + folder).c_str());
   }
+  for (size_t at = chain.size() - 1; at != std::string::npos && at > 0; at = chain.rfind('\\', at - 1)) {
+    RemoveDirectoryW(LongPath(root + chain.substr(0, at)).c_str());
+  }
+}
+
+// Files made through the wide interface: names code page 932 cannot carry (a
+// look-alike "e" for "é" would open another file or none), a folder it cannot
+// carry, and a path of five 60-character levels past 259 bytes. The walk keeps
+// each file under a path the ANSI calls open, as a fresh listing names it.
+TEST_F(FolderCollection, NamesAndPathsBeyondTheCodePageAreHandedOutInAFormItCarries) {
+  std::wstring deep;
+  for (wchar_t level = L'p'; level < L'u'; ++level) deep += std::wstring(60, level) + L"\\";
+  const struct {
+    std::wstring folder, name;
+  } rows[] = {
+      {L"", L"plain.nes"},
+      {L"", L"Pok\u00E9mon.nes"},
+      {L"", L"\uFF34\uFF45\uFF53\uFF54\u301C\u6CE2.nes"},  // with the wave dash
+      {L"", L"\u585E\u5C14\u8FBE\u4F20\u8BF4.nes"},       // simplified Chinese
+      {L"", L"\uD55C\uAD6D\uC5B4.nes"},                   // Hangul
+      {L"Caf\u00E9\\", L"rom.nes"},
+      {deep, L"deep.nes"},
+  };
+  const std::wstring wideRoot = LongPath(root);
+  ASSERT_GT(root.size() + deep.size() + 8, 259u);
+  for (size_t at = 0; (at = deep.find(L'\\', at)) != std::wstring::npos; ++at) {
+    CreateDirectoryW((wideRoot + deep.substr(0, at)).c_str(), nullptr);
+  }
+  CreateDirectoryW((wideRoot + L"Caf\u00E9").c_str(), nullptr);
+  for (const auto& row : rows) {
+    HANDLE file = CreateFileW((wideRoot + row.folder + row.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    DWORD written = 0;
+    std::string bytes = "row " + std::to_string(&row - rows);
+    EXPECT_TRUE(WriteFile(file, bytes.data(), bytes.size(), &written, nullptr)) << &row - rows;
+    CloseHandle(file);
+  }
+  ASSERT_TRUE(BuildFolderList(root.c_str(), 1));
+  std::vector<std::string> found(std::size(rows));
+  for (int32_t i = 0; i < walk.count; ++i) {
+    KeptCursor cursor = {};
+    FolderListing listing;
+    ASSERT_TRUE(OpenKeptEntries(&walk, i, &cursor) && OpenListing(&listing, walk.entries[i])) << walk.entries[i];
+    while (NextKeptEntry(&walk, &cursor)) {
+      while (NextListedEntry(&listing) && IsFolderEntry(listing.entry)) {
+      }
+      EXPECT_STREQ(cursor.entry.cFileName, listing.entry.cFileName);
+      std::string path = std::string(walk.entries[i]) + cursor.entry.cFileName, bytes = ReadBytes(path);
+      EXPECT_LE(path.size(), 259u) << path;
+      size_t row = bytes.size() > 4 ? std::stoul(bytes.substr(4)) : std::size(rows);
+      ASSERT_LT(row, std::size(rows)) << path;
+      EXPECT_TRUE(found[row].empty()) << path;
+      found[row] = path;
+    }
+    EXPECT_FALSE(NextListedEntry(&listing) && !IsFolderEntry(listing.entry)) << walk.entries[i];
+    CloseKeptEntries(&cursor);
+    CloseListing(&listing);
+  }
+  EXPECT_EQ(walk.filesCounted, static_cast<int32_t>(std::size(rows)));
+  EXPECT_EQ(found[0], root + "plain.nes");  // a name the code page carries keeps its long form
+  for (size_t row = 0; row < std::size(rows); ++row) EXPECT_FALSE(found[row].empty()) << row;
+  for (const auto& row : rows) DeleteFileW((wideRoot + row.folder + row.name).c_str());
+  RemoveDirectoryW((wideRoot + L"Caf\u00E9").c_str());
+  for (size_t at = deep.size() - 1; at != std::wstring::npos && at > 0; at = deep.rfind(L'\\', at - 1)) {
+    RemoveDirectoryW((wideRoot + deep.substr(0, at)).c_str());
+  }
+  // A folder gone since the walk cannot be listed, as a listing made now would say.
+  KeptCursor cursor = {};
+  EXPECT_FALSE(OpenKeptEntries(&walk, 1, &cursor)) << walk.entries[1];
+  EXPECT_TRUE(OpenKeptEntries(&walk, 0, &cursor));
+  CloseKeptEntries(&cursor);
 }
 
 TEST_F(FolderCollection, LinkBackIntoTheTreeIsNotFollowed) {
