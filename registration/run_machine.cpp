@@ -30,15 +30,12 @@ static DWORD SystemClock() {
   return static_cast<DWORD>(now.QuadPart / ticksPerMs);
 }
 
-static void Violation(const RegistrationRun* run, const char* what) {
 #ifdef CORVANE_TEST_SWITCHES
+static void Violation(const RegistrationRun* run, const char* what) {
   fprintf(stderr, "run state %d: %s\n", static_cast<int>(run->state), what);
   if (gRunStateViolation == nullptr) gRunStateViolation = what;
-#else
-  (void)run;
-  (void)what;
-#endif
 }
+#endif
 
 #define RUN_CHECK(condition) \
   if (!(condition)) Violation(run, #condition)

@@ -47,5 +47,9 @@ RunView AnswerRunBox(RegistrationRun* run, int answer);
 RunView CloseRunWindow(RegistrationRun* run);
 
 // The test build checks at every transition which fields are valid in the
-// run's state; it aborts with the state's name when one is not.
+// run's state; a field that is not is reported on standard error and the
+// first such check kept in gRunStateViolation for the tests.
 void AssertRunState(const RegistrationRun* run);
+#ifdef CORVANE_TEST_SWITCHES
+extern const char* gRunStateViolation;
+#endif
