@@ -138,7 +138,7 @@ class RunEvents : public ::testing::Test {
 
 TEST_F(RunEvents, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
   const std::string rom = "NES\x1a" + std::string(12, '\0');
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(WriteBytes(roms + "r" + std::to_string(i) + ".nes", rom + RandomBytes(20 + i * 7, i)));
   }
   ASSERT_TRUE(CreateDirectoryA((roms + "sub").c_str(), nullptr));
@@ -149,10 +149,10 @@ TEST_F(RunEvents, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
   ASSERT_TRUE(WriteBytes(roms + "twin.zip", StoredZip({{"a.nes", rom + "first"}, {"A.NES", rom + "second"}})));
   // Each file's contents after the header name its source.
   std::map<std::string, std::string> sourceOf = {{"deep", "deep.zip"}, {"first", "twin.zip"}, {"second", "twin.zip"}};
-  for (int i = 0; i < 5; ++i) sourceOf[RandomBytes(20 + i * 7, i)] = "r" + std::to_string(i) + ".nes";
+  for (int i = 0; i < 3; ++i) sourceOf[RandomBytes(20 + i * 7, i)] = "r" + std::to_string(i) + ".nes";
   sourceOf[RandomBytes(50, 9)] = "sub\\s.nes";
   std::string earlier;
-  for (int i = 0; i < 24; ++i) {
+  for (int i = 0; i < 8; ++i) {
     std::string path = data + "e" + std::to_string(i) + ".nes";
     ASSERT_TRUE(WriteBytes(path, "an earlier ROM"));
     earlier += "0000000" + std::to_string(i % 10) + " " + path + "\r\n";
@@ -178,10 +178,10 @@ TEST_F(RunEvents, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
     bool faultArmed = roll(5) == 0;
     if (faultArmed) gTestSwitches.writeFault[kWriteRelation] = 1 + static_cast<int>(roll(20));
     if (roll(6) == 0) arc.failExtraction(1);
-    bool holding = roll(6) == 0;
+    bool holding = roll(8) == 0;
     int holdSteps = 1 + static_cast<int>(roll(12));
     if (holding) {
-      const std::string before[] = {relation, log, roms + "r" + std::to_string(roll(5)) + ".nes", roms + "twin.zip"};
+      const std::string before[] = {relation, log, roms + "r" + std::to_string(roll(3)) + ".nes", roms + "twin.zip"};
       HoldPath(before[roll(4)]);
     }
 
@@ -259,6 +259,7 @@ TEST_F(RunEvents, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
       }
     }
     ASSERT_TRUE(view.freed) << "the run did not end";
+    if (view.showCounter) lastShown = view.processed;
     EXPECT_FALSE(askedLate) << "a Cancel after the files ended was asked";
     EXPECT_EQ(gRunStateViolation, nullptr) << gRunStateViolation;
     if (!destroyed && !faultArmed) {
