@@ -15,6 +15,7 @@
 #include "profile/profile.h"
 #include "profile/settings_dialog.h"
 #include "registration/scan_dialog.h"
+#include "base/file_io.h"
 
 // A constant text in a buffer of its own that is zero past the text.
 template <size_t N>
@@ -104,6 +105,14 @@ const char* __stdcall inMenu() { return kMenuList.bytes; }
 
 const char* __stdcall inPopupMenu() { return kPopupList.bytes; }
 
+// A dialog that cannot be made (the system out of window resources) is told,
+// not passed over in silence.
+static void RunDialog(HWND owner, const char* name, DLGPROC procedure) {
+  if (DialogBoxParamA(gState.moduleInstance, name, owner, procedure, 0) != -1) return;
+  ReportSystemError("DialogBoxParamA", name, GetLastError());
+  MessageBoxA(owner, kTextOutOfMemory, nullptr, MB_OK | MB_ICONINFORMATION);
+}
+
 void __stdcall onMenuClick(int index) {
   if (!gState.started || gState.actionInProgress) return;
   gState.actionInProgress = true;
@@ -112,11 +121,11 @@ void __stdcall onMenuClick(int index) {
   HWND owner = GetActiveWindow();
   switch (index) {
     case 0:
-      DialogBoxParamA(gState.moduleInstance, "CVSETTINGDLG", owner, SettingsDialogProc, 0);
+      RunDialog(owner, "CVSETTINGDLG", SettingsDialogProc);
       break;
     case 1:
       if (PathIsDirectoryA(gState.profile.romFolder)) {
-        DialogBoxParamA(gState.moduleInstance, "CVADDDLG", owner, RegistrationDialogProc, 0);
+        RunDialog(owner, "CVADDDLG", RegistrationDialogProc);
       } else {
         MessageBoxA(owner, kTextBadRomFolder, nullptr, MB_OK | MB_ICONINFORMATION);
       }

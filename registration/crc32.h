@@ -1,13 +1,8 @@
-// CRC-32 (reflected, polynomial 0xEDB88320): the table and the routine chosen
-// for this processor.
+// CRC-32 (reflected, polynomial 0xEDB88320): the routine chosen for this
+// processor.
 #pragma once
 #include <cstddef>
 #include <cstdint>
-
-// The byte-wise lookup table: entry i is i after eight reflected shift steps
-// with 0xEDB88320. Constant data, so nothing has to be built at start-up. It is
-// the definition the faster routines below must agree with.
-extern const uint32_t kCrcTable[256];
 
 // Continues the CRC of earlier bytes (0 before the first) over size more bytes
 // and returns the CRC of all of them: Crc32Update(0, "123456789", 9) is

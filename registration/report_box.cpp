@@ -4,25 +4,33 @@
 
 #include "base/text.h"
 #include "base/texts.h"
-#include "registration/run_log.h"
 
 // Appends one line of the box's text; a line that does not fit is left out.
-static void AppendBoxLine(char* message, size_t size, const char* format, int32_t count) {
-  char line[2 * kPathSize];
-  FormatText(line, sizeof line, format, static_cast<int>(count));
-  size_t used = strlen(message);
-  FormatText(message + used, size - used, "%s\n", line);
+static void AppendBoxLine(char* text, size_t size, const char* line) {
+  size_t used = strlen(text);
+  FormatText(text + used, size - used, used > 0 ? "\n%s" : "%s", line);
 }
 
-void WriteRunLogAndShowReport(HWND dialog, const RunReport* report, const char* logPath) {
-  bool written = WriteRunLog(report, logPath);
-  if (dialog == nullptr || (report->skippedCount == 0 && report->warningCount == 0)) return;
-  char message[4 * kPathSize] = "";
-  if (report->skippedCount > 0) AppendBoxLine(message, sizeof message, kTextSkippedCount, report->skippedCount);
-  if (report->warningCount > 0) AppendBoxLine(message, sizeof message, kTextWarnedReport, report->warningCount);
+bool ComposeReportBox(char* text, size_t size, const RunReport* report, const char* logPath, bool logWritten,
+                      const char* pendingPath) {
+  text[0] = '\0';
   char line[2 * kPathSize];
-  FormatText(line, sizeof line, written ? kTextLogNamed : kTextLogNotWritten, logPath);
-  size_t used = strlen(message);
-  FormatText(message + used, sizeof message - used, "%s", line);
-  MessageBoxA(dialog, message, kTextScanCaption, MB_OK | MB_ICONINFORMATION);
+  if (report->skippedCount > 0 || report->warningCount > 0) {
+    if (report->skippedCount > 0) {
+      FormatText(line, sizeof line, kTextSkippedCount, static_cast<int>(report->skippedCount));
+      AppendBoxLine(text, size, line);
+    }
+    if (report->warningCount > 0) {
+      FormatText(line, sizeof line, kTextWarnedReport, static_cast<int>(report->warningCount));
+      AppendBoxLine(text, size, line);
+    }
+    FormatText(line, sizeof line, logWritten ? kTextLogNamed : kTextLogNotWritten, logPath);
+    AppendBoxLine(text, size, line);
+  }
+  // A sentence of its own: the lines are kept, only their move waits.
+  if (pendingPath != nullptr) {
+    FormatText(line, sizeof line, kTextRelationPending, pendingPath);
+    AppendBoxLine(text, size, line);
+  }
+  return text[0] != '\0';
 }

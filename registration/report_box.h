@@ -1,11 +1,13 @@
-// The box a registration run ends with when it passed something over or warned.
+// The box a registration run ends with when it passed something over, warned,
+// or left its relation file to be put in place by the next action.
 #pragma once
-#include <windows.h>
+#include <cstddef>
 
 #include "registration/run_report.h"
 
-// Writes the log (see WriteRunLog) and, when there was anything to report,
-// tells how many of each there were and where the log is, in a box owned by
-// dialog (none when dialog is null); the box says so when the log could not
-// be written.
-void WriteRunLogAndShowReport(HWND dialog, const RunReport* report, const char* logPath);
+// Composes the box's text into text (size bytes): how many were passed over
+// and warned about and where the log is (or that it could not be written),
+// and, when pendingPath is not null, that the relation file there waits for
+// the next action. False when there is nothing to tell.
+bool ComposeReportBox(char* text, size_t size, const RunReport* report, const char* logPath, bool logWritten,
+                      const char* pendingPath);

@@ -32,10 +32,7 @@ RegistrationRun* MakeRegistrationRun() {
   if (!run->relationNamed) {
     FormatText(run->relation.path, sizeof run->relation.path, "%s%s.rel", gState.dataDir, gState.datasetName);
   }
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  run->ticksPerMs = frequency.QuadPart / 1000 > 0 ? frequency.QuadPart / 1000 : 1;
-  run->phase = kPhaseCollect;
+  run->state = kRunCollect;
   return run;
 }
 
@@ -43,7 +40,7 @@ void FreeRegistrationRun(RegistrationRun* run) {
   FileInHand* file = &run->file;
   if (file->in != INVALID_HANDLE_VALUE) CloseHandle(file->in);
   if (file->out != INVALID_HANDLE_VALUE) CloseHandle(file->out);
-  CloseListing(&run->folderListing);
+  CloseKeptEntries(&run->process.folderListing);
   ReleaseFolderWalk(&run->folders);
   DiscardRelationFile(&run->relation);
   ReleaseBuffer(&run->heldCopies.entries);

@@ -17,23 +17,22 @@
 #include "registration/same_contents.h"
 #include "registration/run_report.h"
 
-enum RunPhase : int32_t {
-  kPhaseCollect = 1,  // listing the folders and counting their files
-  kPhaseProcess = 2,  // registering the files, folder by folder
-  kPhaseMerge = 3,    // carrying over the earlier relation lines still wanted
-  kPhaseCommit = 4,   // putting the relation file in place, and deleting held copies
-  kPhaseEnded = 5,    // nothing more happens; the dialog is ending
+// The run's states, in the order a run goes through them; every run ends in
+// kRunEnded. Each state's progress lives in its record below, and
+// AssertRunState (test build) checks at every transition which fields are
+// valid in it.
+enum RunState : int32_t {
+  kRunCollect = 1,  // listing the folders and counting their files, then beginning the relation file
+  kRunProcess,      // registering the files, folder by folder
+  kRunAsking,       // the Cancel question is open; the run stands in ask.resume
+  kRunMerge,        // what the last archive left goes, then the earlier lines still wanted are carried over
+  kRunCommit,       // the relation file goes in place, and held copies are tried again
+  kRunSaveLog,      // the log goes in place
+  kRunTelling,      // the end's boxes, one at a time
+  kRunEnded,        // nothing more happens; the run is freed
 };
 
-// Where a Cancel stands. A Cancel is only asked about while files remain;
-// from the merge on, the end is under way and a Cancel changes nothing.
-enum CancelState : int32_t {
-  kCancelNone,
-  kCancelPending,  // came while a handler ran: asked once that handler is done
-  kCancelAsking,   // the question is open; another Cancel is the same one
-};
-
-// How a run ends; one routine acts on it.
+// How a run ends; its end acts on it.
 enum RunOutcome : int32_t {
   kRunDone,
   kRunCancelled,
@@ -66,51 +65,92 @@ struct FileInHand {
   HoldRetry openRetry;            // while another program holds the source or the copy's name
 };
 
+struct CollectState {
+  bool walkComplete;  // every folder is listed and counted; the relation file is tried next
+};
+
+struct ProcessState {
+  int32_t folderIndex;          // the folder list entry being processed
+  KeptCursor folderListing;  // its files as the walk kept them; the current one is folderListing.entry
+  bool entryWaiting;            // the current entry is offered again on a later slice
+  int32_t failedAttempts;       // consecutive refusals of the current archive
+};
+
+struct AskState {
+  RunState resume;  // kRunCollect or kRunProcess: where the run goes on when the answer is no
+};
+
+struct CommitState {
+  bool relationInPlace;
+};
+
+struct SaveLogState {
+  HoldRetry retry;  // of the log's move into place (or deletion)
+  bool aside;       // the log is written aside and waits to be moved in place
+  bool remove;      // nothing to report (or the write failed): an earlier log goes
+  bool written;     // the log now holds this run's report
+};
+
+// The boxes the run ends with, shown one at a time.
+constexpr int kEndBoxes = 2;
+constexpr size_t kBoxTextSize = 4 * kPathSize;
+struct TellingState {
+  int32_t count;
+  int32_t next;
+  char text[kEndBoxes][kBoxTextSize];
+  const char* caption[kEndBoxes];  // nullptr: the system's "Error"
+};
+
+// The slices' time, in milliseconds from any start; tests set their own.
+typedef DWORD (*RunClock)(void);
+
 struct RegistrationRun {
   // What the run was started with.
   int32_t headerSize;
   int32_t depthChoice;
   char romFolder[kPathSize];
   char tempDir[kPathSize];
-  FileIdentity tempIdentity;  // when tempIdentified: to know the temp folder in the walk
+  FileIdentity tempIdentity;  // valid when tempIdentified: to know the temp folder in the walk
   char logPath[kPathSize];    // empty when the dataset names no log
   bool relationNamed;         // relation.path names a file of the dataset
   bool tempIdentified;
   HostPathCallback hostRegister;
+  HWND archiverOwner;  // the window the archiver's own windows belong to; may be null
+  RunClock clock;
 
-  RunPhase phase;
-  RunOutcome outcome;      // the end the merge leads to
+  RunState state;
+  RunOutcome outcome;  // from the merge on: the end the run leads to
+  CollectState collect;
+  ProcessState process;
+  AskState ask;
+  CommitState commit;
+  SaveLogState saveLog;
+  TellingState telling;
+
+  // What the states share.
   int32_t totalFiles;      // counted while the folders are listed
   int32_t processedFiles;  // registered with a relation line
+  int32_t shownFiles;      // the counts the dialog was last given, -1 before the first
+  int32_t shownTotal;
   FolderWalk folders;
-  int32_t folderIndex;          // the folder list entry being processed
-  FolderListing folderListing;  // its entries; the current one is folderListing.entry
-  bool folderIsTemp;            // that folder is tempDir itself
-  bool entryWaiting;            // the current entry is offered again on a later tick
-  int32_t failedAttempts;       // consecutive refusals of the current archive
+  bool folderIsTemp;  // the folder in hand is tempDir itself (read by the file step)
   FileInHand file;
   HeldCopies heldCopies;     // copies another program held when they were to go
   FolderRemoval tempCleanup;  // the last archive's private folder, removed step by step
   RelationFile relation;
-  bool relationBegun;      // the run's lines are being written aside
-  bool relationCommitted;  // and are in place
-  RunReport report;        // what was passed over, and the warnings
-  CrcIndex crcIndex;       // this run's CRCs, for files with the same contents
+  bool relationBegun;     // the run's lines are being written aside
+  RunReport report;       // what was passed over, and the warnings
+  CrcIndex crcIndex;      // this run's CRCs, for files with the same contents
   char* copyBuffer;
   size_t copyBufferSize;
+  DWORD sliceStart;
+  DWORD lastInputCheck;
 
-  // Slices: a monotonic clock in performance-counter ticks.
-  LONGLONG sliceStart;
-  LONGLONG ticksPerMs;
-  LONGLONG lastInputCheck;
-  LONGLONG lastProgress;  // when the progress was last shown
-  bool timerArmed;
-
-  // Re-entry: the run's handlers on the stack (the start, a tick, the cancel
-  // question, the end), and what came in while they ran.
+  // Re-entry: the run's handlers on the stack (a tick, the start), and what came
+  // in while they ran, answered once the outermost one is back.
   int32_t handlersOnStack;
-  CancelState cancel;
-  bool windowDestroyed;
+  bool cancelPending;
+  bool windowGone;
 };
 
 // Makes the run of the current dataset from gState, ready for its first tick;
@@ -118,6 +158,6 @@ struct RegistrationRun {
 RegistrationRun* MakeRegistrationRun();
 
 // Releases whatever the run still holds (an unfinished relation file is
-// discarded, a file in hand closed where it stands) and frees it; the run's
-// end has finished the file in hand before.
+// discarded, a file in hand closed where it stands) and frees it. Only the
+// run's end calls it, once it has finished the file in hand.
 void FreeRegistrationRun(RegistrationRun* run);

@@ -3,16 +3,24 @@
 #include <windows.h>
 
 #include "base/file_io.h"
-#include "base/held_files.h"
 
-bool WriteRunLog(const RunReport* report, const char* logPath) {
-  if (logPath[0] == '\0') return false;
-  GrowableBuffer log = {};
-  bool written = (report->skippedCount > 0 || report->warningCount > 0) &&
-                 AppendBytes(&log, report->skippedLines.bytes, report->skippedLines.used) &&
-                 AppendBytes(&log, report->warnings.bytes, report->warnings.used) &&
-                 ReplaceFileWhole(logPath, log.used > 0 ? log.bytes : "", log.used, kWriteLog);
-  ReleaseBuffer(&log);
-  if (!written) DeleteOwnFile(logPath);
-  return written;
+bool WriteRunLogAside(const RunReport* report, const char* logPath) {
+  if (logPath[0] == '\0' || (report->skippedCount == 0 && report->warningCount == 0)) return false;
+  HANDLE aside = CreateAsideFile(logPath);
+  if (aside == INVALID_HANDLE_VALUE) {
+    ReportSystemError("CreateFileA", logPath, GetLastError());
+    return false;
+  }
+  if (!WriteChecked(aside, report->skippedLines.bytes, report->skippedLines.used, kWriteLog) ||
+      !WriteChecked(aside, report->warnings.bytes, report->warnings.used, kWriteLog)) {
+    ReportSystemError("WriteFile", logPath, GetLastError());
+    DiscardAsideFile(aside, logPath);
+    return false;
+  }
+  return CloseAsideFile(aside, logPath);
+}
+
+TryResult TryPutRunLogInPlace(const char* logPath, bool written, HoldRetry* retry) {
+  if (logPath[0] == '\0') return kTryDone;
+  return written ? TryPutAsideInPlace(logPath, retry) : TryDeleteOwnFile(logPath, retry);
 }

@@ -15,11 +15,6 @@
 
 namespace {
 
-TEST(CrcTable, IsZlibsTable) {
-  const z_crc_t* zlibTable = get_crc_table();
-  for (int i = 0; i < 256; ++i) EXPECT_EQ(kCrcTable[i], zlibTable[i]) << "entry " << i;
-}
-
 // Every routine Crc32Update may choose, and Crc32Update itself. The folding one
 // only where the processor has it (listed with a null routine otherwise).
 struct CrcRoutineCase {

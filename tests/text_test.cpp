@@ -78,6 +78,8 @@ TEST(Text, JapaneseConstantsAreTheirCodePage932Spelling) {
       {kTextSkippedCount, u8"登録できなかったファイルが %d 件あります。"},
       {kTextLogNamed, u8"一覧: %s"},
       {kTextLogNotWritten, u8"一覧を書き込めませんでした: %s"},
+      {kTextRelationPending, u8"関連ファイルが他のプログラムに使われているため、次の操作の時に置き換えます: %s"},
+      {kTextOutOfMemory, u8"メモリが足りません"},
       {kTextSkipUnreadable, u8"読み込めません"},
       {kTextSkipNotCopied, u8"コピーできません"},
       {kTextSkipArchive, u8"書庫を開けません"},

@@ -1,0 +1,254 @@
+// The run's events and its one end. Each event handler works on the state the
+// run is in and returns what the dialog is to show or arm.
+#include "registration/run_machine.h"
+
+#include <shlwapi.h>
+
+#include <cstdio>
+
+#include "base/test_switches.h"
+#include "base/texts.h"
+#include "registration/register_file.h"
+#include "registration/run_log.h"
+#include "registration/run_steps.h"
+
+#ifdef CORVANE_TEST_SWITCHES
+const char* gRunStateViolation = nullptr;
+#endif
+
+// A millisecond clock finer than GetTickCount's 10 to 16 ms, which is the
+// length of a whole input check.
+static DWORD SystemClock() {
+  static LONGLONG ticksPerMs = 0;
+  LARGE_INTEGER now;
+  if (ticksPerMs == 0) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    ticksPerMs = frequency.QuadPart / 1000 > 0 ? frequency.QuadPart / 1000 : 1;
+  }
+  QueryPerformanceCounter(&now);
+  return static_cast<DWORD>(now.QuadPart / ticksPerMs);
+}
+
+#ifdef CORVANE_TEST_SWITCHES
+static void Violation(const RegistrationRun* run, const char* what) {
+  fprintf(stderr, "run state %d: %s\n", static_cast<int>(run->state), what);
+  if (gRunStateViolation == nullptr) gRunStateViolation = what;
+}
+#endif
+
+#define RUN_CHECK(condition) \
+  if (!(condition)) Violation(run, #condition)
+
+void AssertRunState(const RegistrationRun* run) {
+#ifdef CORVANE_TEST_SWITCHES
+  bool fileOpen = run->file.active || run->process.folderListing.open;
+  bool walking = run->folders.entries != nullptr;
+  bool relationOpen = run->relation.aside != INVALID_HANDLE_VALUE || run->relation.asideClosed;
+  RUN_CHECK(run->handlersOnStack >= 0 && run->processedFiles >= 0 && run->totalFiles >= 0);
+  switch (run->state) {
+    case kRunCollect:
+      RUN_CHECK(walking && !run->relationBegun && !relationOpen && !fileOpen);
+      break;
+    case kRunProcess:
+      RUN_CHECK(walking && run->collect.walkComplete && run->relationBegun && relationOpen);
+      break;
+    case kRunAsking:
+      RUN_CHECK(run->ask.resume == kRunCollect || run->ask.resume == kRunProcess || run->ask.resume == kRunMerge);
+      RUN_CHECK(!run->cancelPending && run->handlersOnStack == 0);
+      break;
+    case kRunMerge:
+      RUN_CHECK(!walking && !fileOpen && run->relationBegun && relationOpen);
+      RUN_CHECK(run->outcome == kRunDone || run->outcome == kRunCancelled);
+      break;
+    case kRunCommit:
+      RUN_CHECK(!walking && !fileOpen && !run->commit.relationInPlace);
+      RUN_CHECK(relationOpen == (run->relationBegun && run->outcome <= kRunCancelled));
+      break;
+    case kRunSaveLog:
+      RUN_CHECK(!walking && !fileOpen && run->heldCopies.count == 0 && !run->relation.asideClosed);
+      RUN_CHECK(run->saveLog.aside != run->saveLog.remove || !run->relationBegun);
+      break;
+    case kRunTelling:
+    case kRunEnded:
+      RUN_CHECK(!walking && !fileOpen && run->heldCopies.count == 0 && !relationOpen);
+      RUN_CHECK(run->telling.next <= run->telling.count && run->telling.count <= kEndBoxes);
+      break;
+    default:
+      RUN_CHECK(!"a state of the run");
+      break;
+  }
+#else
+  (void)run;
+#endif
+}
+
+// The one place a run is freed: every end comes here.
+static void FreeEndedRun(RegistrationRun* run, RunView* view) {
+  EnterState(run, kRunEnded);
+  FreeRegistrationRun(run);
+  view->freed = true;
+}
+
+// What the window's end leaves: the lines written so far are kept without
+// waiting on any hold, and what another program holds stays for the next
+// action to take back.
+static void KeepLinesWithoutWaiting(RegistrationRun* run) {
+  RelationFile* relation = &run->relation;
+  // Waits for the relation file's carry-over without a probe of each line and
+  // its pending move: until they land, the rest is merged here, the earlier
+  // file's hold waited out, and a held move leaves the finished file aside.
+  while (!relation->asideClosed && !relation->failed && !StepRelationMerge(relation, 4096)) {
+    if (relation->stage == kMergeNotBegun) SleepUntilDue(&relation->retry);
+  }
+  if (relation->failed) return;
+  relation->retry = HoldRetry();
+  if (StepRelationCommit(relation) == kTryLater) relation->asideClosed = false;
+}
+
+static void EndWithoutWaiting(RegistrationRun* run, RunView* view) {
+  bool keep = run->relationBegun && !run->relation.failed && run->state < kRunSaveLog &&
+              (run->state != kRunCommit || run->outcome <= kRunCancelled) && !run->commit.relationInPlace;
+  if (run->state < kRunMerge || run->state == kRunAsking) {
+    FinishOrDropRomFile(run);
+    CloseKeptEntries(&run->process.folderListing);
+    ReleaseFolderWalk(&run->folders);
+  }
+  // What another program holds in the last archive's private folder is left
+  // to the next action.
+  EndFolderRemoval(&run->tempCleanup);
+  if (keep) KeepLinesWithoutWaiting(run);
+  if (run->relation.aside != INVALID_HANDLE_VALUE) DiscardRelationFile(&run->relation);
+  EndHeldCopies(&run->heldCopies, [](void* report, const char* path) {
+    NoteWarning(static_cast<RunReport*>(report), kTextWarnTempNotDeleted, path, "");
+  }, &run->report);
+  if (run->relationBegun && run->state < kRunTelling) {
+    HoldRetry once = {};
+    bool aside = WriteRunLogAside(&run->report, run->logPath);
+    TryPutRunLogInPlace(run->logPath, aside, &once);
+  }
+  run->outcome = kRunWindowDestroyed;
+  run->relationBegun = false;
+  run->commit.relationInPlace = false;
+  FreeEndedRun(run, view);
+}
+
+// The outermost handler is back: what came meanwhile is acted on, and the
+// view says what to show next.
+static RunView Settle(RegistrationRun* run, RunView view) {
+  if (run->windowGone) {
+    EndWithoutWaiting(run, &view);
+    return view;
+  }
+  if (run->processedFiles != run->shownFiles || run->totalFiles != run->shownTotal || run->state == kRunTelling) {
+    view.showCounter = true;
+    view.processed = run->shownFiles = run->processedFiles;
+    view.total = run->shownTotal = run->totalFiles;
+  }
+  // A Cancel that came before the files ended is asked, also when they ended
+  // in the same slice; one that comes later changes nothing.
+  if (run->cancelPending) {
+    run->cancelPending = false;
+    if (run->state <= kRunMerge && run->state != kRunAsking) {
+      run->ask.resume = run->state;
+      EnterState(run, kRunAsking);
+    }
+  }
+  if (run->state == kRunAsking) {
+    view.box = kBoxCancelQuestion;
+    view.boxText = kTextCancelQuestion;
+    view.boxCaption = kTextCancelCaption;
+  } else if (run->state == kRunTelling && run->telling.next < run->telling.count) {
+    view.box = kBoxEndMessage;
+    view.boxText = run->telling.text[run->telling.next];
+    view.boxCaption = run->telling.caption[run->telling.next];
+  } else if (run->state == kRunTelling) {
+    FreeEndedRun(run, &view);
+  } else {
+    view.tick = true;
+  }
+  return view;
+}
+
+RegistrationRun* StartRegistrationRun(HWND owner, RunClock clock, RunView* view) {
+  *view = RunView();
+  RegistrationRun* run = MakeRegistrationRun();
+  if (run == nullptr) return nullptr;
+  run->archiverOwner = owner;
+  run->clock = clock != nullptr ? clock : SystemClock;
+  run->shownFiles = run->shownTotal = -1;
+  view->showStatus = CopyText(view->status, sizeof view->status, kTextSearchingRoms);
+  run->state = kRunCollect;
+  // Without a temporary folder no copy can be made: say so rather than pass
+  // over every file in silence. Copies another program held through the last
+  // run's end go first.
+  if (!PathIsDirectoryA(run->tempDir)) {
+    EndRun(run, kRunTempMissing);
+  } else {
+    DeleteCopiesLeftByLastRun(run->logPath, run->tempDir);
+    run->tempIdentified = GetIndexedIdentity(run->tempDir, &run->tempIdentity);
+    if (!BeginFolderWalk(&run->folders, run->romFolder, run->depthChoice, &run->report)) {
+      EndRun(run, kRunListNotMade);
+    } else {
+      EnterState(run, kRunCollect);
+    }
+  }
+  *view = Settle(run, *view);
+  return view->freed ? nullptr : run;
+}
+
+// What an event that changes nothing leaves: the ticks go on where they went.
+static RunView Unchanged(const RegistrationRun* run) {
+  RunView view = {};
+  view.tick = run->handlersOnStack > 0 || (run->state != kRunAsking && run->state < kRunTelling);
+  return view;
+}
+
+RunView TickRun(RegistrationRun* run) {
+  // A tick inside the host's or the archiver's message loop waits for the
+  // handler on the stack; one in a box's loop or after the end does nothing.
+  if (run->handlersOnStack > 0 || run->state == kRunAsking || run->state >= kRunTelling) return Unchanged(run);
+  RunView view = {};
+  ++run->handlersOnStack;
+  StartSlice(run);
+  if (run->heldCopies.count > 0 && run->state < kRunCommit) RetryHeldCopies(&run->heldCopies);
+  // A state that ends early in the slice hands the rest of it to the next, so
+  // that a small run does not wait a timer period for each state.
+  for (RunState before = run->state;; before = run->state) {
+    StepState(run, &view);
+    if (run->state == before || run->state >= kRunTelling || run->windowGone || SliceEnds(run)) break;
+  }
+  --run->handlersOnStack;
+  return Settle(run, view);
+}
+
+RunView PressRunCancel(RegistrationRun* run) {
+  if (run->state != kRunCollect && run->state != kRunProcess) return Unchanged(run);
+  run->cancelPending = true;
+  // With a handler on the stack (inside the host's or the archiver's loop), it
+  // is asked once that handler is back.
+  if (run->handlersOnStack > 0) return Unchanged(run);
+  return Settle(run, RunView());
+}
+
+RunView AnswerRunBox(RegistrationRun* run, int answer) {
+  RunView view = {};
+  if (run->state == kRunAsking) {
+    RunState resume = run->ask.resume;
+    EnterState(run, resume);
+    // Cancelled before its relation file was begun, the run has nothing to keep;
+    // confirmed after the last file, there is nothing left to stop.
+    if (answer == IDOK && resume != kRunMerge) EndRun(run, kRunCancelled);
+  } else if (run->state == kRunTelling) {
+    ++run->telling.next;
+  }
+  return Settle(run, view);
+}
+
+RunView CloseRunWindow(RegistrationRun* run) {
+  RunView view = Unchanged(run);
+  run->windowGone = true;
+  if (run->handlersOnStack > 0) return view;
+  EndWithoutWaiting(run, &view);
+  return view;
+}
