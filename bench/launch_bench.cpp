@@ -142,10 +142,11 @@ int main() {
          bestLaunch / kLookupsPerRun * 1e3);
   printf("  reference (fgets + strncmp)      %9.1f lookups/s %8.2f ms each\n", referenceRate,
          bestReference / kLookupsPerRun * 1e3);
-  printf("  ratio LaunchByCrc/reference  %.3f (throughput)\n", launchRate / referenceRate);
+  printf("  ratio LaunchByCrc/reference  %.3f (throughput)", launchRate / referenceRate);
+  EndRowWithoutGoal("shown for scale; a lookup also checks the file and hands it to the host, which a plain loop does not");
   int expectedCalls = kRuns * kLookupsPerRun;
   printf("  LaunchByCrc: %d/%d launches of the right path, %d/%d right results; reference found it %d/%d\n",
          launchCalls - wrongLaunches, expectedCalls, expectedCalls - wrongResults, expectedCalls,
          expectedCalls - referenceMisses, expectedCalls);
-  return launchCalls == expectedCalls && wrongLaunches == 0 && wrongResults == 0 && referenceMisses == 0 ? 0 : 1;
+  return GoalsExitCode(launchCalls == expectedCalls && wrongLaunches == 0 && wrongResults == 0 && referenceMisses == 0);
 }
