@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Runs the benchmarks under the Wine session that ./corvane bench started.
-# Their scratch folder (ROM collections and the plug-in's data folder) is a RAM
-# disk when running as root: a tmpfs mounted at BUILD_DIR/bench_scratch for the
-# time of the benchmarks, so that the shared disk's drifting latency stays out.
+# Runs the benchmarks under the Wine session that ./corvane bench started, each
+# to its end, and exits non-zero when any failed or missed a goal.
+# Their scratch folder (ROM collections and the plug-in's data folder) is C:\cvb\
+# of the build folder's prefix: a short path whatever the clone's depth, so the
+# paths the benchmarks make stay within MAX_PATH. As root it is a RAM disk (a
+# tmpfs mounted there for the time of the benchmarks), so that the shared
+# disk's drifting latency stays out.
 # Usage: scripts/bench.sh BUILD_DIR [BENCH [ARGS...]]   (one benchmark, with its arguments)
 set -euo pipefail
 build=$(cd "$1" && pwd)
 shift
 . "$(dirname "$0")/wine-env.sh"
+[ -n "${WINEPREFIX:-}" ] || wine_env "$build"
 exes=(crc_bench registration_bench run_bench launch_bench)
 if [ $# -gt 0 ]; then exes=("$1"); shift; fi
 for exe in "${exes[@]}"; do
@@ -17,16 +21,13 @@ for exe in "${exes[@]}"; do
   fi
 done
 
-scratch=$build/bench_scratch
+scratch=$WINEPREFIX/drive_c/cvb
 mounted=0
 unmount() {
   if [ "$mounted" = 1 ]; then
-    # The wineserver may still hold a folder there: wait for it to end, then
-    # detach the mount lazily as a last resort.
-    if ! umount "$scratch" 2>/dev/null; then
-      wineserver -w >/dev/null 2>&1 || true
-      umount "$scratch" 2>/dev/null || umount -l "$scratch" || true
-    fi
+    # The wineserver may still hold a folder there: then the mount is detached
+    # lazily, and goes when the session's server ends.
+    umount "$scratch" 2>/dev/null || umount -l "$scratch" || true
     mounted=0
   fi
 }
@@ -36,19 +37,19 @@ mkdir -p "$scratch"
 # A mount left by a benchmark that was killed goes first.
 if mountpoint -q "$scratch"; then umount "$scratch" || umount -l "$scratch"; fi
 if [ "$(id -u)" != 0 ]; then
-  echo "bench: scratch on the shared disk ($scratch): not root, no RAM disk"
+  echo "bench: scratch C:\\cvb\\ on the shared disk ($scratch): not root, no RAM disk"
 elif error=$(mount -t tmpfs -o size=4g,mode=0777 corvane_bench "$scratch" 2>&1); then
   mounted=1
-  echo "bench: scratch on a RAM disk (tmpfs at $scratch)"
+  echo "bench: scratch C:\\cvb\\ on a RAM disk (tmpfs at $scratch)"
 else
-  echo "bench: scratch on the shared disk ($scratch): mount failed: $error"
+  echo "bench: scratch C:\\cvb\\ on the shared disk ($scratch): mount failed: $error"
 fi
-export CORVANE_BENCH_SCRATCH
-CORVANE_BENCH_SCRATCH=$(wine_path "$scratch")
+export CORVANE_BENCH_SCRATCH='C:\cvb\'
 
+failed=()
 for exe in "${exes[@]}"; do
   echo "== $exe"
-  wine "$build/bin/$exe.exe" "$@" </dev/null
+  wine "$build/bin/$exe.exe" "$@" </dev/null || failed+=("$exe")
   # Each benchmark starts on an empty scratch: whatever one leaves there would
   # crowd the next one off the RAM disk. A leftover is named, then removed.
   if [ -n "$(ls -A "$scratch")" ]; then
@@ -56,3 +57,8 @@ for exe in "${exes[@]}"; do
     find "$scratch" -mindepth 1 -delete
   fi
 done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "bench: FAILED or a goal missed: ${failed[*]}" >&2
+  exit 1
+fi
+echo "bench: every goal met"
