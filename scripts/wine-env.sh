@@ -97,9 +97,11 @@ _wine_sessions() {
   exec {lock}>"$dir/.lock"
   flock "$lock"
   if [ "$1" = enter ]; then
-    : >"$dir/$$"
+    # The process itself, also in a subshell, where $$ names the parent.
+    CORVANE_SESSION_PID=$BASHPID
+    : >"$dir/$CORVANE_SESSION_PID"
   else
-    rm -f "$dir/$$"
+    rm -f "$dir/${CORVANE_SESSION_PID:-$BASHPID}"
     for f in "$dir"/*; do
       [ -e "$f" ] || continue
       if kill -0 "${f##*/}" 2>/dev/null; then others=1; else rm -f "$f"; fi
