@@ -1,6 +1,6 @@
 // CorvaneHost.exe: the demo catalogue host.
 //   CorvaneHost.exe [--data DIR] [--plugin DLL] [--dataset NAME]
-//   CorvaneHost.exe --script DEMO_DIR [--report FILE] [--shots DIR] [--data DIR]
+//   CorvaneHost.exe --script DEMO_DIR [--report FILE] [--shots DIR] [--data DIR] [--status FILE]
 //   CorvaneHost.exe --register [--launch CRC] [--hold-at NAME EVENT] [--data DIR] [--dataset NAME]
 // Without --script it opens the window for a person; with it, it runs the
 // demo's steps by itself and exits with 0 only when every check passed. With
@@ -125,5 +125,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     if (exitCode == 0 && scripted) exitCode = 1;
   }
   UnloadPluginBinding(&gApp.plugin);
+  // On a desktop of its own the exit code does not reach the caller: a file does.
+  const char* status = OptionValue(argc, argv, "--status");
+  if (status != nullptr) WriteBytes(FullPath(status), Format("%d\n", exitCode));
   return exitCode;
 }
