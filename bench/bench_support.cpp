@@ -1,6 +1,15 @@
 #include "bench/bench_support.h"
 
+#include <cstdio>
+
 #include "base/text.h"
+
+namespace {
+
+int goalsHeld;
+int goalsMissed;
+
+}  // namespace
 
 double Now() {
   LARGE_INTEGER frequency, counter;
@@ -23,4 +32,33 @@ bool MakeScratchFolder(const char* tag, char* folder, size_t size) {
 
 bool MakeSubfolder(const char* parent, const char* name, char* folder, size_t size) {
   return FormatText(folder, size, "%s%s\\", parent, name) && CreateDirectoryA(folder, nullptr) != 0;
+}
+
+bool EndRowWithGoal(double figure, GoalBound bound, double goal, const char* unit) {
+  bool met = bound == kAtMost ? figure <= goal : figure >= goal;
+  ++goalsHeld;
+  if (!met) ++goalsMissed;
+  printf("  goal %s %g%s%s: %s\n", bound == kAtMost ? "<=" : ">=", goal, unit[0] != '\0' ? " " : "", unit,
+         met ? "met" : "NOT MET");
+  fflush(stdout);
+  return met;
+}
+
+void EndRowWithoutGoal(const char* why) {
+  printf("  no goal: %s\n", why);
+  fflush(stdout);
+}
+
+int GoalsExitCode(bool measured) {
+  if (!measured) {
+    printf("goals: not judged, the measurement failed\n");
+  } else if (goalsHeld == 0) {
+    printf("goals: none held here (each row says why)\n");
+  } else if (goalsMissed == 0) {
+    printf("goals: all %d met\n", goalsHeld);
+  } else {
+    printf("goals: %d of %d NOT met\n", goalsMissed, goalsHeld);
+  }
+  fflush(stdout);
+  return measured && goalsMissed == 0 ? 0 : 1;
 }

@@ -155,3 +155,15 @@ struct ScriptOptions {
 // Does what a user would through the real dialogs and checks every step;
 // returns the process exit code (0 when every check passed).
 int RunScript(const ScriptOptions& options);
+
+// --- with nobody at the screen -------------------------------------------------
+
+// Runs the plug-in's registration entry, answering every box with OK; false
+// when it did not end within maxSeconds.
+bool RegisterUnattended(int maxSeconds);
+// From now on the host's registration call for the copy named name sets the
+// event named eventName and never returns: the process is to be killed there.
+void HoldAtRegisterOf(const std::string& name, const std::string& eventName);
+// Launches the current dataset's ROM registered under crcText through the
+// plug-in's popup entry, waiting for the emulator; true when it ended with 0.
+bool LaunchUnattended(const std::string& crcText);

@@ -1,8 +1,13 @@
 // CorvaneHost.exe: the demo catalogue host.
 //   CorvaneHost.exe [--data DIR] [--plugin DLL] [--dataset NAME]
-//   CorvaneHost.exe --script DEMO_DIR [--report FILE] [--shots DIR] [--data DIR]
+//   CorvaneHost.exe --script DEMO_DIR [--report FILE] [--shots DIR] [--data DIR] [--status FILE]
+//   CorvaneHost.exe --register [--launch CRC] [--hold-at NAME EVENT] [--data DIR] [--dataset NAME]
 // Without --script it opens the window for a person; with it, it runs the
-// demo's steps by itself and exits with 0 only when every check passed.
+// demo's steps by itself and exits with 0 only when every check passed. With
+// --register it registers the dataset's collection unattended, then launches
+// the ROM of CRC; it exits with 0 when that ended and the launch succeeded.
+// --hold-at keeps it inside the host's registration call for the copy NAME,
+// after setting EVENT, for a test to kill it there.
 #include <cstring>
 
 #include "host/host.h"
@@ -23,6 +28,14 @@ static const char* OptionValue(int argc, char** argv, const char* name) {
   return nullptr;
 }
 
+// The second value of an option that takes two.
+static const char* SecondValue(int argc, char** argv, const char* name) {
+  for (int i = 1; i + 2 < argc; ++i) {
+    if (strcmp(argv[i], name) == 0) return argv[i + 2];
+  }
+  return nullptr;
+}
+
 static void Complain(const std::string& text, bool scripted) {
   if (scripted) {
     fprintf(stderr, "CorvaneHost: %s\n", text.c_str());
@@ -37,10 +50,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   gApp.instance = instance;
   gApp.exeDir = ExeFolder();
   const char* script = OptionValue(argc, argv, "--script");
-  bool scripted = script != nullptr;
+  bool unattended = argc > 1 && strcmp(argv[1], "--register") == 0;
+  bool scripted = script != nullptr || unattended;
 
   ScriptOptions options;
-  if (scripted) {
+  if (script != nullptr) {
     options.demoDir = WithBackslash(FullPath(script));
     const char* report = OptionValue(argc, argv, "--report");
     const char* shots = OptionValue(argc, argv, "--shots");
@@ -51,7 +65,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   if (data != nullptr) {
     gApp.dataDir = WithBackslash(FullPath(data));
   } else {
-    gApp.dataDir = scripted ? options.demoDir + "data\\" : gApp.exeDir + "data\\";
+    gApp.dataDir = script != nullptr ? options.demoDir + "data\\" : gApp.exeDir + "data\\";
   }
   CreateDirectoryA(gApp.dataDir.c_str(), nullptr);
   LoadCatalogueFile(CataloguePath(), &gApp.catalogue);
@@ -85,7 +99,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   SetForegroundWindow(gApp.window);
 
   int exitCode = 0;
-  if (scripted) {
+  if (unattended) {
+    const char* launch = OptionValue(argc, argv, "--launch");
+    const char* holdAt = OptionValue(argc, argv, "--hold-at");
+    const char* event = SecondValue(argc, argv, "--hold-at");
+    if (holdAt != nullptr && event != nullptr) HoldAtRegisterOf(holdAt, event);
+    const int kRunSeconds = 120;
+    exitCode = RegisterUnattended(kRunSeconds) && (launch == nullptr || LaunchUnattended(launch)) ? 0 : 1;
+    DestroyWindow(gApp.window);
+    PumpMessages();
+  } else if (scripted) {
     gApp.waitForEmulator = true;
     exitCode = RunScript(options);
     DestroyWindow(gApp.window);
@@ -102,5 +125,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     if (exitCode == 0 && scripted) exitCode = 1;
   }
   UnloadPluginBinding(&gApp.plugin);
+  // On a desktop of its own the exit code does not reach the caller: a file does.
+  const char* status = OptionValue(argc, argv, "--status");
+  if (status != nullptr) WriteBytes(FullPath(status), Format("%d\n", exitCode));
   return exitCode;
 }

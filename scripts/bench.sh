@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Runs the benchmarks under the Wine session that ./corvane bench started.
-# Their scratch folder (ROM collections and the plug-in's data folder) is a RAM
-# disk when running as root: a tmpfs mounted at BUILD_DIR/bench_scratch for the
-# time of the benchmarks, so that the shared disk's drifting latency stays out.
+# Runs the benchmarks under the Wine session that ./corvane bench started, each
+# to its end, and exits non-zero when any failed or missed a goal.
+# Their scratch folder (ROM collections and the plug-in's data folder) is C:\cvb\
+# of the build folder's prefix: a short path whatever the clone's depth, so the
+# paths the benchmarks make stay within MAX_PATH. As root it is a RAM disk (a
+# tmpfs mounted there for the time of the benchmarks), so that the shared
+# disk's drifting latency stays out.
 # Usage: scripts/bench.sh BUILD_DIR [BENCH [ARGS...]]   (one benchmark, with its arguments)
 #        scripts/bench.sh BUILD_DIR count [SETS]          (only the counted one: count_requests.sh)
 set -euo pipefail
 build=$(cd "$1" && pwd)
 shift
 . "$(dirname "$0")/wine-env.sh"
+[ -n "${WINEPREFIX:-}" ] || wine_env "$build"
 # The run's requests counted (scripts/count_requests.sh) come after all the others.
 counting=$([ $# -eq 0 ] && echo after || echo no)
 if [ "${1:-}" = count ]; then counting=only count_sets=${2:-ba} && set --; fi
@@ -22,16 +26,13 @@ for exe in "${exes[@]}"; do
   fi
 done
 
-scratch=$build/bench_scratch
+scratch=$WINEPREFIX/drive_c/cvb
 mounted=0
 unmount() {
   if [ "$mounted" = 1 ]; then
-    # The wineserver may still hold a folder there: wait for it to end, then
-    # detach the mount lazily as a last resort.
-    if ! umount "$scratch" 2>/dev/null; then
-      wineserver -w >/dev/null 2>&1 || true
-      umount "$scratch" 2>/dev/null || umount -l "$scratch" || true
-    fi
+    # The wineserver may still hold a folder there: then the mount is detached
+    # lazily, and goes when the session's server ends.
+    umount "$scratch" 2>/dev/null || umount -l "$scratch" || true
     mounted=0
   fi
 }
@@ -41,19 +42,19 @@ mkdir -p "$scratch"
 # A mount left by a benchmark that was killed goes first.
 if mountpoint -q "$scratch"; then umount "$scratch" || umount -l "$scratch"; fi
 if [ "$(id -u)" != 0 ]; then
-  echo "bench: scratch on the shared disk ($scratch): not root, no RAM disk"
+  echo "bench: scratch C:\\cvb\\ on the shared disk ($scratch): not root, no RAM disk"
 elif error=$(mount -t tmpfs -o size=4g,mode=0777 corvane_bench "$scratch" 2>&1); then
   mounted=1
-  echo "bench: scratch on a RAM disk (tmpfs at $scratch)"
+  echo "bench: scratch C:\\cvb\\ on a RAM disk (tmpfs at $scratch)"
 else
-  echo "bench: scratch on the shared disk ($scratch): mount failed: $error"
+  echo "bench: scratch C:\\cvb\\ on the shared disk ($scratch): mount failed: $error"
 fi
-export CORVANE_BENCH_SCRATCH
-CORVANE_BENCH_SCRATCH=$(wine_path "$scratch")
+export CORVANE_BENCH_SCRATCH='C:\cvb\'
 
+failed=()
 for exe in "${exes[@]}"; do
   echo "== $exe"
-  wine "$build/bin/$exe.exe" "$@" </dev/null
+  wine "$build/bin/$exe.exe" "$@" </dev/null || failed+=("$exe")
   # Each benchmark starts on an empty scratch: whatever one leaves there would
   # crowd the next one off the RAM disk. A leftover is named, then removed.
   if [ -n "$(ls -A "$scratch")" ]; then
@@ -63,5 +64,10 @@ for exe in "${exes[@]}"; do
 done
 if [ "$counting" != no ]; then
   echo "== count_requests"
-  bash "$(dirname "$0")/count_requests.sh" "$build" "${count_sets:-ba}"
+  bash "$(dirname "$0")/count_requests.sh" "$build" "${count_sets:-ba}" || failed+=(count_requests)
 fi
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "bench: FAILED or a goal missed: ${failed[*]}" >&2
+  exit 1
+fi
+echo "bench: every goal met"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the demo need on a Debian 12 machine.
 # Idempotent: a second run only checks.
+#   scripts/setup.sh            installs what is missing (as root)
+#   scripts/setup.sh --missing  lists what is missing, one item a line; needs no root
 set -euo pipefail
 
 packages=(
@@ -11,26 +13,37 @@ packages=(
   zip unzip 7zip python3
 )
 
-need_install=0
+# Wine maps file names through the C library's locale: without a generated
+# ja_JP.UTF-8 locale no non-ASCII file name can be created.
+has_locale() { locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; }
+
+missing() {
+  dpkg --print-foreign-architectures | grep -qx i386 || echo "i386 architecture (dpkg --add-architecture i386)"
+  local p
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || echo "$p"
+  done
+  has_locale || echo "ja_JP.UTF-8 locale"
+}
+
+if [ "${1:-}" = "--missing" ]; then
+  missing
+  exit 0
+fi
+if [ "$(id -u)" != 0 ]; then
+  echo "setup: must run as root (apt-get, locale-gen)" >&2
+  exit 1
+fi
+
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
-  need_install=1
 fi
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed'; then
-    need_install=1
-    break
-  fi
-done
-if [ "$need_install" = 1 ]; then
+if missing | grep -qv 'locale$'; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update
   apt-get install -y --no-install-recommends "${packages[@]}"
 fi
-
-# Wine maps file names through the C library's locale: without a generated
-# ja_JP.UTF-8 locale no non-ASCII file name can be created.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+if ! has_locale; then
   sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
   grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen

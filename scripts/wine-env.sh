@@ -1,6 +1,6 @@
 # Sourced by ./corvane and by the test runner: one private Wine prefix per build
 # folder, a Japanese locale (ANSI code page 932), and an X server of our own.
-# Usage: wine_env BUILD_DIR; wine_session_start [--own-display]; wine_session_stop
+# Usage: wine_env BUILD_DIR; wine_session_start [--use-display]; wine_session_stop
 
 wine_env() {
   local build
@@ -29,6 +29,7 @@ _wine_free_display() {
 # Starts Xvfb (unless a display is wanted and present), makes the prefix on
 # first use, and keeps one wineserver alive so that each test starts fast.
 wine_session_start() {
+  _wine_sessions enter
   local own=1
   if [ "${1:-}" = "--use-display" ] && [ -n "${DISPLAY:-}" ]; then
     own=0
@@ -54,7 +55,7 @@ wine_session_start() {
     wineserver -w
   fi
   # A wineserver that outlives each test process by a few seconds keeps starts
-  # fast and ends by itself, so parallel sessions on one prefix never kill each other.
+  # fast; the session's stop ends it unless another session still uses it.
   # When another session's wineserver already serves the prefix, -p fails and
   # that one serves us too.
   wineserver -p10 </dev/null >/dev/null 2>&1 || true
@@ -75,13 +76,42 @@ wine_session_start() {
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
+# Ends the prefix's wineserver at once when no other session uses it, or else
+# leaves it to them: no wait for its persistence to run out.
 wine_session_stop() {
-  wineserver -w >/dev/null 2>&1 || true
+  _wine_sessions leave
   if [ -n "${CORVANE_XVFB_PID:-}" ]; then
     kill "$CORVANE_XVFB_PID" >/dev/null 2>&1 || true
     wait "$CORVANE_XVFB_PID" 2>/dev/null || true
     CORVANE_XVFB_PID=
   fi
+}
+
+# The sessions on this build folder's prefix, one file a process, under a lock:
+# "enter" adds ours; "leave" removes it and those of ended processes, and ends
+# the server when no other session is left (under the lock, so that no session
+# starting meanwhile loses its server).
+_wine_sessions() {
+  local dir="$CORVANE_BUILD/.wine-sessions" others=0 f lock
+  mkdir -p "$dir"
+  exec {lock}>"$dir/.lock"
+  flock "$lock"
+  if [ "$1" = enter ]; then
+    # The process itself, also in a subshell, where $$ names the parent.
+    CORVANE_SESSION_PID=$BASHPID
+    : >"$dir/$CORVANE_SESSION_PID"
+  else
+    rm -f "$dir/${CORVANE_SESSION_PID:-$BASHPID}"
+    for f in "$dir"/*; do
+      [ -e "$f" ] || continue
+      if kill -0 "${f##*/}" 2>/dev/null; then others=1; else rm -f "$f"; fi
+    done
+    if [ "$others" = 0 ]; then
+      wineserver -k >/dev/null 2>&1 || true
+      wineserver -w >/dev/null 2>&1 || true
+    fi
+  fi
+  exec {lock}>&-
 }
 
 # Windows form of a Unix path (Wine maps / to Z:).
