@@ -13,6 +13,7 @@
 #include "profile/active_dataset.h"
 #include "profile/profile.h"
 #include "profile/settings_dialog.h"
+#include "registration/relation_file.h"
 #include "registration/scan_dialog.h"
 
 // A constant text in a buffer of its own that is zero past the text.
@@ -90,6 +91,8 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   CopyText(gState.lastExtractBrowseFolder, sizeof gState.lastExtractBrowseFolder, gState.tempDir);
   CopyText(gState.profile.extractFolder, sizeof gState.profile.extractFolder, gState.dataDir);
   gState.started = true;
+  // A run's lines another program kept from their place: put in place first.
+  FinishPendingRelations(gState.dataDir);
   return LoadGlobalSettings();
 }
 

@@ -32,15 +32,26 @@ size_t StripLineBreak(char* line) {
   return length;
 }
 
+// Earlier lines kept are written once this many bytes are waiting: one
+// WriteFile per line would cost a long merge most of its time.
+static constexpr size_t kCarriedFlushBytes = 64 * 1024;
+
 // Forgets what this run wrote and the merge's state; the aside file is the caller's.
 static void ForgetSources(RelationFile* relation) {
   ReleaseBuffer(&relation->sources);
   relation->sourceCount = 0;
+  ReleaseBuffer(&relation->keys);
+  relation->keyCount = 0;
+  ReleaseBuffer(&relation->identities);
+  ReleaseBuffer(&relation->carried);
   free(relation->sortedSources);
   relation->sortedSources = nullptr;
+  free(relation->sortedKeys);
+  relation->sortedKeys = nullptr;
   if (relation->previous != nullptr) fclose(relation->previous);
   relation->previous = nullptr;
   relation->stage = kMergeNotBegun;
+  relation->volumes = VolumeAnswers();
   relation->retry = HoldRetry();
 }
 
@@ -48,13 +59,86 @@ static int CompareSources(const void* a, const void* b) {
   return CompareFoldedPaths(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
 }
 
+static int CompareKeys(const void* a, const void* b) {
+  return strcmp(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
+}
+
+static int CompareIdentityRecords(const void* a, const void* b) {
+  return CompareIdentities(*static_cast<const FileIdentity*>(a), *static_cast<const FileIdentity*>(b));
+}
+
+static size_t IdentityCount(const RelationFile* relation) { return relation->identities.used / sizeof(FileIdentity); }
+
+bool PendingRelationPath(char* pending, size_t size, const char* relationPath) {
+  if (FormatText(pending, size, "%s.pending", relationPath)) return true;
+  // Too long for the suffix: the last "." made "!" ("NES!rel"), which no file
+  // of a dataset and no aside file ("NES~rel") is named.
+  const char* dot = strrchr(LastComponent(relationPath), '.');
+  if (dot == nullptr || !CopyText(pending, size, relationPath)) return false;
+  pending[dot - relationPath] = '!';
+  return true;
+}
+
+// One try, when due, of putting a pending file of path in place; kTryDone when
+// there is none.
+static TryResult TryPlacePending(const char* path, HoldRetry* retry) {
+  char pending[kPathSize];
+  if (!PendingRelationPath(pending, sizeof pending, path)) return kTryDone;
+  if (GetFileAttributesA(pending) == INVALID_FILE_ATTRIBUTES) return kTryDone;
+  return TryMoveIntoPlace(pending, path, retry);
+}
+
+bool FinishPendingRelation(const char* relationPath) {
+  bool placed = WaitOutHolds([&](HoldRetry* retry) { return TryPlacePending(relationPath, retry); });
+  if (!placed) ReportSystemError("MoveFileExA", relationPath, GetLastError());
+  return !placed;
+}
+
+void FinishPendingRelations(const char* dataDir) {
+  // Both forms a pending name takes; a dataset in a subfolder of the data
+  // folder has its own finished by its next run or launch.
+  static const char* const kPatterns[] = {"*.rel.pending", "*!rel"};
+  for (const char* pattern : kPatterns) {
+    char search[kPathSize];
+    if (!FormatText(search, sizeof search, "%s%s", dataDir, pattern)) continue;
+    WIN32_FIND_DATAA found;
+    HANDLE listing = FindFirstFileA(search, &found);
+    if (listing == INVALID_HANDLE_VALUE) continue;
+    do {
+      char relationPath[kPathSize];
+      size_t length = strlen(found.cFileName);
+      size_t kept = pattern[1] == '!' ? length : length - strlen(".pending");
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+          !FormatText(relationPath, sizeof relationPath, "%s%.*s", dataDir, static_cast<int>(kept), found.cFileName)) {
+        continue;
+      }
+      if (pattern[1] == '!') relationPath[strlen(relationPath) - 4] = '.';
+      FinishPendingRelation(relationPath);
+    } while (FindNextFileA(listing, &found));
+    FindClose(listing);
+  }
+}
+
 // The file is only replaced when the run ends; find out now whether it can be
 // (not a folder, not read-only, not held open without delete sharing by a
-// viewer or backup tool), before anything is registered.
+// viewer or backup tool), before anything is registered. What an earlier
+// action left pending goes in place first: the merge reads the relation file.
 TryResult CheckRelationReplaceable(RelationFile* relation) {
   if (relation->path[0] == '\0') return kTryFailed;
-  TryResult checked = TryReplaceRight(relation->path, &relation->retry);
-  if (checked == kTryFailed) ReportSystemError("CreateFileA", relation->path, GetLastError());
+  char pending[kPathSize];
+  const char* call = "CreateFileA";
+  TryResult checked = kTryDone;
+  if (PendingRelationPath(pending, sizeof pending, relation->path) &&
+      GetFileAttributesA(pending) != INVALID_FILE_ATTRIBUTES) {
+    call = "MoveFileExA";
+    checked = TryMoveIntoPlace(pending, relation->path, &relation->retry);
+    if (checked == kTryDone) relation->retry = HoldRetry();
+  }
+  if (checked == kTryDone) {
+    call = "CreateFileA";
+    checked = TryReplaceRight(relation->path, &relation->retry);
+  }
+  if (checked == kTryFailed) ReportSystemError(call, relation->path, GetLastError());
   if (checked != kTryLater) relation->retry = HoldRetry();
   return checked;
 }
@@ -62,6 +146,7 @@ TryResult CheckRelationReplaceable(RelationFile* relation) {
 bool OpenRelationFile(RelationFile* relation) {
   DiscardRelationFile(relation);
   relation->failed = false;
+  relation->pending = false;
   if (relation->path[0] == '\0') return false;
   // CREATE_ALWAYS also clears an aside file that a killed run left behind.
   relation->aside = CreateAsideFile(relation->path);
@@ -89,13 +174,20 @@ bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* 
   } else {
     relation->lastSourceOffset = SIZE_MAX;
   }
+  // Resolved now, file by file, so that the merge never stops to resolve them all.
+  char key[kPathSize * 2];
+  if (MakePathKey(key, sizeof key, sourcePath) && AppendBytes(&relation->keys, key, strlen(key) + 1)) {
+    ++relation->keyCount;
+  }
+  FileIdentity identity = {};
+  if (GetIndexedIdentity(sourcePath, &identity)) AppendBytes(&relation->identities, &identity, sizeof identity);
   return true;
 }
 
 bool IsRelationAside(const RelationFile* relation, const char* path) {
   char aside[kPathSize];
   return relation->aside != INVALID_HANDLE_VALUE && AsidePath(aside, sizeof aside, relation->path) &&
-         SameFileIdentity(aside, path);
+         IsSamePath(aside, path);
 }
 
 static bool FailMerge(RelationFile* relation, const char* call) {
@@ -131,7 +223,21 @@ static FILE* OpenPrevious(RelationFile* relation, bool* held) {
   return stream;
 }
 
-// Opens the previous file and sorts this run's sources, to be looked up once
+// count NUL-ended strings from bytes, in the order compare gives; nullptr
+// (the merge failed) when memory runs out.
+static const char** SortStrings(RelationFile* relation, const char* bytes, size_t count,
+                                int (*compare)(const void*, const void*)) {
+  const char** sorted = static_cast<const char**>(malloc(count * sizeof *sorted));
+  if (sorted == nullptr) {
+    FailMerge(relation, "malloc");
+    return nullptr;
+  }
+  for (size_t i = 0; i < count; bytes += strlen(bytes) + 1) sorted[i++] = bytes;
+  qsort(sorted, count, sizeof *sorted, compare);
+  return sorted;
+}
+
+// Opens the previous file and sorts what this run wrote, to be looked up once
 // per earlier line. False while the file is held or when the merge failed.
 static bool BeginMerge(RelationFile* relation) {
   bool held = false;
@@ -140,18 +246,51 @@ static bool BeginMerge(RelationFile* relation) {
   relation->stage = kMergeCarrying;
   relation->retry = HoldRetry();
   if (relation->previous == nullptr || relation->sourceCount == 0) return true;
-  relation->sortedSources = static_cast<const char**>(malloc(relation->sourceCount * sizeof *relation->sortedSources));
-  if (relation->sortedSources == nullptr) return FailMerge(relation, "malloc");
-  const char* source = relation->sources.bytes;
-  for (size_t i = 0; i < relation->sourceCount; source += strlen(source) + 1) relation->sortedSources[i++] = source;
-  qsort(relation->sortedSources, relation->sourceCount, sizeof *relation->sortedSources, CompareSources);
+  relation->sortedSources = SortStrings(relation, relation->sources.bytes, relation->sourceCount, CompareSources);
+  if (relation->sortedSources == nullptr) return false;
+  if (relation->keyCount > 0) {
+    relation->sortedKeys = SortStrings(relation, relation->keys.bytes, relation->keyCount, CompareKeys);
+    if (relation->sortedKeys == nullptr) return false;
+  }
+  qsort(relation->identities.bytes, IdentityCount(relation), sizeof(FileIdentity), CompareIdentityRecords);
   return true;
 }
 
-// An earlier line is kept, with its own line break, when this run did not
-// write its source under any spelling and its file is not known to be gone; a
-// last line without a line break gets one, so nothing can run into it later.
-static bool CarryOverLine(RelationFile* relation, char* line) {
+static bool WriteCarried(RelationFile* relation) {
+  bool written = relation->carried.used == 0 ||
+                 WriteChecked(relation->aside, relation->carried.bytes, relation->carried.used, kWriteRelation);
+  relation->carried.used = 0;
+  return written;
+}
+
+// Whether this run wrote a line for the file at source. Looking, by the one
+// rule of the same path: the resolved spelling, then the identity of a file
+// that is there; an earlier line whose file is known to be gone also counts,
+// as nothing is left to launch. Not looking, by the folded spelling alone.
+static bool IsReplacedOrGone(RelationFile* relation, const char* source, bool look) {
+  if (!look) {
+    const char* key = source;
+    return relation->sortedSources != nullptr && bsearch(&key, relation->sortedSources, relation->sourceCount,
+                                                         sizeof *relation->sortedSources, CompareSources) != nullptr;
+  }
+  char key[kPathSize * 2];
+  const char* keyText = key;
+  if (relation->sortedKeys != nullptr && MakePathKey(key, sizeof key, source) &&
+      bsearch(&keyText, relation->sortedKeys, relation->keyCount, sizeof *relation->sortedKeys, CompareKeys) != nullptr) {
+    return true;
+  }
+  size_t identities = IdentityCount(relation);
+  FileIdentity identity = {};
+  FilePresence presence = ProbeFile(source, identities > 0 ? &identity : nullptr, &relation->volumes);
+  if (presence == kFileGone) return true;
+  return presence == kFilePresent && identities > 0 && (identity.indexHigh != 0 || identity.indexLow != 0) &&
+         bsearch(&identity, relation->identities.bytes, identities, sizeof identity, CompareIdentityRecords) != nullptr;
+}
+
+// An earlier line is kept, with its own line break, unless this run wrote its
+// file or (looking) it is known to be gone; a last line without a line break
+// gets one, so nothing can run into it later.
+static bool CarryOverLine(RelationFile* relation, char* line, bool look) {
   size_t length = strlen(line);
   bool ended = length > 0 && line[length - 1] == '\n';
   char source[kRelationLineSize] = "";
@@ -160,14 +299,33 @@ static bool CarryOverLine(RelationFile* relation, char* line) {
   while (sourceLength > 0 && (source[sourceLength - 1] == '\n' || source[sourceLength - 1] == '\r')) {
     source[--sourceLength] = '\0';
   }
-  const char* key = source;
-  if (relation->sortedSources != nullptr && bsearch(&key, relation->sortedSources, relation->sourceCount,
-                                                    sizeof *relation->sortedSources, CompareSources) != nullptr) {
-    return true;
+  if (source[0] == '\0' || IsReplacedOrGone(relation, source, look)) return true;
+  if (!AppendBytes(&relation->carried, line, length) || (!ended && !AppendBytes(&relation->carried, "\r\n", 2))) {
+    // Out of memory: written as it is.
+    return WriteCarried(relation) && WriteChecked(relation->aside, line, length, kWriteRelation) &&
+           (ended || WriteChecked(relation->aside, "\r\n", 2, kWriteRelation));
   }
-  if (source[0] == '\0' || IsKnownGone(source, &relation->lastVolume)) return true;
-  return WriteChecked(relation->aside, line, length, kWriteRelation) &&
-         (ended || WriteChecked(relation->aside, "\r\n", 2, kWriteRelation));
+  return relation->carried.used < kCarriedFlushBytes || WriteCarried(relation);
+}
+
+// Up to maxLines earlier lines (all of them when maxLines is negative). True
+// once the earlier file is through, false while lines remain or on failure.
+static bool CarryLines(RelationFile* relation, int maxLines, bool look) {
+  char line[kRelationLineSize];
+  bool overlong = false;
+  for (int done = 0; maxLines < 0 || done < maxLines; ++done) {
+    if (!ReadRelationLine(relation->previous, line, sizeof line, &overlong)) {
+      bool readFailed = ferror(relation->previous) != 0;
+      fclose(relation->previous);
+      relation->previous = nullptr;
+      if (readFailed) return FailMerge(relation, "ReadFile");
+      if (!WriteCarried(relation)) return FailMerge(relation, "WriteFile");
+      relation->stage = kMergeComplete;
+      return true;
+    }
+    if (!overlong && !CarryOverLine(relation, line, look)) return FailMerge(relation, "WriteFile");
+  }
+  return false;
 }
 
 bool StepRelationMerge(RelationFile* relation, int maxLines) {
@@ -181,20 +339,43 @@ bool StepRelationMerge(RelationFile* relation, int maxLines) {
     relation->stage = kMergeComplete;
     return true;
   }
-  char line[kRelationLineSize];
-  bool overlong = false;
-  for (int done = 0; done < maxLines; ++done) {
-    if (!ReadRelationLine(relation->previous, line, sizeof line, &overlong)) {
-      bool readFailed = ferror(relation->previous) != 0;
-      fclose(relation->previous);
-      relation->previous = nullptr;
-      if (readFailed) return FailMerge(relation, "ReadFile");
-      relation->stage = kMergeComplete;
-      return true;
-    }
-    if (!overlong && !CarryOverLine(relation, line)) return FailMerge(relation, "WriteFile");
+  return CarryLines(relation, maxLines, true);
+}
+
+// The merged file, whole, under the pending name. False (relation->failed
+// set, the aside file gone) when it could not be named.
+static bool NamePending(RelationFile* relation) {
+  char pending[kPathSize];
+  HANDLE aside = relation->aside;
+  relation->aside = INVALID_HANDLE_VALUE;
+  ForgetSources(relation);
+  if (!PendingRelationPath(pending, sizeof pending, relation->path)) {
+    DiscardAsideFile(aside, relation->path);
+    relation->failed = true;
+    return false;
   }
-  return false;
+  if (!NameFinishedAside(aside, relation->path, pending)) {
+    relation->failed = true;
+    return false;
+  }
+  relation->asideClosed = true;
+  return true;
+}
+
+// What a try of the pending file's move comes to. Held past the retries, it
+// stays pending and the run is done; a lasting error leaves it pending too,
+// for the launch, but says the relation file was not written.
+static TryResult PlacePending(RelationFile* relation, TryResult moved) {
+  if (moved == kTryLater) return moved;
+  DWORD error = GetLastError();
+  relation->asideClosed = false;
+  relation->retry = HoldRetry();
+  if (moved == kTryDone) return moved;
+  relation->pending = true;
+  ReportSystemError("MoveFileExA", relation->path, error);
+  if (IsHeldError(error)) return kTryDone;
+  relation->failed = true;
+  return kTryFailed;
 }
 
 TryResult StepRelationCommit(RelationFile* relation) {
@@ -202,21 +383,9 @@ TryResult StepRelationCommit(RelationFile* relation) {
     if (relation->failed || relation->aside == INVALID_HANDLE_VALUE || relation->stage != kMergeComplete) {
       return kTryFailed;
     }
-    HANDLE aside = relation->aside;
-    relation->aside = INVALID_HANDLE_VALUE;
-    ForgetSources(relation);
-    if (!CloseAsideFile(aside, relation->path)) {
-      relation->failed = true;
-      return kTryFailed;
-    }
-    relation->asideClosed = true;
+    if (!NamePending(relation)) return kTryFailed;
   }
-  TryResult moved = TryPutAsideInPlace(relation->path, &relation->retry);
-  if (moved == kTryLater) return moved;
-  relation->asideClosed = false;
-  relation->retry = HoldRetry();
-  if (moved == kTryFailed) relation->failed = true;
-  return moved;
+  return PlacePending(relation, TryPlacePending(relation->path, &relation->retry));
 }
 
 bool CommitRelationFile(RelationFile* relation) {
@@ -235,10 +404,33 @@ bool CommitRelationFile(RelationFile* relation) {
   }
 }
 
-void DiscardRelationFile(RelationFile* relation) {
-  if (relation->aside != INVALID_HANDLE_VALUE || relation->asideClosed) {
-    DiscardAsideFile(relation->aside, relation->path);
+bool FinishRelationWithoutWaiting(RelationFile* relation) {
+  if (relation->aside == INVALID_HANDLE_VALUE && !relation->asideClosed) return false;
+  if (!relation->asideClosed) {
+    // The earlier file gets one try, however its retries stood.
+    relation->retry = HoldRetry();
+    bool merged = !relation->failed;
+    if (merged && relation->stage == kMergeNotBegun) merged = BeginMerge(relation);
+    if (merged && relation->previous != nullptr) merged = CarryLines(relation, -1, false);
+    if (merged) relation->stage = kMergeComplete;
+    if (!merged || !NamePending(relation)) {
+      DiscardRelationFile(relation);
+      return false;
+    }
   }
+  relation->retry = HoldRetry();
+  TryResult moved = PlacePending(relation, TryPlacePending(relation->path, &relation->retry));
+  if (moved == kTryLater) {
+    relation->asideClosed = false;
+    relation->retry = HoldRetry();
+    relation->pending = true;
+  }
+  return moved != kTryFailed;
+}
+
+void DiscardRelationFile(RelationFile* relation) {
+  // The aside file only: a pending file is whole and waits for the next action.
+  if (relation->aside != INVALID_HANDLE_VALUE) DiscardAsideFile(relation->aside, relation->path);
   relation->aside = INVALID_HANDLE_VALUE;
   relation->asideClosed = false;
   ForgetSources(relation);
