@@ -328,6 +328,55 @@ static bool CarryLines(RelationFile* relation, int maxLines, bool look) {
   return false;
 }
 
+// The rest of the earlier file without looking, read in large blocks rather
+// than line by line: the host waits on this. Lines too long for a line buffer
+// are passed over as ReadRelationLine's readers pass them over.
+static bool CarryRestUnlooked(RelationFile* relation) {
+  constexpr size_t kBlockBytes = 256 * 1024;
+  char* block = static_cast<char*>(malloc(kBlockBytes + kRelationLineSize));
+  if (block == nullptr) return CarryLines(relation, -1, false);
+  char line[kRelationLineSize];
+  size_t kept = 0;        // bytes of an unfinished line at the block's start
+  bool skipping = false;  // inside an overlong line, until its end
+  bool carried = true;
+  for (;;) {
+    size_t got = fread(block + kept, 1, kBlockBytes, relation->previous);
+    size_t end = kept + got;
+    size_t start = 0;
+    for (const char* newline; carried && (newline = static_cast<const char*>(memchr(block + start, '\n', end - start)));) {
+      size_t length = static_cast<size_t>(newline + 1 - (block + start));
+      if (!skipping && length < sizeof line) {
+        memcpy(line, block + start, length);
+        line[length] = '\0';
+        carried = CarryOverLine(relation, line, false);
+      }
+      skipping = false;
+      start += length;
+    }
+    kept = end - start;
+    if (!carried || got == 0) break;
+    memmove(block, block + start, kept);
+    if (kept >= sizeof line - 1) {
+      skipping = true;
+      kept = 0;
+    }
+  }
+  // A last line without a line break.
+  if (carried && kept > 0 && !skipping && kept < sizeof line) {
+    memcpy(line, block, kept);
+    line[kept] = '\0';
+    carried = CarryOverLine(relation, line, false);
+  }
+  free(block);
+  bool readFailed = ferror(relation->previous) != 0;
+  fclose(relation->previous);
+  relation->previous = nullptr;
+  if (readFailed) return FailMerge(relation, "ReadFile");
+  if (!carried || !WriteCarried(relation)) return FailMerge(relation, "WriteFile");
+  relation->stage = kMergeComplete;
+  return true;
+}
+
 bool StepRelationMerge(RelationFile* relation, int maxLines) {
   if (relation->failed || relation->aside == INVALID_HANDLE_VALUE) return false;
   if (relation->stage == kMergeComplete) return true;
@@ -411,7 +460,7 @@ bool FinishRelationWithoutWaiting(RelationFile* relation) {
     relation->retry = HoldRetry();
     bool merged = !relation->failed;
     if (merged && relation->stage == kMergeNotBegun) merged = BeginMerge(relation);
-    if (merged && relation->previous != nullptr) merged = CarryLines(relation, -1, false);
+    if (merged && relation->previous != nullptr) merged = CarryRestUnlooked(relation);
     if (merged) relation->stage = kMergeComplete;
     if (!merged || !NamePending(relation)) {
       DiscardRelationFile(relation);

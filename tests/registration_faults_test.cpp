@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "registration/relation_file.h"
 #include "registration_run.h"
 #include "support/child_process.h"
 
@@ -377,6 +378,57 @@ TEST_F(RegistrationRun, HeldRelationFileLeavesTheRunsLinesPendingNeverLost) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(lines, expected);
   }
+}
+
+// A run whose window is gone ends inside the host's call: the rest of the
+// earlier lines is carried over without looking at any file (those of files
+// that are gone stay until a run that looks), the run's own spelling of a path
+// still replaces the earlier one, and a held relation file leaves it pending.
+TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
+  std::string folder = MakeTempFolder("relfinish");
+  ASSERT_FALSE(folder.empty());
+  const std::string relationPath = folder + "NES.rel";
+  struct Case {
+    int earlierLines;
+    int mergedFirst;  // lines merged by looking before the window went
+    bool held;
+  } cases[] = {{3, 0, false}, {200000, 1, false}, {200000, 1, true}};
+  for (const Case& test : cases) {
+    SCOPED_TRACE(std::to_string(test.earlierLines) + (test.held ? " lines, held" : " lines"));
+    std::string mine = folder + "mine.nes";
+    std::string mineCapitals = mine;
+    CharUpperBuffA(&mineCapitals[0], static_cast<DWORD>(mineCapitals.size()));
+    std::string earlier = "0000000F " + mineCapitals + "\r\n";
+    std::string kept;
+    char line[MAX_PATH + 16];
+    for (int i = 1; i < test.earlierLines; ++i) {
+      snprintf(line, sizeof line, "%08X %sgone%d.nes\r\n", i, folder.c_str(), i);
+      kept += line;
+    }
+    ASSERT_TRUE(WriteBytes(relationPath, earlier + kept));
+    RelationFile relation;
+    CopyText(relation.path, sizeof relation.path, relationPath.c_str());
+    ASSERT_TRUE(OpenRelationFile(&relation));
+    ASSERT_TRUE(WriteRelationLine(&relation, "12345678", mine.c_str()));
+    if (test.mergedFirst > 0) EXPECT_FALSE(StepRelationMerge(&relation, test.mergedFirst));
+    HANDLE held = test.held ? CreateFileA(relationPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr)
+                            : INVALID_HANDLE_VALUE;
+    EXPECT_TRUE(FinishRelationWithoutWaiting(&relation));
+    EXPECT_EQ(relation.pending, test.held);
+    std::string expected = "12345678 " + mine + "\r\n" + kept;
+    EXPECT_TRUE(ReadBytes(test.held ? relationPath + ".pending" : relationPath) == expected);
+    DiscardRelationFile(&relation);
+    if (held != INVALID_HANDLE_VALUE) {
+      EXPECT_TRUE(ReadBytes(relationPath) == earlier + kept) << "held, the relation file cannot have changed";
+      CloseHandle(held);
+      EXPECT_FALSE(FinishPendingRelation(relationPath.c_str()));
+      EXPECT_TRUE(ReadBytes(relationPath) == expected);
+    }
+    EXPECT_FALSE(FileExists(relationPath + ".pending"));
+    EXPECT_FALSE(FileExists(relationPath + ".new"));
+  }
+  RemoveTree(folder);
 }
 
 TEST_F(RegistrationRun, TempFolderUnderAnotherNameKeepsItsFilesWhole) {
