@@ -54,22 +54,24 @@ bool NameFinishedAside(HANDLE aside, const char* path, const char* finished) {
     DiscardAsideFile(aside, path);
     return false;
   }
-  // The rename record holds the new name in UTF-16 right after its header.
+  // The rename record holds the new name in UTF-16 right after its header: a
+  // full path, as the system reads a bare name in the current folder.
   union {
     FILE_RENAME_INFO info;
     char bytes[sizeof(FILE_RENAME_INFO) + kPathSize * sizeof(WCHAR)];
-  } rename = {};
-  int length = MultiByteToWideChar(CP_ACP, 0, finished, -1, rename.info.FileName, kPathSize);
-  rename.info.ReplaceIfExists = TRUE;
-  rename.info.FileNameLength = length > 0 ? static_cast<DWORD>(length - 1) * sizeof(WCHAR) : 0;
+  } record = {};
+  int length = MultiByteToWideChar(CP_ACP, 0, finished, -1, record.info.FileName, kPathSize);
+  record.info.ReplaceIfExists = TRUE;
+  record.info.FileNameLength = length > 0 ? static_cast<DWORD>(length - 1) * sizeof(WCHAR) : 0;
   // The data must be on disk before the name says the file is whole.
   const char* call = "FlushFileBuffers";
   bool named = FlushFileBuffers(aside) != 0;
-  if (named && length > 0) {
+  DWORD error = named ? ERROR_SUCCESS : GetLastError();
+  if (named) {
     call = "SetFileInformationByHandle";
-    named = SetFileInformationByHandle(aside, FileRenameInfo, &rename, sizeof rename) != 0;
+    named = length > 0 && SetFileInformationByHandle(aside, FileRenameInfo, &record, sizeof record) != 0;
+    error = named ? ERROR_SUCCESS : (length > 0 ? GetLastError() : ERROR_INVALID_NAME);
   }
-  DWORD error = named ? ERROR_SUCCESS : (length > 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE);
   if (!named) {
     ReportSystemError(call, finished, error);
     DiscardAsideFile(aside, path);

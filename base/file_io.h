@@ -31,11 +31,11 @@ bool AsidePath(char* aside, size_t size, const char* path);
 // with the delete right that NameFinishedAside needs.
 HANDLE CreateAsideFile(const char* path);
 
-// Flushes the aside file of path, gives it the name finished while it is still
-// open (no other program can hold a file opened without sharing, so no hold
-// can stop this), and closes it: a file under that name is always whole, and
-// a file under the aside name never is. What had that name is replaced. On any
-// failure the aside file is closed and removed, and false returned.
+// Flushes the aside file of path, gives it the name finished (in the same
+// folder) while it is still open (no other program can hold a file opened
+// without sharing, so no hold can stop this), and closes it: a file under that
+// name is always whole, and a file under the aside name never is. What had
+// that name is replaced. On any failure the aside file is closed and removed.
 bool NameFinishedAside(HANDLE aside, const char* path, const char* finished);
 
 // Flushes and closes the aside file, then moves it over path in one step,

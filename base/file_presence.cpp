@@ -33,13 +33,12 @@ static bool VolumeAnswersFor(const char* path, VolumeAnswers* volumes) {
   return answers;
 }
 
-FilePresence ProbeFile(const char* path, FileIdentity* identity, VolumeAnswers* volumes) {
+FilePresence ProbeFile(const char* path, VolumeAnswers* volumes) {
   char root[kPathSize];
   if (!VolumeRootOf(root, sizeof root, path)) return kFileUnknown;
   // A drive or share that does not answer is not asked about each of its files.
   if (!AskVolume(root, volumes)) return kFileUnknown;
-  bool present = identity != nullptr ? GetFileIdentity(path, identity) : GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-  if (present) return kFilePresent;
+  if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return kFilePresent;
   DWORD error = GetLastError();
   if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return kFileUnknown;
   return VolumeAnswersFor(path, volumes) ? kFileGone : kFileUnknown;

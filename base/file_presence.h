@@ -5,7 +5,6 @@
 // on answers. A relative or drive-relative path ("P:roms\x.nes") names no
 // place for sure and is never looked at in the current folder.
 #pragma once
-#include "base/file_identity.h"
 #include "base/text.h"
 
 // What was learnt of volumes during one list of paths, so that each is asked
@@ -27,6 +26,5 @@ enum FilePresence {
   kFileUnknown,  // its volume does not answer, the path is relative, or another error
 };
 
-// Looks at the file at path. With identity, an open file's identity is filled
-// in (perhaps without a file index) when it is present.
-FilePresence ProbeFile(const char* path, FileIdentity* identity, VolumeAnswers* volumes);
+// Looks at the file at path.
+FilePresence ProbeFile(const char* path, VolumeAnswers* volumes);

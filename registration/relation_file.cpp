@@ -42,12 +42,13 @@ static void ForgetSources(RelationFile* relation) {
   relation->sourceCount = 0;
   ReleaseBuffer(&relation->keys);
   relation->keyCount = 0;
-  ReleaseBuffer(&relation->identities);
   ReleaseBuffer(&relation->carried);
   free(relation->sortedSources);
   relation->sortedSources = nullptr;
   free(relation->sortedKeys);
   relation->sortedKeys = nullptr;
+  free(relation->sortedNames);
+  relation->sortedNames = nullptr;
   if (relation->previous != nullptr) fclose(relation->previous);
   relation->previous = nullptr;
   relation->stage = kMergeNotBegun;
@@ -63,11 +64,8 @@ static int CompareKeys(const void* a, const void* b) {
   return strcmp(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
 }
 
-static int CompareIdentityRecords(const void* a, const void* b) {
-  return CompareIdentities(*static_cast<const FileIdentity*>(a), *static_cast<const FileIdentity*>(b));
-}
-
-static size_t IdentityCount(const RelationFile* relation) { return relation->identities.used / sizeof(FileIdentity); }
+// The source a key was made from: it follows the key in the buffer.
+static const char* SourceOfKey(const char* key) { return key + strlen(key) + 1; }
 
 bool PendingRelationPath(char* pending, size_t size, const char* relationPath) {
   if (FormatText(pending, size, "%s.pending", relationPath)) return true;
@@ -174,13 +172,15 @@ bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* 
   } else {
     relation->lastSourceOffset = SIZE_MAX;
   }
-  // Resolved now, file by file, so that the merge never stops to resolve them all.
-  char key[kPathSize * 2];
-  if (MakePathKey(key, sizeof key, sourcePath) && AppendBytes(&relation->keys, key, strlen(key) + 1)) {
+  // Resolved now, file by file, so that the merge never stops to resolve them
+  // all; each key is followed by its source, for the identity.
+  char pair[kPathSize * 3];
+  size_t keyLength = 0;
+  if (MakePathKey(pair, sizeof pair, sourcePath) &&
+      (keyLength = strlen(pair) + 1, CopyText(pair + keyLength, sizeof pair - keyLength, sourcePath)) &&
+      AppendBytes(&relation->keys, pair, keyLength + strlen(sourcePath) + 1)) {
     ++relation->keyCount;
   }
-  FileIdentity identity = {};
-  if (GetIndexedIdentity(sourcePath, &identity)) AppendBytes(&relation->identities, &identity, sizeof identity);
   return true;
 }
 
@@ -223,18 +223,25 @@ static FILE* OpenPrevious(RelationFile* relation, bool* held) {
   return stream;
 }
 
-// count NUL-ended strings from bytes, in the order compare gives; nullptr
-// (the merge failed) when memory runs out.
-static const char** SortStrings(RelationFile* relation, const char* bytes, size_t count,
+// count NUL-ended strings from bytes (every second one when pairs), in the
+// order compare gives; nullptr (the merge failed) when memory runs out.
+static const char** SortStrings(RelationFile* relation, const char* bytes, size_t count, bool pairs,
                                 int (*compare)(const void*, const void*)) {
   const char** sorted = static_cast<const char**>(malloc(count * sizeof *sorted));
   if (sorted == nullptr) {
     FailMerge(relation, "malloc");
     return nullptr;
   }
-  for (size_t i = 0; i < count; bytes += strlen(bytes) + 1) sorted[i++] = bytes;
+  for (size_t i = 0; i < count; bytes += strlen(bytes) + 1) {
+    sorted[i++] = bytes;
+    if (pairs) bytes += strlen(bytes) + 1;
+  }
   qsort(sorted, count, sizeof *sorted, compare);
   return sorted;
+}
+
+static int CompareNames(const void* a, const void* b) {
+  return strcmp(LastComponent(*static_cast<const char* const*>(a)), LastComponent(*static_cast<const char* const*>(b)));
 }
 
 // Opens the previous file and sorts what this run wrote, to be looked up once
@@ -246,13 +253,13 @@ static bool BeginMerge(RelationFile* relation) {
   relation->stage = kMergeCarrying;
   relation->retry = HoldRetry();
   if (relation->previous == nullptr || relation->sourceCount == 0) return true;
-  relation->sortedSources = SortStrings(relation, relation->sources.bytes, relation->sourceCount, CompareSources);
+  relation->sortedSources = SortStrings(relation, relation->sources.bytes, relation->sourceCount, false, CompareSources);
   if (relation->sortedSources == nullptr) return false;
   if (relation->keyCount > 0) {
-    relation->sortedKeys = SortStrings(relation, relation->keys.bytes, relation->keyCount, CompareKeys);
-    if (relation->sortedKeys == nullptr) return false;
+    relation->sortedKeys = SortStrings(relation, relation->keys.bytes, relation->keyCount, true, CompareKeys);
+    relation->sortedNames = SortStrings(relation, relation->keys.bytes, relation->keyCount, true, CompareNames);
+    if (relation->sortedKeys == nullptr || relation->sortedNames == nullptr) return false;
   }
-  qsort(relation->identities.bytes, IdentityCount(relation), sizeof(FileIdentity), CompareIdentityRecords);
   return true;
 }
 
@@ -261,6 +268,31 @@ static bool WriteCarried(RelationFile* relation) {
                  WriteChecked(relation->aside, relation->carried.bytes, relation->carried.used, kWriteRelation);
   relation->carried.used = 0;
   return written;
+}
+
+// Whether one of this run's files of the same name (folded) is the file at
+// source, which is there: a link, a junction or a subst drive spells its
+// folder otherwise. Asked only of those, as each identity costs an open.
+static bool IsSameFileAsOneWritten(const RelationFile* relation, const char* key, const char* source) {
+  const char* const* sorted = relation->sortedNames;
+  size_t low = 0, high = relation->keyCount;
+  while (low < high) {
+    size_t middle = low + (high - low) / 2;
+    if (strcmp(LastComponent(sorted[middle]), LastComponent(key)) < 0) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  FileIdentity identity = {};
+  bool identified = false;
+  for (size_t i = low; i < relation->keyCount && strcmp(LastComponent(sorted[i]), LastComponent(key)) == 0; ++i) {
+    if (!identified && !GetIndexedIdentity(source, &identity)) return false;
+    identified = true;
+    FileIdentity written = {};
+    if (GetIndexedIdentity(SourceOfKey(sorted[i]), &written) && SameIdentity(identity, written)) return true;
+  }
+  return false;
 }
 
 // Whether this run wrote a line for the file at source. Looking, by the one
@@ -275,16 +307,14 @@ static bool IsReplacedOrGone(RelationFile* relation, const char* source, bool lo
   }
   char key[kPathSize * 2];
   const char* keyText = key;
-  if (relation->sortedKeys != nullptr && MakePathKey(key, sizeof key, source) &&
+  bool keyed = relation->sortedKeys != nullptr && MakePathKey(key, sizeof key, source);
+  if (keyed &&
       bsearch(&keyText, relation->sortedKeys, relation->keyCount, sizeof *relation->sortedKeys, CompareKeys) != nullptr) {
     return true;
   }
-  size_t identities = IdentityCount(relation);
-  FileIdentity identity = {};
-  FilePresence presence = ProbeFile(source, identities > 0 ? &identity : nullptr, &relation->volumes);
+  FilePresence presence = ProbeFile(source, &relation->volumes);
   if (presence == kFileGone) return true;
-  return presence == kFilePresent && identities > 0 && (identity.indexHigh != 0 || identity.indexLow != 0) &&
-         bsearch(&identity, relation->identities.bytes, identities, sizeof identity, CompareIdentityRecords) != nullptr;
+  return presence == kFilePresent && keyed && IsSameFileAsOneWritten(relation, key, source);
 }
 
 // An earlier line is kept, with its own line break, unless this run wrote its

@@ -54,16 +54,16 @@ struct RelationFile {
   GrowableBuffer sources;
   size_t sourceCount = 0;
   size_t lastSourceOffset = 0;  // of the last line's source, or SIZE_MAX when it went unrecorded
-  // The same paths as MakePathKey resolves them (NUL-ended), and the
-  // identities of those that have one: what "the same file" is decided by.
+  // The same paths as MakePathKey resolves them, each NUL-ended and followed
+  // by its source: what "the same file" is decided by.
   GrowableBuffer keys;
   size_t keyCount = 0;
-  GrowableBuffer identities;  // FileIdentity records
   // The merge with the earlier file.
   MergeStage stage = kMergeNotBegun;
   FILE* previous = nullptr;
   const char** sortedSources = nullptr;  // this run's sources, in folded order
   const char** sortedKeys = nullptr;     // and their keys, in order
+  const char** sortedNames = nullptr;    // the keys again, by their last component
   GrowableBuffer carried;                // earlier lines kept, written in large pieces
   VolumeAnswers volumes;                 // of the earlier lines' paths
   HoldRetry retry;                       // of the call another program's hold refused

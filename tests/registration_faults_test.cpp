@@ -228,7 +228,8 @@ TEST_F(RegistrationRun, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
   std::string respeltLines;
   for (const std::string& spelling :
        {roms + ".\\keep.nes", roms + "sub\\..\\keep.nes", roms + "keep.nes.", roms + "keep.nes ",
-        "\\\\?\\" + roms + "keep.nes", std::string(shortRoms) + "KEEP.NES", roms + "\x82\x60.nes"}) {
+        "\\\\?\\" + roms + "keep.nes", std::string(shortRoms) + "KEEP.NES", roms + "\x82\x60.nes",
+        ZDriveSpelling(roms) + "keep.nes"}) {
     respeltLines += "0000000F " + spelling + "\r\n";
   }
   ASSERT_TRUE(WriteBytes(data + "NES.rel", ReadBytes(data + "NES.rel") + keptLines + respeltLines));
