@@ -1,9 +1,12 @@
-// What makes two paths the same file or folder whatever their spelling (a
-// link, a junction, a subst drive, an 8.3 name, another drive letter for the
-// same place): the volume serial number and the file index the system reports
-// for an open handle.
+// When two paths name the same file or folder: the one rule the plug-in goes
+// by. The volume serial number and file index the system reports for an open
+// handle decide where both can be read (a link, a junction, a subst drive,
+// another drive letter for the same place); otherwise the spelling Windows
+// resolves each path to, compared as the file system compares names.
 #pragma once
 #include <windows.h>
+
+#include <cstddef>
 
 struct FileIdentity {
   DWORD volumeSerial;
@@ -15,18 +18,29 @@ struct FileIdentity {
 // the path cannot be opened or the system reports nothing about it.
 bool GetFileIdentity(const char* path, FileIdentity* identity);
 
-bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
-
-// True when both paths exist and name the same file or folder; false when they
-// differ or either cannot be looked at.
-bool SameFileIdentity(const char* a, const char* b);
-
-// True when a and b name the same folder: by identity where both can be
-// looked at, otherwise (one missing, or a file system without file indexes)
-// by the spelling of their full paths, folded as FoldPathForCompare folds it
-// and without a final "\".
-bool IsSameFolder(const char* a, const char* b);
-
 // GetFileIdentity, false also where the file system reports no file index (0):
 // there is then no identity to go by.
 bool GetIndexedIdentity(const char* path, FileIdentity* identity);
+
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
+
+// Orders identities, so that a list of them can be searched.
+int CompareIdentities(const FileIdentity& a, const FileIdentity& b);
+
+// The form every spelling of a path that Windows resolves to one place shares:
+// ".\", "..\", "/", doubled separators, trailing dots and blanks and a "\\?\"
+// prefix resolved (GetFullPathNameA), an 8.3 alias made long where the file
+// exists (GetLongPathNameA), no final "\" but a root's, and letters folded to
+// upper case as the file system folds them, full-width ones too. A relative or
+// drive-relative path ("roms\x.nes", "P:roms\x.nes") is never resolved against
+// the current folder: its own spelling is folded. False when it does not fit.
+bool MakePathKey(char* key, size_t size, const char* path);
+
+// True when a and b name the same file or folder: by identity where both have
+// one, otherwise by MakePathKey's form of each (a file that is not there yet
+// is the same as another spelling of its path).
+bool IsSamePath(const char* a, const char* b);
+
+// Earlier names of IsSamePath, for callers that still use them.
+inline bool IsSameFolder(const char* a, const char* b) { return IsSamePath(a, b); }
+inline bool SameFileIdentity(const char* a, const char* b) { return IsSamePath(a, b); }

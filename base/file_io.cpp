@@ -46,7 +46,41 @@ bool AsidePath(char* aside, size_t size, const char* path, unsigned number) {
 HANDLE CreateAsideFile(const char* path) {
   char aside[kPathSize];
   if (!AsidePath(aside, sizeof aside, path)) return INVALID_HANDLE_VALUE;
-  return CreateFileA(aside, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileA(aside, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool NameFinishedAside(HANDLE aside, const char* path, const char* finished) {
+  char asidePath[kPathSize];
+  if (aside == INVALID_HANDLE_VALUE || !AsidePath(asidePath, sizeof asidePath, path)) {
+    DiscardAsideFile(aside, path);
+    return false;
+  }
+  // The rename record holds the new name in UTF-16 right after its header: a
+  // full path, as the system reads a bare name in the current folder.
+  union {
+    FILE_RENAME_INFO info;
+    char bytes[sizeof(FILE_RENAME_INFO) + kPathSize * sizeof(WCHAR)];
+  } record = {};
+  int length = MultiByteToWideChar(CP_ACP, 0, finished, -1, record.info.FileName, kPathSize);
+  record.info.ReplaceIfExists = TRUE;
+  record.info.FileNameLength = length > 0 ? static_cast<DWORD>(length - 1) * sizeof(WCHAR) : 0;
+  // The data must be on disk before the name says the file is whole.
+  const char* call = "FlushFileBuffers";
+  bool named = FlushFileBuffers(aside) != 0;
+  DWORD error = named ? ERROR_SUCCESS : GetLastError();
+  if (named) {
+    call = "SetFileInformationByHandle";
+    named = length > 0 && SetFileInformationByHandle(aside, FileRenameInfo, &record, sizeof record) != 0;
+    error = named ? ERROR_SUCCESS : (length > 0 ? GetLastError() : ERROR_INVALID_NAME);
+  }
+  if (!named) {
+    ReportSystemError(call, finished, error);
+    DiscardAsideFile(aside, path);
+    SetLastError(error);
+    return false;
+  }
+  if (!CloseHandle(aside)) ReportSystemError("CloseHandle", finished, GetLastError());
+  return true;
 }
 
 void DiscardAsideFile(HANDLE aside, const char* path) {

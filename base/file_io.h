@@ -31,8 +31,16 @@ bool WriteChecked(HANDLE file, const void* data, size_t size, WriteKind kind);
 // with ".new<n>" appended. False when the name cannot be made.
 bool AsidePath(char* aside, size_t size, const char* path, unsigned number = 0);
 
-// Creates (or truncates) the aside file of path for writing, without sharing.
+// Creates (or truncates) the aside file of path for writing, without sharing,
+// with the delete right that NameFinishedAside needs.
 HANDLE CreateAsideFile(const char* path);
+
+// Flushes the aside file of path, gives it the name finished (in the same
+// folder) while it is still open (no other program can hold a file opened
+// without sharing, so no hold can stop this), and closes it: a file under that
+// name is always whole, and a file under the aside name never is. What had
+// that name is replaced. On any failure the aside file is closed and removed.
+bool NameFinishedAside(HANDLE aside, const char* path, const char* finished);
 
 // Flushes and closes the aside file, then moves it over path in one step,
 // waiting out another program's passing hold on either. On any failure the

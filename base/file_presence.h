@@ -1,15 +1,30 @@
-// Whether a file named earlier is known to be gone. "Not found" alone says
-// nothing: an unplugged disk, an empty card reader, a share that does not
-// answer or a device that is not ready give it too. A file is gone only when
-// it is not found while its volume's root can be read.
+// Whether a file named earlier is still there. "Not found" alone says
+// nothing: an unplugged disk (often mounted in a folder), an empty card
+// reader, a share that does not answer or a device that is not ready give it
+// too. A file is gone only when it is not found while the volume its path lies
+// on answers. A relative or drive-relative path ("P:roms\x.nes") names no
+// place for sure and is never looked at in the current folder.
 #pragma once
 #include "base/text.h"
 
-// The last volume asked about, so that a list of paths on one drive or share
-// asks it once: a share that does not answer can take seconds each time.
-struct VolumeAnswer {
-  char root[kPathSize] = "";
-  bool answers = false;
+// What was learnt of volumes during one list of paths, so that each is asked
+// once: a share that does not answer can take seconds each time.
+struct VolumeAnswers {
+  char folder[kPathSize] = "";  // the folder whose volume was found last
+  bool folderAnswers = false;
+  struct Volume {
+    char path[kPathSize];  // as GetVolumePathNameA gives it, a mounted folder too
+    bool answers;
+  } volumes[8] = {};
+  int count = 0;
+  int next = 0;  // the entry replaced when all are taken
 };
 
-bool IsKnownGone(const char* path, VolumeAnswer* last);
+enum FilePresence {
+  kFilePresent,
+  kFileGone,
+  kFileUnknown,  // its volume does not answer, the path is relative, or another error
+};
+
+// Looks at the file at path.
+FilePresence ProbeFile(const char* path, VolumeAnswers* volumes);

@@ -49,8 +49,15 @@ int LaunchByCrc(const char* crcText) {
 
   char relationPath[kPathSize];
   if (!DatasetFilePath(relationPath, sizeof relationPath, ".rel")) return 0;
-  if (!PathFileExistsA(relationPath)) return 0;
-  int closed = FindSourcePath(relationPath, crcText, foundPath, sizeof foundPath);
+  // A run's lines that could not be put in place yet are the newest list:
+  // put in place now, or read where they wait.
+  char pendingPath[kPathSize];
+  const char* listPath = relationPath;
+  if (FinishPendingRelation(relationPath) && PendingRelationPath(pendingPath, sizeof pendingPath, relationPath)) {
+    listPath = pendingPath;
+  }
+  if (!PathFileExistsA(listPath)) return 0;
+  int closed = FindSourcePath(listPath, crcText, foundPath, sizeof foundPath);
   if (foundPath[0] == '\0') return closed;
   if (!PathFileExistsA(foundPath)) return 0;
 

@@ -14,6 +14,7 @@
 #include "profile/active_dataset.h"
 #include "profile/profile.h"
 #include "profile/settings_dialog.h"
+#include "registration/relation_file.h"
 #include "registration/scan_dialog.h"
 #include "base/file_io.h"
 
@@ -93,6 +94,8 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   CopyText(gState.lastExtractBrowseFolder, sizeof gState.lastExtractBrowseFolder, gState.tempDir);
   CopyText(gState.profile.extractFolder, sizeof gState.profile.extractFolder, gState.dataDir);
   gState.started = true;
+  // A run's lines another program kept from their place: put in place first.
+  FinishPendingRelations(gState.dataDir);
   return LoadGlobalSettings();
 }
 

@@ -32,15 +32,27 @@ size_t StripLineBreak(char* line) {
   return length;
 }
 
+// Earlier lines kept are written once this many bytes are waiting: one
+// WriteFile per line would cost a long merge most of its time.
+static constexpr size_t kCarriedFlushBytes = 64 * 1024;
+
 // Forgets what this run wrote and the merge's state; the aside file is the caller's.
 static void ForgetSources(RelationFile* relation) {
   ReleaseBuffer(&relation->sources);
   relation->sourceCount = 0;
+  ReleaseBuffer(&relation->keys);
+  relation->keyCount = 0;
+  ReleaseBuffer(&relation->carried);
   free(relation->sortedSources);
   relation->sortedSources = nullptr;
+  free(relation->sortedKeys);
+  relation->sortedKeys = nullptr;
+  free(relation->sortedNames);
+  relation->sortedNames = nullptr;
   if (relation->previous != nullptr) fclose(relation->previous);
   relation->previous = nullptr;
   relation->stage = kMergeNotBegun;
+  relation->volumes = VolumeAnswers();
   relation->retry = HoldRetry();
 }
 
@@ -48,13 +60,83 @@ static int CompareSources(const void* a, const void* b) {
   return CompareFoldedPaths(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
 }
 
+static int CompareKeys(const void* a, const void* b) {
+  return strcmp(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
+}
+
+// The source a key was made from: it follows the key in the buffer.
+static const char* SourceOfKey(const char* key) { return key + strlen(key) + 1; }
+
+bool PendingRelationPath(char* pending, size_t size, const char* relationPath) {
+  if (FormatText(pending, size, "%s.pending", relationPath)) return true;
+  // Too long for the suffix: the last "." made "!" ("NES!rel"), which no file
+  // of a dataset and no aside file ("NES~rel") is named.
+  const char* dot = strrchr(LastComponent(relationPath), '.');
+  if (dot == nullptr || !CopyText(pending, size, relationPath)) return false;
+  pending[dot - relationPath] = '!';
+  return true;
+}
+
+// One try, when due, of putting a pending file of path in place; kTryDone when
+// there is none.
+static TryResult TryPlacePending(const char* path, HoldRetry* retry) {
+  char pending[kPathSize];
+  if (!PendingRelationPath(pending, sizeof pending, path)) return kTryDone;
+  if (GetFileAttributesA(pending) == INVALID_FILE_ATTRIBUTES) return kTryDone;
+  return TryMoveIntoPlace(pending, path, retry);
+}
+
+bool FinishPendingRelation(const char* relationPath) {
+  bool placed = WaitOutHolds([&](HoldRetry* retry) { return TryPlacePending(relationPath, retry); });
+  if (!placed) ReportSystemError("MoveFileExA", relationPath, GetLastError());
+  return !placed;
+}
+
+void FinishPendingRelations(const char* dataDir) {
+  // Both forms a pending name takes; a dataset in a subfolder of the data
+  // folder has its own finished by its next run or launch.
+  static const char* const kPatterns[] = {"*.rel.pending", "*!rel"};
+  for (const char* pattern : kPatterns) {
+    char search[kPathSize];
+    if (!FormatText(search, sizeof search, "%s%s", dataDir, pattern)) continue;
+    WIN32_FIND_DATAA found;
+    HANDLE listing = FindFirstFileA(search, &found);
+    if (listing == INVALID_HANDLE_VALUE) continue;
+    do {
+      char relationPath[kPathSize];
+      size_t length = strlen(found.cFileName);
+      size_t kept = pattern[1] == '!' ? length : length - strlen(".pending");
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+          !FormatText(relationPath, sizeof relationPath, "%s%.*s", dataDir, static_cast<int>(kept), found.cFileName)) {
+        continue;
+      }
+      if (pattern[1] == '!') relationPath[strlen(relationPath) - 4] = '.';
+      FinishPendingRelation(relationPath);
+    } while (FindNextFileA(listing, &found));
+    FindClose(listing);
+  }
+}
+
 // The file is only replaced when the run ends; find out now whether it can be
 // (not a folder, not read-only, not held open without delete sharing by a
-// viewer or backup tool), before anything is registered.
+// viewer or backup tool), before anything is registered. What an earlier
+// action left pending goes in place first: the merge reads the relation file.
 TryResult CheckRelationReplaceable(RelationFile* relation) {
   if (relation->path[0] == '\0') return kTryFailed;
-  TryResult checked = TryCheckReplaceable(relation->path, &relation->retry);
-  if (checked == kTryFailed) ReportSystemError("CreateFileA", relation->path, GetLastError());
+  char pending[kPathSize];
+  const char* call = "CreateFileA";
+  TryResult checked = kTryDone;
+  if (PendingRelationPath(pending, sizeof pending, relation->path) &&
+      GetFileAttributesA(pending) != INVALID_FILE_ATTRIBUTES) {
+    call = "MoveFileExA";
+    checked = TryMoveIntoPlace(pending, relation->path, &relation->retry);
+    if (checked == kTryDone) relation->retry = HoldRetry();
+  }
+  if (checked == kTryDone) {
+    call = "CreateFileA";
+    checked = TryCheckReplaceable(relation->path, &relation->retry);
+  }
+  if (checked == kTryFailed) ReportSystemError(call, relation->path, GetLastError());
   if (checked != kTryLater) relation->retry = HoldRetry();
   return checked;
 }
@@ -62,6 +144,7 @@ TryResult CheckRelationReplaceable(RelationFile* relation) {
 bool OpenRelationFile(RelationFile* relation) {
   DiscardRelationFile(relation);
   relation->failed = false;
+  relation->pending = false;
   if (relation->path[0] == '\0') return false;
   // CREATE_ALWAYS also clears an aside file that a killed run left behind.
   relation->aside = CreateAsideFile(relation->path);
@@ -89,13 +172,22 @@ bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* 
   } else {
     relation->lastSourceOffset = SIZE_MAX;
   }
+  // Resolved now, file by file, so that the merge never stops to resolve them
+  // all; each key is followed by its source, for the identity.
+  char pair[kPathSize * 3];
+  size_t keyLength = 0;
+  if (MakePathKey(pair, sizeof pair, sourcePath) &&
+      (keyLength = strlen(pair) + 1, CopyText(pair + keyLength, sizeof pair - keyLength, sourcePath)) &&
+      AppendBytes(&relation->keys, pair, keyLength + strlen(sourcePath) + 1)) {
+    ++relation->keyCount;
+  }
   return true;
 }
 
 bool IsRelationAside(const RelationFile* relation, const char* path) {
   char aside[kPathSize];
   return relation->aside != INVALID_HANDLE_VALUE && AsidePath(aside, sizeof aside, relation->path) &&
-         SameFileIdentity(aside, path);
+         IsSamePath(aside, path);
 }
 
 static bool FailMerge(RelationFile* relation, const char* call) {
@@ -131,7 +223,28 @@ static FILE* OpenPrevious(RelationFile* relation, bool* held) {
   return stream;
 }
 
-// Opens the previous file and sorts this run's sources, to be looked up once
+// count NUL-ended strings from bytes (every second one when pairs), in the
+// order compare gives; nullptr (the merge failed) when memory runs out.
+static const char** SortStrings(RelationFile* relation, const char* bytes, size_t count, bool pairs,
+                                int (*compare)(const void*, const void*)) {
+  const char** sorted = static_cast<const char**>(malloc(count * sizeof *sorted));
+  if (sorted == nullptr) {
+    FailMerge(relation, "malloc");
+    return nullptr;
+  }
+  for (size_t i = 0; i < count; bytes += strlen(bytes) + 1) {
+    sorted[i++] = bytes;
+    if (pairs) bytes += strlen(bytes) + 1;
+  }
+  qsort(sorted, count, sizeof *sorted, compare);
+  return sorted;
+}
+
+static int CompareNames(const void* a, const void* b) {
+  return strcmp(LastComponent(*static_cast<const char* const*>(a)), LastComponent(*static_cast<const char* const*>(b)));
+}
+
+// Opens the previous file and sorts what this run wrote, to be looked up once
 // per earlier line. False while the file is held or when the merge failed.
 static bool BeginMerge(RelationFile* relation) {
   bool held = false;
@@ -140,18 +253,74 @@ static bool BeginMerge(RelationFile* relation) {
   relation->stage = kMergeCarrying;
   relation->retry = HoldRetry();
   if (relation->previous == nullptr || relation->sourceCount == 0) return true;
-  relation->sortedSources = static_cast<const char**>(malloc(relation->sourceCount * sizeof *relation->sortedSources));
-  if (relation->sortedSources == nullptr) return FailMerge(relation, "malloc");
-  const char* source = relation->sources.bytes;
-  for (size_t i = 0; i < relation->sourceCount; source += strlen(source) + 1) relation->sortedSources[i++] = source;
-  qsort(relation->sortedSources, relation->sourceCount, sizeof *relation->sortedSources, CompareSources);
+  relation->sortedSources = SortStrings(relation, relation->sources.bytes, relation->sourceCount, false, CompareSources);
+  if (relation->sortedSources == nullptr) return false;
+  if (relation->keyCount > 0) {
+    relation->sortedKeys = SortStrings(relation, relation->keys.bytes, relation->keyCount, true, CompareKeys);
+    relation->sortedNames = SortStrings(relation, relation->keys.bytes, relation->keyCount, true, CompareNames);
+    if (relation->sortedKeys == nullptr || relation->sortedNames == nullptr) return false;
+  }
   return true;
 }
 
-// An earlier line is kept, with its own line break, when this run did not
-// write its source under any spelling and its file is not known to be gone; a
-// last line without a line break gets one, so nothing can run into it later.
-static bool CarryOverLine(RelationFile* relation, char* line) {
+static bool WriteCarried(RelationFile* relation) {
+  bool written = relation->carried.used == 0 ||
+                 WriteChecked(relation->aside, relation->carried.bytes, relation->carried.used, kWriteRelation);
+  relation->carried.used = 0;
+  return written;
+}
+
+// Whether one of this run's files of the same name (folded) is the file at
+// source, which is there: a link, a junction or a subst drive spells its
+// folder otherwise. Asked only of those, as each identity costs an open.
+static bool IsSameFileAsOneWritten(const RelationFile* relation, const char* key, const char* source) {
+  const char* const* sorted = relation->sortedNames;
+  size_t low = 0, high = relation->keyCount;
+  while (low < high) {
+    size_t middle = low + (high - low) / 2;
+    if (strcmp(LastComponent(sorted[middle]), LastComponent(key)) < 0) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  FileIdentity identity = {};
+  bool identified = false;
+  for (size_t i = low; i < relation->keyCount && strcmp(LastComponent(sorted[i]), LastComponent(key)) == 0; ++i) {
+    if (!identified && !GetIndexedIdentity(source, &identity)) return false;
+    identified = true;
+    FileIdentity written = {};
+    if (GetIndexedIdentity(SourceOfKey(sorted[i]), &written) && SameIdentity(identity, written)) return true;
+  }
+  return false;
+}
+
+// Whether this run wrote a line for the file at source. Looking, by the one
+// rule of the same path: the resolved spelling, then the identity of a file
+// that is there; an earlier line whose file is known to be gone also counts,
+// as nothing is left to launch. Not looking, by the folded spelling alone.
+static bool IsReplacedOrGone(RelationFile* relation, const char* source, bool look) {
+  if (!look) {
+    const char* key = source;
+    return relation->sortedSources != nullptr && bsearch(&key, relation->sortedSources, relation->sourceCount,
+                                                         sizeof *relation->sortedSources, CompareSources) != nullptr;
+  }
+  char key[kPathSize * 2];
+  const char* keyText = key;
+  bool keyed = relation->sortedKeys != nullptr && MakePathKey(key, sizeof key, source);
+  if (keyed &&
+      bsearch(&keyText, relation->sortedKeys, relation->keyCount, sizeof *relation->sortedKeys, CompareKeys) != nullptr) {
+    return true;
+  }
+  FilePresence presence = ProbeFile(source, &relation->volumes);
+  if (presence == kFileGone) return true;
+  return presence == kFilePresent && keyed && IsSameFileAsOneWritten(relation, key, source);
+}
+
+// An earlier line is kept, with its own line break, unless this run wrote its
+// file or (looking) it is known to be gone; a last line without a line break
+// gets one, so nothing can run into it later.
+static bool CarryOverLine(RelationFile* relation, char* line, bool look) {
   size_t length = strlen(line);
   bool ended = length > 0 && line[length - 1] == '\n';
   char source[kRelationLineSize] = "";
@@ -160,14 +329,82 @@ static bool CarryOverLine(RelationFile* relation, char* line) {
   while (sourceLength > 0 && (source[sourceLength - 1] == '\n' || source[sourceLength - 1] == '\r')) {
     source[--sourceLength] = '\0';
   }
-  const char* key = source;
-  if (relation->sortedSources != nullptr && bsearch(&key, relation->sortedSources, relation->sourceCount,
-                                                    sizeof *relation->sortedSources, CompareSources) != nullptr) {
-    return true;
+  if (source[0] == '\0' || IsReplacedOrGone(relation, source, look)) return true;
+  if (!AppendBytes(&relation->carried, line, length) || (!ended && !AppendBytes(&relation->carried, "\r\n", 2))) {
+    // Out of memory: written as it is.
+    return WriteCarried(relation) && WriteChecked(relation->aside, line, length, kWriteRelation) &&
+           (ended || WriteChecked(relation->aside, "\r\n", 2, kWriteRelation));
   }
-  if (source[0] == '\0' || IsKnownGone(source, &relation->lastVolume)) return true;
-  return WriteChecked(relation->aside, line, length, kWriteRelation) &&
-         (ended || WriteChecked(relation->aside, "\r\n", 2, kWriteRelation));
+  return relation->carried.used < kCarriedFlushBytes || WriteCarried(relation);
+}
+
+// Up to maxLines earlier lines (all of them when maxLines is negative). True
+// once the earlier file is through, false while lines remain or on failure.
+static bool CarryLines(RelationFile* relation, int maxLines, bool look) {
+  char line[kRelationLineSize];
+  bool overlong = false;
+  for (int done = 0; maxLines < 0 || done < maxLines; ++done) {
+    if (!ReadRelationLine(relation->previous, line, sizeof line, &overlong)) {
+      bool readFailed = ferror(relation->previous) != 0;
+      fclose(relation->previous);
+      relation->previous = nullptr;
+      if (readFailed) return FailMerge(relation, "ReadFile");
+      if (!WriteCarried(relation)) return FailMerge(relation, "WriteFile");
+      relation->stage = kMergeComplete;
+      return true;
+    }
+    if (!overlong && !CarryOverLine(relation, line, look)) return FailMerge(relation, "WriteFile");
+  }
+  return false;
+}
+
+// The rest of the earlier file without looking, read in large blocks rather
+// than line by line: the host waits on this. Lines too long for a line buffer
+// are passed over as ReadRelationLine's readers pass them over.
+static bool CarryRestUnlooked(RelationFile* relation) {
+  constexpr size_t kBlockBytes = 256 * 1024;
+  char* block = static_cast<char*>(malloc(kBlockBytes + kRelationLineSize));
+  if (block == nullptr) return CarryLines(relation, -1, false);
+  char line[kRelationLineSize];
+  size_t kept = 0;        // bytes of an unfinished line at the block's start
+  bool skipping = false;  // inside an overlong line, until its end
+  bool carried = true;
+  for (;;) {
+    size_t got = fread(block + kept, 1, kBlockBytes, relation->previous);
+    size_t end = kept + got;
+    size_t start = 0;
+    for (const char* newline; carried && (newline = static_cast<const char*>(memchr(block + start, '\n', end - start)));) {
+      size_t length = static_cast<size_t>(newline + 1 - (block + start));
+      if (!skipping && length < sizeof line) {
+        memcpy(line, block + start, length);
+        line[length] = '\0';
+        carried = CarryOverLine(relation, line, false);
+      }
+      skipping = false;
+      start += length;
+    }
+    kept = end - start;
+    if (!carried || got == 0) break;
+    memmove(block, block + start, kept);
+    if (kept >= sizeof line - 1) {
+      skipping = true;
+      kept = 0;
+    }
+  }
+  // A last line without a line break.
+  if (carried && kept > 0 && !skipping && kept < sizeof line) {
+    memcpy(line, block, kept);
+    line[kept] = '\0';
+    carried = CarryOverLine(relation, line, false);
+  }
+  free(block);
+  bool readFailed = ferror(relation->previous) != 0;
+  fclose(relation->previous);
+  relation->previous = nullptr;
+  if (readFailed) return FailMerge(relation, "ReadFile");
+  if (!carried || !WriteCarried(relation)) return FailMerge(relation, "WriteFile");
+  relation->stage = kMergeComplete;
+  return true;
 }
 
 bool StepRelationMerge(RelationFile* relation, int maxLines) {
@@ -181,20 +418,43 @@ bool StepRelationMerge(RelationFile* relation, int maxLines) {
     relation->stage = kMergeComplete;
     return true;
   }
-  char line[kRelationLineSize];
-  bool overlong = false;
-  for (int done = 0; done < maxLines; ++done) {
-    if (!ReadRelationLine(relation->previous, line, sizeof line, &overlong)) {
-      bool readFailed = ferror(relation->previous) != 0;
-      fclose(relation->previous);
-      relation->previous = nullptr;
-      if (readFailed) return FailMerge(relation, "ReadFile");
-      relation->stage = kMergeComplete;
-      return true;
-    }
-    if (!overlong && !CarryOverLine(relation, line)) return FailMerge(relation, "WriteFile");
+  return CarryLines(relation, maxLines, true);
+}
+
+// The merged file, whole, under the pending name. False (relation->failed
+// set, the aside file gone) when it could not be named.
+static bool NamePending(RelationFile* relation) {
+  char pending[kPathSize];
+  HANDLE aside = relation->aside;
+  relation->aside = INVALID_HANDLE_VALUE;
+  ForgetSources(relation);
+  if (!PendingRelationPath(pending, sizeof pending, relation->path)) {
+    DiscardAsideFile(aside, relation->path);
+    relation->failed = true;
+    return false;
   }
-  return false;
+  if (!NameFinishedAside(aside, relation->path, pending)) {
+    relation->failed = true;
+    return false;
+  }
+  relation->asideClosed = true;
+  return true;
+}
+
+// What a try of the pending file's move comes to. Held past the retries, it
+// stays pending and the run is done; a lasting error leaves it pending too,
+// for the launch, but says the relation file was not written.
+static TryResult PlacePending(RelationFile* relation, TryResult moved) {
+  if (moved == kTryLater) return moved;
+  DWORD error = GetLastError();
+  relation->asideClosed = false;
+  relation->retry = HoldRetry();
+  if (moved == kTryDone) return moved;
+  relation->pending = true;
+  ReportSystemError("MoveFileExA", relation->path, error);
+  if (IsHeldError(error)) return kTryDone;
+  relation->failed = true;
+  return kTryFailed;
 }
 
 TryResult StepRelationCommit(RelationFile* relation) {
@@ -202,21 +462,9 @@ TryResult StepRelationCommit(RelationFile* relation) {
     if (relation->failed || relation->aside == INVALID_HANDLE_VALUE || relation->stage != kMergeComplete) {
       return kTryFailed;
     }
-    HANDLE aside = relation->aside;
-    relation->aside = INVALID_HANDLE_VALUE;
-    ForgetSources(relation);
-    if (!CloseAsideFile(aside, relation->path)) {
-      relation->failed = true;
-      return kTryFailed;
-    }
-    relation->asideClosed = true;
+    if (!NamePending(relation)) return kTryFailed;
   }
-  TryResult moved = TryPutAsideInPlace(relation->path, &relation->retry);
-  if (moved == kTryLater) return moved;
-  relation->asideClosed = false;
-  relation->retry = HoldRetry();
-  if (moved == kTryFailed) relation->failed = true;
-  return moved;
+  return PlacePending(relation, TryPlacePending(relation->path, &relation->retry));
 }
 
 bool CommitRelationFile(RelationFile* relation) {
@@ -235,10 +483,33 @@ bool CommitRelationFile(RelationFile* relation) {
   }
 }
 
-void DiscardRelationFile(RelationFile* relation) {
-  if (relation->aside != INVALID_HANDLE_VALUE || relation->asideClosed) {
-    DiscardAsideFile(relation->aside, relation->path);
+bool FinishRelationWithoutWaiting(RelationFile* relation) {
+  if (relation->aside == INVALID_HANDLE_VALUE && !relation->asideClosed) return false;
+  if (!relation->asideClosed) {
+    // The earlier file gets one try, however its retries stood.
+    relation->retry = HoldRetry();
+    bool merged = !relation->failed;
+    if (merged && relation->stage == kMergeNotBegun) merged = BeginMerge(relation);
+    if (merged && relation->previous != nullptr) merged = CarryRestUnlooked(relation);
+    if (merged) relation->stage = kMergeComplete;
+    if (!merged || !NamePending(relation)) {
+      DiscardRelationFile(relation);
+      return false;
+    }
   }
+  relation->retry = HoldRetry();
+  TryResult moved = PlacePending(relation, TryPlacePending(relation->path, &relation->retry));
+  if (moved == kTryLater) {
+    relation->asideClosed = false;
+    relation->retry = HoldRetry();
+    relation->pending = true;
+  }
+  return moved != kTryFailed;
+}
+
+void DiscardRelationFile(RelationFile* relation) {
+  // The aside file only: a pending file is whole and waits for the next action.
+  if (relation->aside != INVALID_HANDLE_VALUE) DiscardAsideFile(relation->aside, relation->path);
   relation->aside = INVALID_HANDLE_VALUE;
   relation->asideClosed = false;
   ForgetSources(relation);

@@ -3,10 +3,13 @@
 // format: the registration run writes it, merges it with the earlier file and
 // puts it in place; the launch reads it.
 //
-// A run's lines are written into a file aside and only put in place when the
-// run ends, so a run that is killed, or fails to write, leaves the earlier
-// file as it was; the host then keeps ROMs that only the earlier lines name,
-// and the ones this run registered have none until the next run.
+// A run's lines are written into "<path>.new" and only take part once the run
+// ends: the merged file is flushed and, still open, named "<path>.pending",
+// then moved over the relation file. A killed run's ".new" is never used, so
+// the earlier file stays as it was. A pending file is always whole and holds
+// the newest list: when another program holds the relation file past the
+// retries it stays pending, the launch reads it instead, and the next action
+// (a run's start, a launch, initPlugin) puts it in place first.
 #pragma once
 #include <windows.h>
 
@@ -14,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/file_identity.h"
 #include "base/file_presence.h"
 #include "base/growable_buffer.h"
 #include "base/held_files.h"
@@ -50,18 +54,29 @@ struct RelationFile {
   GrowableBuffer sources;
   size_t sourceCount = 0;
   size_t lastSourceOffset = 0;  // of the last line's source, or SIZE_MAX when it went unrecorded
+  // The same paths as MakePathKey resolves them, each NUL-ended and followed
+  // by its source: what "the same file" is decided by.
+  GrowableBuffer keys;
+  size_t keyCount = 0;
   // The merge with the earlier file.
   MergeStage stage = kMergeNotBegun;
   FILE* previous = nullptr;
   const char** sortedSources = nullptr;  // this run's sources, in folded order
-  VolumeAnswer lastVolume;               // of the earlier line looked at last
+  const char** sortedKeys = nullptr;     // and their keys, in order
+  const char** sortedNames = nullptr;    // the keys again, by their last component
+  GrowableBuffer carried;                // earlier lines kept, written in large pieces
+  VolumeAnswers volumes;                 // of the earlier lines' paths
   HoldRetry retry;                       // of the call another program's hold refused
-  bool asideClosed = false;              // written whole and closed, waiting to be moved in place
+  bool asideClosed = false;              // written whole as the pending file, to be moved in place
+  // Left as the pending file: another program held the relation file past the
+  // retries. Its lines launch from there; the next action puts it in place.
+  bool pending = false;
 };
 
-// Whether the relation file can be replaced when the run ends: it is opened
-// for what the final move needs, retried while another program holds it.
-// kTryDone when it can be (or there is none yet).
+// Whether the relation file can be replaced when the run ends: a pending file
+// an earlier action left is put in place first, then the relation file is
+// opened for what the final move needs; either is retried while another
+// program holds it. kTryDone when it can be (or there is none yet).
 TryResult CheckRelationReplaceable(RelationFile* relation);
 
 // Starts the run's file aside of relation->path, which the caller names. False
@@ -80,16 +95,40 @@ bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* 
 // cannot be read.
 bool StepRelationMerge(RelationFile* relation, int maxLines);
 
-// Puts the merged file in place, one try when due: kTryLater while another
-// program holds either file. On kTryFailed the previous file is untouched.
+// Names the merged file pending, then puts it in place, one try when due:
+// kTryLater while another program holds the relation file. Held past the
+// retries, it stays pending (relation->pending set) and the result is
+// kTryDone: no line is lost. On kTryFailed the previous file is untouched,
+// though a pending file whose move met a lasting error stays for the launch.
 TryResult StepRelationCommit(RelationFile* relation);
 
 // Completes the merge and the move into place, waiting out holds. False (the
 // previous file untouched) when any of it failed.
 bool CommitRelationFile(RelationFile* relation);
 
+// For a run whose window is gone while the host waits: carries over the rest
+// of the earlier lines without looking at their files (only those this run
+// wrote under a spelling of the same path are dropped), names the file
+// pending and makes one try of the move; whatever is not done now is left to
+// the next action. False (the previous file untouched) when the lines could
+// not be written or the earlier file could not be read.
+bool FinishRelationWithoutWaiting(RelationFile* relation);
+
+// The pending file of the relation file at relationPath. False when its name
+// cannot be made.
+bool PendingRelationPath(char* pending, size_t size, const char* relationPath);
+
+// Puts the pending file of relationPath in place, waiting out a passing hold.
+// True when one still waits (held for longer, or another error): it then
+// holds the newest lines.
+bool FinishPendingRelation(const char* relationPath);
+
+// The same for every dataset's pending file in the data folder, for initPlugin.
+void FinishPendingRelations(const char* dataDir);
+
 // True when path names the file this run writes its lines into (found in a
-// ROM folder that holds the data folder): not the user's, never registered.
+// ROM folder that holds the data folder) under any spelling: not the user's,
+// never registered.
 bool IsRelationAside(const RelationFile* relation, const char* path);
 
 // Drops the run's lines; the previous file stays as it was.

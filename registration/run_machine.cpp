@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "base/file_io.h"
 #include "base/test_switches.h"
 #include "base/texts.h"
 #include "registration/register_file.h"
@@ -91,19 +92,12 @@ static void FreeEndedRun(RegistrationRun* run, RunView* view) {
 }
 
 // What the window's end leaves: the lines written so far are kept without
-// waiting on any hold, and what another program holds stays for the next
+// waiting on any hold (the rest of the earlier file carried over unprobed, a
+// held move left pending), and what another program holds stays for the next
 // action to take back.
 static void KeepLinesWithoutWaiting(RegistrationRun* run) {
-  RelationFile* relation = &run->relation;
-  // Waits for the relation file's carry-over without a probe of each line and
-  // its pending move: until they land, the rest is merged here, the earlier
-  // file's hold waited out, and a held move leaves the finished file aside.
-  while (!relation->asideClosed && !relation->failed && !StepRelationMerge(relation, 4096)) {
-    if (relation->stage == kMergeNotBegun) SleepUntilDue(&relation->retry);
-  }
-  if (relation->failed) return;
-  relation->retry = HoldRetry();
-  if (StepRelationCommit(relation) == kTryLater) relation->asideClosed = false;
+  if (!FinishRelationWithoutWaiting(&run->relation))
+    ReportSystemError("FinishRelationWithoutWaiting", run->relation.path, GetLastError());
 }
 
 static void EndWithoutWaiting(RegistrationRun* run, RunView* view) {
@@ -119,9 +113,12 @@ static void EndWithoutWaiting(RegistrationRun* run, RunView* view) {
   EndFolderRemoval(&run->tempCleanup);
   if (keep) KeepLinesWithoutWaiting(run);
   if (run->relation.aside != INVALID_HANDLE_VALUE) DiscardRelationFile(&run->relation);
-  EndHeldCopies(&run->heldCopies, [](void* report, const char* path) {
-    NoteWarning(static_cast<RunReport*>(report), kTextWarnTempNotDeleted, path, "");
-  }, &run->report);
+  EndHeldCopies(
+      &run->heldCopies,
+      [](void* report, const char* path) {
+        NoteWarning(static_cast<RunReport*>(report), kTextWarnTempNotDeleted, path, "");
+      },
+      &run->report);
   if (run->relationBegun && run->state < kRunTelling) {
     HoldRetry once = {};
     bool aside = WriteRunLogAside(&run->report, run->logPath);

@@ -112,7 +112,8 @@ static bool NoteResult(RegistrationRun* run, RegisterResult result, const char* 
     skipReason = kTextSkipArchive;
   }
   if (result != kRegisterArchiveRefused) process->failedAttempts = 0;
-  if (skipReason != nullptr) NoteSkippedJoined(&run->report, skipReason, folder, process->folderListing.entry.cFileName);
+  if (skipReason != nullptr)
+    NoteSkippedJoined(&run->report, skipReason, folder, process->folderListing.entry.cFileName);
   // Every other result offers the same entry again later.
   process->entryWaiting = result != kRegisterDone && result != kRegisterPassedOver;
   return !process->entryWaiting;
@@ -210,12 +211,7 @@ static void StepCommit(RegistrationRun* run) {
 }
 
 // The relation file was left for the next action to put in place.
-static bool RelationLeftPending(const RegistrationRun* run) {
-  // Waits for the relation file's pending move: it will say so itself
-  // (relation.pending); until then a move held past its tries fails the run.
-  (void)run;
-  return false;
-}
+static bool RelationLeftPending(const RegistrationRun* run) { return run->relation.pending; }
 
 static void AddEndBox(RegistrationRun* run, const char* format, const char* path, const char* caption) {
   TellingState* telling = &run->telling;

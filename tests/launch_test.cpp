@@ -105,6 +105,35 @@ TEST_F(Launch, NothingIsLaunchedWithoutARelationFileOrASourceOnDisk) {
   EXPECT_EQ(Launched(), "");
 }
 
+// A run's finished list that another program kept from its place is the
+// newest: the launch puts it in place, or reads it where it waits while the
+// relation file is still held.
+TEST_F(Launch, PendingListIsPutInPlaceFirstOrReadWhileTheRelationFileIsHeld) {
+  const std::string relation = data + "NES.rel";
+  const std::string pending = relation + ".pending";
+  const std::string newest = "DEADBEEF " + roms + "a.nes\r\n";
+  struct Case {
+    const char* earlier;  // nullptr: no relation file yet
+    bool held;            // open without delete sharing through the launch
+  } cases[] = {{nullptr, false}, {"DEADBEEF b.nes\r\n", false}, {"DEADBEEF b.nes\r\n", true}};
+  for (const Case& test : cases) {
+    SCOPED_TRACE(std::string(test.earlier ? "earlier file" : "no earlier file") + (test.held ? ", held" : ""));
+    DeleteFileA(relation.c_str());
+    if (test.earlier != nullptr) ASSERT_TRUE(WriteBytes(relation, test.earlier));
+    ASSERT_TRUE(WriteBytes(pending, newest));
+    HANDLE held = test.held ? CreateFileA(relation.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr)
+                            : INVALID_HANDLE_VALUE;
+    gHost.launchResult = 5;
+    EXPECT_EQ(Popup("DEADBEEF"), 5);
+    EXPECT_EQ(Launched(), roms + "a.nes");
+    EXPECT_EQ(ReadBytes(test.held ? pending : relation), newest);
+    EXPECT_EQ(FileExists(pending), test.held);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    DeleteFileA(pending.c_str());
+  }
+}
+
 TEST_F(Launch, SearchEndsAtALineShorterThanACrcTextOrAtAMatchWithoutPath) {
   gHost.launchResult = 5;
   WriteRelation({"AAAAAAAA " + roms + "a.nes", "", "BBBBBBBB " + roms + "b.nes"});

@@ -6,10 +6,12 @@
 
 #include "base/test_switches.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "registration/relation_file.h"
 #include "registration_run.h"
 #include "support/child_process.h"
 
@@ -196,9 +198,13 @@ TEST_F(RegistrationRun, LogThatCannotBeWrittenIsToldAndNoStaleOneRemains) {
 }
 
 // An earlier line goes only when its file is known to be gone: not when its
-// drive or share is away, and not twice when the ROM folder is spelt otherwise.
+// drive, share or mounted folder is away, and never for a relative or
+// drive-relative path; and one line per file, whatever the spelling of the
+// earlier line or of the ROM folder.
 TEST_F(RegistrationRun, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
-  for (const char* name : {"keep.nes", "locked.nes", "gone.nes"}) Write(name, RandomBytes(100, name[0]));
+  const std::string fullWidth = "\x82\x81.nes";  // a full-width small letter
+  for (std::string name : {"keep.nes", "locked.nes", "gone.nes"}) Write(name, RandomBytes(100, name[0]));
+  Write(fullWidth, RandomBytes(100, 'f'));
   AddRoms();
   std::string lockedLine;
   for (const std::string& line : Lines()) {
@@ -207,9 +213,26 @@ TEST_F(RegistrationRun, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
   ASSERT_FALSE(lockedLine.empty());
   char away = 'Q';
   while (away > 'D' && (GetLogicalDrives() & (1u << (away - 'A')))) --away;
-  std::string awayLines =
-      std::string("00000001 ") + away + ":\\roms\\away.nes\r\n" + "00000002 \\\\nosuchserver\\share\\away.nes\r\n";
-  ASSERT_TRUE(WriteBytes(data + "NES.rel", ReadBytes(data + "NES.rel") + awayLines));
+  std::string keptLines = std::string("00000001 ") + away + ":\\roms\\away.nes\r\n" +
+                          "00000002 \\\\nosuchserver\\share\\away.nes\r\n" + "00000003 roms\\gone.nes\r\n" +
+                          "00000004 " + roms.substr(0, 2) + "gone.nes\r\n";
+  // A folder a disk is mounted in (here a tmpfs that Wine's volume query
+  // refuses, as Windows refuses a disk that is away).
+  char volume[MAX_PATH] = "";
+  const std::string mounted = "Z:\\dev\\shm\\corvane-away\\gone.nes";
+  if (GetVolumePathNameA(mounted.c_str(), volume, sizeof volume) && std::string(volume) != "Z:\\") {
+    keptLines += "00000005 " + mounted + "\r\n";
+  }
+  char shortRoms[MAX_PATH] = "";
+  ASSERT_GT(GetShortPathNameA(roms.c_str(), shortRoms, sizeof shortRoms), 0u);
+  std::string respeltLines;
+  for (const std::string& spelling :
+       {roms + ".\\keep.nes", roms + "sub\\..\\keep.nes", roms + "keep.nes.", roms + "keep.nes ",
+        "\\\\?\\" + roms + "keep.nes", std::string(shortRoms) + "KEEP.NES", roms + "\x82\x60.nes",
+        ZDriveSpelling(roms) + "keep.nes"}) {
+    respeltLines += "0000000F " + spelling + "\r\n";
+  }
+  ASSERT_TRUE(WriteBytes(data + "NES.rel", ReadBytes(data + "NES.rel") + keptLines + respeltLines));
   ASSERT_TRUE(DeleteFileA((roms + "gone.nes").c_str()));
   HANDLE held = CreateFileA((roms + "locked.nes").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -221,10 +244,15 @@ TEST_F(RegistrationRun, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
   AddRoms();
   CloseHandle(held);
   std::vector<std::string> lines = Lines();
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0].substr(9), respelt + "keep.nes");
-  EXPECT_EQ(lines[1], lockedLine);
-  EXPECT_EQ(lines[2] + "\r\n" + lines[3] + "\r\n", awayLines);
+  ASSERT_GE(lines.size(), 3u);
+  std::vector<std::string> registered(lines.begin(), lines.begin() + 2);
+  std::sort(registered.begin(), registered.end());
+  EXPECT_EQ(registered[0].substr(9), respelt + "keep.nes");
+  EXPECT_EQ(registered[1].substr(9), respelt + fullWidth);
+  EXPECT_EQ(lines[2], lockedLine);
+  std::string rest;
+  for (size_t i = 3; i < lines.size(); ++i) rest += lines[i] + "\r\n";
+  EXPECT_EQ(rest, keptLines);
 }
 
 // Another program holding a file for a moment (a scanner, an indexer) costs no
@@ -280,6 +308,133 @@ TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
   CloseHandle(unreadable);
   EXPECT_EQ(box, std::string(u8"関連ファイルに書き込めませんでした\n") + Utf8(data) + "NES.rel");
   EXPECT_EQ(ReadBytes(data + "NES.rel"), earlier);
+}
+
+// What another program does to the relation file: opens it sharing read and
+// write but not delete, from its own thread, until released or ms have passed.
+struct RelationHolder {
+  std::string path;
+  DWORD ms;  // INFINITE: until released
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE thread = nullptr;
+  static DWORD WINAPI Hold(void* parameter) {
+    auto* holder = static_cast<RelationHolder*>(parameter);
+    HANDLE file = CreateFileA(holder->path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    WaitForSingleObject(holder->release, holder->ms);
+    CloseHandle(file);
+    return file != INVALID_HANDLE_VALUE ? 0 : 1;
+  }
+  void Start() { thread = CreateThread(nullptr, 0, Hold, this, 0, nullptr); }
+  void End() {
+    SetEvent(release);
+    if (thread != nullptr) WaitForSingleObject(thread, INFINITE);
+    DWORD held = 1;
+    if (thread != nullptr) GetExitCodeThread(thread, &held);
+    EXPECT_EQ(held, 0u) << "the relation file was never held";
+    CloseHandle(thread);
+    CloseHandle(release);
+  }
+};
+
+// A relation file held from the run's last file past the retries costs no
+// line: the finished list waits as the pending file, every ROM launches from
+// it meanwhile, and the next launch or initPlugin puts it in place.
+TEST_F(RegistrationRun, HeldRelationFileLeavesTheRunsLinesPendingNeverLost) {
+  const int kRoms = 5;
+  for (int i = 0; i < kRoms; ++i) Write("p" + std::to_string(i) + ".nes", Rom(RandomBytes(60, 40 + i)));
+  ASSERT_TRUE(WriteBytes(data + "kept.nes", "an earlier ROM"));
+  const std::string earlier = "0000000A " + data + "kept.nes\r\n";
+  const std::string pending = data + "NES.rel.pending";
+  for (DWORD ms : std::vector<DWORD>{1500, INFINITE}) {
+    SCOPED_TRACE(ms == INFINITE ? "held for good" : "held 1.5 s");
+    ASSERT_TRUE(WriteBytes(data + "NES.rel", earlier));
+    RelationHolder holder{data + "NES.rel", ms};
+    gHost.onRegister = [&](const char*) {
+      if (gHost.registerCalls.size() == kRoms) holder.Start();
+    };
+    AddRoms();
+    gHost.onRegister = nullptr;
+    if (ms == INFINITE) {
+      EXPECT_TRUE(FileExists(pending));
+      EXPECT_EQ(ReadBytes(data + "NES.rel"), earlier) << "held, the relation file cannot have changed";
+    } else {
+      holder.End();
+    }
+    std::vector<std::string> expected = {"0000000A " + data + "kept.nes"};
+    for (int i = 0; i < kRoms; ++i) {
+      std::string name = "p" + std::to_string(i) + ".nes";
+      expected.push_back(CrcTextAfterHeader(ReadBytes(roms + name), 16) + " " + roms + name);
+    }
+    for (const std::string& line : expected) {
+      HostReset();
+      HostSelection selection = {0, line.substr(0, 8).c_str()};
+      onPopupMenuClick(0, &selection);
+      ASSERT_EQ(gHost.launchCalls.size(), 1u) << line;
+      EXPECT_EQ(gHost.launchCalls[0].path, line.substr(9));
+    }
+    if (ms == INFINITE) {
+      holder.End();
+      ASSERT_EQ(StartLinkedPlugin(data), 0);
+      HostAddCombo("NES", 200);
+    }
+    EXPECT_FALSE(FileExists(pending)) << "the next action puts the pending file in place";
+    std::vector<std::string> lines = Lines();
+    std::sort(lines.begin(), lines.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected);
+  }
+}
+
+// A run whose window is gone ends inside the host's call: the rest of the
+// earlier lines is carried over without looking at any file (those of files
+// that are gone stay until a run that looks), the run's own spelling of a path
+// still replaces the earlier one, and a held relation file leaves it pending.
+TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
+  std::string folder = MakeTempFolder("relfinish");
+  ASSERT_FALSE(folder.empty());
+  const std::string relationPath = folder + "NES.rel";
+  struct Case {
+    int earlierLines;
+    int mergedFirst;  // lines merged by looking before the window went
+    bool held;
+  } cases[] = {{3, 0, false}, {200000, 1, false}, {200000, 1, true}};
+  for (const Case& test : cases) {
+    SCOPED_TRACE(std::to_string(test.earlierLines) + (test.held ? " lines, held" : " lines"));
+    std::string mine = folder + "mine.nes";
+    std::string mineCapitals = mine;
+    CharUpperBuffA(&mineCapitals[0], static_cast<DWORD>(mineCapitals.size()));
+    std::string earlier = "0000000F " + mineCapitals + "\r\n";
+    std::string kept;
+    char line[MAX_PATH + 16];
+    for (int i = 1; i < test.earlierLines; ++i) {
+      snprintf(line, sizeof line, "%08X %sgone%d.nes\r\n", i, folder.c_str(), i);
+      kept += line;
+    }
+    ASSERT_TRUE(WriteBytes(relationPath, earlier + kept));
+    RelationFile relation;
+    CopyText(relation.path, sizeof relation.path, relationPath.c_str());
+    ASSERT_TRUE(OpenRelationFile(&relation));
+    ASSERT_TRUE(WriteRelationLine(&relation, "12345678", mine.c_str()));
+    if (test.mergedFirst > 0) EXPECT_FALSE(StepRelationMerge(&relation, test.mergedFirst));
+    HANDLE held = test.held ? CreateFileA(relationPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr)
+                            : INVALID_HANDLE_VALUE;
+    EXPECT_TRUE(FinishRelationWithoutWaiting(&relation));
+    EXPECT_EQ(relation.pending, test.held);
+    std::string expected = "12345678 " + mine + "\r\n" + kept;
+    EXPECT_TRUE(ReadBytes(test.held ? relationPath + ".pending" : relationPath) == expected);
+    DiscardRelationFile(&relation);
+    if (held != INVALID_HANDLE_VALUE) {
+      EXPECT_TRUE(ReadBytes(relationPath) == earlier + kept) << "held, the relation file cannot have changed";
+      CloseHandle(held);
+      EXPECT_FALSE(FinishPendingRelation(relationPath.c_str()));
+      EXPECT_TRUE(ReadBytes(relationPath) == expected);
+    }
+    EXPECT_FALSE(FileExists(relationPath + ".pending"));
+    EXPECT_FALSE(FileExists(relationPath + ".new"));
+  }
+  RemoveTree(folder);
 }
 
 TEST_F(RegistrationRun, TempFolderUnderAnotherNameKeepsItsFilesWhole) {

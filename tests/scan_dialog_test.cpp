@@ -125,8 +125,8 @@ TEST_F(RegistrationRun, DepthChoiceAndNameFilterDecideWhichFoldersAreVisited) {
 }
 
 TEST_F(RegistrationRun, ProgressNeitherDividesByZeroNorCountsFilesListedAfterIt) {
-  // An empty ROM folder: the count stays 0 and the old relation lines go.
-  ASSERT_TRUE(WriteBytes(data + "NES.rel", "00000000 old line\r\n"));
+  // An empty ROM folder: the count stays 0 and the old line of a file that is gone goes.
+  ASSERT_TRUE(WriteBytes(data + "NES.rel", "00000000 " + data + "old.nes\r\n"));
   AddRoms();
   EXPECT_TRUE(gHost.registerCalls.empty());
   EXPECT_TRUE(FileExists(data + "NES.rel"));
