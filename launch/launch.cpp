@@ -13,7 +13,7 @@
 #include "base/state.h"
 #include "launch/extract_at_launch.h"
 #include "profile/profile.h"
-#include "registration/relation_file.h"
+#include "registration/relation_pending.h"
 
 // Looks crcText up line by line; the first matching line gives foundPath
 // (empty when the line holds no path). The search also ends at the first line

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "registration/relation_file.h"
+#include "registration/relation_merge.h"
+#include "registration/relation_pending.h"
 #include "registration_run.h"
 #include "support/child_process.h"
 
