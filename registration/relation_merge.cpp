@@ -107,7 +107,8 @@ bool BeginRelationMerge(RelationFile* relation) {
   relation->stage = kMergeCarrying;
   relation->retry = HoldRetry();
   if (relation->previous == nullptr || relation->sourceCount == 0) return true;
-  relation->sortedSources = SortStrings(relation, relation->sources.bytes, relation->sourceCount, false, CompareSources);
+  relation->sortedSources =
+      SortStrings(relation, relation->sources.bytes, relation->sourceCount, false, CompareSources);
   if (relation->sortedSources == nullptr) return false;
   if (relation->keyCount > 0) {
     relation->sortedKeys = SortStrings(relation, relation->keys.bytes, relation->keyCount, true, CompareKeys);
@@ -162,8 +163,8 @@ static bool IsReplacedOrGone(RelationFile* relation, const char* source, bool lo
   char key[kPathSize * 2];
   const char* keyText = key;
   bool keyed = relation->sortedKeys != nullptr && MakePathKey(key, sizeof key, source);
-  if (keyed &&
-      bsearch(&keyText, relation->sortedKeys, relation->keyCount, sizeof *relation->sortedKeys, CompareKeys) != nullptr) {
+  if (keyed && bsearch(&keyText, relation->sortedKeys, relation->keyCount, sizeof *relation->sortedKeys, CompareKeys) !=
+                   nullptr) {
     return true;
   }
   FilePresence presence = ProbeFile(source, &relation->volumes);
@@ -227,7 +228,8 @@ bool CarryRestOfEarlierLines(RelationFile* relation) {
     size_t got = fread(block + kept, 1, kBlockBytes, relation->previous);
     size_t end = kept + got;
     size_t start = 0;
-    for (const char* newline; carried && (newline = static_cast<const char*>(memchr(block + start, '\n', end - start)));) {
+    for (const char* newline;
+         carried && (newline = static_cast<const char*>(memchr(block + start, '\n', end - start)));) {
       size_t length = static_cast<size_t>(newline + 1 - (block + start));
       if (!skipping && length < sizeof line) {
         memcpy(line, block + start, length);

@@ -27,8 +27,12 @@ static TryResult TryPlacePending(const char* path, HoldRetry* retry) {
   return TryMoveIntoPlace(pending, path, retry);
 }
 
+// One try, not a wait: the pending file is whole and the launch reads it
+// where it is, so a hold costs the host's window nothing, and the next action
+// tries again.
 bool FinishPendingRelation(const char* relationPath) {
-  bool placed = WaitOutHolds([&](HoldRetry* retry) { return TryPlacePending(relationPath, retry); });
+  HoldRetry once = {};
+  bool placed = TryPlacePending(relationPath, &once) == kTryDone;
   if (!placed) ReportSystemError("MoveFileExA", relationPath, GetLastError());
   return !placed;
 }

@@ -38,9 +38,9 @@ bool FinishRelationWithoutWaiting(RelationFile* relation);
 // cannot be made.
 bool PendingRelationPath(char* pending, size_t size, const char* relationPath);
 
-// Puts the pending file of relationPath in place, waiting out a passing hold.
-// True when one still waits (held for longer, or another error): it then
-// holds the newest lines.
+// Puts the pending file of relationPath in place, with one try that never
+// waits. True when one still waits (held, or another error): it then holds
+// the newest lines.
 bool FinishPendingRelation(const char* relationPath);
 
 // The same for every dataset's pending file in the data folder, for initPlugin.
