@@ -213,9 +213,34 @@ static bool CarryLines(RelationFile* relation, int maxLines, bool look) {
   return false;
 }
 
-// Read in large blocks rather than line by line: the host waits on this.
-// Lines too long for a line buffer are passed over as ReadRelationLine's
-// readers pass them over.
+// Whether an earlier line (text, its line break included) is kept without
+// looking at its file: it names a source, and not one this run wrote. The
+// source is ended in place for the lookup and the byte put back.
+static bool IsKeptUnlooked(RelationFile* relation, char* text, size_t length) {
+  size_t end = length;
+  while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r')) --end;
+  if (end <= kCrcTextLength + 1) return false;
+  char saved = text[end];
+  text[end] = '\0';
+  const char* source = text + kCrcTextLength + 1;
+  bool kept = source[0] != '\0' && !IsReplacedOrGone(relation, source, false);
+  text[end] = saved;
+  return kept;
+}
+
+// Kept lines as they stand, after what waits to be written.
+static bool CarryBytes(RelationFile* relation, const char* bytes, size_t count) {
+  if (count == 0) return true;
+  if (relation->carried.used + count < kCarriedFlushBytes && AppendBytes(&relation->carried, bytes, count)) {
+    return true;
+  }
+  return WriteCarried(relation) && WriteChecked(relation->aside, bytes, count, kWriteRelation);
+}
+
+// Read in large blocks rather than line by line, and the lines kept written
+// as the runs of them stand in the block: the host waits on this. Lines too
+// long for a line buffer are passed over as ReadRelationLine's readers pass
+// them over.
 bool CarryRestOfEarlierLines(RelationFile* relation) {
   constexpr size_t kBlockBytes = 256 * 1024;
   char* block = static_cast<char*>(malloc(kBlockBytes + kRelationLineSize));
@@ -228,17 +253,18 @@ bool CarryRestOfEarlierLines(RelationFile* relation) {
     size_t got = fread(block + kept, 1, kBlockBytes, relation->previous);
     size_t end = kept + got;
     size_t start = 0;
+    size_t span = 0;  // where the lines kept since the last one dropped begin
     for (const char* newline;
          carried && (newline = static_cast<const char*>(memchr(block + start, '\n', end - start)));) {
       size_t length = static_cast<size_t>(newline + 1 - (block + start));
-      if (!skipping && length < sizeof line) {
-        memcpy(line, block + start, length);
-        line[length] = '\0';
-        carried = CarryOverLine(relation, line, false);
+      if (skipping || length >= sizeof line || !IsKeptUnlooked(relation, block + start, length)) {
+        carried = CarryBytes(relation, block + span, start - span);
+        span = start + length;
       }
       skipping = false;
       start += length;
     }
+    if (carried) carried = CarryBytes(relation, block + span, start - span);
     kept = end - start;
     if (!carried || got == 0) break;
     memmove(block, block + start, kept);
