@@ -27,30 +27,81 @@ static TryResult TryPlacePending(const char* path, HoldRetry* retry) {
   return TryMoveIntoPlace(pending, path, retry);
 }
 
+bool UnmergedRelationPath(char* unmerged, size_t size, const char* relationPath) {
+  return FormatText(unmerged, size, "%s.unmerged", relationPath);
+}
+
+static bool NameFinished(RelationFile* relation, bool merged);
+
+// Merges the lines a window's end left unmerged with the relation file (an
+// earlier pending list put in place first) into the pending file; a copy of
+// them left behind is harmless, as merging it again changes nothing.
+// kTryDone when there were none or they are pending now; kTryLater (a held
+// error set) while either file is held.
+static TryResult MergeUnmergedLines(const char* relationPath) {
+  char unmerged[kPathSize];
+  if (!UnmergedRelationPath(unmerged, sizeof unmerged, relationPath) ||
+      GetFileAttributesA(unmerged) == INVALID_FILE_ATTRIBUTES) {
+    return kTryDone;
+  }
+  HoldRetry once = {};
+  TryResult placed = TryPlacePending(relationPath, &once);
+  if (placed != kTryDone) return placed;
+  FILE* lines = fopen(unmerged, "rb");
+  if (lines == nullptr) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return kTryLater;
+  }
+  RelationFile relation;
+  CopyText(relation.path, sizeof relation.path, relationPath);
+  bool written = OpenRelationFile(&relation);
+  char line[kRelationLineSize];
+  bool overlong = false;
+  while (written && ReadRelationLine(lines, line, sizeof line, &overlong)) {
+    if (overlong || StripLineBreak(line) <= kCrcTextLength + 1) continue;
+    line[kCrcTextLength] = '\0';
+    written = WriteRelationLine(&relation, line, line + kCrcTextLength + 1);
+  }
+  fclose(lines);
+  if (written && !BeginRelationMerge(&relation) && !relation.failed) {
+    DiscardRelationFile(&relation);
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return kTryLater;
+  }
+  if (!written || relation.failed || (relation.previous != nullptr && !CarryRestOfEarlierLines(&relation)) ||
+      !NameFinished(&relation, true)) {
+    DiscardRelationFile(&relation);
+    return kTryFailed;
+  }
+  TryDeleteOwnFile(unmerged, &once);
+  return kTryDone;
+}
+
 // One try, not a wait: the pending file is whole and the launch reads it
 // where it is, so a hold costs the host's window nothing, and the next action
 // tries again.
 bool FinishPendingRelation(const char* relationPath) {
   HoldRetry once = {};
-  bool placed = TryPlacePending(relationPath, &once) == kTryDone;
+  bool placed = MergeUnmergedLines(relationPath) == kTryDone && TryPlacePending(relationPath, &once) == kTryDone;
   if (!placed) ReportSystemError("MoveFileExA", relationPath, GetLastError());
   return !placed;
 }
 
 void FinishPendingRelations(const char* dataDir) {
-  // Both forms a pending name takes; a dataset in a subfolder of the data
-  // folder has its own finished by its next run or launch.
-  static const char* const kPatterns[] = {"*.rel.pending", "*!rel"};
+  // Both forms a pending name takes, and unmerged lines; a dataset in a
+  // subfolder of the data folder has its own finished by its next run or launch.
+  static const char* const kPatterns[] = {"*.rel.pending", "*.rel.unmerged", "*!rel"};
   for (const char* pattern : kPatterns) {
     char search[kPathSize];
     if (!FormatText(search, sizeof search, "%s%s", dataDir, pattern)) continue;
+    size_t suffix = pattern[1] == '!' ? 0 : strlen(pattern) - strlen("*.rel");
     WIN32_FIND_DATAA found;
     HANDLE listing = FindFirstFileA(search, &found);
     if (listing == INVALID_HANDLE_VALUE) continue;
     do {
       char relationPath[kPathSize];
       size_t length = strlen(found.cFileName);
-      size_t kept = pattern[1] == '!' ? length : length - strlen(".pending");
+      size_t kept = length - suffix;
       if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
           !FormatText(relationPath, sizeof relationPath, "%s%.*s", dataDir, static_cast<int>(kept), found.cFileName)) {
         continue;
@@ -71,7 +122,14 @@ TryResult CheckRelationReplaceable(RelationFile* relation) {
   char pending[kPathSize];
   const char* call = "CreateFileA";
   TryResult checked = kTryDone;
-  if (PendingRelationPath(pending, sizeof pending, relation->path) &&
+  if (UnmergedRelationPath(pending, sizeof pending, relation->path) &&
+      GetFileAttributesA(pending) != INVALID_FILE_ATTRIBUTES) {
+    if (!IsTryDue(&relation->retry)) return kTryLater;
+    checked = MergeUnmergedLines(relation->path);
+    if (checked == kTryLater) checked = CountTry(&relation->retry, GetLastError());
+    if (checked == kTryDone) relation->retry = HoldRetry();
+  }
+  if (checked == kTryDone && PendingRelationPath(pending, sizeof pending, relation->path) &&
       GetFileAttributesA(pending) != INVALID_FILE_ATTRIBUTES) {
     call = "MoveFileExA";
     checked = TryMoveIntoPlace(pending, relation->path, &relation->retry);
@@ -86,23 +144,26 @@ TryResult CheckRelationReplaceable(RelationFile* relation) {
   return checked;
 }
 
-// The merged file, whole, under the pending name. False (relation->failed
-// set, the aside file gone) when it could not be named.
-static bool NamePending(RelationFile* relation) {
-  char pending[kPathSize];
+// The run's file, whole, under the pending name when merged, or else under
+// the unmerged one. False (relation->failed set, the aside file gone) when it
+// could not be named.
+static bool NameFinished(RelationFile* relation, bool merged) {
+  char name[kPathSize];
   HANDLE aside = relation->aside;
   relation->aside = INVALID_HANDLE_VALUE;
   ReleaseMergeState(relation);
-  if (!PendingRelationPath(pending, sizeof pending, relation->path)) {
+  bool named = merged ? PendingRelationPath(name, sizeof name, relation->path)
+                      : UnmergedRelationPath(name, sizeof name, relation->path);
+  if (!named) {
     DiscardAsideFile(aside, relation->path);
     relation->failed = true;
     return false;
   }
-  if (!NameFinishedAside(aside, relation->path, pending)) {
+  if (!NameFinishedAside(aside, relation->path, name)) {
     relation->failed = true;
     return false;
   }
-  relation->asideClosed = true;
+  relation->asideClosed = merged;
   return true;
 }
 
@@ -127,7 +188,7 @@ TryResult StepRelationCommit(RelationFile* relation) {
     if (relation->failed || relation->aside == INVALID_HANDLE_VALUE || relation->stage != kMergeComplete) {
       return kTryFailed;
     }
-    if (!NamePending(relation)) return kTryFailed;
+    if (!NameFinished(relation, true)) return kTryFailed;
   }
   return PlacePending(relation, TryPlacePending(relation->path, &relation->retry));
 }
@@ -155,9 +216,16 @@ bool FinishRelationWithoutWaiting(RelationFile* relation) {
     relation->retry = HoldRetry();
     bool merged = !relation->failed;
     if (merged && relation->stage == kMergeNotBegun) merged = BeginRelationMerge(relation);
+    // The earlier file cannot be read now: the run's lines wait unmerged, and
+    // whoever comes next merges them.
+    if (!merged && !relation->failed && relation->stage == kMergeNotBegun) {
+      relation->pending = NameFinished(relation, false);
+      if (!relation->pending) DiscardRelationFile(relation);
+      return relation->pending;
+    }
     if (merged && relation->previous != nullptr) merged = CarryRestOfEarlierLines(relation);
     if (merged) relation->stage = kMergeComplete;
-    if (!merged || !NamePending(relation)) {
+    if (!merged || !NameFinished(relation, true)) {
       DiscardRelationFile(relation);
       return false;
     }

@@ -30,16 +30,22 @@ bool CommitRelationFile(RelationFile* relation);
 // of the earlier lines without looking at their files (only those this run
 // wrote under a spelling of the same path are dropped), names the file
 // pending and makes one try of the move; whatever is not done now is left to
-// the next action. False (the previous file untouched) when the lines could
-// not be written or the earlier file could not be read.
+// the next action. An earlier file held unreadable leaves the run's lines
+// unmerged (relation->pending set). False (the previous file untouched) when
+// the lines could not be written or the earlier file could not be read.
 bool FinishRelationWithoutWaiting(RelationFile* relation);
+
+// Where a window's end leaves the run's lines when the earlier file could not
+// be read: whoever comes next merges them into the pending file, and a launch
+// reads them first meanwhile. False when the name cannot be made.
+bool UnmergedRelationPath(char* unmerged, size_t size, const char* relationPath);
 
 // The pending file of the relation file at relationPath. False when its name
 // cannot be made.
 bool PendingRelationPath(char* pending, size_t size, const char* relationPath);
 
-// Puts the pending file of relationPath in place, with one try that never
-// waits. True when one still waits (held, or another error): it then holds
+// Merges lines left unmerged and puts the pending file of relationPath in
+// place, with one try that never waits. True when one still waits (held, or another error): it then holds
 // the newest lines.
 bool FinishPendingRelation(const char* relationPath);
 

@@ -405,11 +405,17 @@ TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
   const std::string relationPath = folder + "NES.rel";
   struct Case {
     int earlierLines;
-    int mergedFirst;  // lines merged by looking before the window went
-    bool held;
-  } cases[] = {{3, 0, false}, {200000, 1, false}, {200000, 1, true}};
+    int mergedFirst;    // lines merged by looking before the window went
+    DWORD heldSharing;  // another program's open of the relation file shares this; 0: none
+  } cases[] = {{3, 0, 0},
+               {200000, 1, 0},
+               {200000, 1, FILE_SHARE_READ | FILE_SHARE_WRITE},
+               {3, 0, FILE_SHARE_WRITE | FILE_SHARE_DELETE}};
   for (const Case& test : cases) {
-    SCOPED_TRACE(std::to_string(test.earlierLines) + (test.held ? " lines, held" : " lines"));
+    bool held = test.heldSharing != 0, unreadable = held && !(test.heldSharing & FILE_SHARE_READ);
+    SCOPED_TRACE(std::to_string(test.earlierLines) + (unreadable ? " lines, unreadable"
+                                                      : held     ? " lines, held"
+                                                                 : " lines"));
     std::string mine = folder + "mine.nes";
     std::string mineCapitals = mine;
     CharUpperBuffA(&mineCapitals[0], static_cast<DWORD>(mineCapitals.size()));
@@ -426,21 +432,25 @@ TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
     ASSERT_TRUE(OpenRelationFile(&relation));
     ASSERT_TRUE(WriteRelationLine(&relation, "12345678", mine.c_str()));
     if (test.mergedFirst > 0) EXPECT_FALSE(StepRelationMerge(&relation, test.mergedFirst));
-    HANDLE held = test.held ? CreateFileA(relationPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_EXISTING, 0, nullptr)
-                            : INVALID_HANDLE_VALUE;
+    HANDLE holder =
+        held ? CreateFileA(relationPath.c_str(), GENERIC_READ, test.heldSharing, nullptr, OPEN_EXISTING, 0, nullptr)
+             : INVALID_HANDLE_VALUE;
     EXPECT_TRUE(FinishRelationWithoutWaiting(&relation));
-    EXPECT_EQ(relation.pending, test.held);
+    EXPECT_EQ(relation.pending, held);
     std::string expected = "12345678 " + mine + "\r\n" + kept;
-    EXPECT_TRUE(ReadBytes(test.held ? relationPath + ".pending" : relationPath) == expected);
+    // Unreadable, the earlier lines wait to be merged by whoever comes next.
+    const std::string waiting = relationPath + (unreadable ? ".unmerged" : held ? ".pending" : "");
+    EXPECT_TRUE(ReadBytes(waiting) == (unreadable ? "12345678 " + mine + "\r\n" : expected));
     DiscardRelationFile(&relation);
-    if (held != INVALID_HANDLE_VALUE) {
+    if (holder != INVALID_HANDLE_VALUE) {
+      EXPECT_TRUE(FinishPendingRelation(relationPath.c_str())) << "still held, the lines still wait";
+      CloseHandle(holder);
       EXPECT_TRUE(ReadBytes(relationPath) == earlier + kept) << "held, the relation file cannot have changed";
-      CloseHandle(held);
       EXPECT_FALSE(FinishPendingRelation(relationPath.c_str()));
       EXPECT_TRUE(ReadBytes(relationPath) == expected);
     }
     EXPECT_FALSE(FileExists(relationPath + ".pending"));
+    EXPECT_FALSE(FileExists(relationPath + ".unmerged"));
     EXPECT_FALSE(FileExists(relationPath + ".new"));
   }
   RemoveTree(folder);
