@@ -35,6 +35,7 @@ bool OpenRelationFile(RelationFile* relation) {
   DiscardRelationFile(relation);
   relation->failed = false;
   relation->pending = false;
+  relation->unmerged = false;
   if (relation->path[0] == '\0') return false;
   // CREATE_ALWAYS also clears an aside file that a killed run left behind.
   relation->aside = CreateAsideFile(relation->path);

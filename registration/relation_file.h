@@ -72,6 +72,9 @@ struct RelationFile {
   // Left as the pending file: another program held the relation file past the
   // retries. Its lines launch from there; the next action puts it in place.
   bool pending = false;
+  // The earlier file stayed unreadable past the retries: the run's lines are
+  // left unmerged for the next action rather than merged as if it were empty.
+  bool unmerged = false;
 };
 
 // Starts the run's file aside of relation->path, which the caller names. False

@@ -53,8 +53,9 @@ static bool FailMerge(RelationFile* relation, const char* call) {
 }
 
 // The previous file for reading; nullptr when there is none, or (*held set)
-// while another program holds it, or (relation->failed set) when it exists
-// but cannot be read: merging that as empty would lose every earlier line.
+// while another program holds it, or (relation->unmerged set) once held past
+// the retries, or (relation->failed set) when it exists but cannot be read:
+// merging that as empty would lose every earlier line.
 static FILE* OpenPrevious(RelationFile* relation, bool* held) {
   *held = false;
   HANDLE file = CreateFileA(relation->path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -63,7 +64,12 @@ static FILE* OpenPrevious(RelationFile* relation, bool* held) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) return nullptr;
     *held = CountTry(&relation->retry, error) == kTryLater;
-    if (!*held) FailMerge(relation, "CreateFileA");
+    // Held past the retries: the lines wait unmerged (see RelationFile).
+    if (!*held && IsHeldError(error)) {
+      relation->unmerged = true;
+    } else if (!*held) {
+      FailMerge(relation, "CreateFileA");
+    }
     return nullptr;
   }
   int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);

@@ -188,6 +188,10 @@ TryResult StepRelationCommit(RelationFile* relation) {
     if (relation->failed || relation->aside == INVALID_HANDLE_VALUE || relation->stage != kMergeComplete) {
       return kTryFailed;
     }
+    if (relation->unmerged) {
+      relation->pending = NameFinished(relation, false);
+      return relation->pending ? kTryDone : kTryFailed;
+    }
     if (!NameFinished(relation, true)) return kTryFailed;
   }
   return PlacePending(relation, TryPlacePending(relation->path, &relation->retry));
@@ -218,7 +222,7 @@ bool FinishRelationWithoutWaiting(RelationFile* relation) {
     if (merged && relation->stage == kMergeNotBegun) merged = BeginRelationMerge(relation);
     // The earlier file cannot be read now: the run's lines wait unmerged, and
     // whoever comes next merges them.
-    if (!merged && !relation->failed && relation->stage == kMergeNotBegun) {
+    if (relation->unmerged || (!merged && !relation->failed && relation->stage == kMergeNotBegun)) {
       relation->pending = NameFinished(relation, false);
       if (!relation->pending) DiscardRelationFile(relation);
       return relation->pending;
