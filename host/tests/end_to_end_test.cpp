@@ -157,10 +157,10 @@ TEST_F(EndToEnd, KilledRunsLeaveTheEarlierRelationFileAndTheNextRunsEmptyTemp) {
   EXPECT_EQ(Relation(), earlier);
   EXPECT_NE(FolderTree(data + "temp\\"), std::vector<std::string>{});
 
-  // A few more kills anywhere in a run's life, each leaving what it left.
+  // Eleven more kills anywhere in a run's life, each leaving what it left.
   uint32_t seed = GetTickCount();
   SCOPED_TRACE(Format("kill seed %u", seed));
-  for (int kill = 0; kill < 4; ++kill) {
+  for (int kill = 0; kill < 11; ++kill) {
     seed = seed * 1103515245u + 12345u;
     process = StartHost("");
     ASSERT_TRUE(process != nullptr);
