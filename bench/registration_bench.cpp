@@ -16,6 +16,7 @@
 #include "profile/profile.h"
 #include "registration/register_file.h"
 #include "registration/relation_file.h"
+#include "registration/relation_pending.h"
 #include "registration/run.h"
 
 namespace {

@@ -163,7 +163,10 @@ int RunScript(const ScriptOptions& options);
 bool RegisterUnattended(int maxSeconds);
 // From now on the host's registration call for the copy named name sets the
 // event named eventName and never returns: the process is to be killed there.
-void HoldAtRegisterOf(const std::string& name, const std::string& eventName);
-// Launches the current dataset's ROM registered under crcText through the
-// plug-in's popup entry, waiting for the emulator; true when it ended with 0.
-bool LaunchUnattended(const std::string& crcText);
+// With pause, it returns once the event is reset (the test has done what it
+// does at that moment), or after 30 s.
+void HoldAtRegisterOf(const std::string& name, const std::string& eventName, bool pause = false);
+// Launches the current dataset's ROMs registered under crcTexts (separated by
+// ",") through the plug-in's popup entry, one after another, waiting for the
+// emulator; true when each ended with 0.
+bool LaunchUnattended(const std::string& crcTexts);

@@ -1,13 +1,15 @@
 // CorvaneHost.exe: the demo catalogue host.
 //   CorvaneHost.exe [--data DIR] [--plugin DLL] [--dataset NAME]
 //   CorvaneHost.exe --script DEMO_DIR [--report FILE] [--shots DIR] [--data DIR] [--status FILE]
-//   CorvaneHost.exe --register [--launch CRC] [--hold-at NAME EVENT] [--data DIR] [--dataset NAME]
+//   CorvaneHost.exe --register [--launch CRC[,CRC...]] [--hold-at|--pause-at NAME EVENT] [--data DIR]
+//                   [--dataset NAME]
 // Without --script it opens the window for a person; with it, it runs the
 // demo's steps by itself and exits with 0 only when every check passed. With
 // --register it registers the dataset's collection unattended, then launches
 // the ROM of CRC; it exits with 0 when that ended and the launch succeeded.
 // --hold-at keeps it inside the host's registration call for the copy NAME,
-// after setting EVENT, for a test to kill it there.
+// after setting EVENT, for a test to kill it there; --pause-at only until the
+// test resets EVENT.
 #include <cstring>
 
 #include "host/host.h"
@@ -101,9 +103,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   int exitCode = 0;
   if (unattended) {
     const char* launch = OptionValue(argc, argv, "--launch");
-    const char* holdAt = OptionValue(argc, argv, "--hold-at");
-    const char* event = SecondValue(argc, argv, "--hold-at");
-    if (holdAt != nullptr && event != nullptr) HoldAtRegisterOf(holdAt, event);
+    bool pause = OptionValue(argc, argv, "--pause-at") != nullptr;
+    const char* option = pause ? "--pause-at" : "--hold-at";
+    const char* holdAt = OptionValue(argc, argv, option);
+    const char* event = SecondValue(argc, argv, option);
+    if (holdAt != nullptr && event != nullptr) HoldAtRegisterOf(holdAt, event, pause);
     const int kRunSeconds = 120;
     exitCode = RegisterUnattended(kRunSeconds) && (launch == nullptr || LaunchUnattended(launch)) ? 0 : 1;
     DestroyWindow(gApp.window);

@@ -10,6 +10,7 @@ const int kMessageBoxText = 0xFFFF;
 
 std::string holdName;
 std::string holdEvent;
+bool holdPauses;
 
 // Every box is answered with OK, the run's report among them.
 bool AnswerBox(HWND active) {
@@ -19,12 +20,20 @@ bool AnswerBox(HWND active) {
 }
 
 // The copy the test waits for has reached the host: the test is told, and
-// the call never returns, so that the process is killed inside the run.
+// the call never returns, so that the process is killed inside the run; or,
+// paused, it returns once the test has done its part.
 void HoldHere(const RegisterCall& call) {
   if (!SamePath(BaseName(call.path), holdName)) return;
-  HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, holdEvent.c_str());
+  HANDLE event = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, holdEvent.c_str());
   if (event != nullptr) SetEvent(event);
-  for (;;) Sleep(INFINITE);
+  if (!holdPauses) {
+    for (;;) Sleep(INFINITE);
+  }
+  for (int waited = 0; event != nullptr && waited < 30000 && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+       waited += 10) {
+    Sleep(10);
+  }
+  if (event != nullptr) CloseHandle(event);
 }
 
 }  // namespace
@@ -42,17 +51,24 @@ bool RegisterUnattended(int maxSeconds) {
   return ended;
 }
 
-void HoldAtRegisterOf(const std::string& name, const std::string& eventName) {
+void HoldAtRegisterOf(const std::string& name, const std::string& eventName, bool pause) {
   holdName = name;
   holdEvent = eventName;
+  holdPauses = pause;
   gApp.afterRegister = HoldHere;
 }
 
-bool LaunchUnattended(const std::string& crcText) {
-  int row = FindRomRow(crcText);
-  if (row < 0) return false;
+bool LaunchUnattended(const std::string& crcTexts) {
   gApp.waitForEmulator = true;
-  size_t calls = gApp.launchCalls.size();
-  LaunchRomRow(row, 0);
-  return gApp.launchCalls.size() == calls + 1 && gApp.launchCalls.back().result == 1;
+  bool launched = true;
+  for (size_t start = 0; start <= crcTexts.size();) {
+    size_t end = crcTexts.find(',', start);
+    if (end == std::string::npos) end = crcTexts.size();
+    int row = FindRomRow(crcTexts.substr(start, end - start));
+    size_t calls = gApp.launchCalls.size();
+    if (row >= 0) LaunchRomRow(row, 0);
+    launched = launched && row >= 0 && gApp.launchCalls.size() == calls + 1 && gApp.launchCalls.back().result == 1;
+    start = end + 1;
+  }
+  return launched;
 }

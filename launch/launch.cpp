@@ -13,7 +13,7 @@
 #include "base/state.h"
 #include "launch/extract_at_launch.h"
 #include "profile/profile.h"
-#include "registration/relation_file.h"
+#include "registration/relation_pending.h"
 
 // Looks crcText up line by line; the first matching line gives foundPath
 // (empty when the line holds no path). The search also ends at the first line
@@ -49,15 +49,23 @@ int LaunchByCrc(const char* crcText) {
 
   char relationPath[kPathSize];
   if (!DatasetFilePath(relationPath, sizeof relationPath, ".rel")) return 0;
-  // A run's lines that could not be put in place yet are the newest list:
-  // put in place now, or read where they wait.
+  // A run's lines that could not be put in place yet are the newest: put in
+  // place now, or read where they wait, lines a window's end left unmerged
+  // first, then the pending list or the relation file.
+  char unmergedPath[kPathSize];
   char pendingPath[kPathSize];
-  const char* listPath = relationPath;
-  if (FinishPendingRelation(relationPath) && PendingRelationPath(pendingPath, sizeof pendingPath, relationPath)) {
-    listPath = pendingPath;
+  FinishPendingRelation(relationPath);
+  const char* lists[] = {
+      UnmergedRelationPath(unmergedPath, sizeof unmergedPath, relationPath) ? unmergedPath : "",
+      PendingRelationPath(pendingPath, sizeof pendingPath, relationPath) && PathFileExistsA(pendingPath)
+          ? pendingPath
+          : relationPath};
+  int closed = 0;
+  for (const char* list : lists) {
+    if (foundPath[0] == '\0' && list[0] != '\0' && PathFileExistsA(list)) {
+      closed = FindSourcePath(list, crcText, foundPath, sizeof foundPath);
+    }
   }
-  if (!PathFileExistsA(listPath)) return 0;
-  int closed = FindSourcePath(listPath, crcText, foundPath, sizeof foundPath);
   if (foundPath[0] == '\0') return closed;
   if (!PathFileExistsA(foundPath)) return 0;
 

@@ -14,7 +14,7 @@
 #include "profile/active_dataset.h"
 #include "profile/profile.h"
 #include "profile/settings_dialog.h"
-#include "registration/relation_file.h"
+#include "registration/relation_pending.h"
 #include "registration/scan_dialog.h"
 #include "base/file_io.h"
 

@@ -1,7 +1,8 @@
 // The relation file: one line per registered ROM, "CRC source\r\n", eight
 // upper-case hex digits, a blank and the source path. This module owns its
-// format: the registration run writes it, merges it with the earlier file and
-// puts it in place; the launch reads it.
+// format: the registration run writes it (here), merges it with the earlier
+// file (relation_merge.h) and puts it in place (relation_pending.h); the
+// launch reads it.
 //
 // A run's lines are written into "<path>.new" and only take part once the run
 // ends: the merged file is flushed and, still open, named "<path>.pending",
@@ -71,13 +72,10 @@ struct RelationFile {
   // Left as the pending file: another program held the relation file past the
   // retries. Its lines launch from there; the next action puts it in place.
   bool pending = false;
+  // The earlier file stayed unreadable past the retries: the run's lines are
+  // left unmerged for the next action rather than merged as if it were empty.
+  bool unmerged = false;
 };
-
-// Whether the relation file can be replaced when the run ends: a pending file
-// an earlier action left is put in place first, then the relation file is
-// opened for what the final move needs; either is retried while another
-// program holds it. kTryDone when it can be (or there is none yet).
-TryResult CheckRelationReplaceable(RelationFile* relation);
 
 // Starts the run's file aside of relation->path, which the caller names. False
 // when it cannot be created.
@@ -86,45 +84,6 @@ bool OpenRelationFile(RelationFile* relation);
 // Appends "CRC source\r\n" and records the source at relation->lastSourceOffset.
 // False, with relation->failed set, when the line could not be written whole.
 bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* sourcePath);
-
-// Carries over up to about maxLines of the previous file's lines whose source
-// this run did not write (under any spelling) and whose file is not known to
-// be gone. True once every earlier line was looked at; false while lines
-// remain, while another program holds the previous file, or when the merge
-// failed (relation->failed set), as it does when the previous file exists but
-// cannot be read.
-bool StepRelationMerge(RelationFile* relation, int maxLines);
-
-// Names the merged file pending, then puts it in place, one try when due:
-// kTryLater while another program holds the relation file. Held past the
-// retries, it stays pending (relation->pending set) and the result is
-// kTryDone: no line is lost. On kTryFailed the previous file is untouched,
-// though a pending file whose move met a lasting error stays for the launch.
-TryResult StepRelationCommit(RelationFile* relation);
-
-// Completes the merge and the move into place, waiting out holds. False (the
-// previous file untouched) when any of it failed.
-bool CommitRelationFile(RelationFile* relation);
-
-// For a run whose window is gone while the host waits: carries over the rest
-// of the earlier lines without looking at their files (only those this run
-// wrote under a spelling of the same path are dropped), names the file
-// pending and makes one try of the move; whatever is not done now is left to
-// the next action. False (the previous file untouched) when the lines could
-// not be written or the earlier file could not be read.
-bool FinishRelationWithoutWaiting(RelationFile* relation);
-
-// The pending file of the relation file at relationPath. False when its name
-// cannot be made.
-bool PendingRelationPath(char* pending, size_t size, const char* relationPath);
-
-// Puts the pending file of relationPath in place, waiting out a passing hold.
-// True when one still waits (held for longer, or another error): it then
-// holds the newest lines.
-bool FinishPendingRelation(const char* relationPath);
-
-// The same for every dataset's pending file in the data folder, for initPlugin.
-void FinishPendingRelations(const char* dataDir);
 
 // True when path names the file this run writes its lines into (found in a
 // ROM folder that holds the data folder) under any spelling: not the user's,

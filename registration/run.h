@@ -14,6 +14,8 @@
 #include "registration/header_check.h"
 #include "registration/held_copies.h"
 #include "registration/relation_file.h"
+#include "registration/relation_merge.h"
+#include "registration/relation_pending.h"
 #include "registration/same_contents.h"
 #include "registration/run_report.h"
 

@@ -110,26 +110,34 @@ TEST_F(Launch, NothingIsLaunchedWithoutARelationFileOrASourceOnDisk) {
 // relation file is still held.
 TEST_F(Launch, PendingListIsPutInPlaceFirstOrReadWhileTheRelationFileIsHeld) {
   const std::string relation = data + "NES.rel";
-  const std::string pending = relation + ".pending";
   const std::string newest = "DEADBEEF " + roms + "a.nes\r\n";
   struct Case {
     const char* earlier;  // nullptr: no relation file yet
-    bool held;            // open without delete sharing through the launch
-  } cases[] = {{nullptr, false}, {"DEADBEEF b.nes\r\n", false}, {"DEADBEEF b.nes\r\n", true}};
+    DWORD heldSharing;    // another program's open through the launch shares this; 0: none
+    const char* waiting;  // the newest lines: pending, or left unmerged by a window's end
+  } cases[] = {{nullptr, 0, ".pending"},
+               {"DEADBEEF b.nes\r\n", 0, ".pending"},
+               {"DEADBEEF b.nes\r\n", FILE_SHARE_READ | FILE_SHARE_WRITE, ".pending"},
+               {"DEADBEEF b.nes\r\n", FILE_SHARE_WRITE | FILE_SHARE_DELETE, ".unmerged"},
+               {"DEADBEEF b.nes\r\n", 0, ".unmerged"}};
   for (const Case& test : cases) {
-    SCOPED_TRACE(std::string(test.earlier ? "earlier file" : "no earlier file") + (test.held ? ", held" : ""));
+    bool held = test.heldSharing != 0;
+    SCOPED_TRACE(std::string(test.earlier ? "earlier file" : "no earlier file") + (held ? ", held" : "") +
+                 test.waiting);
+    const std::string pending = relation + test.waiting;
     DeleteFileA(relation.c_str());
     if (test.earlier != nullptr) ASSERT_TRUE(WriteBytes(relation, test.earlier));
     ASSERT_TRUE(WriteBytes(pending, newest));
-    HANDLE held = test.held ? CreateFileA(relation.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, 0, nullptr)
-                            : INVALID_HANDLE_VALUE;
+    HANDLE holder =
+        held ? CreateFileA(relation.c_str(), GENERIC_READ, test.heldSharing, nullptr, OPEN_EXISTING, 0, nullptr)
+             : INVALID_HANDLE_VALUE;
     gHost.launchResult = 5;
     EXPECT_EQ(Popup("DEADBEEF"), 5);
     EXPECT_EQ(Launched(), roms + "a.nes");
-    EXPECT_EQ(ReadBytes(test.held ? pending : relation), newest);
-    EXPECT_EQ(FileExists(pending), test.held);
-    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+    EXPECT_EQ(ReadBytes(held ? pending : relation),
+              held ? newest : newest + (std::string(test.waiting) == ".unmerged" ? test.earlier : ""));
+    EXPECT_EQ(FileExists(pending), held);
     DeleteFileA(pending.c_str());
   }
 }

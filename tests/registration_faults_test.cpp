@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "registration/relation_file.h"
+#include "registration/relation_merge.h"
+#include "registration/relation_pending.h"
 #include "registration_run.h"
 #include "support/child_process.h"
 
@@ -299,15 +301,18 @@ TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
     EXPECT_TRUE(SearchOrder(temp, false).empty()) << "the next run removes what the last one could not";
   }
   // An earlier file that cannot be read through the run is not merged as if
-  // it were empty: it stays as it was, and the box says the lines were not written.
+  // it were empty, nor are the run's lines dropped: they wait unmerged, the
+  // box says so, and the next action merges them.
   ASSERT_TRUE(WriteBytes(data + "NES.rel", earlier));
   HANDLE unreadable = CreateFileA((data + "NES.rel").c_str(), GENERIC_READ, FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
   std::string box;
   AddRoms({Answer(IDOK, &box)});
   CloseHandle(unreadable);
-  EXPECT_EQ(box, std::string(u8"関連ファイルに書き込めませんでした\n") + Utf8(data) + "NES.rel");
+  EXPECT_NE(box.find(u8"次の操作の時に置き換えます: " + Utf8(data) + "NES.rel"), std::string::npos) << box;
   EXPECT_EQ(ReadBytes(data + "NES.rel"), earlier);
+  EXPECT_FALSE(FinishPendingRelation((data + "NES.rel").c_str()));
+  EXPECT_EQ(Lines().size(), 21u);
 }
 
 // What another program does to the relation file: opens it sharing read and
@@ -316,16 +321,22 @@ struct RelationHolder {
   std::string path;
   DWORD ms;  // INFINITE: until released
   HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE opened = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE thread = nullptr;
   static DWORD WINAPI Hold(void* parameter) {
     auto* holder = static_cast<RelationHolder*>(parameter);
     HANDLE file = CreateFileA(holder->path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
+    SetEvent(holder->opened);
     WaitForSingleObject(holder->release, holder->ms);
     CloseHandle(file);
     return file != INVALID_HANDLE_VALUE ? 0 : 1;
   }
-  void Start() { thread = CreateThread(nullptr, 0, Hold, this, 0, nullptr); }
+  // Returns once the file is held, so that the run cannot end before the hold begins.
+  void Start() {
+    thread = CreateThread(nullptr, 0, Hold, this, 0, nullptr);
+    if (thread != nullptr) WaitForSingleObject(opened, INFINITE);
+  }
   void End() {
     SetEvent(release);
     if (thread != nullptr) WaitForSingleObject(thread, INFINITE);
@@ -334,6 +345,7 @@ struct RelationHolder {
     EXPECT_EQ(held, 0u) << "the relation file was never held";
     CloseHandle(thread);
     CloseHandle(release);
+    CloseHandle(opened);
   }
 };
 
@@ -396,11 +408,17 @@ TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
   const std::string relationPath = folder + "NES.rel";
   struct Case {
     int earlierLines;
-    int mergedFirst;  // lines merged by looking before the window went
-    bool held;
-  } cases[] = {{3, 0, false}, {200000, 1, false}, {200000, 1, true}};
+    int mergedFirst;    // lines merged by looking before the window went
+    DWORD heldSharing;  // another program's open of the relation file shares this; 0: none
+  } cases[] = {{3, 0, 0},
+               {200000, 1, 0},
+               {200000, 1, FILE_SHARE_READ | FILE_SHARE_WRITE},
+               {3, 0, FILE_SHARE_WRITE | FILE_SHARE_DELETE}};
   for (const Case& test : cases) {
-    SCOPED_TRACE(std::to_string(test.earlierLines) + (test.held ? " lines, held" : " lines"));
+    bool held = test.heldSharing != 0, unreadable = held && !(test.heldSharing & FILE_SHARE_READ);
+    SCOPED_TRACE(std::to_string(test.earlierLines) + (unreadable ? " lines, unreadable"
+                                                      : held     ? " lines, held"
+                                                                 : " lines"));
     std::string mine = folder + "mine.nes";
     std::string mineCapitals = mine;
     CharUpperBuffA(&mineCapitals[0], static_cast<DWORD>(mineCapitals.size()));
@@ -417,21 +435,25 @@ TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
     ASSERT_TRUE(OpenRelationFile(&relation));
     ASSERT_TRUE(WriteRelationLine(&relation, "12345678", mine.c_str()));
     if (test.mergedFirst > 0) EXPECT_FALSE(StepRelationMerge(&relation, test.mergedFirst));
-    HANDLE held = test.held ? CreateFileA(relationPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_EXISTING, 0, nullptr)
-                            : INVALID_HANDLE_VALUE;
+    HANDLE holder =
+        held ? CreateFileA(relationPath.c_str(), GENERIC_READ, test.heldSharing, nullptr, OPEN_EXISTING, 0, nullptr)
+             : INVALID_HANDLE_VALUE;
     EXPECT_TRUE(FinishRelationWithoutWaiting(&relation));
-    EXPECT_EQ(relation.pending, test.held);
+    EXPECT_EQ(relation.pending, held);
     std::string expected = "12345678 " + mine + "\r\n" + kept;
-    EXPECT_TRUE(ReadBytes(test.held ? relationPath + ".pending" : relationPath) == expected);
+    // Unreadable, the earlier lines wait to be merged by whoever comes next.
+    const std::string waiting = relationPath + (unreadable ? ".unmerged" : held ? ".pending" : "");
+    EXPECT_TRUE(ReadBytes(waiting) == (unreadable ? "12345678 " + mine + "\r\n" : expected));
     DiscardRelationFile(&relation);
-    if (held != INVALID_HANDLE_VALUE) {
+    if (holder != INVALID_HANDLE_VALUE) {
+      EXPECT_TRUE(FinishPendingRelation(relationPath.c_str())) << "still held, the lines still wait";
+      CloseHandle(holder);
       EXPECT_TRUE(ReadBytes(relationPath) == earlier + kept) << "held, the relation file cannot have changed";
-      CloseHandle(held);
       EXPECT_FALSE(FinishPendingRelation(relationPath.c_str()));
       EXPECT_TRUE(ReadBytes(relationPath) == expected);
     }
     EXPECT_FALSE(FileExists(relationPath + ".pending"));
+    EXPECT_FALSE(FileExists(relationPath + ".unmerged"));
     EXPECT_FALSE(FileExists(relationPath + ".new"));
   }
   RemoveTree(folder);

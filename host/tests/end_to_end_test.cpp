@@ -18,16 +18,22 @@ class EndToEnd : public ::testing::Test {
     data = folder + "data\\";
     ASSERT_TRUE(CreateDirectoryA(roms.c_str(), nullptr) && CreateDirectoryA((roms + "sub").c_str(), nullptr) &&
                 CreateDirectoryA(data.c_str(), nullptr));
-    // Header 16, the ROM folder, all subfolder levels, no extraction on launch.
-    std::string settings(532, '\0');
-    settings[0] = 16;
-    settings.replace(4, roms.size() - 1, roms, 0, roms.size() - 1);  // as the settings dialog keeps it, no final "\"
-    settings[264] = 1;
-    ASSERT_TRUE(WriteBytes(data + "NES.fol", settings));
-    ASSERT_TRUE(WriteBytes(data + "emulators.ini", Format("[NES]\r\ncommand=\"%sFakeEmulator.exe\" --log \"%s\" \"%%1\"\r\n",
-                                                            BinFolder().c_str(), (folder + "emulator.log").c_str())));
+    ASSERT_TRUE(WriteSettings(roms));
+    ASSERT_TRUE(
+        WriteBytes(data + "emulators.ini", Format("[NES]\r\ncommand=\"%sFakeEmulator.exe\" --log \"%s\" \"%%1\"\r\n",
+                                                  BinFolder().c_str(), (folder + "emulator.log").c_str())));
   }
   void TearDown() override { RemoveTree(folder); }
+
+  // Header 16, the ROM folder, all subfolder levels, no extraction on launch.
+  bool WriteSettings(const std::string& romFolder) {
+    std::string settings(532, '\0');
+    settings[0] = 16;
+    settings.replace(4, romFolder.size() - 1, romFolder, 0,
+                     romFolder.size() - 1);  // as the settings dialog keeps it, no final "\"
+    settings[264] = 1;
+    return WriteBytes(data + "NES.fol", settings);
+  }
 
   // A file of the collection; its relation line is zlib's CRC of the bytes past the 16-byte header.
   void Add(const std::string& name, const std::string& bytes, const std::string& rom) {
@@ -49,8 +55,8 @@ class EndToEnd : public ::testing::Test {
   // Starts CorvaneHost.exe --register with the data folder (without its final
   // "\", which would escape the quotation mark) and more options.
   HANDLE StartHost(const std::string& options) {
-    std::string command = Format("\"%sCorvaneHost.exe\" --register --data \"%s\" --dataset NES %s",
-                                 BinFolder().c_str(), data.substr(0, data.size() - 1).c_str(), options.c_str());
+    std::string command = Format("\"%sCorvaneHost.exe\" --register --data \"%s\" --dataset NES %s", BinFolder().c_str(),
+                                 data.substr(0, data.size() - 1).c_str(), options.c_str());
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -74,6 +80,28 @@ class EndToEnd : public ::testing::Test {
     return lines;
   }
   std::string Relation() { return ReadBytes(data + "NES.rel"); }
+  // The CRCs of every expected line, as --launch takes them.
+  std::string AllCrcs() {
+    std::string crcs;
+    for (const std::string& line : expected) crcs += (crcs.empty() ? "" : ",") + line.substr(0, 8);
+    return crcs;
+  }
+  // The paths the emulator was started with, each as often as it was.
+  std::vector<std::string> LaunchedPaths() {
+    std::vector<std::string> paths;
+    for (const std::string& line : SplitLines(ReadBytes(folder + "emulator.log"))) {
+      size_t tab = line.find('\t', line.find('\t') + 1);
+      if (line.compare(0, 3, "OK\t") == 0 && tab != std::string::npos) paths.push_back(line.substr(tab + 1));
+    }
+    return Sorted(paths);
+  }
+  std::vector<std::string> ExpectedPaths(int times) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < times; ++i) {
+      for (const std::string& line : expected) paths.push_back(line.substr(9));
+    }
+    return Sorted(paths);
+  }
 
   std::string folder, roms, data;
   std::vector<std::string> expected;  // "CRC path", the relation file's lines
@@ -100,13 +128,16 @@ TEST_F(EndToEnd, RegistersACollectionAndLaunchesOneOfItsRoms) {
   EXPECT_EQ(FolderTree(data + "temp\\"), std::vector<std::string>{});
 }
 
-// Killed in the middle of a run, inside the host's call for the archive's
-// copy: the relation file of the run before stays as it was, and the next run
-// takes back everything the killed one left in temp\.
-TEST_F(EndToEnd, AKilledRunLeavesTheEarlierRelationFileAndTheNextRunCleansTemp) {
+// Killed in the middle of a run: inside the host's call for the archive's
+// copy, then at random moments. The relation file of the run before stays
+// as it was, and the next runs take back everything the killed ones left in
+// temp\, at every depth.
+TEST_F(EndToEnd, KilledRunsLeaveTheEarlierRelationFileAndTheNextRunsEmptyTemp) {
   AddRom("alpha.nes", 3);
   AddRom("sub\\gamma.nes", 4);
+  DWORD started = GetTickCount();
   ASSERT_EQ(RunHost(), 0u);
+  DWORD runMs = GetTickCount() - started;
   std::string earlier = Relation();
   ASSERT_EQ(Sorted(SplitLines(earlier)), Sorted(expected));
   AddRom("delta.nes", 5);
@@ -126,17 +157,94 @@ TEST_F(EndToEnd, AKilledRunLeavesTheEarlierRelationFileAndTheNextRunCleansTemp) 
   EXPECT_EQ(Relation(), earlier);
   EXPECT_NE(FolderTree(data + "temp\\"), std::vector<std::string>{});
 
+  // Eleven more kills anywhere in a run's life, each leaving what it left.
+  uint32_t seed = GetTickCount();
+  SCOPED_TRACE(Format("kill seed %u", seed));
+  for (int kill = 0; kill < 11; ++kill) {
+    seed = seed * 1103515245u + 12345u;
+    process = StartHost("");
+    ASSERT_TRUE(process != nullptr);
+    WaitForSingleObject(process, (seed >> 8) % (runMs + 1));
+    TerminateProcess(process, 9);
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+    std::string relation = Relation();
+    EXPECT_TRUE(relation == earlier || Sorted(SplitLines(relation)) == Sorted(expected)) << "after kill " << kill;
+  }
+
+  ASSERT_EQ(RunHost(), 0u);
   ASSERT_EQ(RunHost(), 0u);
   EXPECT_EQ(Sorted(SplitLines(Relation())), Sorted(expected));
-  // No file at any depth. The folder the killed extraction made (dir\) is not
-  // yet taken back: the plug-in keeps no record of it through a kill. Once it
-  // does, this compares the whole tree with the empty one.
-  std::vector<std::string> files;
-  for (const std::string& entry : FolderTree(data + "temp\\")) {
-    if (entry.back() != '\\') files.push_back(entry);
-  }
-  EXPECT_EQ(files, std::vector<std::string>{});
+  EXPECT_EQ(FolderTree(data + "temp\\"), std::vector<std::string>{});
 }
 
-// The run whose relation file another program holds through its end belongs
-// here too, beside the kill, once the plug-in keeps such a run's lines aside.
+// What another program does to NES.rel while it looks at it: holds it open
+// without delete sharing until released or ms have passed.
+struct RelationHold {
+  HANDLE file;
+  DWORD ms;
+  static DWORD WINAPI Release(void* parameter) {
+    auto* hold = static_cast<RelationHold*>(parameter);
+    Sleep(hold->ms);
+    CloseHandle(hold->file);
+    return 0;
+  }
+};
+
+// NES.rel held from the run's last file for 1.5 s or for good: no line is
+// lost. Every ROM of the run launches (from the pending file while it is
+// held), and the next action puts the pending file in place.
+TEST_F(EndToEnd, AHeldRelationFileLosesNoLineAndTheNextActionPutsItInPlace) {
+  for (DWORD holdMs : std::vector<DWORD>{1500, INFINITE}) {
+    SCOPED_TRACE(holdMs == INFINITE ? "held for good" : "held 1.5 s");
+    if (holdMs == INFINITE) {
+      TearDown();
+      expected.clear();
+      SetUp();
+    }
+    AddRom("alpha.nes", 6);
+    ASSERT_EQ(RunHost(), 0u);
+    const std::string earlier = Relation();
+    AddRom("beta.nes", 7);
+    AddZip();
+    ASSERT_TRUE(CreateDirectoryA((roms + "sub\\deep").c_str(), nullptr));
+    AddRom("sub\\deep\\omega.nes", 8);  // the last folder's only file: the run's last
+
+    std::string eventName = Format("CorvaneEndToEndHold%lu", GetCurrentProcessId());
+    HANDLE paused = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+    HANDLE process = StartHost("--pause-at omega.nes " + eventName + " --launch " + AllCrcs());
+    ASSERT_TRUE(paused != nullptr && process != nullptr);
+    HANDLE both[] = {paused, process};
+    ASSERT_EQ(WaitForMultipleObjects(2, both, FALSE, INFINITE), WAIT_OBJECT_0)
+        << "the last copy never reached the host";
+    RelationHold hold = {CreateFileA((data + "NES.rel").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr),
+                         holdMs};
+    ASSERT_NE(hold.file, INVALID_HANDLE_VALUE);
+    HANDLE releaser = holdMs != INFINITE ? CreateThread(nullptr, 0, RelationHold::Release, &hold, 0, nullptr) : nullptr;
+    ResetEvent(paused);
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = 99;
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    CloseHandle(paused);
+    EXPECT_EQ(code, 0u) << "the run ended and every ROM launched";
+    if (holdMs == INFINITE) {
+      EXPECT_EQ(Relation(), earlier) << "held, the relation file cannot have changed";
+      EXPECT_EQ(Sorted(SplitLines(ReadBytes(data + "NES.rel.pending"))), Sorted(expected));
+      CloseHandle(hold.file);
+    } else {
+      WaitForSingleObject(releaser, INFINITE);
+      CloseHandle(releaser);
+    }
+    EXPECT_EQ(LaunchedPaths(), ExpectedPaths(1));
+
+    // The next action, a run of an empty folder, puts the pending file in place
+    // and merges it: its lines are the ones every ROM launches from.
+    ASSERT_TRUE(CreateDirectoryA((folder + "none\\").c_str(), nullptr) && WriteSettings(folder + "none\\"));
+    EXPECT_EQ(RunHost("--launch " + AllCrcs()), 0u);
+    EXPECT_EQ(Sorted(SplitLines(Relation())), Sorted(expected));
+    EXPECT_FALSE(FileSizeOf(data + "NES.rel.pending") >= 0) << "no pending file is left";
+    EXPECT_EQ(LaunchedPaths(), ExpectedPaths(2));
+  }
+}

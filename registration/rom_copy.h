@@ -1,0 +1,28 @@
+// The header-stripped copy of the file in hand (see RegistrationRun's file).
+#pragma once
+
+struct RegistrationRun;
+
+enum CopyResult {
+  kCopyDone,
+  kCopyUnreadable,  // the source could not be opened or read
+  kCopyTooLarge,    // 2 GiB or more: beyond what the copy supports
+  kCopyNotWritten,  // the copy could not be created or written
+  kCopyLater,       // another program holds the source or the copy's name for now
+  kCopyBadHeader,   // a header size below 0 (a profile edited by hand) names no bytes to drop
+};
+
+// The reason of the run's list for a copy that failed; nullptr for one that did not.
+const char* SkipReasonOf(CopyResult copied, bool archive);
+
+// Opens the file in hand's readPath and creates the copy at its copyPath, a
+// try at a time while another program holds either; the bytes follow in
+// pieces, the header dropped from the first of them.
+CopyResult StartCopy(RegistrationRun* run);
+
+// One piece: read, written past what is left of the header, and added to the CRC.
+CopyResult CopyPiece(RegistrationRun* run);
+
+// Closes what the file in hand holds open; a copy that is not whole is deleted
+// so that it can never be taken for one.
+void CloseFileInHand(RegistrationRun* run, bool copyWhole);
