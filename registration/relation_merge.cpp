@@ -131,9 +131,16 @@ static bool WriteCarried(RelationFile* relation) {
   return written;
 }
 
+// Files of this run that share an earlier file's name and are opened to
+// compare identities, at most, for one earlier line.
+static constexpr size_t kSameNamedOpens = 8;
+
 // Whether one of this run's files of the same name (folded) is the file at
 // source, which is there: a link, a junction or a subst drive spells its
-// folder otherwise. Asked only of those, as each identity costs an open.
+// folder otherwise. Asked only of those, as each identity costs an open; a
+// name this run wrote in many folders (rom001.nes in every set) is left to its
+// spelling, since opening each of them would stop the dialog for a line, and
+// the worst that comes of it is a second line for the same file.
 static bool IsSameFileAsOneWritten(const RelationFile* relation, const char* key, const char* source) {
   const char* const* sorted = relation->sortedNames;
   size_t low = 0, high = relation->keyCount;
@@ -145,9 +152,15 @@ static bool IsSameFileAsOneWritten(const RelationFile* relation, const char* key
       high = middle;
     }
   }
+  size_t end = low;
+  while (end < relation->keyCount && end - low <= kSameNamedOpens &&
+         strcmp(LastComponent(sorted[end]), LastComponent(key)) == 0) {
+    ++end;
+  }
+  if (end - low > kSameNamedOpens) return false;
   FileIdentity identity = {};
   bool identified = false;
-  for (size_t i = low; i < relation->keyCount && strcmp(LastComponent(sorted[i]), LastComponent(key)) == 0; ++i) {
+  for (size_t i = low; i < end; ++i) {
     if (!identified && !GetIndexedIdentity(source, &identity)) return false;
     identified = true;
     FileIdentity written = {};
