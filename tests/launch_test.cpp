@@ -126,7 +126,9 @@ TEST_F(Launch, PendingListIsPutInPlaceFirstOrReadWhileTheRelationFileIsHeld) {
                  test.waiting);
     const std::string pending = relation + test.waiting;
     DeleteFileA(relation.c_str());
-    if (test.earlier != nullptr) ASSERT_TRUE(WriteBytes(relation, test.earlier));
+    if (test.earlier != nullptr) {
+      ASSERT_TRUE(WriteBytes(relation, test.earlier));
+    }
     ASSERT_TRUE(WriteBytes(pending, newest));
     HANDLE holder =
         held ? CreateFileA(relation.c_str(), GENERIC_READ, test.heldSharing, nullptr, OPEN_EXISTING, 0, nullptr)

@@ -434,7 +434,9 @@ TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
     CopyText(relation.path, sizeof relation.path, relationPath.c_str());
     ASSERT_TRUE(OpenRelationFile(&relation));
     ASSERT_TRUE(WriteRelationLine(&relation, "12345678", mine.c_str()));
-    if (test.mergedFirst > 0) EXPECT_FALSE(StepRelationMerge(&relation, test.mergedFirst));
+    if (test.mergedFirst > 0) {
+      EXPECT_FALSE(StepRelationMerge(&relation, test.mergedFirst));
+    }
     HANDLE holder =
         held ? CreateFileA(relationPath.c_str(), GENERIC_READ, test.heldSharing, nullptr, OPEN_EXISTING, 0, nullptr)
              : INVALID_HANDLE_VALUE;
