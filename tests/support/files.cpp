@@ -59,8 +59,9 @@ bool ReadBytes(const std::string& path, std::string* bytes) {
       ok = false;
       break;
     }
-    if (got == 0) break;
     bytes->append(block, got);
+    // A short read is the end of a file on disk: no call more to be told so.
+    if (got < sizeof block) break;
   }
   CloseHandle(file);
   if (!ok) bytes->clear();
