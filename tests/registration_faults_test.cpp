@@ -36,7 +36,7 @@ TEST_F(RegistrationRun, SlicesChangeNothingTheHostSeesAndLetTheHostAnswer) {
   for (int folder = 0; folder < 3; ++folder) {
     std::string sub = "f" + std::to_string(folder) + "\\";
     ASSERT_TRUE(CreateDirectoryA((roms + sub).c_str(), nullptr));
-    for (int i = 0; i < 50; ++i) Write(sub + std::to_string(i) + ".nes", RandomBytes(64 + i, folder * 100 + i));
+    for (int i = 0; i < 20; ++i) Write(sub + std::to_string(i) + ".nes", RandomBytes(64 + i, folder * 100 + i));
   }
   gTestSwitches.sliceMs = 0;
   AddRoms();
@@ -55,9 +55,9 @@ TEST_F(RegistrationRun, SlicesChangeNothingTheHostSeesAndLetTheHostAnswer) {
   UnhookWindowsHookEx(watch);
   EXPECT_EQ(ReadBytes(data + "NES.rel"), oneEntryLines);
   EXPECT_EQ(RegisteredPaths(), oneEntryCalls);
-  EXPECT_EQ(shown.counter.back(), "  150/  150(100%)");
+  EXPECT_EQ(shown.counter.back(), "   60/   60(100%)");
   EXPECT_GE(answeredAt, 1u);
-  EXPECT_LT(answeredAt, 150u) << "the host's message waited for the end of the run";
+  EXPECT_LT(answeredAt, 60u) << "the host's message waited for the end of the run";
 }
 
 TEST_F(RegistrationRun, CancelledRunReportsWhatItPassedOverBeforeTheCancel) {
@@ -261,14 +261,14 @@ TEST_F(RegistrationRun, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
 // through the run is refused before any ROM reaches the host: see the test of
 // a relation file that cannot be opened.)
 TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
-  for (int i = 0; i < 20; ++i) Write("r" + std::to_string(i) + ".nes", Rom(RandomBytes(50, i)));
+  for (int i = 0; i < 10; ++i) Write("r" + std::to_string(i) + ".nes", Rom(RandomBytes(50, i)));
   const std::string earlier = "0000000A " + data + "kept.nes\r\n";
   ASSERT_TRUE(WriteBytes(data + "kept.nes", "an earlier ROM"));
   struct Case {
     const char* held;  // "rel" (from its check to its move into place), "temp", or "rom" (as the run starts)
     int count;
     DWORD ms;
-  } cases[] = {{"rel", 2, 300}, {"temp", 1000, 30}, {"temp", 1000, 1000}, {"temp", 1, 2500}, {"rom", 3, 1500}};
+  } cases[] = {{"rel", 2, 300}, {"temp", 1000, 30}, {"temp", 1000, 500}, {"temp", 1, 2500}, {"rom", 3, 700}};
   for (const Case& test : cases) {
     SCOPED_TRACE(std::string(test.held) + " held " + std::to_string(test.ms) + " ms");
     ASSERT_TRUE(WriteBytes(data + "NES.rel", earlier));
@@ -288,7 +288,7 @@ TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
     AddRoms({Answer(IDOK, &box)});
     ReleaseFileHolds();
     ResetTestSwitches();
-    EXPECT_EQ(Lines().size(), 21u);
+    EXPECT_EQ(Lines().size(), 11u);
     EXPECT_NE(ReadBytes(relPath).find(earlier), std::string::npos);
     if (!tooLong) continue;
     std::vector<std::string> left = SearchOrder(temp, false);
@@ -366,7 +366,11 @@ TEST_F(RegistrationRun, HeldRelationFileLeavesTheRunsLinesPendingNeverLost) {
       std::string name = "p" + std::to_string(i) + ".nes";
       expected.push_back(CrcTextAfterHeader(ReadBytes(roms + name), 16) + " " + roms + name);
     }
-    for (const std::string& line : expected) {
+    // While the file is held, each launch waits out the hold (about 2 s)
+    // before it reads the pending list: the run's last line, which only that
+    // list holds, stands for the rest, checked in the file once it is in place.
+    for (size_t i = ms == INFINITE ? kRoms : 0; i < expected.size(); ++i) {
+      const std::string& line = expected[i];
       HostReset();
       HostSelection selection = {0, line.substr(0, 8).c_str()};
       onPopupMenuClick(0, &selection);
@@ -416,7 +420,9 @@ TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
     CopyText(relation.path, sizeof relation.path, relationPath.c_str());
     ASSERT_TRUE(OpenRelationFile(&relation));
     ASSERT_TRUE(WriteRelationLine(&relation, "12345678", mine.c_str()));
-    if (test.mergedFirst > 0) EXPECT_FALSE(StepRelationMerge(&relation, test.mergedFirst));
+    if (test.mergedFirst > 0) {
+      EXPECT_FALSE(StepRelationMerge(&relation, test.mergedFirst));
+    }
     HANDLE held = test.held ? CreateFileA(relationPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                           nullptr, OPEN_EXISTING, 0, nullptr)
                             : INVALID_HANDLE_VALUE;

@@ -26,6 +26,8 @@ void RemoveTree(const std::string& path) {
   std::string dir = path.back() == '\\' ? path : path + "\\";
   for (const std::string& name : FolderEntries(dir, kFoldersOnly)) RemoveTree(dir + name);
   for (const std::string& name : FolderEntries(dir, kFilesOnly)) {
+    // The attribute only when it is in the way: each call is a round trip to Wine's server.
+    if (DeleteFileA((dir + name).c_str())) continue;
     SetFileAttributesA((dir + name).c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA((dir + name).c_str());
   }
