@@ -201,7 +201,7 @@ TEST_F(RegistrationRun, LogThatCannotBeWrittenIsToldAndNoStaleOneRemains) {
 // drive, share or mounted folder is away, and never for a relative or
 // drive-relative path; and one line per file, whatever the spelling of the
 // earlier line or of the ROM folder.
-TEST_F(RegistrationRun, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
+TEST_F(RegistrationRunOnDisk, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
   const std::string fullWidth = "\x82\x81.nes";  // a full-width small letter
   for (std::string name : {"keep.nes", "locked.nes", "gone.nes"}) Write(name, RandomBytes(100, name[0]));
   Write(fullWidth, RandomBytes(100, 'f'));

@@ -91,16 +91,6 @@ std::vector<std::string> LinesOf(const std::string& text) {
   return lines;
 }
 
-// A folder on a memory disk where there is one: the run flushes the relation
-// file and the log each time, which on a loaded disk costs more than the rest
-// of a seed.
-std::string MakeScratchFolder(const char* tag) {
-  char path[MAX_PATH];
-  snprintf(path, sizeof path, "Z:\\dev\\shm\\cv_%s_%lu\\", tag, GetCurrentProcessId());
-  if (GetFileAttributesA("Z:\\dev\\shm\\") != INVALID_FILE_ATTRIBUTES && CreateDirectoryA(path, nullptr)) return path;
-  return MakeTempFolder(tag);
-}
-
 class RunEvents : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -5,11 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-std::string MakeTempFolder(const char* tag) {
+static std::string MakeFolderBelow(const char* base, const char* tag) {
   static int counter = 0;
-  char base[MAX_PATH];
-  DWORD length = GetTempPathA(sizeof base, base);
-  if (length == 0 || length >= sizeof base) return std::string();
   // Bounded: a name taken that often means something else is wrong.
   for (int attempt = 0; attempt < 1000; ++attempt) {
     char path[MAX_PATH];
@@ -19,6 +16,18 @@ std::string MakeTempFolder(const char* tag) {
     if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
   }
   return std::string();
+}
+
+std::string MakeTempFolder(const char* tag) {
+  char base[MAX_PATH];
+  DWORD length = GetTempPathA(sizeof base, base);
+  if (length == 0 || length >= sizeof base) return std::string();
+  return MakeFolderBelow(base, tag);
+}
+
+std::string MakeScratchFolder(const char* tag) {
+  std::string folder = MakeFolderBelow("Z:\\dev\\shm\\", tag);
+  return folder.empty() ? MakeTempFolder(tag) : folder;
 }
 
 void RemoveTree(const std::string& path) {
