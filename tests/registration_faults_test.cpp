@@ -395,7 +395,7 @@ TEST_F(RegistrationRun, HeldRelationFileLeavesTheRunsLinesPendingNeverLost) {
 // that are gone stay until a run that looks), the run's own spelling of a path
 // still replaces the earlier one, and a held relation file leaves it pending.
 TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
-  std::string folder = MakeTempFolder("relfinish");
+  std::string folder = MakeScratchFolder("relfinish");
   ASSERT_FALSE(folder.empty());
   const std::string relationPath = folder + "NES.rel";
   struct Case {
