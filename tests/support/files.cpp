@@ -253,6 +253,8 @@ struct FileHold {
 };
 
 volatile LONG gHoldsOpen = 0;
+// Set by ReleaseFileHolds: the holds end at once rather than when their time is up.
+HANDLE gReleaseHolds = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
 DWORD WINAPI KeepFileHeld(void* parameter) {
   FileHold* hold = static_cast<FileHold*>(parameter);
@@ -271,7 +273,7 @@ DWORD WINAPI KeepFileHeld(void* parameter) {
   if (!opened) InterlockedDecrement(&gHoldsOpen);
   SetEvent(done);
   if (!opened) return 0;
-  Sleep(ms);
+  WaitForSingleObject(gReleaseHolds, ms);
   CloseHandle(file);
   InterlockedDecrement(&gHoldsOpen);
   return 0;
@@ -302,5 +304,7 @@ bool HoldFileFor(const std::string& path, DWORD ms, DWORD waitMs) {
 }
 
 void ReleaseFileHolds() {
+  SetEvent(gReleaseHolds);
   while (gHoldsOpen > 0) Sleep(5);
+  ResetEvent(gReleaseHolds);
 }
