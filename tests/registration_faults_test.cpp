@@ -316,16 +316,22 @@ struct RelationHolder {
   std::string path;
   DWORD ms;  // INFINITE: until released
   HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE opened = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE thread = nullptr;
   static DWORD WINAPI Hold(void* parameter) {
     auto* holder = static_cast<RelationHolder*>(parameter);
     HANDLE file = CreateFileA(holder->path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
+    SetEvent(holder->opened);
     WaitForSingleObject(holder->release, holder->ms);
     CloseHandle(file);
     return file != INVALID_HANDLE_VALUE ? 0 : 1;
   }
-  void Start() { thread = CreateThread(nullptr, 0, Hold, this, 0, nullptr); }
+  // Returns once the file is held, before the run can go on to replace it.
+  void Start() {
+    thread = CreateThread(nullptr, 0, Hold, this, 0, nullptr);
+    if (thread != nullptr) WaitForSingleObject(opened, INFINITE);
+  }
   void End() {
     SetEvent(release);
     if (thread != nullptr) WaitForSingleObject(thread, INFINITE);
@@ -334,6 +340,7 @@ struct RelationHolder {
     EXPECT_EQ(held, 0u) << "the relation file was never held";
     CloseHandle(thread);
     CloseHandle(release);
+    CloseHandle(opened);
   }
 };
 
