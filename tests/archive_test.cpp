@@ -62,7 +62,7 @@ class Extraction : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(BindArchiverSwitches(&archiver)) << "7-zip32.dll or its test switches are missing";
     archiver.reset();
-    parent = MakeTempFolder("archive");
+    parent = MakeScratchFolder("archive");
     ASSERT_FALSE(parent.empty());
     folder = parent + "out\\";
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));

@@ -131,7 +131,7 @@ class ArchiverTest : public ::testing::Test {
     ASSERT_TRUE(arc.reset && arc.setBusy && arc.failOpen && arc.failNextClose && arc.callLog && arc.pauseNext);
     ASSERT_TRUE(arc.failExtraction && arc.openHandles);
     arc.reset();
-    out = MakeTempFolder("archiver");
+    out = MakeScratchFolder("archiver");
     ASSERT_FALSE(out.empty());
   }
 

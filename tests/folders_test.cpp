@@ -18,7 +18,7 @@ bool MakeDir(const std::string& path) { return CreateDirectoryW(LongPath(path).c
 class FolderCollection : public ::testing::Test {
  protected:
   void SetUp() override {
-    root = MakeTempFolder("folders");
+    root = MakeScratchFolder("folders");
     ASSERT_FALSE(root.empty());
   }
   void TearDown() override {

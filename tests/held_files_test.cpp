@@ -16,7 +16,7 @@
 namespace {
 
 TEST(HeldFiles, EachOperationWaitsOutAHoldWithinItsLimit) {
-  std::string folder = MakeTempFolder("held");
+  std::string folder = MakeScratchFolder("held");
   ASSERT_FALSE(folder.empty());
   std::string path = folder + "NES.fol";
   std::string other = folder + "moved.bin";
@@ -57,7 +57,7 @@ TEST(HeldFiles, EachOperationWaitsOutAHoldWithinItsLimit) {
 
 // One try each: a hold asks for a later try; what no wait changes fails at once.
 TEST(HeldFiles, LastingErrorsFailOnTheFirstTry) {
-  std::string folder = MakeTempFolder("lasting");
+  std::string folder = MakeScratchFolder("lasting");
   ASSERT_FALSE(folder.empty());
   std::string file = folder + "file.bin", free = folder + "free.bin", readOnly = folder + "readonly.bin",
               sub = folder + "sub";

@@ -23,7 +23,7 @@ namespace {
 class Launch : public ::testing::Test {
  protected:
   void SetUp() override {
-    data = MakeTempFolder("launch");
+    data = MakeScratchFolder("launch");
     ASSERT_FALSE(data.empty());
     gState.profile = DatasetProfile();
     ASSERT_EQ(StartLinkedPlugin(data), 0);

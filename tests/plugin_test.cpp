@@ -137,7 +137,7 @@ TEST_F(PluginBoundary, MenuListsAreEntryListsEndedByAnEmptyEntry) {
 // "Setting.ini" keeps both records whole, bytes behind the NUL included, across
 // an unload and a reload of the library.
 TEST_F(PluginBoundary, GlobalSettingsSurviveUnloadAndReload) {
-  std::string data = MakeTempFolder("settings");
+  std::string data = MakeScratchFolder("settings");
   ASSERT_EQ(plugin.initPlugin(0, HostLaunch, 0, HostRegister, 0, data.c_str()), 0);
   ASSERT_EQ(plugin.closePlugin(), 0);
   std::string written = ReadBytes(data + "Setting.ini");
@@ -168,7 +168,7 @@ namespace {
 class LinkedPlugin : public ::testing::Test {
  protected:
   void SetUp() override {
-    base = MakeTempFolder("plugin");
+    base = MakeScratchFolder("plugin");
     ASSERT_FALSE(base.empty());
   }
   void TearDown() override {

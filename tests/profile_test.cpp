@@ -20,7 +20,7 @@ namespace {
 class Dataset : public ::testing::Test {
  protected:
   void SetUp() override {
-    data = MakeTempFolder("profile");
+    data = MakeScratchFolder("profile");
     ASSERT_FALSE(data.empty());
     ASSERT_EQ(StartLinkedPlugin(data), 0);
     HostOpen();

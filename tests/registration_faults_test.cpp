@@ -38,7 +38,7 @@ TEST_F(RegistrationRun, SlicesChangeNothingTheHostSeesAndLetTheHostAnswer) {
   for (int folder = 0; folder < 3; ++folder) {
     std::string sub = "f" + std::to_string(folder) + "\\";
     ASSERT_TRUE(CreateDirectoryA((roms + sub).c_str(), nullptr));
-    for (int i = 0; i < 50; ++i) Write(sub + std::to_string(i) + ".nes", RandomBytes(64 + i, folder * 100 + i));
+    for (int i = 0; i < 20; ++i) Write(sub + std::to_string(i) + ".nes", RandomBytes(64 + i, folder * 100 + i));
   }
   gTestSwitches.sliceMs = 0;
   AddRoms();
@@ -57,9 +57,9 @@ TEST_F(RegistrationRun, SlicesChangeNothingTheHostSeesAndLetTheHostAnswer) {
   UnhookWindowsHookEx(watch);
   EXPECT_EQ(ReadBytes(data + "NES.rel"), oneEntryLines);
   EXPECT_EQ(RegisteredPaths(), oneEntryCalls);
-  EXPECT_EQ(shown.counter.back(), "  150/  150(100%)");
+  EXPECT_EQ(shown.counter.back(), "   60/   60(100%)");
   EXPECT_GE(answeredAt, 1u);
-  EXPECT_LT(answeredAt, 150u) << "the host's message waited for the end of the run";
+  EXPECT_LT(answeredAt, 60u) << "the host's message waited for the end of the run";
 }
 
 TEST_F(RegistrationRun, CancelledRunReportsWhatItPassedOverBeforeTheCancel) {
@@ -203,7 +203,7 @@ TEST_F(RegistrationRun, LogThatCannotBeWrittenIsToldAndNoStaleOneRemains) {
 // drive, share or mounted folder is away, and never for a relative or
 // drive-relative path; and one line per file, whatever the spelling of the
 // earlier line or of the ROM folder.
-TEST_F(RegistrationRun, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
+TEST_F(RegistrationRunOnDisk, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
   const std::string fullWidth = "\x82\x81.nes";  // a full-width small letter
   for (std::string name : {"keep.nes", "locked.nes", "gone.nes"}) Write(name, RandomBytes(100, name[0]));
   Write(fullWidth, RandomBytes(100, 'f'));
@@ -263,14 +263,14 @@ TEST_F(RegistrationRun, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
 // through the run is refused before any ROM reaches the host: see the test of
 // a relation file that cannot be opened.)
 TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
-  for (int i = 0; i < 20; ++i) Write("r" + std::to_string(i) + ".nes", Rom(RandomBytes(50, i)));
+  for (int i = 0; i < 10; ++i) Write("r" + std::to_string(i) + ".nes", Rom(RandomBytes(50, i)));
   const std::string earlier = "0000000A " + data + "kept.nes\r\n";
   ASSERT_TRUE(WriteBytes(data + "kept.nes", "an earlier ROM"));
   struct Case {
     const char* held;  // "rel" (from its check to its move into place), "temp", or "rom" (as the run starts)
     int count;
     DWORD ms;
-  } cases[] = {{"rel", 2, 300}, {"temp", 1000, 30}, {"temp", 1000, 1000}, {"temp", 1, 2500}, {"rom", 3, 1500}};
+  } cases[] = {{"rel", 2, 300}, {"temp", 1000, 30}, {"temp", 1000, 500}, {"temp", 1, 2500}, {"rom", 3, 700}};
   for (const Case& test : cases) {
     SCOPED_TRACE(std::string(test.held) + " held " + std::to_string(test.ms) + " ms");
     ASSERT_TRUE(WriteBytes(data + "NES.rel", earlier));
@@ -290,7 +290,7 @@ TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
     AddRoms({Answer(IDOK, &box)});
     ReleaseFileHolds();
     ResetTestSwitches();
-    EXPECT_EQ(Lines().size(), 21u);
+    EXPECT_EQ(Lines().size(), 11u);
     EXPECT_NE(ReadBytes(relPath).find(earlier), std::string::npos);
     if (!tooLong) continue;
     std::vector<std::string> left = SearchOrder(temp, false);
@@ -378,7 +378,11 @@ TEST_F(RegistrationRun, HeldRelationFileLeavesTheRunsLinesPendingNeverLost) {
       std::string name = "p" + std::to_string(i) + ".nes";
       expected.push_back(CrcTextAfterHeader(ReadBytes(roms + name), 16) + " " + roms + name);
     }
-    for (const std::string& line : expected) {
+    // While the file is held, each launch waits out the hold (about 2 s)
+    // before it reads the pending list: the run's last line, which only that
+    // list holds, stands for the rest, checked in the file once it is in place.
+    for (size_t i = ms == INFINITE ? kRoms : 0; i < expected.size(); ++i) {
+      const std::string& line = expected[i];
       HostReset();
       HostSelection selection = {0, line.substr(0, 8).c_str()};
       onPopupMenuClick(0, &selection);
@@ -403,7 +407,7 @@ TEST_F(RegistrationRun, HeldRelationFileLeavesTheRunsLinesPendingNeverLost) {
 // that are gone stay until a run that looks), the run's own spelling of a path
 // still replaces the earlier one, and a held relation file leaves it pending.
 TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
-  std::string folder = MakeTempFolder("relfinish");
+  std::string folder = MakeScratchFolder("relfinish");
   ASSERT_FALSE(folder.empty());
   const std::string relationPath = folder + "NES.rel";
   struct Case {

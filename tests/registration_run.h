@@ -75,8 +75,8 @@ inline std::vector<std::string> SearchOrder(const std::string& folder, bool fold
 class RegistrationRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    data = MakeTempFolder("regdata");
-    roms = MakeTempFolder("regroms");
+    data = onDisk ? MakeTempFolder("regdata") : MakeScratchFolder("regdata");
+    roms = onDisk ? MakeTempFolder("regroms") : MakeScratchFolder("regroms");
     ASSERT_FALSE(data.empty() || roms.empty());
     ASSERT_EQ(StartLinkedPlugin(data), 0);
     HostOpen();
@@ -176,10 +176,18 @@ class RegistrationRun : public ::testing::Test {
     return lines;
   }
   std::string data, roms, temp;
+  bool onDisk = false;  // data and ROMs on the system's disk rather than the memory disk
   bool tempLeftAlone = true;  // whether AddRoms expects temp as it was before
   std::string report, reportCaption;  // the passed-over report's text and caption, UTF-8
   HHOOK hook = nullptr;
   HHOOK tickHook = nullptr;
+};
+
+// For what the run tells from the volume a file is on: Wine cannot query the
+// memory disk's volume, so to the run its files are on a volume that is away.
+class RegistrationRunOnDisk : public RegistrationRun {
+ protected:
+  RegistrationRunOnDisk() { onDisk = true; }
 };
 
 class RegistrationRunWithArchiver : public RegistrationRun {

@@ -124,7 +124,7 @@ TEST_F(RegistrationRun, DepthChoiceAndNameFilterDecideWhichFoldersAreVisited) {
   }
 }
 
-TEST_F(RegistrationRun, ProgressNeitherDividesByZeroNorCountsFilesListedAfterIt) {
+TEST_F(RegistrationRunOnDisk, ProgressNeitherDividesByZeroNorCountsFilesListedAfterIt) {
   // An empty ROM folder: the count stays 0 and the old line of a file that is gone goes.
   ASSERT_TRUE(WriteBytes(data + "NES.rel", "00000000 " + data + "old.nes\r\n"));
   AddRoms();

@@ -22,7 +22,7 @@ const char* const kExtractFolderMessage = u8"解凍先のフォルダのパス�
 class SettingsDialog : public ::testing::Test {
  protected:
   void SetUp() override {
-    data = MakeTempFolder("settings");
+    data = MakeScratchFolder("settings");
     ASSERT_FALSE(data.empty());
     ASSERT_EQ(StartLinkedPlugin(data), 0);
     roms = data + "roms\\";

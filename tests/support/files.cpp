@@ -5,11 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-std::string MakeTempFolder(const char* tag) {
+static std::string MakeFolderBelow(const char* base, const char* tag) {
   static int counter = 0;
-  char base[MAX_PATH];
-  DWORD length = GetTempPathA(sizeof base, base);
-  if (length == 0 || length >= sizeof base) return std::string();
   // Bounded: a name taken that often means something else is wrong.
   for (int attempt = 0; attempt < 1000; ++attempt) {
     char path[MAX_PATH];
@@ -21,11 +18,25 @@ std::string MakeTempFolder(const char* tag) {
   return std::string();
 }
 
+std::string MakeTempFolder(const char* tag) {
+  char base[MAX_PATH];
+  DWORD length = GetTempPathA(sizeof base, base);
+  if (length == 0 || length >= sizeof base) return std::string();
+  return MakeFolderBelow(base, tag);
+}
+
+std::string MakeScratchFolder(const char* tag) {
+  std::string folder = MakeFolderBelow("Z:\\dev\\shm\\", tag);
+  return folder.empty() ? MakeTempFolder(tag) : folder;
+}
+
 void RemoveTree(const std::string& path) {
   if (path.empty()) return;
   std::string dir = path.back() == '\\' ? path : path + "\\";
   for (const std::string& name : FolderEntries(dir, kFoldersOnly)) RemoveTree(dir + name);
   for (const std::string& name : FolderEntries(dir, kFilesOnly)) {
+    // The attribute only when it is in the way: each call is a round trip to Wine's server.
+    if (DeleteFileA((dir + name).c_str())) continue;
     SetFileAttributesA((dir + name).c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA((dir + name).c_str());
   }
@@ -59,8 +70,9 @@ bool ReadBytes(const std::string& path, std::string* bytes) {
       ok = false;
       break;
     }
-    if (got == 0) break;
     bytes->append(block, got);
+    // A short read is the end of a file on disk: no call more to be told so.
+    if (got < sizeof block) break;
   }
   CloseHandle(file);
   if (!ok) bytes->clear();
@@ -241,6 +253,8 @@ struct FileHold {
 };
 
 volatile LONG gHoldsOpen = 0;
+// Set by ReleaseFileHolds: the holds end at once rather than when their time is up.
+HANDLE gReleaseHolds = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
 DWORD WINAPI KeepFileHeld(void* parameter) {
   FileHold* hold = static_cast<FileHold*>(parameter);
@@ -259,7 +273,7 @@ DWORD WINAPI KeepFileHeld(void* parameter) {
   if (!opened) InterlockedDecrement(&gHoldsOpen);
   SetEvent(done);
   if (!opened) return 0;
-  Sleep(ms);
+  WaitForSingleObject(gReleaseHolds, ms);
   CloseHandle(file);
   InterlockedDecrement(&gHoldsOpen);
   return 0;
@@ -290,5 +304,7 @@ bool HoldFileFor(const std::string& path, DWORD ms, DWORD waitMs) {
 }
 
 void ReleaseFileHolds() {
+  SetEvent(gReleaseHolds);
   while (gHoldsOpen > 0) Sleep(5);
+  ResetEvent(gReleaseHolds);
 }

@@ -64,9 +64,10 @@ void HostReset() {
 static HostCall Record(const char* path) {
   HostCall call;
   call.path = path ? path : "";
-  call.existed = path != nullptr && FileExists(call.path);
-  call.size = call.existed ? FileSizeOf(call.path) : -1;
-  call.content = call.existed ? ReadBytes(call.path) : std::string();
+  // One open where it can be read: each file call costs a round trip to Wine's server.
+  call.existed = path != nullptr && (ReadBytes(call.path, &call.content) || FileExists(call.path));
+  call.size = call.existed ? static_cast<long long>(call.content.size()) : -1;
+  if (call.existed && call.content.empty()) call.size = FileSizeOf(call.path);
   return call;
 }
 
