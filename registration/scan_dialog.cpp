@@ -18,9 +18,10 @@
 #include "registration/run_machine.h"
 #include "resources/resource.h"
 
-// The system gives 10 ms at best, whatever is asked for. The timer stays
-// armed while ticks are wanted: a slice lasts longer than its period, so the
-// next tick is due as soon as one ends, without arming it again each time.
+// The system gives 10 ms at best, whatever is asked for; the timer is armed
+// again as each tick starts, so that the next follows the slice's end at once
+// but only after the host's own timers due meanwhile: left to its period, it
+// could fall due before them and take two slices in a row.
 static constexpr UINT kScanTimerPeriodMs = 1;
 static constexpr int kProgressRange = 1000;
 
@@ -123,7 +124,9 @@ INT_PTR CALLBACK RegistrationDialogProc(HWND dialog, UINT message, WPARAM wParam
       return TRUE;
     case WM_TIMER:
       if (wParam != IDT_SCAN) return FALSE;
-      if (scan != nullptr) Show(dialog, scan, TickRun(scan->run));
+      if (scan == nullptr) return TRUE;
+      SetTimer(dialog, IDT_SCAN, kScanTimerPeriodMs, nullptr);
+      Show(dialog, scan, TickRun(scan->run));
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) != IDCANCEL) return FALSE;
