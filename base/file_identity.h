@@ -22,6 +22,13 @@ bool GetFileIdentity(const char* path, FileIdentity* identity);
 // there is then no identity to go by.
 bool GetIndexedIdentity(const char* path, FileIdentity* identity);
 
+// The file index alone (volumeSerial 0): what tells two places apart on one
+// volume, asked without the volume's own question, which under Wine is a trip
+// to its mount manager. Two paths whose indexes differ are different places;
+// where they match, only their full identities (GetIndexedIdentity) tell.
+// False where the path cannot be opened or reports no index.
+bool GetFileIndex(const char* path, FileIdentity* index);
+
 bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
 
 // Orders identities, so that a list of them can be searched.

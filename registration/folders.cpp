@@ -10,9 +10,15 @@
 #include "base/texts.h"
 #include "registration/run_report.h"
 
-static bool IdentityListed(const FolderWalk* walk, const FileIdentity& identity) {
+// Each folder's file index is asked when it is listed; where two match, the
+// volumes are asked too (a link into the tree is found so, and one onto
+// another volume told apart).
+static bool IdentityListed(const FolderWalk* walk, const char* path, const FileIdentity& index) {
   for (int32_t i = 0; i < walk->count; ++i) {
-    if (walk->facts[i].identified && SameIdentity(walk->facts[i].identity, identity)) return true;
+    if (walk->facts[i].identified && SameIdentity(walk->facts[i].identity, index) &&
+        IsSamePath(walk->entries[i], path)) {
+      return true;
+    }
   }
   return false;
 }
@@ -27,8 +33,8 @@ bool AddFolder(FolderWalk* walk, const char* path, RunReport* report) {
     if (strcmp(walk->entries[i], path) == 0) return false;
   }
   FileIdentity identity = {};
-  bool identified = GetIndexedIdentity(path, &identity);
-  if (identified && IdentityListed(walk, identity)) return false;
+  bool identified = GetFileIndex(path, &identity);
+  if (identified && IdentityListed(walk, path, identity)) return false;
   char* entry = walk->entries[walk->count];
   // A path that cannot keep its final "\" is refused, never cut.
   if (!CopyText(entry, kPathSize, path) || !EnsureTrailingBackslash(entry, kPathSize)) {

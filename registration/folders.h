@@ -24,7 +24,7 @@ constexpr uint32_t kNoKeptEntry = UINT32_MAX;
 // listed nor entered again, whether the walk counted its files already, and
 // the files its listing found, kept so that the run need not list it again.
 struct FolderFacts {
-  FileIdentity identity;
+  FileIdentity identity;  // its file index only (GetFileIndex)
   bool identified;
   bool countedByWalk;
   bool listed;       // its files were counted; false when it could not be listed

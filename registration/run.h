@@ -112,7 +112,7 @@ struct RegistrationRun {
   int32_t depthChoice;
   char romFolder[kPathSize];
   char tempDir[kPathSize];
-  FileIdentity tempIdentity;  // valid when tempIdentified: to know the temp folder in the walk
+  FileIdentity tempIdentity;  // its file index, when tempIdentified: to know the temp folder in the walk
   char logPath[kPathSize];    // empty when the dataset names no log
   bool relationNamed;         // relation.path names a file of the dataset
   bool tempIdentified;
@@ -134,6 +134,10 @@ struct RegistrationRun {
   int32_t processedFiles;  // registered with a relation line
   int32_t shownFiles;      // the counts the dialog was last given, -1 before the first
   int32_t shownTotal;
+  DWORD shownAt;          // when the dialog was last given something to show
+  RunState shownState;    // the state the run was in then
+  bool statusWaiting;     // waitingStatus is still to be shown
+  char waitingStatus[kPathSize];
   FolderWalk folders;
   bool folderIsTemp;  // the folder in hand is tempDir itself (read by the file step)
   FileInHand file;

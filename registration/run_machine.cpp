@@ -130,6 +130,31 @@ static void EndWithoutWaiting(RegistrationRun* run, RunView* view) {
   FreeEndedRun(run, view);
 }
 
+// Each text or bar the dialog sets is a few round trips to the window system,
+// more than a small file's whole work: what the user sees changes at most
+// this often while the run goes on, and at once when it moves to another
+// state, asks or ends.
+static constexpr DWORD kShowEveryMs = 100;
+
+// The counter and the last folder named since the last showing, when due.
+static void ShowIfDue(RegistrationRun* run, RunView* view) {
+  DWORD now = run->clock();
+  bool goesOn = run->state == kRunCollect || run->state == kRunProcess || run->state == kRunMerge ||
+                run->state == kRunCommit || run->state == kRunSaveLog;
+  if (goesOn && run->state == run->shownState && now - run->shownAt < kShowEveryMs) return;
+  run->shownAt = now;
+  run->shownState = run->state;
+  if (run->statusWaiting) {
+    view->showStatus = CopyText(view->status, sizeof view->status, run->waitingStatus);
+    run->statusWaiting = false;
+  }
+  if (run->processedFiles != run->shownFiles || run->totalFiles != run->shownTotal || run->state == kRunTelling) {
+    view->showCounter = true;
+    view->processed = run->shownFiles = run->processedFiles;
+    view->total = run->shownTotal = run->totalFiles;
+  }
+}
+
 // The outermost handler is back: what came meanwhile is acted on, and the
 // view says what to show next.
 static RunView Settle(RegistrationRun* run, RunView view) {
@@ -137,10 +162,10 @@ static RunView Settle(RegistrationRun* run, RunView view) {
     EndWithoutWaiting(run, &view);
     return view;
   }
-  if (run->processedFiles != run->shownFiles || run->totalFiles != run->shownTotal || run->state == kRunTelling) {
-    view.showCounter = true;
-    view.processed = run->shownFiles = run->processedFiles;
-    view.total = run->shownTotal = run->totalFiles;
+  if (view.showStatus) {
+    CopyText(run->waitingStatus, sizeof run->waitingStatus, view.status);
+    run->statusWaiting = true;
+    view.showStatus = false;
   }
   // A Cancel that came before the files ended is asked, also when they ended
   // in the same slice; one that comes later changes nothing.
@@ -151,6 +176,7 @@ static RunView Settle(RegistrationRun* run, RunView view) {
       EnterState(run, kRunAsking);
     }
   }
+  ShowIfDue(run, &view);
   if (run->state == kRunAsking) {
     view.box = kBoxCancelQuestion;
     view.boxText = kTextCancelQuestion;
@@ -183,7 +209,7 @@ RegistrationRun* StartRegistrationRun(HWND owner, RunClock clock, RunView* view)
     EndRun(run, kRunTempMissing);
   } else {
     DeleteCopiesLeftByLastRun(run->logPath, run->tempDir);
-    run->tempIdentified = GetIndexedIdentity(run->tempDir, &run->tempIdentity);
+    run->tempIdentified = GetFileIndex(run->tempDir, &run->tempIdentity);
     if (!BeginFolderWalk(&run->folders, run->romFolder, run->depthChoice, &run->report)) {
       EndRun(run, kRunListNotMade);
     } else {

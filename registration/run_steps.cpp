@@ -26,9 +26,9 @@ static constexpr int32_t kDefaultSliceMs = 40;
 static constexpr int32_t kWalkStep = 16;
 static constexpr int kMergeStep = 4;
 // Asking the system for waiting input costs a round trip to the window system,
-// more than the rest of a small file's work: it is asked every 10 ms, which
-// keeps Cancel well within a tenth of a second.
-static constexpr DWORD kInputCheckMs = 10;
+// as much as a small file's whole work: it is asked every 20 ms, once in the
+// middle of a slice, which keeps Cancel well within a tenth of a second.
+static constexpr DWORD kInputCheckMs = 20;
 
 static int32_t SliceMs() {
 #ifdef CORVANE_TEST_SWITCHES
@@ -94,10 +94,11 @@ static void StepCollect(RegistrationRun* run) {
 
 // True when the folder in hand is the temp folder under any spelling (a link,
 // a short name, another drive): the copies there are our own. The walk knows
-// each folder's identity already, and the temp folder's is read once a run.
+// each folder's file index already, and the temp folder's is read once a run:
+// only where they match are the volumes asked.
 static bool IsTempFolder(const RegistrationRun* run) {
   const FolderFacts& facts = run->folders.facts[run->process.folderIndex];
-  if (facts.identified && run->tempIdentified) return SameIdentity(facts.identity, run->tempIdentity);
+  if (facts.identified && run->tempIdentified && !SameIdentity(facts.identity, run->tempIdentity)) return false;
   return IsSameFolder(run->folders.entries[run->process.folderIndex], run->tempDir);
 }
 

@@ -7,6 +7,8 @@
 # Usage: scripts/count_requests.sh BUILD_DIR [SETS]
 #   SETS  run_bench's collection letters (default "ba": 10,000 x 4 KiB in 400
 #         folders, 2,000 x 64 KiB in 20 folders)
+# With CORVANE_COUNT_TRACE=DIR each side's trace is kept there, as
+# DIR/b_run.trace and so on, to see which call a request came from.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 sets=${2:-ba}
@@ -40,12 +42,15 @@ wineserver -w >/dev/null 2>&1 || true
 
 # Requests ("0024: name( ... )"; replies read "0024: name() = ...") by name,
 # for each side between its markers.
-(wineserver -f -d1 2>&1 >/dev/null | awk '
+keep=${CORVANE_COUNT_TRACE:-}
+if [ -n "$keep" ]; then mkdir -p "$keep" && keep=$(cd "$keep" && pwd); fi
+(wineserver -f -d1 2>&1 >/dev/null | awk -v keep="$keep" '
   match($0, /cv_count_[a-z]_(run|bare)_(begin|end)/) {
     split(substr($0, RSTART + 9, RLENGTH - 9), part, "_")
     side = part[3] == "begin" ? part[1] " " part[2] : ""
     next
   }
+  side != "" && keep != "" { trace = side; sub(/ /, "_", trace); print > (keep "/" trace ".trace") }
   side != "" && $2 ~ /^[a-z_0-9]+\(/ && $0 !~ /^[0-9a-f]+: [a-z_0-9]+\(\) = / {
     name = $2
     sub(/\(.*/, "", name)
@@ -99,5 +104,7 @@ awk '
       printf "    %+7.2f the rest\n", rest
     }
     printf "goals (counted): %s\n", met ? "all met" : "NOT all met"
+    # A missed goal fails the benchmark, as every other one does.
+    exit met ? 0 : 1
   }
 ' "$work/bench" "$work/counts"

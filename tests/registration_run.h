@@ -146,11 +146,11 @@ class RegistrationRun : public ::testing::Test {
   }
   void Write(const std::string& name, const std::string& bytes) { ASSERT_TRUE(WriteBytes(roms + name, bytes)); }
   // Cancel as the user clicks it while the run works. The run looks for waiting
-  // input every 10 ms; the pause lets the next look see the click, right after
+  // input every 20 ms; the pause lets the next look see the click, right after
   // the file in hand.
   void ClickCancel() {
     PostMessageA(shown.dialog, WM_COMMAND, IDCANCEL, 0);
-    Sleep(15);
+    Sleep(25);
   }
   // A ROM with the signature its 16-byte header stands for, so that no header
   // warning joins the report.
