@@ -72,10 +72,10 @@ struct CollectState {
 };
 
 struct ProcessState {
-  int32_t folderIndex;          // the folder list entry being processed
+  int32_t folderIndex;       // the folder list entry being processed
   KeptCursor folderListing;  // its files as the walk kept them; the current one is folderListing.entry
-  bool entryWaiting;            // the current entry is offered again on a later slice
-  int32_t failedAttempts;       // consecutive refusals of the current archive
+  bool entryWaiting;         // the current entry is offered again on a later slice
+  int32_t failedAttempts;    // consecutive refusals of the current archive
 };
 
 struct AskState {
@@ -134,19 +134,19 @@ struct RegistrationRun {
   int32_t processedFiles;  // registered with a relation line
   int32_t shownFiles;      // the counts the dialog was last given, -1 before the first
   int32_t shownTotal;
-  DWORD shownAt;          // when the dialog was last given something to show
-  RunState shownState;    // the state the run was in then
-  bool statusWaiting;     // waitingStatus is still to be shown
+  DWORD shownAt;        // when the dialog was last given something to show
+  RunState shownState;  // the state the run was in then
+  bool statusWaiting;   // waitingStatus is still to be shown
   char waitingStatus[kPathSize];
   FolderWalk folders;
   bool folderIsTemp;  // the folder in hand is tempDir itself (read by the file step)
   FileInHand file;
-  HeldCopies heldCopies;     // copies another program held when they were to go
+  HeldCopies heldCopies;      // copies another program held when they were to go
   FolderRemoval tempCleanup;  // the last archive's private folder, removed step by step
   RelationFile relation;
-  bool relationBegun;     // the run's lines are being written aside
-  RunReport report;       // what was passed over, and the warnings
-  CrcIndex crcIndex;      // this run's CRCs, for files with the same contents
+  bool relationBegun;  // the run's lines are being written aside
+  RunReport report;    // what was passed over, and the warnings
+  CrcIndex crcIndex;   // this run's CRCs, for files with the same contents
   char* copyBuffer;
   size_t copyBufferSize;
   DWORD sliceStart;
@@ -167,3 +167,11 @@ RegistrationRun* MakeRegistrationRun();
 // discarded, a file in hand closed where it stands) and frees it. Only the
 // run's end calls it, once it has finished the file in hand.
 void FreeRegistrationRun(RegistrationRun* run);
+
+// The test build checks at every transition which fields are valid in the
+// run's state; a field that is not is reported on standard error and the
+// first such check kept in gRunStateViolation for the tests.
+void AssertRunState(const RegistrationRun* run);
+#ifdef CORVANE_TEST_SWITCHES
+extern const char* gRunStateViolation;
+#endif

@@ -4,18 +4,12 @@
 
 #include <shlwapi.h>
 
-#include <cstdio>
-
 #include "base/file_io.h"
 #include "base/test_switches.h"
 #include "base/texts.h"
 #include "registration/register_file.h"
 #include "registration/run_log.h"
 #include "registration/run_steps.h"
-
-#ifdef CORVANE_TEST_SWITCHES
-const char* gRunStateViolation = nullptr;
-#endif
 
 // A millisecond clock finer than GetTickCount's 10 to 16 ms, which is the
 // length of a whole input check.
@@ -29,59 +23,6 @@ static DWORD SystemClock() {
   }
   QueryPerformanceCounter(&now);
   return static_cast<DWORD>(now.QuadPart / ticksPerMs);
-}
-
-#ifdef CORVANE_TEST_SWITCHES
-static void Violation(const RegistrationRun* run, const char* what) {
-  fprintf(stderr, "run state %d: %s\n", static_cast<int>(run->state), what);
-  if (gRunStateViolation == nullptr) gRunStateViolation = what;
-}
-#endif
-
-#define RUN_CHECK(condition) \
-  if (!(condition)) Violation(run, #condition)
-
-void AssertRunState(const RegistrationRun* run) {
-#ifdef CORVANE_TEST_SWITCHES
-  bool fileOpen = run->file.active || run->process.folderListing.open;
-  bool walking = run->folders.entries != nullptr;
-  bool relationOpen = run->relation.aside != INVALID_HANDLE_VALUE || run->relation.asideClosed;
-  RUN_CHECK(run->handlersOnStack >= 0 && run->processedFiles >= 0 && run->totalFiles >= 0);
-  switch (run->state) {
-    case kRunCollect:
-      RUN_CHECK(walking && !run->relationBegun && !relationOpen && !fileOpen);
-      break;
-    case kRunProcess:
-      RUN_CHECK(walking && run->collect.walkComplete && run->relationBegun && relationOpen);
-      break;
-    case kRunAsking:
-      RUN_CHECK(run->ask.resume == kRunCollect || run->ask.resume == kRunProcess || run->ask.resume == kRunMerge);
-      RUN_CHECK(!run->cancelPending && run->handlersOnStack == 0);
-      break;
-    case kRunMerge:
-      RUN_CHECK(!walking && !fileOpen && run->relationBegun && relationOpen);
-      RUN_CHECK(run->outcome == kRunDone || run->outcome == kRunCancelled);
-      break;
-    case kRunCommit:
-      RUN_CHECK(!walking && !fileOpen && !run->commit.relationInPlace);
-      RUN_CHECK(relationOpen == (run->relationBegun && run->outcome <= kRunCancelled));
-      break;
-    case kRunSaveLog:
-      RUN_CHECK(!walking && !fileOpen && run->heldCopies.count == 0 && !run->relation.asideClosed);
-      RUN_CHECK(run->saveLog.aside != run->saveLog.remove || !run->relationBegun);
-      break;
-    case kRunTelling:
-    case kRunEnded:
-      RUN_CHECK(!walking && !fileOpen && run->heldCopies.count == 0 && !relationOpen);
-      RUN_CHECK(run->telling.next <= run->telling.count && run->telling.count <= kEndBoxes);
-      break;
-    default:
-      RUN_CHECK(!"a state of the run");
-      break;
-  }
-#else
-  (void)run;
-#endif
 }
 
 // The one place a run is freed: every end comes here.

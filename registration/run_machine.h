@@ -13,26 +13,7 @@
 #include <cstdint>
 
 #include "registration/run.h"
-
-enum RunBox : int32_t {
-  kBoxNone,
-  kBoxCancelQuestion,  // OK/Cancel: IDOK cancels the run
-  kBoxEndMessage,      // OK: one of the messages the run ends with
-};
-
-// What the dialog is to do after an event.
-struct RunView {
-  bool freed;          // the run is gone: the dialog forgets it and ends
-  bool tick;           // the next tick is wanted; otherwise none is armed
-  bool showStatus;     // status holds the status line's new text
-  bool showCounter;    // processed/total changed (or the run ends): shown as they are
-  int32_t processed;
-  int32_t total;
-  char status[kPathSize];
-  RunBox box;  // shown now; its answer goes to AnswerRunBox
-  const char* boxText;
-  const char* boxCaption;  // nullptr: the system's "Error"
-};
+#include "registration/run_view.h"
 
 // The run of the current dataset (see MakeRegistrationRun) started: nullptr
 // when memory runs out. owner is the archiver's window owner, clock the
@@ -45,11 +26,3 @@ RunView AnswerRunBox(RegistrationRun* run, int answer);
 // left to the next action) and is freed, or, with a tick on the stack, once
 // that tick is back.
 RunView CloseRunWindow(RegistrationRun* run);
-
-// The test build checks at every transition which fields are valid in the
-// run's state; a field that is not is reported on standard error and the
-// first such check kept in gRunStateViolation for the tests.
-void AssertRunState(const RegistrationRun* run);
-#ifdef CORVANE_TEST_SWITCHES
-extern const char* gRunStateViolation;
-#endif

@@ -7,6 +7,8 @@
 
 #include <shlwapi.h>
 
+#include <cstdio>
+
 #include "base/held_files.h"
 #include "base/test_switches.h"
 #include "base/texts.h"
@@ -46,6 +48,63 @@ bool SliceEnds(RegistrationRun* run) {
   if (now - run->lastInputCheck < kInputCheckMs) return false;
   run->lastInputCheck = now;
   return HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0;
+}
+
+#ifdef CORVANE_TEST_SWITCHES
+const char* gRunStateViolation = nullptr;
+#endif
+
+#ifdef CORVANE_TEST_SWITCHES
+static void Violation(const RegistrationRun* run, const char* what) {
+  fprintf(stderr, "run state %d: %s\n", static_cast<int>(run->state), what);
+  if (gRunStateViolation == nullptr) gRunStateViolation = what;
+}
+#endif
+
+#define RUN_CHECK(condition) \
+  if (!(condition)) Violation(run, #condition)
+
+void AssertRunState(const RegistrationRun* run) {
+#ifdef CORVANE_TEST_SWITCHES
+  bool fileOpen = run->file.active || run->process.folderListing.open;
+  bool walking = run->folders.entries != nullptr;
+  bool relationOpen = run->relation.aside != INVALID_HANDLE_VALUE || run->relation.asideClosed;
+  RUN_CHECK(run->handlersOnStack >= 0 && run->processedFiles >= 0 && run->totalFiles >= 0);
+  switch (run->state) {
+    case kRunCollect:
+      RUN_CHECK(walking && !run->relationBegun && !relationOpen && !fileOpen);
+      break;
+    case kRunProcess:
+      RUN_CHECK(walking && run->collect.walkComplete && run->relationBegun && relationOpen);
+      break;
+    case kRunAsking:
+      RUN_CHECK(run->ask.resume == kRunCollect || run->ask.resume == kRunProcess || run->ask.resume == kRunMerge);
+      RUN_CHECK(!run->cancelPending && run->handlersOnStack == 0);
+      break;
+    case kRunMerge:
+      RUN_CHECK(!walking && !fileOpen && run->relationBegun && relationOpen);
+      RUN_CHECK(run->outcome == kRunDone || run->outcome == kRunCancelled);
+      break;
+    case kRunCommit:
+      RUN_CHECK(!walking && !fileOpen && !run->commit.relationInPlace);
+      RUN_CHECK(relationOpen == (run->relationBegun && run->outcome <= kRunCancelled));
+      break;
+    case kRunSaveLog:
+      RUN_CHECK(!walking && !fileOpen && run->heldCopies.count == 0 && !run->relation.asideClosed);
+      RUN_CHECK(run->saveLog.aside != run->saveLog.remove || !run->relationBegun);
+      break;
+    case kRunTelling:
+    case kRunEnded:
+      RUN_CHECK(!walking && !fileOpen && run->heldCopies.count == 0 && !relationOpen);
+      RUN_CHECK(run->telling.next <= run->telling.count && run->telling.count <= kEndBoxes);
+      break;
+    default:
+      RUN_CHECK(!"a state of the run");
+      break;
+  }
+#else
+  (void)run;
+#endif
 }
 
 void EnterState(RegistrationRun* run, RunState state) {

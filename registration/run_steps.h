@@ -2,7 +2,7 @@
 // calls it from its ticks and acts on where it leaves the run.
 #pragma once
 #include "registration/run.h"
-#include "registration/run_machine.h"
+#include "registration/run_view.h"
 
 // Starts a slice: the tick's work goes on until SliceEnds says so.
 void StartSlice(RegistrationRun* run);
