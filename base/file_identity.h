@@ -47,7 +47,3 @@ bool MakePathKey(char* key, size_t size, const char* path);
 // one, otherwise by MakePathKey's form of each (a file that is not there yet
 // is the same as another spelling of its path).
 bool IsSamePath(const char* a, const char* b);
-
-// Earlier names of IsSamePath, for callers that still use them.
-inline bool IsSameFolder(const char* a, const char* b) { return IsSamePath(a, b); }
-inline bool SameFileIdentity(const char* a, const char* b) { return IsSamePath(a, b); }

@@ -87,7 +87,7 @@ static WalkAnswer VisitStaged(void* context, WalkedEntry* entry) {
     entry->childTag = dataStart;
     if (walk.moving) {
       CreateDirectoryA(destination, nullptr);
-    } else if (IsSameFolder(destination, walk.dataDir)) {
+    } else if (IsSamePath(destination, walk.dataDir)) {
       // The data directory under whatever name the entries give it (another
       // case, an 8.3 alias, a link below the extraction folder).
       entry->childTag = static_cast<int>(strlen(name) + 1);
@@ -154,7 +154,7 @@ ArchiveResult ExtractThroughStaging(const char* archivePath, const char* extract
     // The path to launch stays the extraction folder joined with the entry's name.
     char launchPath[kPathSize];
     const char* entryName = stagedFirst + strlen(staging);
-    int dataStart = IsSameFolder(extractFolder, dataDir) ? 0 : -1;
+    int dataStart = IsSamePath(extractFolder, dataDir) ? 0 : -1;
     if (!FormatText(launchPath, sizeof launchPath, "%s%s", extractFolder, entryName) || !WalkStaged(&walk, dataStart)) {
       result = kArchiveRefused;
     } else {

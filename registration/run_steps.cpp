@@ -158,7 +158,7 @@ static void StepCollect(RegistrationRun* run) {
 static bool IsTempFolder(const RegistrationRun* run) {
   const FolderFacts& facts = run->folders.facts[run->process.folderIndex];
   if (facts.identified && run->tempIdentified && !SameIdentity(facts.identity, run->tempIdentity)) return false;
-  return IsSameFolder(run->folders.entries[run->process.folderIndex], run->tempDir);
+  return IsSamePath(run->folders.entries[run->process.folderIndex], run->tempDir);
 }
 
 // What became of the current entry, once its file is done with or refused.
