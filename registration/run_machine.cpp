@@ -172,6 +172,8 @@ RunView TickRun(RegistrationRun* run) {
   // A tick inside the host's or the archiver's message loop waits for the
   // handler on the stack; one in a box's loop or after the end does nothing.
   if (run->handlersOnStack > 0 || run->state == kRunAsking || run->state >= kRunTelling) return Unchanged(run);
+  // A Cancel pressed between ticks is asked now, before any more work.
+  if (run->cancelPending) return Settle(run, RunView());
   RunView view = {};
   ++run->handlersOnStack;
   StartSlice(run);
@@ -188,11 +190,12 @@ RunView TickRun(RegistrationRun* run) {
 
 RunView PressRunCancel(RegistrationRun* run) {
   if (run->state != kRunCollect && run->state != kRunProcess) return Unchanged(run);
+  // It is asked on the next tick, or once the handler on the stack (inside the
+  // host's or the archiver's loop) is back: the loop first serves what fell
+  // due during the slice just ended (the host's timers, a repaint), so that
+  // making the box does not lengthen that stand-still.
   run->cancelPending = true;
-  // With a handler on the stack (inside the host's or the archiver's loop), it
-  // is asked once that handler is back.
-  if (run->handlersOnStack > 0) return Unchanged(run);
-  return Settle(run, RunView());
+  return Unchanged(run);
 }
 
 RunView AnswerRunBox(RegistrationRun* run, int answer) {

@@ -193,6 +193,7 @@ TEST_F(RunEvents, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
     RunBox openBox = kBoxNone;
     bool ended = false, destroyed = false, askedLate = false, notWritten = false;
     int32_t lastShown = -1;
+    int cancelledAt = -1;  // the host's calls when a Cancel not yet asked came
     // Inside the host's call: a hold on a file of temp (the copy, an extracted
     // entry), a Cancel, a tick or the window's end.
     gHost.onRegister = [&](const char*) {
@@ -206,6 +207,7 @@ TEST_F(RunEvents, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
       }
       switch (roll(12)) {
         case 0:
+          if (cancelledAt < 0 && run->state == kRunProcess) cancelledAt = static_cast<int>(gHost.registerCalls.size());
           EXPECT_EQ(PressRunCancel(run).box, kBoxNone) << "a box inside the host's call";
           break;
         case 1:
@@ -227,6 +229,11 @@ TEST_F(RunEvents, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
       if (view.box != kBoxNone) {
         EXPECT_EQ(openBox, kBoxNone) << "a second box while one is open";
         openBox = view.box;
+        // Nothing more is registered between a Cancel and its question.
+        if (view.box == kBoxCancelQuestion && cancelledAt >= 0) {
+          EXPECT_EQ(cancelledAt, static_cast<int>(gHost.registerCalls.size()));
+        }
+        cancelledAt = -1;
         if (view.box == kBoxEndMessage && Utf8(view.boxText).rfind(u8"関連ファイルに書き込めませんでした", 0) == 0) {
           notWritten = true;
         }
@@ -249,6 +256,9 @@ TEST_F(RunEvents, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
         view = AnswerRunBox(run, openBox == kBoxCancelQuestion && roll(2) == 0 ? IDOK : IDCANCEL);
         openBox = kBoxNone;
       } else if (event == 0 || event == 1) {
+        if (openBox == kBoxNone && cancelledAt < 0 && run->state == kRunProcess) {
+          cancelledAt = static_cast<int>(gHost.registerCalls.size());
+        }
         view = PressRunCancel(run);
         askedLate = askedLate || (view.box == kBoxCancelQuestion && before >= kRunMerge);
         if (openBox != kBoxNone) {
