@@ -423,10 +423,16 @@ TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
     SCOPED_TRACE(std::to_string(test.earlierLines) + (unreadable ? " lines, unreadable"
                                                       : held     ? " lines, held"
                                                                  : " lines"));
-    std::string mine = folder + "mine.nes";
-    std::string mineCapitals = mine;
-    CharUpperBuffA(&mineCapitals[0], static_cast<DWORD>(mineCapitals.size()));
-    std::string earlier = "0000000F " + mineCapitals + "\r\n";
+    // The run's own lines, whose byte order is not their folded order: each
+    // replaces the earlier line of its capitals.
+    const char* const names[] = {"mine.nes", "_under.nes", "Zed.nes", "apple.nes"};
+    std::string earlier, mine;
+    for (const char* name : names) {
+      std::string path = folder + name, capitals = path;
+      CharUpperBuffA(&capitals[0], static_cast<DWORD>(capitals.size()));
+      earlier += "0000000F " + capitals + "\r\n";
+      mine += "12345678 " + path + "\r\n";
+    }
     std::string kept;
     char line[MAX_PATH + 16];
     for (int i = 1; i < test.earlierLines; ++i) {
@@ -437,7 +443,7 @@ TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
     RelationFile relation;
     CopyText(relation.path, sizeof relation.path, relationPath.c_str());
     ASSERT_TRUE(OpenRelationFile(&relation));
-    ASSERT_TRUE(WriteRelationLine(&relation, "12345678", mine.c_str()));
+    for (const char* name : names) ASSERT_TRUE(WriteRelationLine(&relation, "12345678", (folder + name).c_str()));
     if (test.mergedFirst > 0) {
       EXPECT_FALSE(StepRelationMerge(&relation, test.mergedFirst));
     }
@@ -446,10 +452,10 @@ TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
              : INVALID_HANDLE_VALUE;
     EXPECT_TRUE(FinishRelationWithoutWaiting(&relation));
     EXPECT_EQ(relation.pending, held);
-    std::string expected = "12345678 " + mine + "\r\n" + kept;
+    std::string expected = mine + kept;
     // Unreadable, the earlier lines wait to be merged by whoever comes next.
     const std::string waiting = relationPath + (unreadable ? ".unmerged" : held ? ".pending" : "");
-    EXPECT_TRUE(ReadBytes(waiting) == (unreadable ? "12345678 " + mine + "\r\n" : expected));
+    EXPECT_TRUE(ReadBytes(waiting) == (unreadable ? mine : expected));
     DiscardRelationFile(&relation);
     if (holder != INVALID_HANDLE_VALUE) {
       EXPECT_TRUE(FinishPendingRelation(relationPath.c_str())) << "still held, the lines still wait";
