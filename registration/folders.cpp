@@ -191,13 +191,13 @@ bool StepFolderWalk(FolderWalk* walk, int32_t maxEntries, RunReport* report) {
     StepTreeWalk(&walk->tree, maxEntries, {WalkOneEntry, LeaveFolder, &step});
     done = maxEntries;
   }
-  for (; done < maxEntries; ++done) {
-    if (walk->countIndex < walk->count) {
-      if (!walk->facts[walk->countIndex].countedByWalk) CountFolderFiles(walk, walk->countIndex);
-      ++walk->countIndex;
-    } else {
-      break;
-    }
+  // A folder counted here is listed whole: one a step, as it costs as much as
+  // a step of the walk (sixteen a step made slices of up to 60 ms).
+  while (done < maxEntries && walk->countIndex < walk->count) {
+    bool listed = !walk->facts[walk->countIndex].countedByWalk;
+    if (listed) CountFolderFiles(walk, walk->countIndex);
+    ++walk->countIndex;
+    if (listed) break;
   }
   return !IsTreeWalkUnderWay(&walk->tree) && walk->countIndex >= walk->count;
 }
