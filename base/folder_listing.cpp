@@ -1,5 +1,6 @@
 #include "base/folder_listing.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -72,22 +73,82 @@ static void HandOut(FolderListing* listing, const WIN32_FIND_DATAW& found) {
   }
 }
 
+// One block of entries: as large as the system's own search takes, so that
+// no folder costs more calls to list.
+static constexpr DWORD kListingBlockSize = 16 * 1024;
+
+// The next entry in the wide form a directory search gives; false at the end
+// or when the folder cannot be read on.
+static bool TakeEntry(FolderListing* listing, WIN32_FIND_DATAW* found) {
+  if (listing->next == nullptr) {
+    if (!GetFileInformationByHandleEx(listing->search, FileIdBothDirectoryInfo, listing->buffer, kListingBlockSize)) {
+      return false;
+    }
+    listing->next = listing->buffer;
+  }
+  const FILE_ID_BOTH_DIR_INFO* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(listing->next);
+  listing->next = info->NextEntryOffset != 0 ? listing->next + info->NextEntryOffset : nullptr;
+  *found = WIN32_FIND_DATAW();
+  found->dwFileAttributes = info->FileAttributes;
+  found->ftCreationTime = {info->CreationTime.LowPart, static_cast<DWORD>(info->CreationTime.HighPart)};
+  found->ftLastAccessTime = {info->LastAccessTime.LowPart, static_cast<DWORD>(info->LastAccessTime.HighPart)};
+  found->ftLastWriteTime = {info->LastWriteTime.LowPart, static_cast<DWORD>(info->LastWriteTime.HighPart)};
+  found->nFileSizeHigh = static_cast<DWORD>(info->EndOfFile.HighPart);
+  found->nFileSizeLow = info->EndOfFile.LowPart;
+  // A search reports a link's kind here, as the volume gives it in place of
+  // extended attributes.
+  if (info->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) found->dwReserved0 = info->EaSize;
+  // A name longer than a path can hold is cut, and then opens nothing.
+  size_t length = info->FileNameLength / sizeof(WCHAR);
+  if (length >= MAX_PATH) length = MAX_PATH - 1;
+  memcpy(found->cFileName, info->FileName, length * sizeof(WCHAR));
+  size_t shortLength = static_cast<unsigned char>(info->ShortNameLength) / sizeof(WCHAR);
+  if (shortLength > 12) shortLength = 12;
+  memcpy(found->cAlternateFileName, info->ShortName, shortLength * sizeof(WCHAR));
+  listing->entryIndex = info->FileId.QuadPart;
+  return true;
+}
+
 bool OpenListing(FolderListing* listing, const char* prefix) {
   CloseListing(listing);
   char pattern[kPathSize];
-  wchar_t widePattern[kPathSize];
+  wchar_t folder[kPathSize];
+  // The pattern a search would take must fit, as every entry's path is made
+  // from it.
   if (!FormatText(pattern, sizeof pattern, "%s*.*", prefix)) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
   // A path in the ANSI code page never takes more wide characters than bytes.
-  if (MultiByteToWideChar(CP_ACP, 0, pattern, -1, widePattern, kPathSize) == 0) return false;
+  if (MultiByteToWideChar(CP_ACP, 0, prefix, -1, folder, kPathSize) == 0) return false;
+  listing->buffer = static_cast<BYTE*>(malloc(kListingBlockSize));
+  if (listing->buffer == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  // Others may still rename or delete the folder while it is listed.
+  listing->search = CreateFileW(folder, FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (listing->search == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    CloseListing(listing);
+    SetLastError(error);
+    return false;
+  }
   listing->prefixLength = strlen(prefix);
   WIN32_FIND_DATAW found;
-  listing->search = FindFirstFileW(widePattern, &found);
-  listing->pending = listing->search != INVALID_HANDLE_VALUE;
-  if (listing->pending) HandOut(listing, found);
-  return listing->pending;
+  listing->pending = TakeEntry(listing, &found);
+  if (!listing->pending) {
+    // An empty drive root has not even "." to list.
+    if (GetLastError() == ERROR_NO_MORE_FILES) return true;
+    DWORD error = GetLastError();
+    CloseListing(listing);
+    SetLastError(error);
+    return false;
+  }
+  HandOut(listing, found);
+  return true;
 }
 
 bool NextListedEntry(FolderListing* listing) {
@@ -97,7 +158,7 @@ bool NextListedEntry(FolderListing* listing) {
       listing->pending = false;
     } else {
       WIN32_FIND_DATAW found;
-      if (!FindNextFileW(listing->search, &found)) return false;
+      if (!TakeEntry(listing, &found)) return false;
       HandOut(listing, found);
     }
     if (!IsDotEntry(listing->entry.cFileName)) return true;
@@ -105,7 +166,11 @@ bool NextListedEntry(FolderListing* listing) {
 }
 
 void CloseListing(FolderListing* listing) {
-  if (listing->search != INVALID_HANDLE_VALUE && listing->search != nullptr) FindClose(listing->search);
+  if (listing->search != INVALID_HANDLE_VALUE && listing->search != nullptr) CloseHandle(listing->search);
+  free(listing->buffer);
   listing->search = INVALID_HANDLE_VALUE;
+  listing->buffer = nullptr;
+  listing->next = nullptr;
+  listing->entryIndex = 0;
   listing->pending = false;
 }

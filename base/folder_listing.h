@@ -5,9 +5,14 @@
 #include <cstddef>
 
 struct FolderListing {
-  HANDLE search = INVALID_HANDLE_VALUE;
+  HANDLE search = INVALID_HANDLE_VALUE;  // the folder, opened to list it
+  BYTE* buffer = nullptr;                // entries as the volume returned them, a block at a time
+  const BYTE* next = nullptr;            // the next of them; nullptr once the block is through
   WIN32_FIND_DATAA entry;  // the current entry, after NextListedEntry returned true
-  bool pending = false;    // entry holds the search's first result, not yet handed out
+  // The current entry's file index as the listing reports it (what an open of
+  // it would read, a link's own rather than its target's); 0 when unknown.
+  LONGLONG entryIndex = 0;
+  bool pending = false;  // entry holds the listing's first result, not yet handed out
   size_t prefixLength = 0;
 };
 

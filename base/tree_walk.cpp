@@ -93,6 +93,7 @@ bool StepTreeWalk(TreeWalk* walk, int32_t maxEntries, const TreeVisitor& visitor
                          fits ? path + walk->rootLength : nullptr,
                          fits ? path : nullptr,
                          &level->listing.entry,
+                         level->listing.entryIndex,
                          walk->depth - 1,
                          level->tag,
                          0};

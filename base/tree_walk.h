@@ -26,7 +26,8 @@ struct WalkedEntry {
   const char* relative;  // the entry below the root; nullptr when root and it do not fit a path buffer
   const char* path;      // the root joined with relative; nullptr likewise
   const WIN32_FIND_DATAA* found;
-  int32_t depth;     // 0 for the root's own entries
+  LONGLONG fileIndex;  // as the listing reports it (FolderListing::entryIndex)
+  int32_t depth;       // 0 for the root's own entries
   int32_t levelTag;  // the tag the folder being listed was entered with
   int32_t childTag;  // with kWalkDescend: the tag the visitor gives the entry's folder
 };

@@ -23,7 +23,7 @@ static bool IdentityListed(const FolderWalk* walk, const char* path, const FileI
   return false;
 }
 
-bool AddFolder(FolderWalk* walk, const char* path, RunReport* report) {
+bool AddFolder(FolderWalk* walk, const char* path, RunReport* report, LONGLONG listedIndex) {
   if (walk->count >= kMaxFolders) {
     if (!walk->overflowNoted) NoteSkipped(report, kTextSkipTooManyFolders, path);
     walk->overflowNoted = true;
@@ -32,8 +32,10 @@ bool AddFolder(FolderWalk* walk, const char* path, RunReport* report) {
   for (int32_t i = 0; i < walk->count; ++i) {
     if (strcmp(walk->entries[i], path) == 0) return false;
   }
-  FileIdentity identity = {};
-  bool identified = GetFileIndex(path, &identity);
+  // The listing's index spares an open of each folder.
+  FileIdentity identity = {0, static_cast<DWORD>(static_cast<ULONGLONG>(listedIndex) >> 32),
+                           static_cast<DWORD>(listedIndex)};
+  bool identified = listedIndex != 0 || GetFileIndex(path, &identity);
   if (identified && IdentityListed(walk, path, identity)) return false;
   char* entry = walk->entries[walk->count];
   // A path that cannot keep its final "\" is refused, never cut.
@@ -129,7 +131,9 @@ static WalkAnswer WalkOneEntry(void* context, WalkedEntry* entry) {
     return kWalkOn;
   }
   // At the limit its own subfolders would all be too deep: no need to list it.
-  if (!AddFolder(walk, entry->path, report) || depth >= walk->depthLimit) return kWalkOn;
+  // A link's own index is not its target's: that one is asked of the link.
+  LONGLONG listedIndex = IsFolderLink(entry->found->dwFileAttributes) ? 0 : entry->fileIndex;
+  if (!AddFolder(walk, entry->path, report, listedIndex) || depth >= walk->depthLimit) return kWalkOn;
   entry->childTag = walk->count - 1;
   walk->facts[entry->childTag].countedByWalk = walk->facts[entry->childTag].listed = true;
   return kWalkDescend;

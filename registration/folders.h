@@ -50,8 +50,10 @@ struct FolderWalk {
 
 // Appends path (and a trailing "\") unless the list is full, already holds path
 // exactly as given or the same folder under another name, or the entry would
-// not fit a path buffer. True when it was appended.
-bool AddFolder(FolderWalk* walk, const char* path, RunReport* report);
+// not fit a path buffer. True when it was appended. listedIndex is the file
+// index the parent's listing reported for a folder that is not a link (0: it
+// is asked of the folder).
+bool AddFolder(FolderWalk* walk, const char* path, RunReport* report, LONGLONG listedIndex = 0);
 
 // The walk limit for a depth choice: 0 for the root only (any choice below 1),
 // 100 for "all", and never more than 100.
