@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_identity.h"
 #include "registration/folders.h"
 #include "registration/run_report.h"
 #include "support/host_double.h"
@@ -206,11 +207,19 @@ TEST_F(FolderCollection, NamesAndPathsBeyondTheCodePageAreHandedOutInAFormItCarr
     KeptCursor cursor = {};
     FolderListing listing;
     ASSERT_TRUE(OpenKeptEntries(&walk, i, &cursor) && OpenListing(&listing, walk.entries[i])) << walk.entries[i];
+    // Each folder's index, as its parent's listing reported it, is the one an open reads.
+    FileIdentity opened = {};
+    EXPECT_TRUE(GetFileIndex(walk.entries[i], &opened) && walk.facts[i].identified &&
+                SameIdentity(opened, walk.facts[i].identity))
+        << walk.entries[i];
     while (NextKeptEntry(&walk, &cursor)) {
       while (NextListedEntry(&listing) && IsFolderEntry(listing.entry)) {
       }
       EXPECT_STREQ(cursor.entry.cFileName, listing.entry.cFileName);
       std::string path = std::string(walk.entries[i]) + cursor.entry.cFileName, bytes = ReadBytes(path);
+      EXPECT_TRUE(GetFileIndex(path.c_str(), &opened) &&
+                  (static_cast<LONGLONG>(opened.indexHigh) << 32 | opened.indexLow) == listing.entryIndex)
+          << path;
       EXPECT_LE(path.size(), 259u) << path;
       size_t row = bytes.size() > 4 ? std::stoul(bytes.substr(4)) : std::size(rows);
       ASSERT_LT(row, std::size(rows)) << path;
