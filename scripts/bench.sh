@@ -7,7 +7,8 @@
 # tmpfs mounted there for the time of the benchmarks), so that the shared
 # disk's drifting latency stays out.
 # Usage: scripts/bench.sh BUILD_DIR [BENCH [ARGS...]]   (one benchmark, with its arguments)
-#        scripts/bench.sh BUILD_DIR count [SETS]          (only the counted one: count_requests.sh)
+#        scripts/bench.sh BUILD_DIR count [SETS]          (only the counted one: count_requests.sh;
+#                                                     SETS default "eba": "e" gives the run's fixed cost)
 set -euo pipefail
 build=$(cd "$1" && pwd)
 shift
@@ -15,7 +16,7 @@ shift
 [ -n "${WINEPREFIX:-}" ] || wine_env "$build"
 # The run's requests counted (scripts/count_requests.sh) come after all the others.
 counting=$([ $# -eq 0 ] && echo after || echo no)
-if [ "${1:-}" = count ]; then counting=only count_sets=${2:-ba} && set --; fi
+if [ "${1:-}" = count ]; then counting=only count_sets=${2:-eba} && set --; fi
 exes=(crc_bench registration_bench run_bench launch_bench)
 if [ $# -gt 0 ]; then exes=("$1"); shift; fi
 if [ "$counting" = only ]; then exes=(); fi
@@ -64,7 +65,7 @@ for exe in "${exes[@]}"; do
 done
 if [ "$counting" != no ]; then
   echo "== count_requests"
-  bash "$(dirname "$0")/count_requests.sh" "$build" "${count_sets:-ba}" || failed+=(count_requests)
+  bash "$(dirname "$0")/count_requests.sh" "$build" "${count_sets:-eba}" || failed+=(count_requests)
 fi
 if [ ${#failed[@]} -gt 0 ]; then
   echo "bench: FAILED or a goal missed: ${failed[*]}" >&2
