@@ -10,6 +10,8 @@
 # The empty folder's run gives what a run costs whatever its files (the dialog,
 # the run's start and end); with it counted, each other set's extra is shown
 # also with that cost taken off, for information: the goals stay on the extra.
+# The extra is also split in two: the requests of the files and folders (the
+# work itself), and those of the window, its timers and waits.
 # With CORVANE_COUNT_TRACE=DIR each side's trace is kept there, as
 # DIR/b_run.trace and so on, to see which call a request came from.
 set -euo pipefail
@@ -102,6 +104,19 @@ awk '
       if (n > 0 && fixed != "") {
         less = (total[set " run"] - total[set " bare"] - fixedCost) / n
         printf "  less the run'"'"'s fixed cost (%d requests a run, from the empty folder): extra %+.2f requests (%+.2f trace lines) a file\n", fixedCost, less, 2 * less
+      }
+      # The requests of the files and folders, apart from those of the window,
+      # its timers and waits, which grow with the time of the run, not with
+      # its files.
+      if (n > 0) {
+        files_ = 0
+        for (key in names) {
+          split(key, k, " ")
+          if (k[1] == set && k[2] ~ /^(create_file|close_handle|get_handle_fd|get_directory_cache_entry|get_next_device_request|set_fd_|get_fd_|get_file_|open_file_object|read|write|flush|lock_file|unlock_file|get_volume_info|ioctl|create_mapping|get_mapping_info)/) {
+            files_ += per[set " run " k[2]] - per[set " bare " k[2]]
+          }
+        }
+        printf "  of the extra, the files and folders: %+.2f requests a file; the window, its timers and waits: %+.2f\n", files_ / n, run - bare - files_ / n
       }
       if (n > 0) printf "  the extra by request, largest first (the rest under 0.02 a file together):\n"
       else printf "  the extra by request, largest first:\n"
