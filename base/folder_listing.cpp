@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
+#include "base/test_switches.h"
 #include "base/text.h"
 
 static bool IsDotEntry(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
@@ -13,8 +15,8 @@ static bool IsDotEntry(const char* name) { return strcmp(name, ".") == 0 || strc
 // code page lacks, no look-alike put in its place (é read as e), and it fits.
 static bool CarryName(const wchar_t* wide, char* name, size_t size) {
   BOOL usedDefault = FALSE;
-  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, name, static_cast<int>(size), "?",
-                                   &usedDefault);
+  int length =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, name, static_cast<int>(size), "?", &usedDefault);
   if (length == 0) {
     CopyText(name, size, "?");
     return false;
@@ -80,7 +82,17 @@ static constexpr DWORD kListingBlockSize = 16 * 1024;
 // The next entry in the wide form a directory search gives; false at the end
 // or when the folder cannot be read on.
 static bool TakeEntry(FolderListing* listing, WIN32_FIND_DATAW* found) {
+  if (listing->byFind) {
+    listing->entryIndex = 0;
+    return FindNextFileW(listing->search, found) != 0;
+  }
   if (listing->next == nullptr) {
+#ifdef CORVANE_TEST_SWITCHES
+    if (gTestSwitches.listingIndexesRefused) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
+#endif
     if (!GetFileInformationByHandleEx(listing->search, FileIdBothDirectoryInfo, listing->buffer, kListingBlockSize)) {
       return false;
     }
@@ -109,6 +121,12 @@ static bool TakeEntry(FolderListing* listing, WIN32_FIND_DATAW* found) {
   return true;
 }
 
+// What a volume answers when it does not know the kind of listing asked.
+static bool IsClassRefused(DWORD error) {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_LEVEL || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
 bool OpenListing(FolderListing* listing, const char* prefix) {
   CloseListing(listing);
   char pattern[kPathSize];
@@ -127,9 +145,9 @@ bool OpenListing(FolderListing* listing, const char* prefix) {
     return false;
   }
   // Others may still rename or delete the folder while it is listed.
-  listing->search = CreateFileW(folder, FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  listing->search =
+      CreateFileW(folder, FILE_LIST_DIRECTORY | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (listing->search == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     CloseListing(listing);
@@ -139,10 +157,17 @@ bool OpenListing(FolderListing* listing, const char* prefix) {
   listing->prefixLength = strlen(prefix);
   WIN32_FIND_DATAW found;
   listing->pending = TakeEntry(listing, &found);
+  DWORD error = listing->pending ? ERROR_SUCCESS : GetLastError();
+  if (IsClassRefused(error)) {
+    CloseHandle(listing->search);
+    listing->byFind = true;
+    listing->search = FindFirstFileW((std::wstring(folder) + L"*.*").c_str(), &found);
+    listing->pending = listing->search != INVALID_HANDLE_VALUE;
+    error = listing->pending ? ERROR_SUCCESS : GetLastError();
+  }
   if (!listing->pending) {
     // An empty drive root has not even "." to list.
-    if (GetLastError() == ERROR_NO_MORE_FILES) return true;
-    DWORD error = GetLastError();
+    if (error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND) return true;
     CloseListing(listing);
     SetLastError(error);
     return false;
@@ -166,11 +191,18 @@ bool NextListedEntry(FolderListing* listing) {
 }
 
 void CloseListing(FolderListing* listing) {
-  if (listing->search != INVALID_HANDLE_VALUE && listing->search != nullptr) CloseHandle(listing->search);
+  if (listing->search != INVALID_HANDLE_VALUE && listing->search != nullptr) {
+    if (listing->byFind) {
+      FindClose(listing->search);
+    } else {
+      CloseHandle(listing->search);
+    }
+  }
   free(listing->buffer);
   listing->search = INVALID_HANDLE_VALUE;
   listing->buffer = nullptr;
   listing->next = nullptr;
   listing->entryIndex = 0;
   listing->pending = false;
+  listing->byFind = false;
 }

@@ -5,9 +5,12 @@
 #include <cstddef>
 
 struct FolderListing {
-  HANDLE search = INVALID_HANDLE_VALUE;  // the folder, opened to list it
+  HANDLE search = INVALID_HANDLE_VALUE;  // the folder, opened to list it; a directory search when byFind
   BYTE* buffer = nullptr;                // entries as the volume returned them, a block at a time
   const BYTE* next = nullptr;            // the next of them; nullptr once the block is through
+  // The volume would not give entries with their file indexes (some network
+  // and third-party file systems): listed by a directory search instead.
+  bool byFind = false;
   WIN32_FIND_DATAA entry;  // the current entry, after NextListedEntry returned true
   // The current entry's file index as the listing reports it (what an open of
   // it would read, a link's own rather than its target's); 0 when unknown.

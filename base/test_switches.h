@@ -32,6 +32,9 @@ struct TestSwitches {
   int holdCount = 0;
   DWORD holdMs = 0;
   volatile LONG holdsOpen = 0;
+  // Folders are read as on a volume that does not give its entries with
+  // their file indexes: the listing falls back to a directory search.
+  bool listingIndexesRefused = false;
 };
 
 extern TestSwitches gTestSwitches;

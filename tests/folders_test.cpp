@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/file_identity.h"
+#include "base/test_switches.h"
 #include "registration/folders.h"
 #include "registration/run_report.h"
 #include "support/host_double.h"
@@ -173,7 +174,8 @@ TEST_F(FolderCollection, PathsTooLongToListEvenInShortFormAreRefusedNotCut) {
 // Files made through the wide interface: names code page 932 cannot carry (a
 // look-alike "e" for "é" would open another file or none), a folder it cannot
 // carry, and a path of five 60-character levels past 259 bytes. The walk keeps
-// each file under a path the ANSI calls open, as a fresh listing names it.
+// each file under a path the ANSI calls open, as a fresh listing names it;
+// also where the volume will not list entries with their indexes.
 TEST_F(FolderCollection, NamesAndPathsBeyondTheCodePageAreHandedOutInAFormItCarries) {
   std::wstring deep;
   for (wchar_t level = L'p'; level < L'u'; ++level) deep += std::wstring(60, level) + L"\\";
@@ -183,8 +185,8 @@ TEST_F(FolderCollection, NamesAndPathsBeyondTheCodePageAreHandedOutInAFormItCarr
       {L"", L"plain.nes"},
       {L"", L"Pok\u00E9mon.nes"},
       {L"", L"\uFF34\uFF45\uFF53\uFF54\u301C\u6CE2.nes"},  // with the wave dash
-      {L"", L"\u585E\u5C14\u8FBE\u4F20\u8BF4.nes"},       // simplified Chinese
-      {L"", L"\uD55C\uAD6D\uC5B4.nes"},                   // Hangul
+      {L"", L"\u585E\u5C14\u8FBE\u4F20\u8BF4.nes"},        // simplified Chinese
+      {L"", L"\uD55C\uAD6D\uC5B4.nes"},                    // Hangul
       {L"Caf\u00E9\\", L"rom.nes"},
       {deep, L"deep.nes"},
   };
@@ -195,44 +197,48 @@ TEST_F(FolderCollection, NamesAndPathsBeyondTheCodePageAreHandedOutInAFormItCarr
   }
   CreateDirectoryW((wideRoot + L"Caf\u00E9").c_str(), nullptr);
   for (const auto& row : rows) {
-    HANDLE file = CreateFileW((wideRoot + row.folder + row.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    HANDLE file =
+        CreateFileW((wideRoot + row.folder + row.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     DWORD written = 0;
     std::string bytes = "row " + std::to_string(&row - rows);
     EXPECT_TRUE(WriteFile(file, bytes.data(), bytes.size(), &written, nullptr)) << &row - rows;
     CloseHandle(file);
   }
-  ASSERT_TRUE(BuildFolderList(root.c_str(), 1));
-  std::vector<std::string> found(std::size(rows));
-  for (int32_t i = 0; i < walk.count; ++i) {
-    KeptCursor cursor = {};
-    FolderListing listing;
-    ASSERT_TRUE(OpenKeptEntries(&walk, i, &cursor) && OpenListing(&listing, walk.entries[i])) << walk.entries[i];
-    // Each folder's index, as its parent's listing reported it, is the one an open reads.
-    FileIdentity opened = {};
-    EXPECT_TRUE(GetFileIndex(walk.entries[i], &opened) && walk.facts[i].identified &&
-                SameIdentity(opened, walk.facts[i].identity))
-        << walk.entries[i];
-    while (NextKeptEntry(&walk, &cursor)) {
-      while (NextListedEntry(&listing) && IsFolderEntry(listing.entry)) {
+  for (bool refused : {true, false}) {
+    gTestSwitches.listingIndexesRefused = refused;
+    ASSERT_TRUE(BuildFolderList(root.c_str(), 1));
+    std::vector<std::string> found(std::size(rows));
+    for (int32_t i = 0; i < walk.count; ++i) {
+      KeptCursor cursor = {};
+      FolderListing listing;
+      ASSERT_TRUE(OpenKeptEntries(&walk, i, &cursor) && OpenListing(&listing, walk.entries[i])) << walk.entries[i];
+      // Each folder's index, as its parent's listing reported it, is the one an open reads.
+      FileIdentity opened = {};
+      EXPECT_TRUE(GetFileIndex(walk.entries[i], &opened) && walk.facts[i].identified &&
+                  SameIdentity(opened, walk.facts[i].identity))
+          << walk.entries[i];
+      while (NextKeptEntry(&walk, &cursor)) {
+        while (NextListedEntry(&listing) && IsFolderEntry(listing.entry)) {
+        }
+        EXPECT_STREQ(cursor.entry.cFileName, listing.entry.cFileName);
+        std::string path = std::string(walk.entries[i]) + cursor.entry.cFileName, bytes = ReadBytes(path);
+        EXPECT_TRUE(GetFileIndex(path.c_str(), &opened)) << path;
+        LONGLONG index = static_cast<LONGLONG>(opened.indexHigh) << 32 | opened.indexLow;
+        EXPECT_EQ(listing.entryIndex, refused ? 0 : index) << path;
+        EXPECT_LE(path.size(), 259u) << path;
+        size_t row = bytes.size() > 4 ? std::stoul(bytes.substr(4)) : std::size(rows);
+        ASSERT_LT(row, std::size(rows)) << path;
+        EXPECT_TRUE(found[row].empty()) << path;
+        found[row] = path;
       }
-      EXPECT_STREQ(cursor.entry.cFileName, listing.entry.cFileName);
-      std::string path = std::string(walk.entries[i]) + cursor.entry.cFileName, bytes = ReadBytes(path);
-      EXPECT_TRUE(GetFileIndex(path.c_str(), &opened) &&
-                  (static_cast<LONGLONG>(opened.indexHigh) << 32 | opened.indexLow) == listing.entryIndex)
-          << path;
-      EXPECT_LE(path.size(), 259u) << path;
-      size_t row = bytes.size() > 4 ? std::stoul(bytes.substr(4)) : std::size(rows);
-      ASSERT_LT(row, std::size(rows)) << path;
-      EXPECT_TRUE(found[row].empty()) << path;
-      found[row] = path;
+      EXPECT_FALSE(NextListedEntry(&listing) && !IsFolderEntry(listing.entry)) << walk.entries[i];
+      CloseKeptEntries(&cursor);
+      CloseListing(&listing);
     }
-    EXPECT_FALSE(NextListedEntry(&listing) && !IsFolderEntry(listing.entry)) << walk.entries[i];
-    CloseKeptEntries(&cursor);
-    CloseListing(&listing);
+    EXPECT_EQ(walk.filesCounted, static_cast<int32_t>(std::size(rows)));
+    EXPECT_EQ(found[0], root + "plain.nes");  // a name the code page carries keeps its long form
+    for (size_t row = 0; row < std::size(rows); ++row) EXPECT_FALSE(found[row].empty()) << row << refused;
   }
-  EXPECT_EQ(walk.filesCounted, static_cast<int32_t>(std::size(rows)));
-  EXPECT_EQ(found[0], root + "plain.nes");  // a name the code page carries keeps its long form
-  for (size_t row = 0; row < std::size(rows); ++row) EXPECT_FALSE(found[row].empty()) << row;
   for (const auto& row : rows) DeleteFileW((wideRoot + row.folder + row.name).c_str());
   RemoveDirectoryW((wideRoot + L"Caf\u00E9").c_str());
   for (size_t at = deep.size() - 1; at != std::wstring::npos && at > 0; at = deep.rfind(L'\\', at - 1)) {
