@@ -166,7 +166,8 @@ bool OpenListing(FolderListing* listing, const char* prefix) {
     error = listing->pending ? ERROR_SUCCESS : GetLastError();
   }
   if (!listing->pending) {
-    // An empty drive root has not even "." to list.
+    // An empty drive root has not even "." to list: a first query then finds
+    // no such file, a later one no more files.
     if (error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND) return true;
     CloseListing(listing);
     SetLastError(error);
