@@ -586,7 +586,8 @@ int main(int argc, char** argv) {
   CreateDirectoryA(bench.temp.c_str(), nullptr);
   // The question is not timed when counting, and a hook costs requests at
   // each window made, activated or focused, which would count as the run's.
-  HHOOK hook = strcmp(only, "count") == 0 ? nullptr : SetWindowsHookExA(WH_CBT, WatchQuestion, nullptr, GetCurrentThreadId());
+  HHOOK hook =
+      strcmp(only, "count") == 0 ? nullptr : SetWindowsHookExA(WH_CBT, WatchQuestion, nullptr, GetCurrentThreadId());
   bool ok = true;
   for (const Collection& c : kCollections) {
     if (strchr(letters, c.letter) == nullptr) continue;
