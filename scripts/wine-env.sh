@@ -47,12 +47,16 @@ wine_session_start() {
     done
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "corvane: creating the Wine prefix (once per build folder)..." >&2
+    local began=$SECONDS
+    echo "corvane: creating the Wine prefix $WINEPREFIX (once per build folder, about 20 s)" >&2
+    echo "corvane:   Wine's first start: its registry, system folders and services..." >&2
     wineboot -i </dev/null >/dev/null 2>&1 || true
     wineserver -w
     # Without a window manager, managed windows make every dialog take seconds to close.
+    echo "corvane:   windows without a window manager (X11 driver: Managed=N)..." >&2
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
     wineserver -w
+    echo "corvane:   the prefix is made ($((SECONDS - began)) s)" >&2
   fi
   # A wineserver that outlives each test process by a few seconds keeps starts
   # fast; the session's stop ends it unless another session still uses it.
@@ -63,6 +67,7 @@ wine_session_start() {
   # falls back to wider bitmap fonts that cut the labels. The IPA fonts share
   # their metrics. Once per prefix, older prefixes included.
   if [ ! -f "$WINEPREFIX/.corvane-fonts" ]; then
+    echo "corvane:   the Japanese system fonts' names mapped to the IPA fonts..." >&2
     local pair
     for pair in 'ＭＳ Ｐゴシック=IPAPGothic' 'ＭＳ ゴシック=IPAGothic' 'MS UI Gothic=IPAPGothic' \
       'ＭＳ Ｐ明朝=IPAPMincho' 'ＭＳ 明朝=IPAMincho'; do
