@@ -9,7 +9,7 @@ static uint32_t ChooseCrcRoutine(uint32_t crc, const void* data, size_t size);
 static CrcRoutine crcRoutine = ChooseCrcRoutine;
 
 static uint32_t ChooseCrcRoutine(uint32_t crc, const void* data, size_t size) {
-  crcRoutine = Crc32HasFolding() ? Crc32UpdateFolded : Crc32UpdateSliced;
+  crcRoutine = Crc32HasFolding() ? Crc32UpdateFolded : Crc32UpdateBraided;
   return crcRoutine(crc, data, size);
 }
 

@@ -25,6 +25,7 @@ struct CrcRoutineCase {
 std::vector<CrcRoutineCase> CrcRoutines() {
   return {
       {"sliced", Crc32UpdateSliced},
+      {"braided", Crc32UpdateBraided},
       {"folded", Crc32HasFolding() ? Crc32UpdateFolded : nullptr},
       {"dispatched", Crc32Update},
   };
