@@ -15,7 +15,7 @@
 #include "registration/crc_text.h"
 #include "registration/header_check.h"
 #include "registration/held_copies.h"
-#include "registration/relation_file.h"
+#include "relation/relation_file.h"
 #include "registration/rom_copy.h"
 #include "registration/run.h"
 #include "registration/same_contents.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "registration/relation_file.h"
-#include "registration/relation_merge.h"
-#include "registration/relation_pending.h"
+#include "relation/relation_file.h"
+#include "relation/relation_merge.h"
+#include "relation/relation_pending.h"
 #include "registration_run.h"
 #include "support/child_process.h"
 
@@ -311,7 +311,7 @@ TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
   CloseHandle(unreadable);
   EXPECT_NE(box.find(u8"次の操作の時に置き換えます: " + Utf8(data) + "NES.rel"), std::string::npos) << box;
   EXPECT_EQ(ReadBytes(data + "NES.rel"), earlier);
-  EXPECT_FALSE(FinishPendingRelation((data + "NES.rel").c_str()));
+  EXPECT_TRUE(PutPendingRelationInPlace((data + "NES.rel").c_str()));
   EXPECT_EQ(Lines().size(), 11u);
 }
 
@@ -451,17 +451,17 @@ TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
         held ? CreateFileA(relationPath.c_str(), GENERIC_READ, test.heldSharing, nullptr, OPEN_EXISTING, 0, nullptr)
              : INVALID_HANDLE_VALUE;
     EXPECT_TRUE(FinishRelationWithoutWaiting(&relation));
-    EXPECT_EQ(relation.pending, held);
+    EXPECT_EQ(relation.linesWait, held);
     std::string expected = mine + kept;
     // Unreadable, the earlier lines wait to be merged by whoever comes next.
     const std::string waiting = relationPath + (unreadable ? ".unmerged" : held ? ".pending" : "");
     EXPECT_TRUE(ReadBytes(waiting) == (unreadable ? mine : expected));
     DiscardRelationFile(&relation);
     if (holder != INVALID_HANDLE_VALUE) {
-      EXPECT_TRUE(FinishPendingRelation(relationPath.c_str())) << "still held, the lines still wait";
+      EXPECT_FALSE(PutPendingRelationInPlace(relationPath.c_str())) << "still held, the lines still wait";
       CloseHandle(holder);
       EXPECT_TRUE(ReadBytes(relationPath) == earlier + kept) << "held, the relation file cannot have changed";
-      EXPECT_FALSE(FinishPendingRelation(relationPath.c_str()));
+      EXPECT_TRUE(PutPendingRelationInPlace(relationPath.c_str()));
       EXPECT_TRUE(ReadBytes(relationPath) == expected);
     }
     EXPECT_FALSE(FileExists(relationPath + ".pending"));

@@ -1,12 +1,12 @@
 // The pending relation file: the merged lines, whole, named pending and moved
 // over the relation file; left pending while another program holds it, and
 // put in place by whoever comes next.
-#include "registration/relation_pending.h"
+#include "relation/relation_pending.h"
 
 #include <cstring>
 
 #include "base/file_io.h"
-#include "registration/relation_merge.h"
+#include "relation/relation_merge.h"
 
 bool PendingRelationPath(char* pending, size_t size, const char* relationPath) {
   if (FormatText(pending, size, "%s.pending", relationPath)) return true;
@@ -80,14 +80,20 @@ static TryResult MergeUnmergedLines(const char* relationPath) {
 // One try, not a wait: the pending file is whole and the launch reads it
 // where it is, so a hold costs the host's window nothing, and the next action
 // tries again.
-bool FinishPendingRelation(const char* relationPath) {
+bool PutPendingRelationInPlace(const char* relationPath) {
   HoldRetry once = {};
   bool placed = MergeUnmergedLines(relationPath) == kTryDone && TryPlacePending(relationPath, &once) == kTryDone;
   if (!placed) ReportSystemError("MoveFileExA", relationPath, GetLastError());
-  return !placed;
+  return placed;
 }
 
-void FinishPendingRelations(const char* dataDir) {
+bool UnmergedLinesWait(const char* relationPath) {
+  char unmerged[kPathSize];
+  return UnmergedRelationPath(unmerged, sizeof unmerged, relationPath) &&
+         GetFileAttributesA(unmerged) != INVALID_FILE_ATTRIBUTES;
+}
+
+void PutPendingRelationsInPlace(const char* dataDir) {
   // Both forms a pending name takes, and unmerged lines; a dataset in a
   // subfolder of the data folder has its own finished by its next run or launch.
   static const char* const kPatterns[] = {"*.rel.pending", "*.rel.unmerged", "*!rel"};
@@ -107,7 +113,7 @@ void FinishPendingRelations(const char* dataDir) {
         continue;
       }
       if (pattern[1] == '!') relationPath[strlen(relationPath) - 4] = '.';
-      FinishPendingRelation(relationPath);
+      PutPendingRelationInPlace(relationPath);
     } while (FindNextFileA(listing, &found));
     FindClose(listing);
   }
@@ -176,7 +182,7 @@ static TryResult PlacePending(RelationFile* relation, TryResult moved) {
   relation->asideClosed = false;
   relation->retry = HoldRetry();
   if (moved == kTryDone) return moved;
-  relation->pending = true;
+  relation->linesWait = true;
   ReportSystemError("MoveFileExA", relation->path, error);
   if (IsHeldError(error)) return kTryDone;
   relation->failed = true;
@@ -189,8 +195,8 @@ TryResult StepRelationCommit(RelationFile* relation) {
       return kTryFailed;
     }
     if (relation->unmerged) {
-      relation->pending = NameFinished(relation, false);
-      return relation->pending ? kTryDone : kTryFailed;
+      relation->linesWait = NameFinished(relation, false);
+      return relation->linesWait ? kTryDone : kTryFailed;
     }
     if (!NameFinished(relation, true)) return kTryFailed;
   }
@@ -223,9 +229,9 @@ bool FinishRelationWithoutWaiting(RelationFile* relation) {
     // The earlier file cannot be read now: the run's lines wait unmerged, and
     // whoever comes next merges them.
     if (relation->unmerged || (!merged && !relation->failed && relation->stage == kMergeNotBegun)) {
-      relation->pending = NameFinished(relation, false);
-      if (!relation->pending) DiscardRelationFile(relation);
-      return relation->pending;
+      relation->linesWait = NameFinished(relation, false);
+      if (!relation->linesWait) DiscardRelationFile(relation);
+      return relation->linesWait;
     }
     if (merged && relation->previous != nullptr) merged = CarryRestOfEarlierLines(relation);
     if (merged) relation->stage = kMergeComplete;
@@ -239,7 +245,7 @@ bool FinishRelationWithoutWaiting(RelationFile* relation) {
   if (moved == kTryLater) {
     relation->asideClosed = false;
     relation->retry = HoldRetry();
-    relation->pending = true;
+    relation->linesWait = true;
   }
   return moved != kTryFailed;
 }

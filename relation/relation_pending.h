@@ -7,7 +7,7 @@
 #include <cstddef>
 
 #include "base/held_files.h"
-#include "registration/relation_file.h"
+#include "relation/relation_file.h"
 
 // Whether the relation file can be replaced when the run ends: a pending file
 // an earlier action left is put in place first, then the relation file is
@@ -17,7 +17,7 @@ TryResult CheckRelationReplaceable(RelationFile* relation);
 
 // Names the merged file pending, then puts it in place, one try when due:
 // kTryLater while another program holds the relation file. Held past the
-// retries, it stays pending (relation->pending set) and the result is
+// retries, it stays pending (relation->linesWait set) and the result is
 // kTryDone: no line is lost. On kTryFailed the previous file is untouched,
 // though a pending file whose move met a lasting error stays for the launch.
 TryResult StepRelationCommit(RelationFile* relation);
@@ -31,7 +31,7 @@ bool CommitRelationFile(RelationFile* relation);
 // wrote under a spelling of the same path are dropped), names the file
 // pending and makes one try of the move; whatever is not done now is left to
 // the next action. An earlier file held unreadable leaves the run's lines
-// unmerged (relation->pending set). False (the previous file untouched) when
+// unmerged (relation->linesWait set). False (the previous file untouched) when
 // the lines could not be written or the earlier file could not be read.
 bool FinishRelationWithoutWaiting(RelationFile* relation);
 
@@ -45,9 +45,13 @@ bool UnmergedRelationPath(char* unmerged, size_t size, const char* relationPath)
 bool PendingRelationPath(char* pending, size_t size, const char* relationPath);
 
 // Merges lines left unmerged and puts the pending file of relationPath in
-// place, with one try that never waits. True when one still waits (held, or another error): it then holds
-// the newest lines.
-bool FinishPendingRelation(const char* relationPath);
+// place, with one try that never waits. True once nothing waits any more;
+// false while either still waits (held, or another error), holding the
+// newest lines.
+bool PutPendingRelationInPlace(const char* relationPath);
+
+// Whether lines a window's end left for relationPath wait to be merged.
+bool UnmergedLinesWait(const char* relationPath);
 
 // The same for every dataset's pending file in the data folder, for initPlugin.
-void FinishPendingRelations(const char* dataDir);
+void PutPendingRelationsInPlace(const char* dataDir);
