@@ -287,7 +287,11 @@ static void EnterTelling(RegistrationRun* run) {
   TellingState* telling = &run->telling;
   *telling = TellingState();
   if (run->outcome == kRunRelationNotWritten) AddEndBox(run, kTextRelationNotWritten, run->relation.path, nullptr);
-  if (run->outcome == kRunRelationNotOpened) AddEndBox(run, kTextRelationNotOpened, run->relation.path, nullptr);
+  if (run->outcome == kRunRelationNotOpened) {
+    char problem[kBoxTextSize];
+    bool described = DescribeRelationProblem(&run->relation, problem, sizeof problem);
+    AddEndBox(run, kTextRelationNotOpened, described ? problem : run->relation.path, nullptr);
+  }
   if (run->outcome == kRunTempMissing) AddEndBox(run, kTextTempDirNotMade, run->tempDir, nullptr);
   if (run->outcome == kRunListNotMade) AddEndBox(run, "%s", kTextOutOfMemory, nullptr);
   if (run->relationBegun &&

@@ -73,6 +73,9 @@ struct RelationFile {
   // pending file (another program held the relation file past the retries)
   // or unmerged (the earlier file could not be read). They launch from there.
   bool linesWait = false;
+  // What CheckRelationReplaceable last refused on: the file and the error.
+  char problemPath[kPathSize] = "";
+  DWORD problemError = 0;
   // The earlier file stayed unreadable past the retries: the run's lines are
   // left unmerged for the next action rather than merged as if it were empty.
   bool unmerged = false;

@@ -124,30 +124,50 @@ void PutPendingRelationsInPlace(const char* dataDir) {
 // viewer or backup tool), before anything is registered. What an earlier
 // action left pending goes in place first: the merge reads the relation file.
 TryResult CheckRelationReplaceable(RelationFile* relation) {
+  relation->problemPath[0] = '\0';
   if (relation->path[0] == '\0') return kTryFailed;
-  char pending[kPathSize];
+  char waiting[kPathSize];
   const char* call = "CreateFileA";
+  const char* subject = relation->path;  // the file a failure is told of
   TryResult checked = kTryDone;
-  if (UnmergedRelationPath(pending, sizeof pending, relation->path) &&
-      GetFileAttributesA(pending) != INVALID_FILE_ATTRIBUTES) {
+  if (UnmergedRelationPath(waiting, sizeof waiting, relation->path) &&
+      GetFileAttributesA(waiting) != INVALID_FILE_ATTRIBUTES) {
     if (!IsTryDue(&relation->retry)) return kTryLater;
+    call = "MergeUnmergedLines";
+    subject = waiting;
     checked = MergeUnmergedLines(relation->path);
     if (checked == kTryLater) checked = CountTry(&relation->retry, GetLastError());
     if (checked == kTryDone) relation->retry = HoldRetry();
   }
-  if (checked == kTryDone && PendingRelationPath(pending, sizeof pending, relation->path) &&
-      GetFileAttributesA(pending) != INVALID_FILE_ATTRIBUTES) {
+  if (checked == kTryDone && PendingRelationPath(waiting, sizeof waiting, relation->path) &&
+      GetFileAttributesA(waiting) != INVALID_FILE_ATTRIBUTES) {
     call = "MoveFileExA";
-    checked = TryMoveIntoPlace(pending, relation->path, &relation->retry);
+    subject = waiting;
+    checked = TryMoveIntoPlace(waiting, relation->path, &relation->retry);
     if (checked == kTryDone) relation->retry = HoldRetry();
   }
   if (checked == kTryDone) {
     call = "CreateFileA";
+    subject = relation->path;
     checked = TryCheckReplaceable(relation->path, &relation->retry);
   }
-  if (checked == kTryFailed) ReportSystemError(call, relation->path, GetLastError());
+  if (checked == kTryFailed) {
+    relation->problemError = GetLastError();
+    CopyText(relation->problemPath, sizeof relation->problemPath, subject);
+    ReportSystemError(call, subject, relation->problemError);
+  }
   if (checked != kTryLater) relation->retry = HoldRetry();
   return checked;
+}
+
+bool DescribeRelationProblem(const RelationFile* relation, char* text, size_t size) {
+  if (relation->problemPath[0] == '\0') return false;
+  char cause[256] = "";
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                relation->problemError, 0, cause, sizeof cause, nullptr);
+  while (length > 0 && (cause[length - 1] == '\r' || cause[length - 1] == '\n')) cause[--length] = '\0';
+  return FormatText(text, size, "%s\n%s (%lu)", relation->problemPath, cause,
+                    static_cast<unsigned long>(relation->problemError));
 }
 
 // The run's file, whole, under the pending name when merged, or else under

@@ -15,6 +15,10 @@
 // program holds it. kTryDone when it can be (or there is none yet).
 TryResult CheckRelationReplaceable(RelationFile* relation);
 
+// What the last check refused on, for the user: the file and the system's
+// text of the cause. False when it named none.
+bool DescribeRelationProblem(const RelationFile* relation, char* text, size_t size);
+
 // Names the merged file pending, then puts it in place, one try when due:
 // kTryLater while another program holds the relation file. Held past the
 // retries, it stays pending (relation->linesWait set) and the result is

@@ -225,6 +225,10 @@ TEST_F(RegistrationRunOnDisk, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
   if (GetVolumePathNameA(mounted.c_str(), volume, sizeof volume) && std::string(volume) != "Z:\\") {
     keptLines += "00000005 " + mounted + "\r\n";
   }
+  // A disk mounted in a folder and away, the folder left empty or gone with
+  // it: its volume answers for the folder, but says nothing of the file.
+  ASSERT_TRUE(CreateDirectoryA((data + "mounted").c_str(), nullptr));
+  keptLines += "00000006 " + data + "mounted\\away.nes\r\n" + "00000007 " + data + "unmounted\\away.nes\r\n";
   char shortRoms[MAX_PATH] = "";
   ASSERT_GT(GetShortPathNameA(roms.c_str(), shortRoms, sizeof shortRoms), 0u);
   std::string respeltLines;
@@ -255,6 +259,17 @@ TEST_F(RegistrationRunOnDisk, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
   std::string rest;
   for (size_t i = 3; i < lines.size(); ++i) rest += lines[i] + "\r\n";
   EXPECT_EQ(rest, keptLines);
+  // The disk is back: its lines launch.
+  for (const char* crcText : {"00000006", "00000007"}) {
+    std::string folder = data + (crcText[7] == '6' ? "mounted" : "unmounted");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(WriteBytes(folder + "\\away.nes", "back"));
+    HostReset();
+    HostSelection selection = {0, crcText};
+    onPopupMenuClick(7, &selection);
+    ASSERT_EQ(gHost.launchCalls.size(), 1u) << crcText;
+    EXPECT_EQ(gHost.launchCalls[0].path, folder + "\\away.nes");
+  }
 }
 
 // Another program holding a file for a moment (a scanner, an indexer) costs no
