@@ -27,21 +27,26 @@ static TryResult TryPlacePending(const char* path, HoldRetry* retry) {
   return TryMoveIntoPlace(pending, path, retry);
 }
 
-bool UnmergedRelationPath(char* unmerged, size_t size, const char* relationPath) {
-  return FormatText(unmerged, size, "%s.unmerged", relationPath);
-}
-
 static bool NameFinished(RelationFile* relation, bool merged);
 
 // Merges the lines a window's end left unmerged with the relation file (an
-// earlier pending list put in place first) into the pending file; a copy of
-// them left behind is harmless, as merging it again changes nothing.
-// kTryDone when there were none or they are pending now; kTryLater (a held
-// error set) while either file is held.
+// earlier pending list put in place first) into the pending file, once: no
+// later run can have written lines before they are merged (its start merges
+// them first), so they are the newest then, and the oldest ever after. Once
+// pending, they go or are marked merged before anything else is written.
+// kTryDone when there were none, they were merged before, or they are pending
+// now; kTryLater (a held error set) while either file is held.
 static TryResult MergeUnmergedLines(const char* relationPath) {
   char unmerged[kPathSize];
-  if (!UnmergedRelationPath(unmerged, sizeof unmerged, relationPath) ||
-      GetFileAttributesA(unmerged) == INVALID_FILE_ATTRIBUTES) {
+  if (!UnmergedRelationPath(unmerged, sizeof unmerged, relationPath)) return kTryDone;
+  if (GetFileAttributesA(unmerged) == INVALID_FILE_ATTRIBUTES) {
+    RemoveMergedLines(relationPath);  // a mark left without its file
+    return kTryDone;
+  }
+  UnmergedStamp stamp;
+  if (!ReadUnmergedStamp(unmerged, &stamp)) return kTryLater;
+  if (IsMarkedMerged(relationPath, stamp)) {
+    RemoveMergedLines(relationPath);
     return kTryDone;
   }
   HoldRetry once = {};
@@ -73,8 +78,9 @@ static TryResult MergeUnmergedLines(const char* relationPath) {
     DiscardRelationFile(&relation);
     return kTryFailed;
   }
-  TryDeleteOwnFile(unmerged, &once);
-  return kTryDone;
+  // Not settled, the lines would be merged again as the newest: the pending
+  // list waits all the same, and a later run's start tries again.
+  return SettleMergedLines(relationPath, stamp) ? kTryDone : kTryFailed;
 }
 
 // One try, not a wait: the pending file is whole and the launch reads it
@@ -89,8 +95,10 @@ bool PutPendingRelationInPlace(const char* relationPath) {
 
 bool UnmergedLinesWait(const char* relationPath) {
   char unmerged[kPathSize];
+  UnmergedStamp stamp;
   return UnmergedRelationPath(unmerged, sizeof unmerged, relationPath) &&
-         GetFileAttributesA(unmerged) != INVALID_FILE_ATTRIBUTES;
+         GetFileAttributesA(unmerged) != INVALID_FILE_ATTRIBUTES &&
+         !(ReadUnmergedStamp(unmerged, &stamp) && IsMarkedMerged(relationPath, stamp));
 }
 
 void PutPendingRelationsInPlace(const char* dataDir) {

@@ -8,6 +8,7 @@
 
 #include "base/held_files.h"
 #include "relation/relation_file.h"
+#include "relation/unmerged_mark.h"
 
 // Whether the relation file can be replaced when the run ends: a pending file
 // an earlier action left is put in place first, then the relation file is
@@ -38,11 +39,6 @@ bool CommitRelationFile(RelationFile* relation);
 // unmerged (relation->linesWait set). False (the previous file untouched) when
 // the lines could not be written or the earlier file could not be read.
 bool FinishRelationWithoutWaiting(RelationFile* relation);
-
-// Where a window's end leaves the run's lines when the earlier file could not
-// be read: whoever comes next merges them into the pending file, and a launch
-// reads them first meanwhile. False when the name cannot be made.
-bool UnmergedRelationPath(char* unmerged, size_t size, const char* relationPath);
 
 // The pending file of the relation file at relationPath. False when its name
 // cannot be made.

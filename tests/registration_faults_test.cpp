@@ -364,6 +364,37 @@ struct RelationHolder {
   }
 };
 
+// Lines a window's end left unmerged, kept open by another program that
+// shares reading only (an indexer), are merged once: after the ROM changed
+// and a run registered its new CRC, the new one launches and the old one
+// nothing, through later runs too; once let go, the file goes.
+TEST_F(RegistrationRun, UnmergedLinesKeptOpenAreMergedOnce) {
+  const std::string unmerged = data + "NES.rel.unmerged";
+  const std::string before = Rom(RandomBytes(64, 1)), after = Rom(RandomBytes(64, 2));
+  const std::string oldCrc = CrcTextAfterHeader(before, 16), newCrc = CrcTextAfterHeader(after, 16);
+  Write("a.nes", before);
+  ASSERT_TRUE(WriteBytes(unmerged, oldCrc + " " + roms + "a.nes\r\n"));
+  HANDLE indexer = CreateFileA(unmerged.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(indexer, INVALID_HANDLE_VALUE);
+  auto launched = [](const std::string& crcText) {
+    HostReset();
+    HostSelection selection = {0, crcText.c_str()};
+    onPopupMenuClick(7, &selection);
+    return gHost.launchCalls.empty() ? std::string() : gHost.launchCalls[0].path;
+  };
+  EXPECT_EQ(launched(oldCrc), roms + "a.nes");
+  Write("a.nes", after);
+  for (int run = 0; run < 2; ++run) {
+    AddRoms();
+    EXPECT_EQ(launched(newCrc), roms + "a.nes") << "run " << run;
+    EXPECT_EQ(launched(oldCrc), "") << "run " << run;
+  }
+  CloseHandle(indexer);
+  EXPECT_EQ(launched(newCrc), roms + "a.nes");
+  EXPECT_FALSE(FileExists(unmerged));
+  EXPECT_FALSE(FileExists(data + "NES.rel.merged"));
+}
+
 // A relation file held from the run's last file past the retries costs no
 // line: the finished list waits as the pending file, every ROM launches from
 // it meanwhile, and the next launch or initPlugin puts it in place.
