@@ -30,18 +30,38 @@ std::string MakeScratchFolder(const char* tag) {
   return folder.empty() ? MakeTempFolder(tag) : folder;
 }
 
+// By wide names: a name the code page lacks has no "A" spelling to delete by.
+static void RemoveWideTree(const std::wstring& dir) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((dir + L"*").c_str(), &found);
+  while (search != INVALID_HANDLE_VALUE) {
+    std::wstring name = found.cFileName;
+    std::wstring path = dir + name;
+    if (name == L"." || name == L"..") {
+    } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      RemoveWideTree(path + L"\\");
+    } else if (!DeleteFileW(path.c_str())) {
+      // The attribute only when it is in the way: each call is a round trip to Wine's server.
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(path.c_str());
+    }
+    if (!FindNextFileW(search, &found)) {
+      FindClose(search);
+      search = INVALID_HANDLE_VALUE;
+    }
+  }
+  RemoveDirectoryW(dir.substr(0, dir.size() - 1).c_str());
+}
+
 void RemoveTree(const std::string& path) {
   if (path.empty()) return;
   std::string dir = path.back() == '\\' ? path : path + "\\";
-  for (const std::string& name : FolderEntries(dir, kFoldersOnly)) RemoveTree(dir + name);
-  for (const std::string& name : FolderEntries(dir, kFilesOnly)) {
-    // The attribute only when it is in the way: each call is a round trip to Wine's server.
-    if (DeleteFileA((dir + name).c_str())) continue;
-    SetFileAttributesA((dir + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA((dir + name).c_str());
-  }
-  dir.pop_back();
-  RemoveDirectoryA(dir.c_str());
+  int length = MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, nullptr, 0);
+  if (length <= 0) return;
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, &wide[0], length);
+  wide.pop_back();
+  RemoveWideTree(wide);
 }
 
 bool WriteBytes(const std::string& path, const void* bytes, size_t size) {
