@@ -102,6 +102,7 @@ static RegisterResult BeginArchive(RegistrationRun* run, HWND dialog, const char
   ArchiveResult extracted =
       ExtractArchive(file->sourcePath, file->readPath, dialog, file->privateFolder, kExtractFirstEntry);
   if (extracted == kArchiveNotExtracted) return PassOver(run, skipReason, kTextSkipArchive);
+  if (extracted == kArchiveNameNotInCodePage) return PassOver(run, skipReason, kTextSkipNameNotInCodePage);
   if (extracted != kArchiveExtracted) {
     EndFileInHand(run, false);
     return extracted == kArchiveBusy ? kRegisterTryLater : kRegisterArchiveRefused;
