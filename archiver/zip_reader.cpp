@@ -82,7 +82,7 @@ bool ReadZipListing(const uint8_t* data, uint64_t size, ArchiveListing* listing,
   // One allocation for the whole listing; a count the directory cannot hold
   // reserves no more than it could.
   listing->entries.reserve(entryCount < directorySize / kCentralHeaderSize ? entryCount
-                                                                           : directorySize / kCentralHeaderSize);
+                                                                          : directorySize / kCentralHeaderSize);
   uint64_t pos = directoryOffset;
   uint64_t directoryEnd = static_cast<uint64_t>(directoryOffset) + directorySize;
   for (uint32_t i = 0; i < entryCount; ++i) {

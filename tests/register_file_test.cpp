@@ -34,8 +34,7 @@ TEST_F(RegistrationRun, CopyDropsExactlyTheHeaderInOnePieceOrAcrossTicks) {
     EXPECT_EQ(ReadBytes(temp + "source.nes"), std::string(50000, 'x'));
     if (test.header < 0) {
       EXPECT_TRUE(gHost.registerCalls.empty()) << test.header;
-      EXPECT_EQ(LogLines(),
-                std::vector<std::string>{std::string(u8"ヘッダサイズが範囲外です\t") + Utf8(roms) + "source.nes"});
+      EXPECT_EQ(LogLines(), std::vector<std::string>{std::string(u8"ヘッダサイズが範囲外です\t") + Utf8(roms) + "source.nes"});
       continue;
     }
     std::string expected = bytes.substr(std::min<size_t>(bytes.size(), test.header));
