@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 static std::string MakeFolderBelow(const char* base, const char* tag) {
   static int counter = 0;
@@ -34,33 +35,27 @@ std::string MakeScratchFolder(const char* tag) {
 static void RemoveWideTree(const std::wstring& dir) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((dir + L"*").c_str(), &found);
-  while (search != INVALID_HANDLE_VALUE) {
-    std::wstring name = found.cFileName;
-    std::wstring path = dir + name;
-    if (name == L"." || name == L"..") {
-    } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+    std::wstring path = dir + found.cFileName;
+    if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       RemoveWideTree(path + L"\\");
-    } else if (!DeleteFileW(path.c_str())) {
+    } else if (!DeleteFileW(path.c_str()) && SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
       // The attribute only when it is in the way: each call is a round trip to Wine's server.
-      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
       DeleteFileW(path.c_str());
     }
-    if (!FindNextFileW(search, &found)) {
-      FindClose(search);
-      search = INVALID_HANDLE_VALUE;
-    }
   }
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
   RemoveDirectoryW(dir.substr(0, dir.size() - 1).c_str());
 }
 
 void RemoveTree(const std::string& path) {
   if (path.empty()) return;
-  std::string dir = path.back() == '\\' ? path : path + "\\";
-  int length = MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, nullptr, 0);
-  if (length <= 0) return;
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, &wide[0], length);
-  wide.pop_back();
+  std::wstring wide(path.size() + 1, L'\0');
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], path.size() + 1)));
+  if (wide.empty()) return;
+  wide.back() = L'\\';  // in place of the NUL
+  if (wide.size() > 1 && wide[wide.size() - 2] == L'\\') wide.pop_back();
   RemoveWideTree(wide);
 }
 
