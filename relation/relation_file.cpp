@@ -40,7 +40,9 @@ bool OpenRelationFile(RelationFile* relation) {
   // CREATE_ALWAYS also clears an aside file that a killed run left behind.
   relation->aside = CreateAsideFile(relation->path);
   if (relation->aside == INVALID_HANDLE_VALUE) {
-    ReportSystemError("CreateFileA", relation->path, GetLastError());
+    relation->problemError = GetLastError();
+    CopyText(relation->problemPath, sizeof relation->problemPath, relation->path);
+    ReportSystemError("CreateFileA", relation->path, relation->problemError);
     return false;
   }
   return true;

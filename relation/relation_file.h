@@ -73,7 +73,8 @@ struct RelationFile {
   // pending file (another program held the relation file past the retries)
   // or unmerged (the earlier file could not be read). They launch from there.
   bool linesWait = false;
-  // What CheckRelationReplaceable last refused on: the file and the error.
+  // What CheckRelationReplaceable or OpenRelationFile last refused on: the
+  // file and the error.
   char problemPath[kPathSize] = "";
   DWORD problemError = 0;
   // The earlier file stayed unreadable past the retries: the run's lines are

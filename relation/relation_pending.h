@@ -16,7 +16,7 @@
 // program holds it. kTryDone when it can be (or there is none yet).
 TryResult CheckRelationReplaceable(RelationFile* relation);
 
-// What the last check refused on, for the user: the file and the system's
+// What the last check or open refused on, for the user: the file and the system's
 // text of the cause. False when it named none.
 bool DescribeRelationProblem(const RelationFile* relation, char* text, size_t size);
 
