@@ -111,10 +111,13 @@ static bool FirstEntryCommand(char* command, size_t size, const char* archivePat
 
 // An entry named outside the code page is reported with "?" for what it
 // lacks and extracted by that spelling as a pattern; once written, its path
-// (a path buffer) is spelt as the ANSI calls open it.
-static bool SpellEntryPath(char* path) {
+// (a path buffer) is spelt as the ANSI calls open it. False, with *lost set
+// unless nothing was written there, when it cannot be.
+static bool SpellEntryPath(char* path, bool* lost) {
   if (SpellOpenablePath(path, kPathSize)) return true;
-  ReportSystemError("SpellOpenablePath", path, GetLastError());
+  DWORD error = GetLastError();
+  ReportSystemError("SpellOpenablePath", path, error);
+  *lost = *lost || error != ERROR_FILE_NOT_FOUND;
   return false;
 }
 
@@ -142,11 +145,12 @@ static ArchiveResult ExtractEveryEntry(const char* archivePath, const char* entr
       MoveStaleEntryAside(entryPath, aside, sizeof aside)) {
     bool ran = ArcRunCommand(ownerWindow, command, output, sizeof output) == 0 &&
                ArcRunCommand(ownerWindow, firstCommand, output, sizeof output) == 0;
-    bool spelt = !ran || (SpellEntryPath(privateEntry) && SpellEntryPath(entryPath));
-    bool extracted = ran && spelt && IsFile(privateEntry) &&
+    bool lost = false;
+    bool extracted = ran && SpellEntryPath(privateEntry, &lost) && SpellEntryPath(entryPath, &lost) &&
+                     IsFile(privateEntry) &&
                      MoveOwnFile(privateEntry, entryPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
     SettleStaleEntry(entryPath, aside, extracted);
-    result = extracted ? kArchiveExtracted : spelt ? kArchiveNotExtracted : kArchiveNameNotInCodePage;
+    result = extracted ? kArchiveExtracted : lost ? kArchiveNameNotInCodePage : kArchiveNotExtracted;
   }
   RemoveFolderTree(privateFolder);
   CloseOwnRecord();
@@ -190,11 +194,10 @@ ArchiveResult ExtractArchive(const char* archivePath, char* firstEntryPath, HWND
     char output[512];
     if (!FirstEntryCommand(command, sizeof command, archivePath, outputFolder, entryName)) return kArchiveRefused;
     // The archiver's answer counts: a failed command may have left a part.
-    bool ran = ArcRunCommand(ownerWindow, command, output, sizeof output) == 0;
-    bool spelt = !ran || SpellEntryPath(entryPath);
-    result = ran && spelt && IsFile(entryPath) ? kArchiveExtracted
-             : spelt                           ? kArchiveNotExtracted
-                                               : kArchiveNameNotInCodePage;
+    bool lost = false;
+    bool extracted = ArcRunCommand(ownerWindow, command, output, sizeof output) == 0 &&
+                     SpellEntryPath(entryPath, &lost) && IsFile(entryPath);
+    result = extracted ? kArchiveExtracted : lost ? kArchiveNameNotInCodePage : kArchiveNotExtracted;
   }
   if (result == kArchiveExtracted) CopyText(firstEntryPath, kPathSize, entryPath);
   return result;

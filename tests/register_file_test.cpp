@@ -64,7 +64,12 @@ TEST_F(RegistrationRun, EntriesNamedOutsideTheCodePageRegisterAndLaunch) {
       expectedLines.push_back(CrcTextAfterHeader(rom, 16) + " " + roms + name);
     }
   }
+  // Where the entry's file cannot be told by its spelling, the log says so.
+  ASSERT_TRUE(CopyFileA(FixturePath("registration_names\\twins.zip").c_str(), (roms + "twins.zip").c_str(), FALSE));
   AddRoms();
+  std::vector<std::string> log = LogLines();
+  EXPECT_NE(std::find(log.begin(), log.end(), u8"ファイル名をシフトJISで表せません\t" + Utf8(roms) + "twins.zip"),
+            log.end());
   std::vector<std::string> lines = Lines();
   std::sort(lines.begin(), lines.end());
   std::sort(expectedLines.begin(), expectedLines.end());
