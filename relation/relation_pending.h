@@ -16,8 +16,8 @@
 // program holds it. kTryDone when it can be (or there is none yet).
 TryResult CheckRelationReplaceable(RelationFile* relation);
 
-// What the last check or open refused on, for the user: the file and the system's
-// text of the cause. False when it named none.
+// What the last check or open refused on, for the user: the file and the
+// system's text of the cause. False when it named none.
 bool DescribeRelationProblem(const RelationFile* relation, char* text, size_t size);
 
 // Names the merged file pending, then puts it in place, one try when due:
@@ -50,8 +50,9 @@ bool PendingRelationPath(char* pending, size_t size, const char* relationPath);
 // newest lines.
 bool PutPendingRelationInPlace(const char* relationPath);
 
-// Whether lines a window's end left for relationPath wait to be merged.
-bool UnmergedLinesWait(const char* relationPath);
-
 // The same for every dataset's pending file in the data folder, for initPlugin.
 void PutPendingRelationsInPlace(const char* dataDir);
+
+// Whether lines a window's end left for relationPath wait to be merged: there,
+// and not marked as merged already.
+bool UnmergedLinesWait(const char* relationPath);
