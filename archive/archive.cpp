@@ -4,6 +4,7 @@
 
 #include "base/archiver_interface.h"
 #include "base/file_io.h"
+#include "base/folder_listing.h"
 #include "base/held_files.h"
 #include "base/own_files.h"
 #include "base/state.h"
@@ -108,10 +109,22 @@ static bool FirstEntryCommand(char* command, size_t size, const char* archivePat
   return FormatText(command, size, kFirstEntryFormat, archivePath, outputFolder, pattern);
 }
 
+// An entry named outside the code page is reported with "?" for what it
+// lacks and extracted by that spelling as a pattern; once written, its path
+// (a path buffer) is spelt as the ANSI calls open it. False, with *lost set
+// unless nothing was written there, when it cannot be.
+static bool SpellEntryPath(char* path, bool* lost) {
+  if (SpellOpenablePath(path, kPathSize)) return true;
+  DWORD error = GetLastError();
+  ReportSystemError("SpellOpenablePath", path, error);
+  *lost = *lost || error != ERROR_FILE_NOT_FOUND;
+  return false;
+}
+
 // Every entry into outputFolder, then the first one alone into a private
 // folder, whose file then goes over the first entry's path: -aoa would leave a
 // later entry of the same name there.
-static ArchiveResult ExtractEveryEntry(const char* archivePath, const char* entryName, const char* entryPath,
+static ArchiveResult ExtractEveryEntry(const char* archivePath, const char* entryName, char* entryPath,
                                        HWND ownerWindow, const char* outputFolder) {
   char command[kCommandSize];
   char firstCommand[kCommandSize];
@@ -130,11 +143,14 @@ static ArchiveResult ExtractEveryEntry(const char* archivePath, const char* entr
   if (FormatText(privateEntry, sizeof privateEntry, "%s%s", privateFolder, entryName) &&
       FirstEntryCommand(firstCommand, sizeof firstCommand, archivePath, privateFolder, entryName) &&
       MoveStaleEntryAside(entryPath, aside, sizeof aside)) {
-    bool extracted = ArcRunCommand(ownerWindow, command, output, sizeof output) == 0 &&
-                     ArcRunCommand(ownerWindow, firstCommand, output, sizeof output) == 0 && IsFile(privateEntry) &&
+    bool ran = ArcRunCommand(ownerWindow, command, output, sizeof output) == 0 &&
+               ArcRunCommand(ownerWindow, firstCommand, output, sizeof output) == 0;
+    bool lost = false;
+    bool extracted = ran && SpellEntryPath(privateEntry, &lost) && SpellEntryPath(entryPath, &lost) &&
+                     IsFile(privateEntry) &&
                      MoveOwnFile(privateEntry, entryPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
     SettleStaleEntry(entryPath, aside, extracted);
-    result = extracted ? kArchiveExtracted : kArchiveNotExtracted;
+    result = extracted ? kArchiveExtracted : lost ? kArchiveNameNotInCodePage : kArchiveNotExtracted;
   }
   RemoveFolderTree(privateFolder);
   CloseOwnRecord();
@@ -178,9 +194,10 @@ ArchiveResult ExtractArchive(const char* archivePath, char* firstEntryPath, HWND
     char output[512];
     if (!FirstEntryCommand(command, sizeof command, archivePath, outputFolder, entryName)) return kArchiveRefused;
     // The archiver's answer counts: a failed command may have left a part.
-    result = ArcRunCommand(ownerWindow, command, output, sizeof output) == 0 && IsFile(entryPath)
-                 ? kArchiveExtracted
-                 : kArchiveNotExtracted;
+    bool lost = false;
+    bool extracted = ArcRunCommand(ownerWindow, command, output, sizeof output) == 0 &&
+                     SpellEntryPath(entryPath, &lost) && IsFile(entryPath);
+    result = extracted ? kArchiveExtracted : lost ? kArchiveNameNotInCodePage : kArchiveNotExtracted;
   }
   if (result == kArchiveExtracted) CopyText(firstEntryPath, kPathSize, entryPath);
   return result;

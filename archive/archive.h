@@ -17,6 +17,10 @@ enum ArchiveResult : int32_t {
   // The archiver's command failed, or left no file at the first entry's path;
   // a file that stood there before is back as it was.
   kArchiveNotExtracted = -3,
+  // The first entry is named outside the code page, and the file written for
+  // it has no name the ANSI calls open (no short name), or shares its
+  // spelling with another.
+  kArchiveNameNotInCodePage = -4,
 };
 
 // Registration needs only the first entry; a launch takes every entry, since a

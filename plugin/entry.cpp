@@ -14,7 +14,7 @@
 #include "profile/active_dataset.h"
 #include "profile/profile.h"
 #include "profile/settings_dialog.h"
-#include "registration/relation_pending.h"
+#include "relation/relation_pending.h"
 #include "registration/scan_dialog.h"
 #include "base/file_io.h"
 
@@ -95,7 +95,7 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   CopyText(gState.profile.extractFolder, sizeof gState.profile.extractFolder, gState.dataDir);
   gState.started = true;
   // A run's lines another program kept from their place: put in place first.
-  FinishPendingRelations(gState.dataDir);
+  PutPendingRelationsInPlace(gState.dataDir);
   return LoadGlobalSettings();
 }
 

@@ -8,7 +8,7 @@
 #include "base/own_files.h"
 #include "base/text.h"
 #include "base/texts.h"
-#include "registration/relation_file.h"
+#include "relation/relation_file.h"
 
 struct HeldCopy {
   char path[kPathSize];

@@ -142,6 +142,14 @@ TEST_F(Launch, PendingListIsPutInPlaceFirstOrReadWhileTheRelationFileIsHeld) {
     EXPECT_EQ(FileExists(pending), held);
     DeleteFileA(pending.c_str());
   }
+  // The pending list held without sharing: the relation file, whole if older, answers.
+  ASSERT_TRUE(WriteBytes(relation, "DEADBEEF " + roms + "b.nes\r\n"));
+  ASSERT_TRUE(WriteBytes(relation + ".pending", newest));
+  HANDLE holder = CreateFileA((relation + ".pending").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Popup("DEADBEEF"), 5);
+  EXPECT_EQ(Launched(), roms + "b.nes");
+  CloseHandle(holder);
 }
 
 TEST_F(Launch, SearchEndsAtALineShorterThanACrcTextOrAtAMatchWithoutPath) {
