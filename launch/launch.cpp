@@ -12,6 +12,7 @@
 #include "archive/archive.h"
 #include "base/state.h"
 #include "launch/extract_at_launch.h"
+#include "base/text.h"
 #include "profile/profile.h"
 #include "registration/relation_pending.h"
 
@@ -43,6 +44,16 @@ static int FindSourcePath(const char* relationPath, const char* crcText, char* f
   return fclose(file);
 }
 
+// Whether a component of path is an 8.3 short name of something else: one
+// with "~" that the long form spells otherwise. Such a name can pass to
+// another file after a rename or a delete.
+static bool ReachedThroughShortName(const char* path) {
+  if (strchr(path, '~') == nullptr) return false;
+  char longPath[kPathSize];
+  DWORD length = GetLongPathNameA(path, longPath, sizeof longPath);
+  return length > 0 && length < sizeof longPath && lstrcmpiA(longPath, path) != 0;
+}
+
 int LaunchByCrc(const char* crcText) {
   char foundPath[kPathSize];
   memset(foundPath, 0, sizeof foundPath);
@@ -70,12 +81,16 @@ int LaunchByCrc(const char* crcText) {
   if (!PathFileExistsA(foundPath)) return 0;
 
   const DatasetProfile& profile = gState.profile;
-  char firstEntryPath[kPathSize] = "";
-  const char* launchPath = foundPath;
-  if (profile.extractOnLaunch != 0 && IsArchivePath(foundPath)) {
-    ArchiveResult extracted = ExtractAtLaunch(foundPath, firstEntryPath);
-    if (extracted != kArchiveExtracted) return extracted == kArchiveBusy ? kArchiveBusy : kArchiveRefused;
-    launchPath = firstEntryPath;
+  LaunchRequest request = {foundPath, profile.extractOnLaunch != 0 && IsArchivePath(foundPath),
+                           ReachedThroughShortName(foundPath) ? crcText : nullptr};
+  char launchPath[kPathSize] = "";
+  if (!request.extract && request.crcText == nullptr) {
+    CopyText(launchPath, sizeof launchPath, foundPath);
+  } else {
+    LaunchPrepared prepared = PrepareLaunch(request, launchPath);
+    // Closed meanwhile: the host is not asked, and hears nothing went wrong.
+    if (prepared == kLaunchAbandoned) return 0;
+    if (prepared != kLaunchReady) return prepared;
   }
   if (gState.hostLaunch == nullptr) return 0;
   return gState.hostLaunch(launchPath);

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "launch/extract_at_launch.h"
 #include "launch/launch.h"
 #include "base/state.h"
 #include "base/own_files.h"
@@ -67,6 +68,10 @@ static void CreateDirectoryIfMissing(const char* path) {
 }
 
 int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback registerRom, int, const char* dataDir) {
+  // Called from a host's timer while an action waits: refused as the menus
+  // are, so that the action keeps its folders, callbacks and settings, and
+  // nothing takes back the folders it is using.
+  if (gState.actionInProgress) return -1;
   // A data directory too long for the file names composed from it leaves the
   // plug-in unstarted rather than cutting those names; an empty one would put
   // our files at the root of the current drive.
@@ -101,6 +106,8 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
 
 int __stdcall closePlugin() {
   if (!gState.started) return -1;
+  // A launch waiting for its worker gives up: the host may unload us next.
+  AbandonWaitingLaunch();
   return SaveGlobalSettings();
 }
 
