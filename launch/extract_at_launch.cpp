@@ -36,6 +36,8 @@ struct LaunchJob {
 // The launch waiting for its worker, if any; only the host's window thread
 // touches it.
 static LaunchJob* gWaitingJob = nullptr;
+// Workers not yet ended, an abandoned one included.
+static volatile LONG gWorkersRunning = 0;
 
 static void ReleaseJob(LaunchJob* job) {
   if (InterlockedDecrement(&job->references) == 0) delete job;
@@ -130,6 +132,7 @@ static DWORD WINAPI LaunchThread(void* context) {
   HMODULE module = job->module;
   Prepare(job);
   ReleaseJob(job);
+  InterlockedDecrement(&gWorkersRunning);
   FreeLibraryAndExitThread(module, 0);
   return 0;
 }
@@ -156,6 +159,9 @@ static void ShowFailure(HWND owner, const LaunchJob& job) {
 
 LaunchPrepared PrepareLaunch(const LaunchRequest& request, char* launchPath) {
   launchPath[0] = '\0';
+  // A launch the host abandoned may still be extracting or saving the record:
+  // a second one beside it could meet its half-made files.
+  if (LaunchWorkersRunning() > 0) return kLaunchArchiverBusy;
   LaunchJob* job = new (std::nothrow) LaunchJob();
   if (job == nullptr) return kLaunchFailed;
   job->extract = request.extract;
@@ -174,11 +180,13 @@ LaunchPrepared PrepareLaunch(const LaunchRequest& request, char* launchPath) {
   if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&LaunchThread),
                          &job->module)) {
     job->references = 2;
+    InterlockedIncrement(&gWorkersRunning);
     // The C runtime is the system's msvcrt.dll, which sets up and frees a
     // thread's own data itself, so a plain thread may format text.
     worker = CreateThread(nullptr, 0, LaunchThread, job, 0, nullptr);
     if (worker == nullptr) {
       job->references = 1;
+      InterlockedDecrement(&gWorkersRunning);
       FreeLibrary(job->module);
     }
   }
@@ -198,6 +206,8 @@ LaunchPrepared PrepareLaunch(const LaunchRequest& request, char* launchPath) {
   ReleaseJob(job);
   return result;
 }
+
+int LaunchWorkersRunning() { return static_cast<int>(gWorkersRunning); }
 
 void AbandonWaitingLaunch() {
   if (gWaitingJob != nullptr) InterlockedExchange(&gWaitingJob->abandoned, 1);

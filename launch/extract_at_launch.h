@@ -28,6 +28,10 @@ struct LaunchRequest {
 // changed file) is named in a box owned by the host's window.
 LaunchPrepared PrepareLaunch(const LaunchRequest& request, char* launchPath);
 
+// How many workers have not ended yet, an abandoned one's included. While one
+// runs, PrepareLaunch answers kLaunchArchiverBusy.
+int LaunchWorkersRunning();
+
 // Called when the host closes the plug-in: a launch waiting for its worker
 // returns kLaunchAbandoned at once, and the worker puts nothing in place.
 void AbandonWaitingLaunch();
