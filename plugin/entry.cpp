@@ -94,7 +94,8 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   CopyText(gState.dataDir, sizeof gState.dataDir, dir);
   FormatText(gState.tempDir, sizeof gState.tempDir, "%stemp\\", gState.dataDir);
   CreateDirectoryIfMissing(gState.tempDir);
-  RemoveLeftoversOfEarlierActions(nullptr);
+  // A launch the host abandoned may still be working in its private folder.
+  if (LaunchWorkersRunning() == 0) RemoveLeftoversOfEarlierActions(nullptr);
   CopyText(gState.lastRomBrowseFolder, sizeof gState.lastRomBrowseFolder, gState.tempDir);
   CopyText(gState.lastExtractBrowseFolder, sizeof gState.lastExtractBrowseFolder, gState.tempDir);
   CopyText(gState.profile.extractFolder, sizeof gState.profile.extractFolder, gState.dataDir);
@@ -149,7 +150,7 @@ void __stdcall onMenuClick(int index) {
 int __stdcall onPopupMenuClick(int, const HostSelection* selection) {
   if (!gState.started || gState.actionInProgress) return 0;
   gState.actionInProgress = true;
-  RemoveLeftoversOfEarlierActions(GetActiveWindow());
+  if (LaunchWorkersRunning() == 0) RemoveLeftoversOfEarlierActions(GetActiveWindow());
   FindActiveDatasetName();
   LoadDatasetProfile();
   int result = 0;

@@ -542,6 +542,12 @@ TEST_F(LaunchIntoFolders, ExtractionIsReusedOnlyWhenProvablyTheSame) {
       {"b into the same folder", [&] { stamp(out + "game.nes", &launchedTime, false); }, "BBBBBBBB", true, romB},
       {"a again, b's file stamped as a's was", [&] { stamp(out + "game.nes", &launchedTime, true); }, "AAAAAAAA", true,
        romA},
+      // Read and saved beside another program's hold, never waiting on it.
+      {"a replaced, the record held", [&] { HoldFileFor(record, INFINITE) && WriteBytes(a, twinB); }, "AAAAAAAA", true,
+       romB},
+      {"nothing, the record still held", [] {}, "AAAAAAAA", false, romB},
+      {"the record let go", [] { ReleaseFileHolds(); }, "AAAAAAAA", false, romB},
+      {"nothing", [] {}, "AAAAAAAA", false, romB},
   };
   for (const Case& c : cases) {
     c.make();
@@ -553,6 +559,7 @@ TEST_F(LaunchIntoFolders, ExtractionIsReusedOnlyWhenProvablyTheSame) {
     EXPECT_EQ(gHost.launchCalls[0].content, c.launched) << c.change;
     HostReset();
   }
+  EXPECT_FALSE(FileExists(data + "Extracted.dat.pending"));
 }
 
 // The record keeps the last sixteen extractions, each into its own folder
@@ -769,7 +776,7 @@ TEST_F(LaunchIntoFolders, EachLaunchStartsItsEntryOrSaysWhyAndLeavesTheUsersFile
        },
        "BBBBBBBB", false, nullptr, -1, "", Cp932(u8"展開先の空きが足りません\n") + full,
        [&] {
-         EXPECT_EQ(ReadBytes(full + "big.nes"), users);
+         EXPECT_TRUE(ReadBytes(full + "big.nes") == users);
          EXPECT_EQ(FolderEntries(full), std::vector<std::string>{"big.nes"});
        }},
       {"the data folder on a disk without room for the entry", kVolume,
@@ -780,7 +787,7 @@ TEST_F(LaunchIntoFolders, EachLaunchStartsItsEntryOrSaysWhyAndLeavesTheUsersFile
        },
        "BBBBBBBB", false, nullptr, 9, out + "big.nes", "",
        [&] {
-         EXPECT_EQ(ReadBytes(out + "big.nes") == bigRom, true);
+         EXPECT_TRUE(ReadBytes(out + "big.nes") == bigRom);
          for (const char* name : {"NES.rel", "NES.fol", "Extracted.dat"})
            DeleteFileA((volume + "data\\" + name).c_str());
        }},
@@ -849,7 +856,9 @@ TEST_F(LaunchIntoFolders, EachLaunchStartsItsEntryOrSaysWhyAndLeavesTheUsersFile
     archiver.reset();
     HANDLE reached = CreateEventA(nullptr, TRUE, FALSE, nullptr), resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (c.paused) pauseNext(reached, resume);
+    bool disabledAtOnce = false;
     gDuringWait = [&] {
+      disabledAtOnce = !IsWindowEnabled(gHost.window);
       if (c.duringWait) c.duringWait();
       // The host's call made while the worker waits: the launch may go on.
       if (c.expected != 0) SetEvent(resume);
@@ -872,6 +881,8 @@ TEST_F(LaunchIntoFolders, EachLaunchStartsItsEntryOrSaysWhyAndLeavesTheUsersFile
     }
     HostReset();
     EXPECT_EQ(box, c.box);
+    // The timer came long before the small window's delay.
+    EXPECT_EQ(disabledAtOnce, c.duringWait != nullptr);
     if (c.check) c.check();
     gDuringWait = nullptr;
     CloseHandle(reached);
