@@ -142,8 +142,9 @@ static void ShowFailure(HWND owner, const LaunchJob& job) {
   const char* format = nullptr;
   const char* path = job.outcome.path;
   if (job.changed) {
+    // The relation line's file: the archive when its entry was checked.
     format = kTextLaunchChanged;
-    path = job.launchPath;
+    path = job.sourcePath;
   } else if (job.outcome.failure == kStagingNoRoom) {
     format = kTextLaunchNoRoom;
   } else if (job.outcome.failure == kStagingPathTooLong) {

@@ -94,8 +94,9 @@ static WalkAnswer VisitStaged(void* context, WalkedEntry* entry) {
   }
   if (IsFolderEntry(*entry->found)) {
     // Its entries could not be named below it.
-    if (!FormatText(child, sizeof child, "%s%s\\", walk.staging, name))
+    if (!FormatText(child, sizeof child, "%s%s\\", walk.staging, name)) {
       return FailWalk(walk, kStagingPathTooLong, name);
+    }
     entry->childTag = dataStart;
     if (walk.moving) {
       CreateDirectoryA(destination, nullptr);
@@ -117,6 +118,8 @@ static WalkAnswer VisitStaged(void* context, WalkedEntry* entry) {
     bool onFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     if (onFolder || (dataStart >= 0 && WouldReplacePluginFile(name + dataStart, destination))) return kWalkStop;
     if (attributes == INVALID_FILE_ATTRIBUTES) return kWalkOn;
+    // A rename cannot replace a read-only file; no hold to wait out there.
+    if (attributes & FILE_ATTRIBUTE_READONLY) return FailWalk(walk, kStagingRefused, destination);
     // Asked now, while nothing has moved: a file another program holds would
     // stop the renames halfway.
     bool replaceable = WaitOutHolds([&](HoldRetry* retry) { return TryCheckReplaceable(destination, retry); });

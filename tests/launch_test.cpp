@@ -760,8 +760,7 @@ TEST_F(LaunchIntoFolders, EachLaunchStartsItsEntryOrSaysWhyAndLeavesTheUsersFile
     Needs needs;
     std::function<void()> arrange;
     const char* crc;
-    bool paused;  // the archiver waits until the host's call is made
-    std::function<void()> duringWait;
+    std::function<void()> duringWait;  // the archiver waits until this call of the host's is made
     int expected;
     std::string launched;  // "" none
     std::string box;       // "" none
@@ -774,7 +773,7 @@ TEST_F(LaunchIntoFolders, EachLaunchStartsItsEntryOrSaysWhyAndLeavesTheUsersFile
          ASSERT_TRUE(WriteBytes(full + "big.nes", users));
          UseExtractFolder(full);
        },
-       "BBBBBBBB", false, nullptr, -1, "", Cp932(u8"展開先の空きが足りません\n") + full,
+       "BBBBBBBB", nullptr, -1, "", Cp932(u8"展開先の空きが足りません\n") + full,
        [&] {
          EXPECT_TRUE(ReadBytes(full + "big.nes") == users);
          EXPECT_EQ(FolderEntries(full), std::vector<std::string>{"big.nes"});
@@ -785,7 +784,7 @@ TEST_F(LaunchIntoFolders, EachLaunchStartsItsEntryOrSaysWhyAndLeavesTheUsersFile
          lines(volume + "data\\");
          ASSERT_TRUE(WriteBytes(volume + "data\\NES.fol", ProfileFileBytes(16, roms, 0, 1, out)));
        },
-       "BBBBBBBB", false, nullptr, 9, out + "big.nes", "",
+       "BBBBBBBB", nullptr, 9, out + "big.nes", "",
        [&] {
          EXPECT_TRUE(ReadBytes(out + "big.nes") == bigRom);
          for (const char* name : {"NES.rel", "NES.fol", "Extracted.dat"})
@@ -798,19 +797,19 @@ TEST_F(LaunchIntoFolders, EachLaunchStartsItsEntryOrSaysWhyAndLeavesTheUsersFile
          lines(deep);
          ASSERT_TRUE(WriteBytes(deep + "NES.fol", ProfileFileBytes(16, roms, 0, 1, out)));
        },
-       "44444444", false, nullptr, 9, out + "game.nes", "", nullptr},
+       "44444444", nullptr, 9, out + "game.nes", "", nullptr},
       {"initPlugin during the wait", kNothing,
        [&] {
          ASSERT_EQ(StartLinkedPlugin(data), 0);
          emptyOut();
        },
-       "44444444", true, [&] { initResult = initPlugin(0, HostLaunch, 0, HostRegister, 0, deep.c_str()); }, 9,
+       "44444444", [&] { initResult = initPlugin(0, HostLaunch, 0, HostRegister, 0, deep.c_str()); }, 9,
        out + "game.nes", "",
        [&] {
          EXPECT_EQ(initResult, -1);
          EXPECT_EQ(std::string(gState.dataDir), data);
        }},
-      {"closePlugin during the wait", kNothing, emptyOut, "44444444", true, [&] { closePlugin(); }, 0, "", "",
+      {"closePlugin during the wait", kNothing, emptyOut, "44444444", [&] { closePlugin(); }, 0, "", "",
        [&] {
          for (int i = 0; i < 1000 && LaunchWorkersRunning() > 0; ++i) Sleep(10);
          EXPECT_EQ(LaunchWorkersRunning(), 0);
@@ -822,25 +821,25 @@ TEST_F(LaunchIntoFolders, EachLaunchStartsItsEntryOrSaysWhyAndLeavesTheUsersFile
          ASSERT_TRUE(LoadPlugin(&shipped));
          ASSERT_EQ(shipped.initPlugin(0, HostLaunch, 0, HostRegister, 0, data.c_str()), 0);
        },
-       "44444444", true, [&] { shipped.closePlugin(); }, 0, "", "",
+       "44444444", [&] { shipped.closePlugin(); }, 0, "", "",
        [&] {
          UnloadPlugin(&shipped);
          for (int i = 0; i < 1000 && GetModuleHandleA("Corvane.dll") != nullptr; ++i) Sleep(10);
          EXPECT_EQ(GetModuleHandleA("Corvane.dll"), nullptr);
          EXPECT_EQ(FolderEntries(out), std::vector<std::string>{});
        }},
-      {"a line through a short name, the file as registered", kShortName, [&] { WriteProfile(0); }, shortCrc, false,
-       nullptr, 9, shortRom, "", nullptr},
+      {"a line through a short name, the file as registered", kShortName, [&] { WriteProfile(0); }, shortCrc, nullptr,
+       9, shortRom, "", nullptr},
       {"a line through a short name, the file changed since", kShortName,
-       [&] { WriteBytes(rom, "NES\x1a" + std::string(12, '\0') + "the changed bytes!!!"); }, shortCrc, false, nullptr,
-       -1, "", Cp932(u8"ファイルが登録後に変更されています\n") + shortRom, nullptr},
+       [&] { WriteBytes(rom, "NES\x1a" + std::string(12, '\0') + "the changed bytes!!!"); }, shortCrc, nullptr, -1, "",
+       Cp932(u8"ファイルが登録後に変更されています\n") + shortRom, nullptr},
       {"the file to replace held by the emulator", kNothing,
        [&] {
          UseExtractFolder(out);
          ASSERT_TRUE(WriteBytes(out + "game.nes", "the emulator's"));
          ASSERT_TRUE(HoldFileFor(out + "game.nes", INFINITE));
        },
-       "44444444", false, nullptr, -1, "", Cp932(u8"ファイルが他のプログラムに使用されています\n") + out + "game.nes",
+       "44444444", nullptr, -1, "", Cp932(u8"ファイルが他のプログラムに使用されています\n") + out + "game.nes",
        [&] {
          ReleaseFileHolds();
          EXPECT_EQ(ReadBytes(out + "game.nes"), "the emulator's");
@@ -855,7 +854,7 @@ TEST_F(LaunchIntoFolders, EachLaunchStartsItsEntryOrSaysWhyAndLeavesTheUsersFile
     c.arrange();
     archiver.reset();
     HANDLE reached = CreateEventA(nullptr, TRUE, FALSE, nullptr), resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (c.paused) pauseNext(reached, resume);
+    if (c.duringWait) pauseNext(reached, resume);
     bool disabledAtOnce = false;
     gDuringWait = [&] {
       disabledAtOnce = !IsWindowEnabled(gHost.window);
