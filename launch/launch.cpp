@@ -11,8 +11,8 @@
 
 #include "archive/archive.h"
 #include "base/state.h"
-#include "launch/extract_at_launch.h"
 #include "base/text.h"
+#include "launch/extract_at_launch.h"
 #include "profile/profile.h"
 #include "registration/relation_pending.h"
 
