@@ -13,7 +13,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/file_crc.h"
-#include "registration/crc32.h"
+#include "base/crc32.h"
 
 namespace {
 

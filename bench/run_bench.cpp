@@ -32,7 +32,7 @@
 
 #include "base/text.h"
 #include "bench/bench_support.h"
-#include "registration/crc32.h"
+#include "base/crc32.h"
 #include "resources/resource.h"
 #include "support/host_double.h"
 

@@ -11,9 +11,20 @@
 
 #include "archive/archive.h"
 #include "base/state.h"
+#include "base/text.h"
 #include "launch/extract_at_launch.h"
 #include "profile/profile.h"
 #include "relation/relation_lookup.h"
+
+// Whether a component of path is an 8.3 short name of something else: one
+// with "~" that the long form spells otherwise. Such a name can pass to
+// another file after a rename or a delete.
+static bool ReachedThroughShortName(const char* path) {
+  if (strchr(path, '~') == nullptr) return false;
+  char longPath[kPathSize];
+  DWORD length = GetLongPathNameA(path, longPath, sizeof longPath);
+  return length > 0 && length < sizeof longPath && lstrcmpiA(longPath, path) != 0;
+}
 
 int LaunchByCrc(const char* crcText) {
   char foundPath[kPathSize];
@@ -26,12 +37,16 @@ int LaunchByCrc(const char* crcText) {
   if (!PathFileExistsA(foundPath)) return 0;
 
   const DatasetProfile& profile = gState.profile;
-  char firstEntryPath[kPathSize] = "";
-  const char* launchPath = foundPath;
-  if (profile.extractOnLaunch != 0 && IsArchivePath(foundPath)) {
-    ArchiveResult extracted = ExtractAtLaunch(foundPath, firstEntryPath);
-    if (extracted != kArchiveExtracted) return extracted == kArchiveBusy ? kArchiveBusy : kArchiveRefused;
-    launchPath = firstEntryPath;
+  LaunchRequest request = {foundPath, profile.extractOnLaunch != 0 && IsArchivePath(foundPath),
+                           ReachedThroughShortName(foundPath) ? crcText : nullptr};
+  char launchPath[kPathSize] = "";
+  if (!request.extract && request.crcText == nullptr) {
+    CopyText(launchPath, sizeof launchPath, foundPath);
+  } else {
+    LaunchPrepared prepared = PrepareLaunch(request, launchPath);
+    // Closed meanwhile: the host is not asked, and hears nothing went wrong.
+    if (prepared == kLaunchAbandoned) return 0;
+    if (prepared != kLaunchReady) return prepared;
   }
   if (gState.hostLaunch == nullptr) return 0;
   return gState.hostLaunch(launchPath);

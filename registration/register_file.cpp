@@ -11,7 +11,7 @@
 #include "base/own_files.h"
 #include "base/test_switches.h"
 #include "base/texts.h"
-#include "registration/crc32.h"
+#include "base/crc32.h"
 #include "registration/crc_text.h"
 #include "registration/header_check.h"
 #include "registration/held_copies.h"

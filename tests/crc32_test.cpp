@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "registration/crc32.h"
+#include "base/crc32.h"
 #include "registration/crc_text.h"
 #include "support/host_double.h"
 

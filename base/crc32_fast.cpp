@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-#include "registration/crc32.h"
+#include "base/crc32.h"
 
 namespace {
 
