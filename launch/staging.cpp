@@ -127,8 +127,17 @@ static WalkAnswer VisitStaged(void* context, WalkedEntry* entry) {
     return replaceable ? kWalkOn : FailWalk(walk, kStagingRefused, destination);
   }
   // One volume: a rename, never a copy, so that what stands at destination is
-  // either what stood there or the whole entry.
-  if (MoveOwnFile(entry->path, destination, MOVEFILE_REPLACE_EXISTING)) {
+  // either what stood there or the whole entry. A file handed out by its short
+  // name (its own holds characters the code page lacks) keeps its own name.
+  const WIN32_FIND_DATAA& found = *entry->found;
+  bool byShortName = found.cAlternateFileName[0] != '\0' && strcmp(found.cFileName, found.cAlternateFileName) == 0;
+  char destinationFolder[kPathSize];
+  bool moved = false;
+  if (byShortName && CopyText(destinationFolder, sizeof destinationFolder, destination)) {
+    destinationFolder[LastComponent(destinationFolder) - destinationFolder] = '\0';
+    moved = MoveOwnFileUnderLongName(entry->path, destinationFolder, MOVEFILE_REPLACE_EXISTING);
+  }
+  if (moved || (!byShortName && MoveOwnFile(entry->path, destination, MOVEFILE_REPLACE_EXISTING))) {
     if (walk.note != nullptr) walk.note->moved(walk.note->context, name, destination);
     return kWalkOn;
   }
@@ -180,6 +189,15 @@ static bool IsOutOfRoom(const char* folder, const char* archivePath) {
   }
   uint64_t archiveSize = (static_cast<uint64_t>(archive.nFileSizeHigh) << 32) | archive.nFileSizeLow;
   return available.QuadPart < archiveSize || available.QuadPart < (1u << 20);
+}
+
+// Whether the archiver's first entry landed where its name says, spelt as the
+// extraction spells it (by its short name where the code page lacks some of
+// its characters).
+static bool IsStagedFirstEntry(const char* stagedFirst, const char* archiverFolder, const char* entryName) {
+  char expected[kPathSize];
+  return FormatText(expected, sizeof expected, "%s%s", archiverFolder, entryName) &&
+         SpellOpenablePath(expected, sizeof expected) && strcmp(stagedFirst, expected) == 0;
 }
 
 void ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir,
@@ -235,10 +253,11 @@ void ExtractThroughStaging(const char* archivePath, const char* extractFolder, c
       outcome->failure = kStagingNoRoom;
       CopyText(outcome->path, sizeof outcome->path, extractFolder);
     }
-  } else if (strcmp(stagedFirst + strlen(archiverFolder), entryName) == 0 && WalkStaged(&walk, dataStart) &&
+  } else if (IsStagedFirstEntry(stagedFirst, archiverFolder, entryName) && WalkStaged(&walk, dataStart) &&
              (abandoned == nullptr || *abandoned == 0)) {
     walk.moving = true;
-    if (WalkStaged(&walk, dataStart)) {
+    // A name the code page lacks characters of is launched by its short name.
+    if (WalkStaged(&walk, dataStart) && SpellOpenablePath(launchPath, sizeof launchPath)) {
       outcome->result = kArchiveExtracted;
       outcome->failure = kStagingDone;
       CopyText(firstEntryPath, kPathSize, launchPath);

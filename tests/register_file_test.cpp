@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -78,14 +79,27 @@ TEST_F(RegistrationRun, EntriesNamedOutsideTheCodePageRegisterAndLaunch) {
   const std::string out = data + "out\\";
   ASSERT_TRUE(CreateDirectoryA(out.c_str(), nullptr));
   CopyText(gState.profile.extractFolder, sizeof gState.profile.extractFolder, out.c_str());
-  for (const std::string& rom : entries) {
+  const wchar_t* const names[] = {L"Pok\u00e9mon.nes", L"\uff34\uff45\uff53\uff54\u301c\u6ce2.nes",
+                                  L"\u585e\u5c14\u8fbe\u4f20\u8bf4.nes", L"\ud55c\uad6d\uc5b4.nes"};
+  for (size_t i = 0; i < entries.size(); ++i) {
     HostReset();
-    std::string crcText = CrcTextAfterHeader(rom, 16);
+    std::string crcText = CrcTextAfterHeader(entries[i], 16);
     HostSelection selection = {0, crcText.c_str()};
     onPopupMenuClick(7, &selection);
     ASSERT_EQ(gHost.launchCalls.size(), 1u) << crcText;
-    EXPECT_EQ(ReadBytes(gHost.launchCalls[0].path), rom) << crcText;
+    EXPECT_EQ(ReadBytes(gHost.launchCalls[0].path), entries[i]) << crcText;
   }
+  // Launched by their short names, the entries keep their own in the folder.
+  wchar_t pattern[MAX_PATH];
+  MultiByteToWideChar(CP_ACP, 0, (out + "*").c_str(), -1, pattern, MAX_PATH);
+  WIN32_FIND_DATAW found;
+  std::set<std::wstring> inFolder;
+  HANDLE search = FindFirstFileW(pattern, &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  do inFolder.insert(found.cFileName);
+  while (FindNextFileW(search, &found));
+  FindClose(search);
+  for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(inFolder.count(names[i]), 1u) << "entry " << i;
 }
 
 // Cancel while a large copy spans ticks: the partial copy goes, nothing of it
