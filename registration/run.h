@@ -57,6 +57,7 @@ struct FileInHand {
   LONGLONG skip;                          // header bytes still to be dropped
   LONGLONG copyLength;                    // bytes in the copy, as written and then as cut down
   bool handedOver;                        // the host has had the copy: it is being deleted
+  bool linked;                            // the copy is a link to the source: nothing is written to it
   uint32_t crc;                           // of the bytes written so far
   unsigned char head[kHeaderCheckBytes];  // the first bytes read, for the header check
   size_t headLength;
@@ -76,6 +77,7 @@ struct ProcessState {
   KeptCursor folderListing;  // its files as the walk kept them; the current one is folderListing.entry
   bool entryWaiting;         // the current entry is offered again on a later slice
   int32_t failedAttempts;    // consecutive refusals of the current archive
+  bool lastLookTaken;        // the files ran out and the dialog's queue had its one last turn
 };
 
 struct AskState {

@@ -179,12 +179,25 @@ static bool NoteResult(RegistrationRun* run, RegisterResult result, const char* 
   return !process->entryWaiting;
 }
 
-// False when the folders ran out and the run ends.
+// The files ran out. A Cancel the user gave before the last file's host call
+// returned may still wait in the dialog's queue (input is looked at only every
+// kInputCheckMs): when anything waits there, the phase ends on the next tick,
+// after the dialog's loop has served it, so that such a Cancel is asked. One
+// turn only, so that a host posting without end cannot hold the run here.
+static bool EndFilePhase(RegistrationRun* run) {
+  if (!run->process.lastLookTaken) {
+    run->process.lastLookTaken = true;
+    if (LOWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0) return false;
+  }
+  EndRun(run, kRunDone);
+  return false;
+}
+
+// False when the folders ran out (the run ends) or the slice must end.
 static bool NextFolder(RegistrationRun* run) {
   CloseKeptEntries(&run->process.folderListing);
   if (++run->process.folderIndex < run->folders.count) return true;
-  EndRun(run, kRunDone);
-  return false;
+  return EndFilePhase(run);
 }
 
 // One step of the process state: a piece of the file in hand, or the next
@@ -200,6 +213,7 @@ static bool ProcessStep(RegistrationRun* run, RunView* view) {
     if (result == kRegisterInProgress) return true;
     return NoteResult(run, result, skipReason);
   }
+  if (process->folderIndex >= run->folders.count) return EndFilePhase(run);
   const char* folder = run->folders.entries[process->folderIndex];
   if (!process->entryWaiting) {
     if (!process->folderListing.open) {
