@@ -182,7 +182,8 @@ static RegisterResult HandCopyToHost(RegistrationRun* run) {
   FileInHand* file = &run->file;
   if (run->hostRegister != nullptr) run->hostRegister(file->copyPath);
   file->handedOver = true;
-  if (file->copyLength > CutStep()) {
+  // A link is the user's file under another name: it is never cut, only its name goes.
+  if (!file->linked && file->copyLength > CutStep()) {
     file->out = CreateFileA(file->copyPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file->out != INVALID_HANDLE_VALUE) return kRegisterInProgress;
   }
@@ -215,7 +216,7 @@ RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason) {
   // The copy's last write only counts once its handle closed without error.
   HANDLE out = file->out;
   file->out = INVALID_HANDLE_VALUE;
-  if (!CloseHandle(out)) {
+  if (!file->linked && !CloseHandle(out)) {
     DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
     return PassOver(run, skipReason, kTextSkipNotCopied);
   }

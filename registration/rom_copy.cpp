@@ -39,14 +39,33 @@ static HANDLE CreateNewCopy(const char* path) {
   return out;
 }
 
+// With nothing to strip, a link to the source is the copy without a byte
+// written. Where none can be made (another volume, a file system or share
+// without links) the file is copied; only a name already taken is reported,
+// as it is for a copy.
+static bool MakeCopyOrLink(FileInHand* file, const char* path) {
+  if (file->linked) {
+    RecordOwnFile(path);
+    if (CreateHardLinkA(path, file->readPath, nullptr)) return true;
+    DWORD error = GetLastError();
+    ForgetOwnFile(path);
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+      SetLastError(error);
+      return false;
+    }
+    file->linked = false;
+  }
+  file->out = CreateNewCopy(path);
+  return file->out != INVALID_HANDLE_VALUE;
+}
+
 // Creates the copy, recorded first so that a kill cannot leave it unknown.
 // A file already of that name is not ours (what earlier actions left, each
 // action's start took back; a launch may have extracted a user's file there):
 // the copy then goes, under the same name, into a private folder of its own.
 static CopyResult CreateCopy(RegistrationRun* run) {
   FileInHand* file = &run->file;
-  file->out = CreateNewCopy(file->copyPath);
-  if (file->out != INVALID_HANDLE_VALUE) return kCopyDone;
+  if (MakeCopyOrLink(file, file->copyPath)) return kCopyDone;
   DWORD error = GetLastError();
   DWORD attributes = GetFileAttributesA(file->copyPath);
   // A folder in the way is a lasting refusal, as it would be for any name.
@@ -63,8 +82,7 @@ static CopyResult CreateCopy(RegistrationRun* run) {
     // A plain file's private folder is the copy's; an archive's holds it.
     if (file->privateFolder[0] == '\0') CopyText(file->privateFolder, sizeof file->privateFolder, folder);
     CopyText(file->copyPath, sizeof file->copyPath, path);
-    file->out = CreateNewCopy(file->copyPath);
-    if (file->out != INVALID_HANDLE_VALUE) return kCopyDone;
+    if (MakeCopyOrLink(file, file->copyPath)) return kCopyDone;
     error = GetLastError();
   }
   return CountTry(&file->openRetry, error) == kTryLater ? kCopyLater : kCopyNotWritten;
@@ -75,8 +93,10 @@ void CloseFileInHand(RegistrationRun* run, bool copyWhole) {
   bool copyOpen = file->out != INVALID_HANDLE_VALUE && file->out != nullptr;
   if (file->in != INVALID_HANDLE_VALUE && file->in != nullptr) CloseHandle(file->in);
   if (copyOpen) CloseHandle(file->out);
-  if (!copyWhole && copyOpen) DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
+  // Deleting a link deletes only that name; the source stays.
+  if (!copyWhole && (copyOpen || file->linked)) DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
   file->in = file->out = INVALID_HANDLE_VALUE;
+  if (!copyWhole) file->linked = false;
 }
 
 // The source is opened with no sharing at all, so that a file another process
@@ -86,11 +106,17 @@ CopyResult StartCopy(RegistrationRun* run) {
   if (run->headerSize < 0) return kCopyBadHeader;
   TryResult opened = TryOpenSource(file->readPath, 0, &file->openRetry, &file->in);
   if (opened != kTryDone) return opened == kTryLater ? kCopyLater : kCopyUnreadable;
+  BY_HANDLE_FILE_INFORMATION facts;
+  if (!GetFileInformationByHandle(file->in, &facts)) return kCopyUnreadable;
   LARGE_INTEGER size = {};
-  if (!GetFileSizeEx(file->in, &size)) return kCopyUnreadable;
+  size.LowPart = facts.nFileSizeLow;
+  size.HighPart = static_cast<LONG>(facts.nFileSizeHigh);
   // Files of 2 GiB and more are not supported: the host's own records of a ROM
   // are 32-bit.
   if (size.QuadPart > 0x7FFFFFFF) return kCopyTooLarge;
+  // Deleting a link to a read-only file would need the attribute taken off,
+  // which is the user's file's own: such a source is copied.
+  file->linked = run->headerSize == 0 && !file->archive && !(facts.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
   CopyResult created = CreateCopy(run);
   if (created != kCopyDone) {
     // The source is opened again with the copy's next try.
@@ -134,7 +160,9 @@ CopyResult CopyPiece(RegistrationRun* run) {
   DWORD dropped = file->skip < got ? static_cast<DWORD>(file->skip) : got;
   file->skip -= dropped;
   if (got == dropped) return kCopyDone;
-  if (!WriteChecked(file->out, run->copyBuffer + dropped, got - dropped, kWriteCopy)) return kCopyNotWritten;
+  if (!file->linked && !WriteChecked(file->out, run->copyBuffer + dropped, got - dropped, kWriteCopy)) {
+    return kCopyNotWritten;
+  }
   file->crc = Crc32Update(file->crc, run->copyBuffer + dropped, got - dropped);
   file->copyLength += got - dropped;
   return kCopyDone;
