@@ -186,9 +186,10 @@ LRESULT CALLBACK WatchQuestion(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// A file of size pseudo-random bytes after an NES header's signature, written
-// 1 MiB at a time; each 1 MiB block differs from the others in its first bytes.
-bool WriteRom(const std::string& path, long long size, uint32_t* seed, std::vector<char>* block) {
+// A file of size pseudo-random bytes after an NES header's signature (none for
+// a ROM without a header, or the run would warn of every file), written 1 MiB
+// at a time; each 1 MiB block differs from the others in its first bytes.
+bool WriteRom(const std::string& path, long long size, uint32_t* seed, std::vector<char>* block, bool withSignature = true) {
   HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (out == INVALID_HANDLE_VALUE) return false;
   size_t fill = static_cast<size_t>(std::min<long long>(size, kChunk));
@@ -196,7 +197,7 @@ bool WriteRom(const std::string& path, long long size, uint32_t* seed, std::vect
   bool ok = true;
   for (long long at = 0; ok && at < size; at += kChunk) {
     memcpy(block->data() + 4, &at, sizeof at);
-    if (at == 0) memcpy(block->data(), "NES\x1a", 4);
+    if (at == 0 && withSignature) memcpy(block->data(), "NES\x1a", 4);
     DWORD want = static_cast<DWORD>(std::min<long long>(size - at, kChunk));
     DWORD written = 0;
     ok = WriteFile(out, block->data(), want, &written, nullptr) && written == want;
@@ -216,7 +217,7 @@ bool MakeCollection(const Collection& c, const std::string& root, int* files) {
     for (int i = 0; i < c.filesPerFolder; ++i) {
       char name[32];
       FormatText(name, sizeof name, "rom%03d.nes", i);
-      if (!WriteRom(root + folder + name, c.fileSize, &seed, &block)) return false;
+      if (!WriteRom(root + folder + name, c.fileSize, &seed, &block, c.headerSize > 0)) return false;
       ++*files;
     }
   }
