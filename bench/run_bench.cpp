@@ -189,7 +189,8 @@ LRESULT CALLBACK WatchQuestion(int code, WPARAM wParam, LPARAM lParam) {
 // A file of size pseudo-random bytes after an NES header's signature (none for
 // a ROM without a header, or the run would warn of every file), written 1 MiB
 // at a time; each 1 MiB block differs from the others in its first bytes.
-bool WriteRom(const std::string& path, long long size, uint32_t* seed, std::vector<char>* block, bool withSignature = true) {
+bool WriteRom(const std::string& path, long long size, uint32_t* seed, std::vector<char>* block,
+              bool withSignature = true) {
   HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (out == INVALID_HANDLE_VALUE) return false;
   size_t fill = static_cast<size_t>(std::min<long long>(size, kChunk));

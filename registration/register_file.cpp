@@ -13,10 +13,12 @@
 #include "base/texts.h"
 #include "registration/crc32.h"
 #include "registration/crc_text.h"
+#include "registration/file_ahead.h"
 #include "registration/header_check.h"
 #include "registration/held_copies.h"
 #include "registration/relation_file.h"
 #include "registration/rom_copy.h"
+#include "registration/run_steps.h"
 #include "registration/run.h"
 #include "registration/same_contents.h"
 
@@ -50,8 +52,10 @@ static void EndFileInHand(RegistrationRun* run, bool copyWhole) {
 
 static RegisterResult FinishCopy(RegistrationRun* run);
 
-// A copy the host already has is finished: its line is owed.
+// A copy the host already has is finished: its line is owed. The file ahead
+// is given up: the host never had it.
 void FinishOrDropRomFile(RegistrationRun* run) {
+  DropFileAhead(run);
   if (run->file.active && run->file.handedOver) {
     FinishCopy(run);
   } else if (run->file.active || run->file.privateFolder[0] != '\0') {
@@ -81,6 +85,32 @@ static RegisterResult StartCopyOrWait(RegistrationRun* run, const char** skipRea
   // The relation file's own aside, found in a ROM folder that holds the data folder.
   bool ours = !file->archive && started == kCopyUnreadable && IsRelationAside(&run->relation, file->sourcePath);
   return PassOver(run, skipReason, ours ? nullptr : SkipReasonOf(started, file->archive));
+}
+
+static RegisterResult HandCopyToHost(RegistrationRun* run);
+
+// The file as the worker prepared it goes to the host as the run's own would;
+// one the worker gave up goes the run's own way, from its start. While the
+// worker still has it, the run waits for it the rest of the slice, and
+// then on the next one.
+static RegisterResult TakeFileAhead(RegistrationRun* run, const char** skipReason) {
+  FileAhead* ahead = &run->ahead;
+  if (!WaitForFileAhead(run, SliceLeftMs(run))) return kRegisterTryLater;
+  ahead->state = kAheadIdle;
+  FileInHand* file = &run->file;
+  if (ahead->result == kCopyDone) {
+    *file = ahead->file;
+    file->active = true;
+#ifdef CORVANE_TEST_SWITCHES
+    ++gFilesTakenAhead;
+#endif
+    return HandCopyToHost(run);
+  }
+  if (ahead->made) DeleteOrKeepForLater(&run->heldCopies, ahead->file.copyPath);
+  ahead->made = false;
+  file->active = true;
+  if (ahead->result == kCopyLater) return StartCopyOrWait(run, skipReason);
+  return PassOver(run, skipReason, SkipReasonOf(ahead->result, false));
 }
 
 // The archive's first entry is extracted into a fresh private folder, and
@@ -121,6 +151,8 @@ RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folde
   bool named = FormatText(sourcePath, sizeof sourcePath, "%s%s", folderPath, entry->cFileName);
   // The same entry offered again after a hold keeps its count of tries.
   HoldRetry openRetry = named && strcmp(sourcePath, file->sourcePath) == 0 ? file->openRetry : HoldRetry();
+  // The worker's file is the next one; any other is not taken.
+  if (!named || !IsFileAheadFor(run, sourcePath)) DropFileAhead(run);
   *file = FileInHand();
   file->openRetry = openRetry;
   if (run->relation.failed) return kRegisterPassedOver;
@@ -144,6 +176,7 @@ RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folde
     return kRegisterPassedOver;
   }
   CopyText(file->readPath, sizeof file->readPath, file->sourcePath);
+  if (IsFileAheadFor(run, file->sourcePath)) return TakeFileAhead(run, skipReason);
   file->active = true;
   return StartCopyOrWait(run, skipReason);
 }
@@ -180,6 +213,7 @@ static RegisterResult FinishCopy(RegistrationRun* run) {
 // dialog up longer than a slice.
 static RegisterResult HandCopyToHost(RegistrationRun* run) {
   FileInHand* file = &run->file;
+  PrepareNextFileAhead(run);
   if (run->hostRegister != nullptr) run->hostRegister(file->copyPath);
   file->handedOver = true;
   // A link is the user's file under another name: it is never cut, only its name goes.

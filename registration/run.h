@@ -16,6 +16,7 @@
 #include "registration/relation_file.h"
 #include "registration/relation_merge.h"
 #include "registration/relation_pending.h"
+#include "registration/rom_copy.h"
 #include "registration/same_contents.h"
 #include "registration/run_report.h"
 
@@ -66,6 +67,33 @@ struct FileInHand {
   char readPath[kPathSize];       // what in was opened on
   char privateFolder[kPathSize];  // an archive's extraction folder in temp; empty for a plain file
   HoldRetry openRetry;            // while another program holds the source or the copy's name
+};
+
+// The next file of the folder in hand, prepared by a worker thread (opened,
+// read, its header dropped, its CRC taken, its copy written or its link made)
+// while the host registers the file in hand: at most one file ahead. The run
+// takes it in order, as if it had prepared it itself.
+enum AheadState : int32_t {
+  kAheadIdle,       // nothing ahead
+  kAheadPreparing,  // the worker has it: only the worker touches file, result and made
+  kAheadReady,      // the worker is done with it: it waits to be taken, or to go
+};
+
+struct FileAhead {
+  AheadState state;
+  FileInHand file;  // its source, read and copy paths in; the copy's facts out
+  int32_t headerSize;
+  CopyResult result;  // kCopyLater: given up, the run does the file its own way
+  bool made;          // a copy or link of the plug-in's stands at file.copyPath
+  uint32_t minBytes;  // smaller files are not handed over: each costs more calls than it saves
+  HMODULE module;     // the worker's own reference to the plug-in
+  HANDLE thread = nullptr;
+  HANDLE work = nullptr;  // set: a file is handed over, or the thread is to end
+  HANDLE done = nullptr;  // set: the file handed over is prepared or given up
+  volatile LONG stop;     // the file in the worker is to be given up at once
+  volatile LONG quit;     // the thread is to end
+  char* buffer;
+  size_t bufferSize;
 };
 
 struct CollectState {
@@ -143,6 +171,7 @@ struct RegistrationRun {
   FolderWalk folders;
   bool folderIsTemp;  // the folder in hand is tempDir itself (read by the file step)
   FileInHand file;
+  FileAhead ahead;
   HeldCopies heldCopies;      // copies another program held when they were to go
   FolderRemoval tempCleanup;  // the last archive's private folder, removed step by step
   RelationFile relation;
@@ -176,4 +205,6 @@ void FreeRegistrationRun(RegistrationRun* run);
 void AssertRunState(const RegistrationRun* run);
 #ifdef CORVANE_TEST_SWITCHES
 extern const char* gRunStateViolation;
+// Files the run took as the worker prepared them, since the process started.
+extern int gFilesTakenAhead;
 #endif

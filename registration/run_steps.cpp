@@ -8,6 +8,7 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "base/held_files.h"
 #include "base/test_switches.h"
@@ -50,6 +51,12 @@ bool SliceEnds(RegistrationRun* run) {
   return HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0;
 }
 
+DWORD SliceLeftMs(RegistrationRun* run) {
+  DWORD used = run->clock() - run->sliceStart;
+  DWORD slice = static_cast<DWORD>(SliceMs() < kDefaultSliceMs ? SliceMs() : kDefaultSliceMs);
+  return used < slice ? slice - used : 0;
+}
+
 #ifdef CORVANE_TEST_SWITCHES
 const char* gRunStateViolation = nullptr;
 #endif
@@ -70,6 +77,12 @@ void AssertRunState(const RegistrationRun* run) {
   bool walking = run->folders.entries != nullptr;
   bool relationOpen = run->relation.aside != INVALID_HANDLE_VALUE || run->relation.asideClosed;
   RUN_CHECK(run->handlersOnStack >= 0 && run->processedFiles >= 0 && run->totalFiles >= 0);
+  // A file is ahead only while files are registered, it is the folder's next
+  // one, and it never shares its copy's name with the file in hand.
+  bool ahead = run->ahead.state != kAheadIdle;
+  bool filesGoOn = run->state == kRunProcess || (run->state == kRunAsking && run->ask.resume == kRunProcess);
+  RUN_CHECK(!ahead || (filesGoOn && run->process.folderListing.open && run->ahead.file.sourcePath[0] != '\0'));
+  RUN_CHECK(!ahead || !run->file.active || strcmp(run->ahead.file.copyPath, run->file.copyPath) != 0);
   switch (run->state) {
     case kRunCollect:
       RUN_CHECK(walking && !run->relationBegun && !relationOpen && !fileOpen);

@@ -1,0 +1,147 @@
+// The worker that prepares the next file. It works on the FileAhead record
+// alone, between the run's hand-over (work set) and its own end of the file
+// (done set); the run reads the record only after done.
+#include "registration/file_ahead.h"
+
+#include <cstring>
+
+#include "archive/archive.h"
+#include "base/test_switches.h"
+#include "registration/held_copies.h"
+#include "registration/run.h"
+
+#ifdef CORVANE_TEST_SWITCHES
+int gFilesTakenAhead = 0;
+#endif
+
+// The worker's own piece buffer, as large as the run's.
+static constexpr size_t kAheadBufferSize = 1024 * 1024;
+
+// The thread holds its own reference to the module, so that it can end even
+// if the host unloads the plug-in meanwhile.
+static DWORD WINAPI AheadThread(void* context) {
+  FileAhead* ahead = static_cast<FileAhead*>(context);
+  HMODULE module = ahead->module;
+  for (;;) {
+    WaitForSingleObject(ahead->work, INFINITE);
+    if (ahead->quit != 0) break;
+    ahead->result = PrepareCopyAtOnce(&ahead->file, ahead->headerSize, ahead->buffer, ahead->bufferSize, &ahead->stop,
+                                      &ahead->made);
+    SetEvent(ahead->done);
+  }
+  // The record may be freed from here on: only the module is used.
+  FreeLibraryAndExitThread(module, 0);
+  return 0;
+}
+
+static void ReleaseWorker(FileAhead* ahead) {
+  if (ahead->thread != nullptr) {
+    InterlockedExchange(&ahead->stop, 1);
+    InterlockedExchange(&ahead->quit, 1);
+    SetEvent(ahead->work);
+    WaitForSingleObject(ahead->thread, INFINITE);
+    CloseHandle(ahead->thread);
+    ahead->thread = nullptr;
+  }
+  if (ahead->work != nullptr) CloseHandle(ahead->work);
+  if (ahead->done != nullptr) CloseHandle(ahead->done);
+  if (ahead->buffer != nullptr) VirtualFree(ahead->buffer, 0, MEM_RELEASE);
+  ahead->work = ahead->done = nullptr;
+  ahead->buffer = nullptr;
+  ahead->bufferSize = 0;
+}
+
+// The thread, its events and buffer, made with the first file handed over.
+static bool StartWorker(FileAhead* ahead) {
+  if (ahead->thread != nullptr) return true;
+  ahead->buffer = static_cast<char*>(VirtualAlloc(nullptr, kAheadBufferSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ahead->work = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  ahead->done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (ahead->buffer != nullptr && ahead->work != nullptr && ahead->done != nullptr) {
+    ahead->bufferSize = kAheadBufferSize;
+    ahead->quit = 0;
+    ahead->module = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&AheadThread),
+                           &ahead->module)) {
+      ahead->thread = CreateThread(nullptr, 0, AheadThread, ahead, 0, nullptr);
+      if (ahead->thread == nullptr) FreeLibrary(ahead->module);
+    }
+  }
+  if (ahead->thread != nullptr) return true;
+  // Without a worker every file goes the run's own way.
+  ReleaseWorker(ahead);
+  return false;
+}
+
+// The listing's next file, without moving the run's cursor; false when the
+// folder is listed as it goes (no cursor to look ahead with) or ends.
+static bool PeekNextFile(const RegistrationRun* run, WIN32_FIND_DATAA* entry) {
+  const KeptCursor& cursor = run->process.folderListing;
+  bool listing = cursor.listing.search != INVALID_HANDLE_VALUE && cursor.listing.search != nullptr;
+  if (!cursor.open || listing) return false;
+  KeptCursor peek = cursor;
+  if (!NextKeptEntry(&run->folders, &peek)) return false;
+  *entry = peek.entry;
+  return true;
+}
+
+void PrepareNextFileAhead(RegistrationRun* run) {
+  FileAhead* ahead = &run->ahead;
+  if (ahead->state != kAheadIdle || run->folderIsTemp || run->headerSize < 0 || run->relation.failed) return;
+  WIN32_FIND_DATAA entry;
+  if (!PeekNextFile(run, &entry)) return;
+  // What the run itself must look at, refuse or wait for stays with it.
+  if (entry.nFileSizeHigh != 0 || entry.nFileSizeLow > 0x7FFFFFFF || entry.nFileSizeLow < ahead->minBytes) return;
+  if (strchr(entry.cFileName, '?') != nullptr || IsArchivePath(entry.cFileName)) return;
+  FileInHand* file = &ahead->file;
+  *file = FileInHand();
+  const char* folder = run->folders.entries[run->process.folderIndex];
+  if (!FormatText(file->sourcePath, sizeof file->sourcePath, "%s%s", folder, entry.cFileName) ||
+      !FormatText(file->copyPath, sizeof file->copyPath, "%s%s", run->tempDir, entry.cFileName)) {
+    return;
+  }
+#ifdef CORVANE_TEST_SWITCHES
+  // A hold the switches make is made by the run's own opens.
+  if (gTestSwitches.holdPathPart[0] != '\0' && strstr(file->sourcePath, gTestSwitches.holdPathPart) != nullptr) return;
+#endif
+  if (run->file.active && _stricmp(file->copyPath, run->file.copyPath) == 0) return;
+  CopyText(file->readPath, sizeof file->readPath, file->sourcePath);
+  if (!StartWorker(ahead)) return;
+  ahead->headerSize = run->headerSize;
+  ahead->result = kCopyLater;
+  ahead->made = false;
+  ahead->stop = 0;
+  ahead->state = kAheadPreparing;
+  SetEvent(ahead->work);
+}
+
+bool IsFileAheadFor(const RegistrationRun* run, const char* sourcePath) {
+  return run->ahead.state != kAheadIdle && strcmp(run->ahead.file.sourcePath, sourcePath) == 0;
+}
+
+bool WaitForFileAhead(RegistrationRun* run, DWORD waitMs) {
+  FileAhead* ahead = &run->ahead;
+  if (ahead->state == kAheadPreparing &&
+      MsgWaitForMultipleObjects(1, &ahead->done, FALSE, waitMs, QS_INPUT | QS_POSTMESSAGE) == WAIT_OBJECT_0) {
+    ahead->state = kAheadReady;
+  }
+  return ahead->state == kAheadReady;
+}
+
+void DropFileAhead(RegistrationRun* run) {
+  FileAhead* ahead = &run->ahead;
+  if (ahead->state == kAheadIdle) return;
+  if (ahead->state == kAheadPreparing) {
+    // At most the piece in hand: a megabyte.
+    InterlockedExchange(&ahead->stop, 1);
+    WaitForSingleObject(ahead->done, INFINITE);
+  }
+  if (ahead->made) DeleteOrKeepForLater(&run->heldCopies, ahead->file.copyPath);
+  ahead->made = false;
+  ahead->state = kAheadIdle;
+}
+
+void EndFileAheadWorker(RegistrationRun* run) {
+  ReleaseWorker(&run->ahead);
+  run->ahead.state = kAheadIdle;
+}
