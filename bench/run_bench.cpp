@@ -100,8 +100,13 @@ int __stdcall ReadingHostRegister(const char* path) {
     ++host.unreadable;
     return 0;
   }
-  BY_HANDLE_FILE_INFORMATION info;
-  if (host.countLinks && GetFileInformationByHandle(file, &info) && info.nNumberOfLinks > 1) ++host.links;
+  // Not GetFileInformationByHandle, which asks the volume too: a round trip
+  // to a device driver's process under Wine, that only the run's side would pay.
+  FILE_STANDARD_INFO standard;
+  if (host.countLinks && GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+      standard.NumberOfLinks > 1) {
+    ++host.links;
+  }
   uint32_t crc = 0;
   for (DWORD got = kHostRead; got == kHostRead;) {
     if (!ReadFile(file, buffer, kHostRead, &got, nullptr)) {

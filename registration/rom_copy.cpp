@@ -99,20 +99,22 @@ void CloseFileInHand(RegistrationRun* run, bool copyWhole) {
   if (!copyWhole) file->linked = false;
 }
 
-// The open source's size, and whether a link may stand for its copy.
+// The open source's size, and whether a link may stand for its copy. (Not
+// GetFileInformationByHandle: it asks the volume for its serial number too,
+// which under Wine is a round trip to a device driver's process.)
 static CopyResult SizeUpSource(FileInHand* file, int32_t headerSize) {
-  BY_HANDLE_FILE_INFORMATION facts;
-  if (!GetFileInformationByHandle(file->in, &facts)) return kCopyUnreadable;
   LARGE_INTEGER size = {};
-  size.LowPart = facts.nFileSizeLow;
-  size.HighPart = static_cast<LONG>(facts.nFileSizeHigh);
+  if (!GetFileSizeEx(file->in, &size)) return kCopyUnreadable;
   // Files of 2 GiB and more are not supported: the host's own records of a ROM
   // are 32-bit.
   if (size.QuadPart > 0x7FFFFFFF) return kCopyTooLarge;
   file->size = size.QuadPart;
   // Deleting a link to a read-only file would need the attribute taken off,
   // which is the user's file's own: such a source is copied.
-  file->linked = headerSize == 0 && !file->archive && !(facts.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+  FILE_BASIC_INFO basic;
+  file->linked = headerSize == 0 && !file->archive &&
+                 GetFileInformationByHandleEx(file->in, FileBasicInfo, &basic, sizeof basic) &&
+                 !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY);
   return kCopyDone;
 }
 
