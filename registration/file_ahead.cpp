@@ -27,7 +27,8 @@ static DWORD WINAPI AheadThread(void* context) {
     if (ahead->quit != 0) break;
     ahead->result = PrepareCopyAtOnce(&ahead->file, ahead->headerSize, ahead->buffer, ahead->bufferSize, &ahead->stop,
                                       &ahead->made);
-    SetEvent(ahead->done);
+    InterlockedExchange(&ahead->finished, 1);
+    if (InterlockedExchange(&ahead->waiting, 0) != 0) SetEvent(ahead->done);
   }
   // The record may be freed from here on: only the module is used.
   FreeLibraryAndExitThread(module, 0);
@@ -110,7 +111,7 @@ void PrepareNextFileAhead(RegistrationRun* run) {
   ahead->headerSize = run->headerSize;
   ahead->result = kCopyLater;
   ahead->made = false;
-  ahead->stop = 0;
+  ahead->stop = ahead->finished = ahead->waiting = 0;
   ahead->state = kAheadPreparing;
   SetEvent(ahead->work);
 }
@@ -119,12 +120,37 @@ bool IsFileAheadFor(const RegistrationRun* run, const char* sourcePath) {
   return run->ahead.state != kAheadIdle && strcmp(run->ahead.file.sourcePath, sourcePath) == 0;
 }
 
+static bool Finished(FileAhead* ahead) { return InterlockedCompareExchange(&ahead->finished, 0, 0) != 0; }
+
+// The run no longer waits on done. When the worker took the wait up already,
+// its signal is taken too, so that none is left for the next file.
+static void WithdrawWait(FileAhead* ahead) {
+  if (InterlockedExchange(&ahead->waiting, 0) == 0) WaitForSingleObject(ahead->done, INFINITE);
+}
+
+// Until the worker has ended the file: at most the piece in hand, a megabyte.
+static void AwaitWorker(FileAhead* ahead) {
+  InterlockedExchange(&ahead->waiting, 1);
+  if (!Finished(ahead)) {
+    WaitForSingleObject(ahead->done, INFINITE);
+  } else {
+    WithdrawWait(ahead);
+  }
+}
+
 bool WaitForFileAhead(RegistrationRun* run, DWORD waitMs) {
   FileAhead* ahead = &run->ahead;
-  if (ahead->state == kAheadPreparing &&
-      MsgWaitForMultipleObjects(1, &ahead->done, FALSE, waitMs, QS_INPUT | QS_POSTMESSAGE) == WAIT_OBJECT_0) {
-    ahead->state = kAheadReady;
+  if (ahead->state != kAheadPreparing) return ahead->state == kAheadReady;
+  if (!Finished(ahead) && waitMs > 0) {
+    InterlockedExchange(&ahead->waiting, 1);
+    if (!Finished(ahead) &&
+        MsgWaitForMultipleObjects(1, &ahead->done, FALSE, waitMs, QS_INPUT | QS_POSTMESSAGE) == WAIT_OBJECT_0) {
+      ahead->state = kAheadReady;
+      return true;
+    }
+    WithdrawWait(ahead);
   }
+  if (Finished(ahead)) ahead->state = kAheadReady;
   return ahead->state == kAheadReady;
 }
 
@@ -132,9 +158,8 @@ void DropFileAhead(RegistrationRun* run) {
   FileAhead* ahead = &run->ahead;
   if (ahead->state == kAheadIdle) return;
   if (ahead->state == kAheadPreparing) {
-    // At most the piece in hand: a megabyte.
     InterlockedExchange(&ahead->stop, 1);
-    WaitForSingleObject(ahead->done, INFINITE);
+    AwaitWorker(ahead);
   }
   if (ahead->made) DeleteOrKeepForLater(&run->heldCopies, ahead->file.copyPath);
   ahead->made = false;

@@ -89,7 +89,12 @@ struct FileAhead {
   HMODULE module;     // the worker's own reference to the plug-in
   HANDLE thread = nullptr;
   HANDLE work = nullptr;  // set: a file is handed over, or the thread is to end
-  HANDLE done = nullptr;  // set: the file handed over is prepared or given up
+  HANDLE done = nullptr;  // set when the run waits (waiting): the file handed over is prepared or given up
+  // The worker has ended the file handed over. The run looks at it first and
+  // waits on done only when it must, each signal of an event costing a
+  // request to the system.
+  volatile LONG finished;
+  volatile LONG waiting;  // the run waits on done: the worker is to set it
   volatile LONG stop;     // the file in the worker is to be given up at once
   volatile LONG quit;     // the thread is to end
   char* buffer;
