@@ -408,6 +408,8 @@ bool Measure(Bench* bench, const Collection& c, const std::string& root, const c
     return false;
   }
   printf("%s (made in %.1f s)\n", c.name, Now() - made);
+  // A single side is traced: what is per file needs the count.
+  if (only[0] != '\0' && strcmp(only, "count") != 0) printf("files %d\n", files);
   fflush(stdout);
   if (strcmp(only, "count") == 0) return CountSides(bench, c, root, files);
   std::string relation = bench->data + "NES.rel";
