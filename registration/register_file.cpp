@@ -178,7 +178,11 @@ RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folde
   CopyText(file->readPath, sizeof file->readPath, file->sourcePath);
   if (IsFileAheadFor(run, file->sourcePath)) return TakeFileAhead(run, skipReason);
   file->active = true;
-  return StartCopyOrWait(run, skipReason);
+  RegisterResult started = StartCopyOrWait(run, skipReason);
+  // The worker need not wait for the host: the next file goes ahead while
+  // this one is copied here (the first of a folder, or one the worker left).
+  if (started == kRegisterInProgress) PrepareNextFileAhead(run);
+  return started;
 }
 
 // Once the host is done with the copy it goes, and then the line is written.
