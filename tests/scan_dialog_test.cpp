@@ -92,6 +92,31 @@ TEST_F(RegistrationRun, LinesCarryTheCrcOfExactlyTheBytesAfterTheHeader) {
   }
 }
 
+// Where no link can be made (the ROMs on the system's disk, temp on the
+// memory disk) a ROM without a header is copied, as any other.
+TEST_F(RegistrationRun, HeaderlessRomsOnAnotherVolumeAreCopied) {
+  std::string disk = MakeTempFolder("regdisk");
+  ASSERT_FALSE(disk.empty());
+  const std::string rom = RandomBytes(50000, 4);
+  ASSERT_TRUE(WriteBytes(disk + "far.nes", rom));
+  CopyText(gState.profile.romFolder, sizeof gState.profile.romFolder, disk.c_str());
+  gState.profile.headerSize = 0;
+  DWORD names = 0;
+  gHost.onRegister = [&](const char* path) {
+    HANDLE handed = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION facts = {};
+    if (handed != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handed, &facts)) names = facts.nNumberOfLinks;
+    if (handed != INVALID_HANDLE_VALUE) CloseHandle(handed);
+  };
+  AddRoms();
+  ASSERT_EQ(gHost.registerCalls.size(), 1u);
+  EXPECT_TRUE(gHost.registerCalls[0].content == rom);
+  EXPECT_EQ(names, 1u) << "a link across volumes";
+  EXPECT_EQ(Lines(), std::vector<std::string>{CrcTextAfterHeader(rom, 0) + " " + disk + "far.nes"});
+  EXPECT_TRUE(ReadBytes(disk + "far.nes") == rom);
+  RemoveTree(disk);
+}
+
 TEST_F(RegistrationRun, DepthChoiceAndNameFilterDecideWhichFoldersAreVisited) {
   for (const char* folder : {"a", "a\\c", "b", "ok", "ok\\(inner)", "(skip)", "!bang", "-dash"}) {
     ASSERT_TRUE(CreateDirectoryA((roms + folder).c_str(), nullptr));
