@@ -200,7 +200,7 @@ static bool NoteResult(RegistrationRun* run, RegisterResult result, const char* 
 static bool EndFilePhase(RegistrationRun* run) {
   if (!run->process.lastLookTaken) {
     run->process.lastLookTaken = true;
-    if (LOWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0) return false;
+    if (HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0) return false;
   }
   EndRun(run, kRunDone);
   return false;

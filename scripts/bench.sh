@@ -67,7 +67,7 @@ if [ "$counting" != no ]; then
   echo "== count_requests"
   bash "$(dirname "$0")/count_requests.sh" "$build" "${count_sets:-eba}" || failed+=(count_requests)
   echo "== count_kernel_calls"
-  bash "$(dirname "$0")/count_kernel_calls.sh" "$build" b || failed+=(count_kernel_calls)
+  bash "$(dirname "$0")/count_kernel_calls.sh" "$build" eb || failed+=(count_kernel_calls)
 fi
 if [ ${#failed[@]} -gt 0 ]; then
   echo "bench: FAILED or a goal missed: ${failed[*]}" >&2
