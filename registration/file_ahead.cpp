@@ -16,6 +16,9 @@ int gFilesTakenAhead = 0;
 
 // The worker's own piece buffer, as large as the run's.
 static constexpr size_t kAheadBufferSize = 1024 * 1024;
+// A larger file is not prepared ahead: its copy would stand in temp beside
+// the host's, twice the room, where the copy alone takes most of the time.
+static constexpr DWORD kAheadMaxBytes = 256u << 20;
 
 // The thread holds its own reference to the module, so that it can end even
 // if the host unloads the plug-in meanwhile.
@@ -92,7 +95,7 @@ void PrepareNextFileAhead(RegistrationRun* run) {
   WIN32_FIND_DATAA entry;
   if (!PeekNextFile(run, &entry)) return;
   // What the run itself must look at, refuse or wait for stays with it.
-  if (entry.nFileSizeHigh != 0 || entry.nFileSizeLow > 0x7FFFFFFF || entry.nFileSizeLow < ahead->minBytes) return;
+  if (entry.nFileSizeHigh != 0 || entry.nFileSizeLow > kAheadMaxBytes || entry.nFileSizeLow < ahead->minBytes) return;
   if (strchr(entry.cFileName, '?') != nullptr || IsArchivePath(entry.cFileName)) return;
   FileInHand* file = &ahead->file;
   *file = FileInHand();

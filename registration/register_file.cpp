@@ -89,10 +89,12 @@ static RegisterResult StartCopyOrWait(RegistrationRun* run, const char** skipRea
 
 static RegisterResult HandCopyToHost(RegistrationRun* run);
 
-// The file as the worker prepared it goes to the host as the run's own would;
-// one the worker gave up goes the run's own way, from its start. While the
-// worker still has it, the run waits for it the rest of the slice, and
-// then on the next one.
+// The file as the worker prepared it goes to the host as the run's own would.
+// One the worker could not prepare goes the run's own way, from its start,
+// once what the worker made is gone: a copy that did not fit beside the one
+// the host had may fit now, and a real failure is found and told as always.
+// While the worker still has the file, the run waits for it the rest of the
+// slice, and then on the next one.
 static RegisterResult TakeFileAhead(RegistrationRun* run, const char** skipReason) {
   FileAhead* ahead = &run->ahead;
   if (!WaitForFileAhead(run, SliceLeftMs(run))) return kRegisterTryLater;
@@ -109,8 +111,7 @@ static RegisterResult TakeFileAhead(RegistrationRun* run, const char** skipReaso
   if (ahead->made) DeleteOrKeepForLater(&run->heldCopies, ahead->file.copyPath);
   ahead->made = false;
   file->active = true;
-  if (ahead->result == kCopyLater) return StartCopyOrWait(run, skipReason);
-  return PassOver(run, skipReason, SkipReasonOf(ahead->result, false));
+  return StartCopyOrWait(run, skipReason);
 }
 
 // The archive's first entry is extracted into a fresh private folder, and

@@ -29,9 +29,10 @@ CopyResult CopyPiece(RegistrationRun* run);
 
 // The whole copy (or link) of file->readPath at file->copyPath at once, for
 // the worker thread that prepares the next file: nothing waits on a hold and
-// nothing of the run is touched. kCopyLater: given up (a hold, a name taken,
-// *stop set), the run does the file its own way; *made tells whether a copy
-// or link stands at copyPath (recorded as the plug-in's own) to be removed.
+// nothing of the run is touched. Anything but kCopyDone (a hold, a name
+// taken, a failed read or write, *stop set) leaves the file to the run's own
+// way; *made tells whether a copy or link stands at copyPath (recorded as the
+// plug-in's own) to be removed first.
 CopyResult PrepareCopyAtOnce(FileInHand* file, int32_t headerSize, char* buffer, size_t bufferSize, volatile LONG* stop,
                              bool* made);
 

@@ -315,7 +315,9 @@ TEST_F(RunEvents, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
     std::sort(lines.begin(), lines.end());
     ASSERT_EQ(lines, expected);
   }
-  if (last - first >= 20) EXPECT_GT(gFilesTakenAhead, takenBefore) << "no file was ever taken from the worker";
+  if (last - first >= 20) {
+    EXPECT_GT(gFilesTakenAhead, takenBefore) << "no file was ever taken from the worker";
+  }
 }
 
 // The pending relation file is said in a sentence of its own, also when
