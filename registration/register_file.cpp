@@ -13,10 +13,12 @@
 #include "base/texts.h"
 #include "base/crc32.h"
 #include "registration/crc_text.h"
+#include "registration/file_ahead.h"
 #include "registration/header_check.h"
 #include "registration/held_copies.h"
 #include "relation/relation_file.h"
 #include "registration/rom_copy.h"
+#include "registration/run_steps.h"
 #include "registration/run.h"
 #include "registration/same_contents.h"
 
@@ -50,8 +52,10 @@ static void EndFileInHand(RegistrationRun* run, bool copyWhole) {
 
 static RegisterResult FinishCopy(RegistrationRun* run);
 
-// A copy the host already has is finished: its line is owed.
+// A copy the host already has is finished: its line is owed. The file ahead
+// is given up: the host never had it.
 void FinishOrDropRomFile(RegistrationRun* run) {
+  DropFileAhead(run);
   if (run->file.active && run->file.handedOver) {
     FinishCopy(run);
   } else if (run->file.active || run->file.privateFolder[0] != '\0') {
@@ -81,6 +85,33 @@ static RegisterResult StartCopyOrWait(RegistrationRun* run, const char** skipRea
   // The relation file's own aside, found in a ROM folder that holds the data folder.
   bool ours = !file->archive && started == kCopyUnreadable && IsRelationAside(&run->relation, file->sourcePath);
   return PassOver(run, skipReason, ours ? nullptr : SkipReasonOf(started, file->archive));
+}
+
+static RegisterResult HandCopyToHost(RegistrationRun* run);
+
+// The file as the worker prepared it goes to the host as the run's own would.
+// One the worker could not prepare goes the run's own way, from its start,
+// once what the worker made is gone: a copy that did not fit beside the one
+// the host had may fit now, and a real failure is found and told as always.
+// While the worker still has the file, the run waits for it the rest of the
+// slice, and then on the next one.
+static RegisterResult TakeFileAhead(RegistrationRun* run, const char** skipReason) {
+  FileAhead* ahead = &run->ahead;
+  if (!WaitForFileAhead(run, SliceLeftMs(run))) return kRegisterTryLater;
+  ahead->state = kAheadIdle;
+  FileInHand* file = &run->file;
+  if (ahead->result == kCopyDone) {
+    *file = ahead->file;
+    file->active = true;
+#ifdef CORVANE_TEST_SWITCHES
+    ++gFilesTakenAhead;
+#endif
+    return HandCopyToHost(run);
+  }
+  if (ahead->made) DeleteOrKeepForLater(&run->heldCopies, ahead->file.copyPath);
+  ahead->made = false;
+  file->active = true;
+  return StartCopyOrWait(run, skipReason);
 }
 
 // The archive's first entry is extracted into a fresh private folder, and
@@ -122,6 +153,8 @@ RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folde
   bool named = FormatText(sourcePath, sizeof sourcePath, "%s%s", folderPath, entry->cFileName);
   // The same entry offered again after a hold keeps its count of tries.
   HoldRetry openRetry = named && strcmp(sourcePath, file->sourcePath) == 0 ? file->openRetry : HoldRetry();
+  // The worker's file is the next one; any other is not taken.
+  if (!named || !IsFileAheadFor(run, sourcePath)) DropFileAhead(run);
   *file = FileInHand();
   file->openRetry = openRetry;
   if (run->relation.failed) return kRegisterPassedOver;
@@ -145,8 +178,13 @@ RegisterResult BeginRomFile(RegistrationRun* run, HWND dialog, const char* folde
     return kRegisterPassedOver;
   }
   CopyText(file->readPath, sizeof file->readPath, file->sourcePath);
+  if (IsFileAheadFor(run, file->sourcePath)) return TakeFileAhead(run, skipReason);
   file->active = true;
-  return StartCopyOrWait(run, skipReason);
+  RegisterResult started = StartCopyOrWait(run, skipReason);
+  // The worker need not wait for the host: the next file goes ahead while
+  // this one is copied here (the first of a folder, or one the worker left).
+  if (started == kRegisterInProgress) PrepareNextFileAhead(run);
+  return started;
 }
 
 // Once the host is done with the copy it goes, and then the line is written.
@@ -181,9 +219,11 @@ static RegisterResult FinishCopy(RegistrationRun* run) {
 // dialog up longer than a slice.
 static RegisterResult HandCopyToHost(RegistrationRun* run) {
   FileInHand* file = &run->file;
+  PrepareNextFileAhead(run);
   if (run->hostRegister != nullptr) run->hostRegister(file->copyPath);
   file->handedOver = true;
-  if (file->copyLength > CutStep()) {
+  // A link is the user's file under another name: it is never cut, only its name goes.
+  if (!file->linked && file->copyLength > CutStep()) {
     file->out = CreateFileA(file->copyPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file->out != INVALID_HANDLE_VALUE) return kRegisterInProgress;
   }
@@ -216,7 +256,7 @@ RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason) {
   // The copy's last write only counts once its handle closed without error.
   HANDLE out = file->out;
   file->out = INVALID_HANDLE_VALUE;
-  if (!CloseHandle(out)) {
+  if (!file->linked && !CloseHandle(out)) {
     DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
     return PassOver(run, skipReason, kTextSkipNotCopied);
   }

@@ -39,14 +39,33 @@ static HANDLE CreateNewCopy(const char* path) {
   return out;
 }
 
+// With nothing to strip, a link to the source is the copy without a byte
+// written. Where none can be made (another volume, a file system or share
+// without links) the file is copied; only a name already taken is reported,
+// as it is for a copy.
+static bool MakeCopyOrLink(FileInHand* file, const char* path) {
+  if (file->linked) {
+    RecordOwnFile(path);
+    if (CreateHardLinkA(path, file->readPath, nullptr)) return true;
+    DWORD error = GetLastError();
+    ForgetOwnFile(path);
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+      SetLastError(error);
+      return false;
+    }
+    file->linked = false;
+  }
+  file->out = CreateNewCopy(path);
+  return file->out != INVALID_HANDLE_VALUE;
+}
+
 // Creates the copy, recorded first so that a kill cannot leave it unknown.
 // A file already of that name is not ours (what earlier actions left, each
 // action's start took back; a launch may have extracted a user's file there):
 // the copy then goes, under the same name, into a private folder of its own.
 static CopyResult CreateCopy(RegistrationRun* run) {
   FileInHand* file = &run->file;
-  file->out = CreateNewCopy(file->copyPath);
-  if (file->out != INVALID_HANDLE_VALUE) return kCopyDone;
+  if (MakeCopyOrLink(file, file->copyPath)) return kCopyDone;
   DWORD error = GetLastError();
   DWORD attributes = GetFileAttributesA(file->copyPath);
   // A folder in the way is a lasting refusal, as it would be for any name.
@@ -63,8 +82,7 @@ static CopyResult CreateCopy(RegistrationRun* run) {
     // A plain file's private folder is the copy's; an archive's holds it.
     if (file->privateFolder[0] == '\0') CopyText(file->privateFolder, sizeof file->privateFolder, folder);
     CopyText(file->copyPath, sizeof file->copyPath, path);
-    file->out = CreateNewCopy(file->copyPath);
-    if (file->out != INVALID_HANDLE_VALUE) return kCopyDone;
+    if (MakeCopyOrLink(file, file->copyPath)) return kCopyDone;
     error = GetLastError();
   }
   return CountTry(&file->openRetry, error) == kTryLater ? kCopyLater : kCopyNotWritten;
@@ -75,35 +93,37 @@ void CloseFileInHand(RegistrationRun* run, bool copyWhole) {
   bool copyOpen = file->out != INVALID_HANDLE_VALUE && file->out != nullptr;
   if (file->in != INVALID_HANDLE_VALUE && file->in != nullptr) CloseHandle(file->in);
   if (copyOpen) CloseHandle(file->out);
-  if (!copyWhole && copyOpen) DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
+  // Deleting a link deletes only that name; the source stays.
+  if (!copyWhole && (copyOpen || file->linked)) DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
   file->in = file->out = INVALID_HANDLE_VALUE;
+  if (!copyWhole) file->linked = false;
 }
 
-// The source is opened with no sharing at all, so that a file another process
-// is still writing is not copied half-done.
-CopyResult StartCopy(RegistrationRun* run) {
-  FileInHand* file = &run->file;
-  if (run->headerSize < 0) return kCopyBadHeader;
-  TryResult opened = TryOpenSource(file->readPath, 0, &file->openRetry, &file->in);
-  if (opened != kTryDone) return opened == kTryLater ? kCopyLater : kCopyUnreadable;
+// The open source's size, and whether a link may stand for its copy. (Not
+// GetFileInformationByHandle: it asks the volume for its serial number too,
+// which under Wine is a round trip to a device driver's process.)
+static CopyResult SizeUpSource(FileInHand* file, int32_t headerSize) {
   LARGE_INTEGER size = {};
   if (!GetFileSizeEx(file->in, &size)) return kCopyUnreadable;
   // Files of 2 GiB and more are not supported: the host's own records of a ROM
   // are 32-bit.
   if (size.QuadPart > 0x7FFFFFFF) return kCopyTooLarge;
-  CopyResult created = CreateCopy(run);
-  if (created != kCopyDone) {
-    // The source is opened again with the copy's next try.
-    CloseHandle(file->in);
-    file->in = INVALID_HANDLE_VALUE;
-    return created;
-  }
-  file->openRetry = HoldRetry();
   file->size = size.QuadPart;
-  file->remaining = size.QuadPart;
-  file->skip = run->headerSize < size.QuadPart ? run->headerSize : size.QuadPart;
+  // Deleting a link to a read-only file would need the attribute taken off,
+  // which is the user's file's own: such a source is copied.
+  FILE_BASIC_INFO basic;
+  file->linked = headerSize == 0 && !file->archive &&
+                 GetFileInformationByHandleEx(file->in, FileBasicInfo, &basic, sizeof basic) &&
+                 !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY);
+  return kCopyDone;
+}
+
+// Once the copy stands: the bytes to read and the header to drop.
+static CopyResult BeginPieces(FileInHand* file, int32_t headerSize, size_t pieceSize) {
+  file->remaining = file->size;
+  file->skip = headerSize < file->size ? headerSize : file->size;
   // A header larger than a piece is stepped over rather than read.
-  if (file->skip > static_cast<LONGLONG>(run->copyBufferSize)) {
+  if (file->skip > static_cast<LONGLONG>(pieceSize)) {
     LARGE_INTEGER skip = {};
     skip.QuadPart = file->skip;
     if (!SetFilePointerEx(file->in, skip, nullptr, FILE_BEGIN)) return kCopyUnreadable;
@@ -114,28 +134,77 @@ CopyResult StartCopy(RegistrationRun* run) {
   return kCopyDone;
 }
 
+// The source is opened with no sharing at all, so that a file another process
+// is still writing is not copied half-done.
+CopyResult StartCopy(RegistrationRun* run) {
+  FileInHand* file = &run->file;
+  if (run->headerSize < 0) return kCopyBadHeader;
+  TryResult opened = TryOpenSource(file->readPath, 0, &file->openRetry, &file->in);
+  if (opened != kTryDone) return opened == kTryLater ? kCopyLater : kCopyUnreadable;
+  CopyResult sized = SizeUpSource(file, run->headerSize);
+  if (sized != kCopyDone) return sized;
+  CopyResult created = CreateCopy(run);
+  if (created != kCopyDone) {
+    // The source is opened again with the copy's next try.
+    CloseHandle(file->in);
+    file->in = INVALID_HANDLE_VALUE;
+    return created;
+  }
+  file->openRetry = HoldRetry();
+  return BeginPieces(file, run->headerSize, run->copyBufferSize);
+}
+
 // The CRC is taken from the bytes as they are written, which gives what a
 // second pass over the copy would, without reading it again.
-CopyResult CopyPiece(RegistrationRun* run) {
-  FileInHand* file = &run->file;
-  size_t piece = run->copyBufferSize;
+static CopyResult CopyPieceWith(FileInHand* file, char* buffer, size_t bufferSize) {
+  size_t piece = bufferSize;
 #ifdef CORVANE_TEST_SWITCHES
   if (gTestSwitches.copyPieceSize != 0 && gTestSwitches.copyPieceSize < piece) piece = gTestSwitches.copyPieceSize;
 #endif
   DWORD want =
       file->remaining < static_cast<LONGLONG>(piece) ? static_cast<DWORD>(file->remaining) : static_cast<DWORD>(piece);
   DWORD got = 0;
-  if (!ReadFile(file->in, run->copyBuffer, want, &got, nullptr) || got != want) return kCopyUnreadable;
+  if (!ReadFile(file->in, buffer, want, &got, nullptr) || got != want) return kCopyUnreadable;
   if (file->remaining == file->size) {
     file->headLength = got < sizeof file->head ? got : sizeof file->head;
-    memcpy(file->head, run->copyBuffer, file->headLength);
+    memcpy(file->head, buffer, file->headLength);
   }
   file->remaining -= got;
   DWORD dropped = file->skip < got ? static_cast<DWORD>(file->skip) : got;
   file->skip -= dropped;
   if (got == dropped) return kCopyDone;
-  if (!WriteChecked(file->out, run->copyBuffer + dropped, got - dropped, kWriteCopy)) return kCopyNotWritten;
-  file->crc = Crc32Update(file->crc, run->copyBuffer + dropped, got - dropped);
+  if (!file->linked && !WriteChecked(file->out, buffer + dropped, got - dropped, kWriteCopy)) return kCopyNotWritten;
+  file->crc = Crc32Update(file->crc, buffer + dropped, got - dropped);
   file->copyLength += got - dropped;
   return kCopyDone;
+}
+
+CopyResult CopyPiece(RegistrationRun* run) { return CopyPieceWith(&run->file, run->copyBuffer, run->copyBufferSize); }
+
+CopyResult PrepareCopyAtOnce(FileInHand* file, int32_t headerSize, char* buffer, size_t bufferSize, volatile LONG* stop,
+                             bool* made) {
+  *made = false;
+  file->in = CreateFileA(file->readPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file->in == INVALID_HANDLE_VALUE) return kCopyLater;
+  CopyResult result = SizeUpSource(file, headerSize);
+  // A name already taken, as any failure before the copy stands, is left to
+  // the run: it has the private folders and the waits.
+  if (result != kCopyDone || !MakeCopyOrLink(file, file->copyPath)) {
+    CloseHandle(file->in);
+    file->in = INVALID_HANDLE_VALUE;
+    file->linked = false;
+    return kCopyLater;
+  }
+  *made = true;
+  result = BeginPieces(file, headerSize, bufferSize);
+  while (result == kCopyDone && file->remaining > 0) {
+    if (*stop != 0) result = kCopyLater;
+    if (result == kCopyDone) result = CopyPieceWith(file, buffer, bufferSize);
+  }
+  CloseHandle(file->in);
+  file->in = INVALID_HANDLE_VALUE;
+  // The copy's last write only counts once its handle closed without error.
+  if (file->out != INVALID_HANDLE_VALUE && !CloseHandle(file->out) && result == kCopyDone) result = kCopyNotWritten;
+  file->out = INVALID_HANDLE_VALUE;
+  return result;
 }

@@ -1,7 +1,11 @@
 // The header-stripped copy of the file in hand (see RegistrationRun's file).
 #pragma once
+#include <windows.h>
+
+#include <cstdint>
 
 struct RegistrationRun;
+struct FileInHand;
 
 enum CopyResult {
   kCopyDone,
@@ -22,6 +26,15 @@ CopyResult StartCopy(RegistrationRun* run);
 
 // One piece: read, written past what is left of the header, and added to the CRC.
 CopyResult CopyPiece(RegistrationRun* run);
+
+// The whole copy (or link) of file->readPath at file->copyPath at once, for
+// the worker thread that prepares the next file: nothing waits on a hold and
+// nothing of the run is touched. Anything but kCopyDone (a hold, a name
+// taken, a failed read or write, *stop set) leaves the file to the run's own
+// way; *made tells whether a copy or link stands at copyPath (recorded as the
+// plug-in's own) to be removed first.
+CopyResult PrepareCopyAtOnce(FileInHand* file, int32_t headerSize, char* buffer, size_t bufferSize, volatile LONG* stop,
+                             bool* made);
 
 // Closes what the file in hand holds open; a copy that is not whole is deleted
 // so that it can never be taken for one.

@@ -4,10 +4,14 @@
 
 #include "base/state.h"
 #include "profile/profile.h"
+#include "registration/file_ahead.h"
 
 // Large enough that a big ROM goes at the disk's pace, small enough that one
 // piece never holds a slice up.
 static constexpr size_t kCopyBufferSize = 1024 * 1024;
+// Below this a file costs less to copy than to hand to the worker and take
+// back (a few calls into the system each way).
+static constexpr uint32_t kAheadMinBytes = 32 * 1024;
 
 RegistrationRun* MakeRegistrationRun() {
   RegistrationRun* run = new (std::nothrow) RegistrationRun();
@@ -20,6 +24,7 @@ RegistrationRun* MakeRegistrationRun() {
     return nullptr;
   }
   run->copyBufferSize = kCopyBufferSize;
+  run->ahead.minBytes = kAheadMinBytes;
   run->headerSize = gState.profile.headerSize;
   run->depthChoice = gState.profile.depthChoice;
   CopyText(run->romFolder, sizeof run->romFolder, gState.profile.romFolder);
@@ -37,6 +42,7 @@ RegistrationRun* MakeRegistrationRun() {
 }
 
 void FreeRegistrationRun(RegistrationRun* run) {
+  EndFileAheadWorker(run);
   FileInHand* file = &run->file;
   if (file->in != INVALID_HANDLE_VALUE) CloseHandle(file->in);
   if (file->out != INVALID_HANDLE_VALUE) CloseHandle(file->out);

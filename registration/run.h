@@ -13,6 +13,7 @@
 #include "registration/folders.h"
 #include "registration/header_check.h"
 #include "registration/held_copies.h"
+#include "registration/rom_copy.h"
 #include "relation/relation_file.h"
 #include "relation/relation_merge.h"
 #include "relation/relation_pending.h"
@@ -57,6 +58,7 @@ struct FileInHand {
   LONGLONG skip;                          // header bytes still to be dropped
   LONGLONG copyLength;                    // bytes in the copy, as written and then as cut down
   bool handedOver;                        // the host has had the copy: it is being deleted
+  bool linked;                            // the copy is a link to the source: nothing is written to it
   uint32_t crc;                           // of the bytes written so far
   unsigned char head[kHeaderCheckBytes];  // the first bytes read, for the header check
   size_t headLength;
@@ -65,6 +67,38 @@ struct FileInHand {
   char readPath[kPathSize];       // what in was opened on
   char privateFolder[kPathSize];  // an archive's extraction folder in temp; empty for a plain file
   HoldRetry openRetry;            // while another program holds the source or the copy's name
+};
+
+// The next file of the folder in hand, prepared by a worker thread (opened,
+// read, its header dropped, its CRC taken, its copy written or its link made)
+// while the host registers the file in hand: at most one file ahead. The run
+// takes it in order, as if it had prepared it itself.
+enum AheadState : int32_t {
+  kAheadIdle,       // nothing ahead
+  kAheadPreparing,  // the worker has it: only the worker touches file, result and made
+  kAheadReady,      // the worker is done with it: it waits to be taken, or to go
+};
+
+struct FileAhead {
+  AheadState state;
+  FileInHand file;  // its source, read and copy paths in; the copy's facts out
+  int32_t headerSize;
+  CopyResult result;  // kCopyLater: given up, the run does the file its own way
+  bool made;          // a copy or link of the plug-in's stands at file.copyPath
+  uint32_t minBytes;  // smaller files are not handed over: each costs more calls than it saves
+  HMODULE module;     // the worker's own reference to the plug-in
+  HANDLE thread = nullptr;
+  HANDLE work = nullptr;  // set: a file is handed over, or the thread is to end
+  HANDLE done = nullptr;  // set when the run waits (waiting): the file handed over is prepared or given up
+  // The worker has ended the file handed over. The run looks at it first and
+  // waits on done only when it must, each signal of an event costing a
+  // request to the system.
+  volatile LONG finished;
+  volatile LONG waiting;  // the run waits on done: the worker is to set it
+  volatile LONG stop;     // the file in the worker is to be given up at once
+  volatile LONG quit;     // the thread is to end
+  char* buffer;
+  size_t bufferSize;
 };
 
 struct CollectState {
@@ -76,6 +110,7 @@ struct ProcessState {
   KeptCursor folderListing;  // its files as the walk kept them; the current one is folderListing.entry
   bool entryWaiting;         // the current entry is offered again on a later slice
   int32_t failedAttempts;    // consecutive refusals of the current archive
+  bool lastLookTaken;        // the files ran out and the dialog's queue had its one last turn
 };
 
 struct AskState {
@@ -141,6 +176,7 @@ struct RegistrationRun {
   FolderWalk folders;
   bool folderIsTemp;  // the folder in hand is tempDir itself (read by the file step)
   FileInHand file;
+  FileAhead ahead;
   HeldCopies heldCopies;      // copies another program held when they were to go
   FolderRemoval tempCleanup;  // the last archive's private folder, removed step by step
   RelationFile relation;
@@ -174,4 +210,6 @@ void FreeRegistrationRun(RegistrationRun* run);
 void AssertRunState(const RegistrationRun* run);
 #ifdef CORVANE_TEST_SWITCHES
 extern const char* gRunStateViolation;
+// Files the run took as the worker prepared them, since the process started.
+extern int gFilesTakenAhead;
 #endif

@@ -8,6 +8,7 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "base/held_files.h"
 #include "base/test_switches.h"
@@ -50,6 +51,12 @@ bool SliceEnds(RegistrationRun* run) {
   return HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0;
 }
 
+DWORD SliceLeftMs(RegistrationRun* run) {
+  DWORD used = run->clock() - run->sliceStart;
+  DWORD slice = static_cast<DWORD>(SliceMs() < kDefaultSliceMs ? SliceMs() : kDefaultSliceMs);
+  return used < slice ? slice - used : 0;
+}
+
 #ifdef CORVANE_TEST_SWITCHES
 const char* gRunStateViolation = nullptr;
 #endif
@@ -70,6 +77,12 @@ void AssertRunState(const RegistrationRun* run) {
   bool walking = run->folders.entries != nullptr;
   bool relationOpen = run->relation.aside != INVALID_HANDLE_VALUE || run->relation.asideClosed;
   RUN_CHECK(run->handlersOnStack >= 0 && run->processedFiles >= 0 && run->totalFiles >= 0);
+  // A file is ahead only while files are registered, it is the folder's next
+  // one, and it never shares its copy's name with the file in hand.
+  bool ahead = run->ahead.state != kAheadIdle;
+  bool filesGoOn = run->state == kRunProcess || (run->state == kRunAsking && run->ask.resume == kRunProcess);
+  RUN_CHECK(!ahead || (filesGoOn && run->process.folderListing.open && run->ahead.file.sourcePath[0] != '\0'));
+  RUN_CHECK(!ahead || !run->file.active || strcmp(run->ahead.file.copyPath, run->file.copyPath) != 0);
   switch (run->state) {
     case kRunCollect:
       RUN_CHECK(walking && !run->relationBegun && !relationOpen && !fileOpen);
@@ -179,12 +192,25 @@ static bool NoteResult(RegistrationRun* run, RegisterResult result, const char* 
   return !process->entryWaiting;
 }
 
-// False when the folders ran out and the run ends.
+// The files ran out. A Cancel the user gave before the last file's host call
+// returned may still wait in the dialog's queue (input is looked at only every
+// kInputCheckMs): when anything waits there, the phase ends on the next tick,
+// after the dialog's loop has served it, so that such a Cancel is asked. One
+// turn only, so that a host posting without end cannot hold the run here.
+static bool EndFilePhase(RegistrationRun* run) {
+  if (!run->process.lastLookTaken) {
+    run->process.lastLookTaken = true;
+    if (HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) != 0) return false;
+  }
+  EndRun(run, kRunDone);
+  return false;
+}
+
+// False when the folders ran out (the run ends) or the slice must end.
 static bool NextFolder(RegistrationRun* run) {
   CloseKeptEntries(&run->process.folderListing);
   if (++run->process.folderIndex < run->folders.count) return true;
-  EndRun(run, kRunDone);
-  return false;
+  return EndFilePhase(run);
 }
 
 // One step of the process state: a piece of the file in hand, or the next
@@ -200,6 +226,7 @@ static bool ProcessStep(RegistrationRun* run, RunView* view) {
     if (result == kRegisterInProgress) return true;
     return NoteResult(run, result, skipReason);
   }
+  if (process->folderIndex >= run->folders.count) return EndFilePhase(run);
   const char* folder = run->folders.entries[process->folderIndex];
   if (!process->entryWaiting) {
     if (!process->folderListing.open) {

@@ -9,6 +9,8 @@ void StartSlice(RegistrationRun* run);
 // True when the slice must end: its time is up, a Cancel or the window's end
 // came, or the user is waiting.
 bool SliceEnds(RegistrationRun* run);
+// What is left of the slice, in milliseconds.
+DWORD SliceLeftMs(RegistrationRun* run);
 
 // Works on the state the run is in until the slice ends or the state does;
 // the status line's new text goes to view.

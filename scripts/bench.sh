@@ -88,6 +88,9 @@ if [ "$counting" != no ]; then
   echo "== count_requests"
   speak_while count_requests bash "$(dirname "$0")/count_requests.sh" "$build" "${count_sets:-eba}" ||
     failed+=(count_requests)
+  echo "== count_kernel_calls"
+  speak_while count_kernel_calls bash "$(dirname "$0")/count_kernel_calls.sh" "$build" eb ||
+    failed+=(count_kernel_calls)
 fi
 if [ ${#failed[@]} -gt 0 ]; then
   echo "bench: FAILED or a goal missed: ${failed[*]}" >&2

@@ -81,7 +81,10 @@ awk '
   }
   { total[$1 " " $2] += $4; per[$1 " " $2 " " $3] += $4; names[$1 " " $3] = 1 }
   END {
-    goal["a"] = 0.5; goal["b"] = 1.0
+    # 2,000 x 64 KiB holds no goal: a file prepared ahead by a worker thread
+    # costs the hand-over'"'"'s requests (an event set and waited on), which is the
+    # price of doing the next file beside the host.
+    goal["b"] = 1.0
     met = 1
     # A set without files ("e", the empty folder) is shown a run, not a file,
     # and first: its extra is the cost the others are shown without.

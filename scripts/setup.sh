@@ -12,7 +12,7 @@ packages=(
   googletest libz-mingw-w64-dev
   wine wine32:i386 xvfb x11-apps x11-utils imagemagick
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine locales
-  zip unzip 7zip python3
+  zip unzip 7zip python3 strace
 )
 locale_gen=${CORVANE_LOCALE_GEN:-/etc/locale.gen}
 

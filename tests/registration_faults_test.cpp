@@ -105,11 +105,14 @@ int ChildHostDiesInsideItsThirdRegistration() {
 const bool childAdded = AddChildRoutine("host-dies-in-third-registration", ChildHostDiesInsideItsThirdRegistration);
 
 TEST_F(RegistrationRun, HostKilledMidRunLeavesTheEarlierRelationFileWhole) {
-  for (int i = 0; i < 6; ++i) Write("r" + std::to_string(i) + ".nes", "first " + std::to_string(i));
+  // Large enough that the next file is prepared while the host has one: the
+  // kill finds the copies of both in temp.
+  const std::string body = RandomBytes(40 << 10, 5);
+  for (int i = 0; i < 6; ++i) Write("r" + std::to_string(i) + ".nes", "first " + std::to_string(i) + body);
   AddRoms();
   std::string earlier = ReadBytes(data + "NES.rel");
   ASSERT_EQ(Lines().size(), 6u);
-  for (int i = 0; i < 6; ++i) Write("r" + std::to_string(i) + ".nes", "second " + std::to_string(i));
+  for (int i = 0; i < 6; ++i) Write("r" + std::to_string(i) + ".nes", "second " + std::to_string(i) + body);
 
   SetEnvironmentVariableA("CORVANE_CHILD_DATA", data.c_str());
   SetEnvironmentVariableA("CORVANE_CHILD_ROMS", roms.c_str());
@@ -136,6 +139,7 @@ TEST_F(RegistrationRun, HostKilledMidRunLeavesTheEarlierRelationFileWhole) {
     EXPECT_EQ(line.substr(0, 8), CrcTextAfterHeader(ReadBytes(line.substr(9)), 16));
   }
   EXPECT_FALSE(FileExists(data + "NES.rel.new"));
+  EXPECT_EQ(FolderTree(temp), std::vector<std::string>{}) << "the killed run's copies are left";
 }
 
 TEST_F(RegistrationRun, FailedWritesLoseNothingAndRegisterNothingAfterward) {
