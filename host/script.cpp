@@ -72,6 +72,7 @@ static struct {
   bool midRunShot;
   bool popupShot;
   std::string midRunCounter;
+  size_t midRunAt;  // the host's registrations when the picture was taken
   std::string midRunMiss;
   std::vector<std::string> shots;
   // The run's report: each box the run showed with our caption, and the log's
@@ -260,6 +261,7 @@ static void AfterRegister(const RegisterCall&) {
   }
   gRun.shots.push_back("registration-dialog");
   gRun.midRunCounter = TextOf(GetDlgItem(dialog, kIdScanCounter));
+  gRun.midRunAt = gApp.registerCalls.size();
 }
 
 static std::vector<std::pair<std::string, std::string>> ReadRelationFile(const std::string& path, bool* found) {
@@ -441,6 +443,16 @@ static void RunRegistration() {
   gApp.afterRegister = nullptr;
   Check(gRun.midRunShot, "screenshot registration-dialog.bmp, mid-run" +
                              (gRun.midRunShot ? std::string() : " (" + gRun.midRunMiss + ")"));
+  // The picture shows every file counted, and those done before the one the
+  // host has (a locked one passed over on the way may be among them).
+  int done = -1, total = -1;
+  sscanf(gRun.midRunCounter.c_str(), "%d/%d", &done, &total);
+  int before = static_cast<int>(gRun.midRunAt) - 1;
+  Check(gRun.midRunShot && total == static_cast<int>(gRun.roms.size()) && done >= before &&
+            done <= before + static_cast<int>(LockedCount()),
+        Format("the mid-run picture's counter \"%s\" shows the %u files counted and the %d done before call %u",
+               gRun.midRunCounter.c_str(), static_cast<unsigned>(gRun.roms.size()), before,
+               static_cast<unsigned>(gRun.midRunAt)));
   // Released, a locked ROM is whole again: the run left it as it found it.
   for (const ManifestRom& rom : gRun.roms) {
     if (rom.locked)

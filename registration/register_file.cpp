@@ -219,6 +219,13 @@ static RegisterResult FinishCopy(RegistrationRun* run) {
 // dialog up longer than a slice.
 static RegisterResult HandCopyToHost(RegistrationRun* run) {
   FileInHand* file = &run->file;
+  // The slice is cut for the dialog to show what is done, and goes on at once.
+  if (!file->awaitsShowing && IsCounterBehindForHost(run)) {
+    file->awaitsShowing = true;
+    run->showNow = true;
+    return kRegisterInProgress;
+  }
+  file->awaitsShowing = false;
   PrepareNextFileAhead(run);
   if (run->hostRegister != nullptr) run->hostRegister(file->copyPath);
   file->handedOver = true;
@@ -246,6 +253,7 @@ RegisterResult ContinueRomFile(RegistrationRun* run, const char** skipReason) {
   *skipReason = nullptr;
   FileInHand* file = &run->file;
   if (!file->active) return kRegisterPassedOver;
+  if (file->awaitsShowing) return HandCopyToHost(run);
   if (file->handedOver) return CutCopy(run);
   if (file->in == INVALID_HANDLE_VALUE) return StartCopyOrWait(run, skipReason);
   if (file->remaining > 0) {

@@ -93,8 +93,12 @@ void CloseFileInHand(RegistrationRun* run, bool copyWhole) {
   bool copyOpen = file->out != INVALID_HANDLE_VALUE && file->out != nullptr;
   if (file->in != INVALID_HANDLE_VALUE && file->in != nullptr) CloseHandle(file->in);
   if (copyOpen) CloseHandle(file->out);
-  // Deleting a link deletes only that name; the source stays.
-  if (!copyWhole && (copyOpen || file->linked)) DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
+  // Deleting a link deletes only that name; the source stays. A whole copy
+  // that waited for the dialog to show goes too: the host never had it.
+  if (!copyWhole && (copyOpen || file->linked || file->awaitsShowing)) {
+    DeleteOrKeepForLater(&run->heldCopies, file->copyPath);
+  }
+  file->awaitsShowing = false;
   file->in = file->out = INVALID_HANDLE_VALUE;
   if (!copyWhole) file->linked = false;
 }

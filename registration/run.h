@@ -58,6 +58,7 @@ struct FileInHand {
   LONGLONG skip;                          // header bytes still to be dropped
   LONGLONG copyLength;                    // bytes in the copy, as written and then as cut down
   bool handedOver;                        // the host has had the copy: it is being deleted
+  bool awaitsShowing;                     // the copy is whole; the dialog is brought up to date first
   bool linked;                            // the copy is a link to the source: nothing is written to it
   uint32_t crc;                           // of the bytes written so far
   unsigned char head[kHeaderCheckBytes];  // the first bytes read, for the header check
@@ -172,6 +173,8 @@ struct RegistrationRun {
   DWORD shownAt;        // when the dialog was last given something to show
   RunState shownState;  // the state the run was in then
   bool statusWaiting;   // waitingStatus is still to be shown
+  bool showNow;         // what is due is shown before the slice goes on
+  bool sliceGoesOn;     // the next tick continues the slice that was cut for showing
   char waitingStatus[kPathSize];
   FolderWalk folders;
   bool folderIsTemp;  // the folder in hand is tempDir itself (read by the file step)

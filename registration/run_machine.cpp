@@ -82,7 +82,7 @@ static void ShowIfDue(RegistrationRun* run, RunView* view) {
   DWORD now = run->clock();
   bool goesOn = run->state == kRunCollect || run->state == kRunProcess || run->state == kRunMerge ||
                 run->state == kRunCommit || run->state == kRunSaveLog;
-  if (goesOn && run->state == run->shownState && now - run->shownAt < kShowEveryMs) return;
+  if (goesOn && run->state == run->shownState && now - run->shownAt < kShowEveryMs && !run->showNow) return;
   run->shownAt = now;
   run->shownState = run->state;
   if (run->statusWaiting) {
@@ -118,6 +118,9 @@ static RunView Settle(RegistrationRun* run, RunView view) {
     }
   }
   ShowIfDue(run, &view);
+  // Cut only to show: the slice goes on once the dialog has shown it.
+  bool goOn = run->showNow && run->state == kRunProcess;
+  run->showNow = false;
   if (run->state == kRunAsking) {
     view.box = kBoxCancelQuestion;
     view.boxText = kTextCancelQuestion;
@@ -130,7 +133,9 @@ static RunView Settle(RegistrationRun* run, RunView view) {
     FreeEndedRun(run, &view);
   } else {
     view.tick = true;
+    view.goOn = goOn;
   }
+  run->sliceGoesOn = view.goOn;
   return view;
 }
 
@@ -176,7 +181,8 @@ RunView TickRun(RegistrationRun* run) {
   if (run->cancelPending) return Settle(run, RunView());
   RunView view = {};
   ++run->handlersOnStack;
-  StartSlice(run);
+  if (!run->sliceGoesOn) StartSlice(run);
+  run->sliceGoesOn = false;
   if (run->heldCopies.count > 0 && run->state < kRunCommit) RetryHeldCopies(&run->heldCopies);
   // A state that ends early in the slice hands the rest of it to the next, so
   // that a small run does not wait a timer period for each state.

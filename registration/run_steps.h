@@ -9,6 +9,9 @@ void StartSlice(RegistrationRun* run);
 // True when the slice must end: its time is up, a Cancel or the window's end
 // came, or the user is waiting.
 bool SliceEnds(RegistrationRun* run);
+// Whether the dialog's counter lags behind what is done while the host is to
+// have a file: the host may look at the dialog meanwhile (a picture of it).
+bool IsCounterBehindForHost(const RegistrationRun* run);
 // What is left of the slice, in milliseconds.
 DWORD SliceLeftMs(RegistrationRun* run);
 

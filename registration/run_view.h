@@ -15,6 +15,7 @@ enum RunBox : int32_t {
 struct RunView {
   bool freed;        // the run is gone: the dialog forgets it and ends
   bool tick;         // the next tick is wanted; otherwise none is armed
+  bool goOn;         // once shown, the slice goes on at once (TickRun), without waiting a tick
   bool showStatus;   // status holds the status line's new text
   bool showCounter;  // processed/total changed (or the run ends): shown as they are
   int32_t processed;

@@ -81,6 +81,10 @@ static void Show(HWND dialog, ScanDialog* scan, RunView view) {
       EndDialog(dialog, IDCANCEL);
       return;
     }
+    if (view.box == kBoxNone && view.goOn) {
+      view = TickRun(run);
+      continue;
+    }
     if (view.box == kBoxNone) {
       ArmTimer(dialog, scan, view.tick);
       return;

@@ -77,6 +77,15 @@ wine_session_start() {
     done
     touch "$WINEPREFIX/.corvane-fonts"
   fi
+  # Title-bar buttons are drawn with Wine's own Marlett font, which Debian
+  # packages apart (fonts-wine) where this Wine does not look: without it in
+  # the prefix the buttons read as the letters "0 1 r".
+  # Only that one: the others would change the system fonts' metrics.
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ ! -f "$fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    mkdir -p "$fonts"
+    cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+  fi
   # Start Wine's background services once with null streams, or they inherit
   # the test runner's pipes and keep it waiting.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
