@@ -46,8 +46,9 @@ static bool IsFile(const char* path) {
 // A file already where the first entry lands (an earlier extraction's, a
 // user's) would pass for the entry if the extraction failed, and is not ours to
 // delete before we know it succeeded: it is moved aside in its folder, under a
-// name no file holds yet, and recorded first, so that the next action puts it
-// back should this one be killed. aside is empty when nothing stood there. A
+// name no file holds yet. Launches extract into a fresh private folder, where
+// nothing stands, so no record is kept of it. aside is empty when nothing
+// stood there. A
 // folder there is left alone and refuses the extraction, as does a file that
 // cannot be moved.
 static bool MoveStaleEntryAside(const char* entryPath, char* aside, size_t asideSize) {
@@ -58,10 +59,8 @@ static bool MoveStaleEntryAside(const char* entryPath, char* aside, size_t aside
   for (unsigned number = 1; number <= kAsideNames; ++number) {
     if (!AsidePath(aside, asideSize, entryPath, number)) break;
     if (GetFileAttributesA(aside) != INVALID_FILE_ATTRIBUTES) continue;
-    RecordAside(aside, entryPath);
     if (MoveOwnFile(entryPath, aside, 0)) return true;
     DWORD error = GetLastError();
-    ForgetOwnFile(aside);
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
       ReportSystemError("MoveFileExA", entryPath, error);
       break;
@@ -76,16 +75,13 @@ static bool MoveStaleEntryAside(const char* entryPath, char* aside, size_t aside
 static void SettleStaleEntry(const char* entryPath, const char* aside, bool extracted) {
   if (aside[0] == '\0') return;
   if (extracted) {
-    if (!DeleteOwnFile(aside)) ReportSystemError("DeleteFileA", aside, GetLastError());
+    if (!DeleteFileWaitingOutHolds(aside)) ReportSystemError("DeleteFileA", aside, GetLastError());
   } else if (!MoveOwnFile(aside, entryPath, MOVEFILE_REPLACE_EXISTING)) {
-    // Still recorded: the next action tries again.
     ReportSystemError("MoveFileExA", aside, GetLastError());
     char text[3 * kPathSize];
     FormatText(text, sizeof text, kTextAsideNotRestored, entryPath, aside);
     MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONWARNING | MB_TASKMODAL);
-    return;
   }
-  ForgetOwnFile(aside);
 }
 
 // A name the archiver would read as a switch ("-") or a list file ("@"), or

@@ -6,14 +6,7 @@
 
 #include "base/text.h"
 
-bool GetFileIdentity(const char* path, FileIdentity* identity) {
-  if (path == nullptr || path[0] == '\0') return false;
-  // No access rights are needed to ask for the information, and full sharing
-  // keeps the look from disturbing anyone who has the file open.
-  // FILE_FLAG_BACKUP_SEMANTICS is what lets a folder be opened at all.
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+bool GetHandleIdentity(HANDLE handle, FileIdentity* identity) {
   // The file's own identity record (Windows 8 and later) asks the volume
   // nothing more; under Wine each volume question is a trip to its mount
   // manager. Its low halves are what the older call reports on NTFS, and the
@@ -24,24 +17,32 @@ bool GetFileIdentity(const char* path, FileIdentity* identity) {
   } id = {};
   const auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
   if (GetFileInformationByHandleEx(handle, kFileIdInfo, &id, sizeof id)) {
-    CloseHandle(handle);
     identity->volumeSerial = static_cast<DWORD>(id.volumeSerial);
     identity->indexHigh = id.fileId[1] ^ id.fileId[2] ^ id.fileId[3];
     identity->indexLow = id.fileId[0];
     return true;
   }
   BY_HANDLE_FILE_INFORMATION information = {};
-  bool known = GetFileInformationByHandle(handle, &information) != 0;
-  DWORD error = GetLastError();
-  CloseHandle(handle);
-  if (!known) {
-    SetLastError(error);
-    return false;
-  }
+  if (!GetFileInformationByHandle(handle, &information)) return false;
   identity->volumeSerial = information.dwVolumeSerialNumber;
   identity->indexHigh = information.nFileIndexHigh;
   identity->indexLow = information.nFileIndexLow;
   return true;
+}
+
+bool GetFileIdentity(const char* path, FileIdentity* identity) {
+  if (path == nullptr || path[0] == '\0') return false;
+  // No access rights are needed to ask for the information, and full sharing
+  // keeps the look from disturbing anyone who has the file open.
+  // FILE_FLAG_BACKUP_SEMANTICS is what lets a folder be opened at all.
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  bool known = GetHandleIdentity(handle, identity);
+  DWORD error = GetLastError();
+  CloseHandle(handle);
+  SetLastError(error);
+  return known;
 }
 
 bool GetIndexedIdentity(const char* path, FileIdentity* identity) {
@@ -84,7 +85,8 @@ static bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // "X:\..." or "\\server\share...": the forms that name their volume.
 static bool IsRootedPath(const char* path) {
-  return (IsLetter(path[0]) && path[1] == ':' && IsSeparator(path[2])) || (IsSeparator(path[0]) && IsSeparator(path[1]));
+  return (IsLetter(path[0]) && path[1] == ':' && IsSeparator(path[2])) ||
+         (IsSeparator(path[0]) && IsSeparator(path[1]));
 }
 
 // Upper case as the file system compares names: through UTF-16, where the

@@ -18,6 +18,9 @@ struct FileIdentity {
 // the path cannot be opened or the system reports nothing about it.
 bool GetFileIdentity(const char* path, FileIdentity* identity);
 
+// The same for a file or folder open as handle (any access).
+bool GetHandleIdentity(HANDLE handle, FileIdentity* identity);
+
 // GetFileIdentity, false also where the file system reports no file index (0):
 // there is then no identity to go by.
 bool GetIndexedIdentity(const char* path, FileIdentity* identity);

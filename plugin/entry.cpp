@@ -8,7 +8,7 @@
 
 #include "launch/launch.h"
 #include "base/state.h"
-#include "base/own_files.h"
+#include "base/leftovers.h"
 #include "plugin/plugin.h"
 #include "base/texts.h"
 #include "profile/active_dataset.h"
@@ -89,7 +89,7 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   CopyText(gState.dataDir, sizeof gState.dataDir, dir);
   FormatText(gState.tempDir, sizeof gState.tempDir, "%stemp\\", gState.dataDir);
   CreateDirectoryIfMissing(gState.tempDir);
-  RemoveLeftoversOfEarlierActions(nullptr);
+  RemoveProvenLeftovers();
   CopyText(gState.lastRomBrowseFolder, sizeof gState.lastRomBrowseFolder, gState.tempDir);
   CopyText(gState.lastExtractBrowseFolder, sizeof gState.lastExtractBrowseFolder, gState.tempDir);
   CopyText(gState.profile.extractFolder, sizeof gState.profile.extractFolder, gState.dataDir);
@@ -142,7 +142,7 @@ void __stdcall onMenuClick(int index) {
 int __stdcall onPopupMenuClick(int, const HostSelection* selection) {
   if (!gState.started || gState.actionInProgress) return 0;
   gState.actionInProgress = true;
-  RemoveLeftoversOfEarlierActions(GetActiveWindow());
+  RemoveProvenLeftovers();
   FindActiveDatasetName();
   LoadDatasetProfile();
   int result = 0;

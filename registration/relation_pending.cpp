@@ -73,7 +73,7 @@ static TryResult MergeUnmergedLines(const char* relationPath) {
     DiscardRelationFile(&relation);
     return kTryFailed;
   }
-  TryDeleteOwnFile(unmerged, &once);
+  TryDeleteFile(unmerged, &once);
   return kTryDone;
 }
 

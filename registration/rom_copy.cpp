@@ -28,25 +28,20 @@ const char* SkipReasonOf(CopyResult copied, bool archive) {
   }
 }
 
-static HANDLE CreateNewCopy(const char* path) {
-  RecordOwnFile(path);
-  HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (out == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    ForgetOwnFile(path);
-    SetLastError(error);
-  }
-  return out;
+// Created and recorded at once with its identity and length: a kill leaves
+// nothing the next action cannot prove its own.
+static TryResult CreateNewCopy(const char* path, LONGLONG length, HANDLE* out) {
+  HoldRetry once = {};
+  return TryCreateOwnFile(path, GENERIC_WRITE, FILE_FLAG_SEQUENTIAL_SCAN, length, &once, out);
 }
 
-// Creates the copy, recorded first so that a kill cannot leave it unknown.
 // A file already of that name is not ours (what earlier actions left, each
 // action's start took back; a launch may have extracted a user's file there):
 // the copy then goes, under the same name, into a private folder of its own.
-static CopyResult CreateCopy(RegistrationRun* run) {
+static CopyResult CreateCopy(RegistrationRun* run, LONGLONG length) {
   FileInHand* file = &run->file;
-  file->out = CreateNewCopy(file->copyPath);
-  if (file->out != INVALID_HANDLE_VALUE) return kCopyDone;
+  TryResult created = CreateNewCopy(file->copyPath, length, &file->out);
+  if (created == kTryDone) return kCopyDone;
   DWORD error = GetLastError();
   DWORD attributes = GetFileAttributesA(file->copyPath);
   // A folder in the way is a lasting refusal, as it would be for any name.
@@ -63,10 +58,12 @@ static CopyResult CreateCopy(RegistrationRun* run) {
     // A plain file's private folder is the copy's; an archive's holds it.
     if (file->privateFolder[0] == '\0') CopyText(file->privateFolder, sizeof file->privateFolder, folder);
     CopyText(file->copyPath, sizeof file->copyPath, path);
-    file->out = CreateNewCopy(file->copyPath);
-    if (file->out != INVALID_HANDLE_VALUE) return kCopyDone;
+    created = CreateNewCopy(file->copyPath, length, &file->out);
+    if (created == kTryDone) return kCopyDone;
     error = GetLastError();
   }
+  // A folder that refuses every create: no wait will change that.
+  if (created == kTryFailed && error == ERROR_ACCESS_DENIED) return kCopyNotWritten;
   return CountTry(&file->openRetry, error) == kTryLater ? kCopyLater : kCopyNotWritten;
 }
 
@@ -91,7 +88,8 @@ CopyResult StartCopy(RegistrationRun* run) {
   // Files of 2 GiB and more are not supported: the host's own records of a ROM
   // are 32-bit.
   if (size.QuadPart > 0x7FFFFFFF) return kCopyTooLarge;
-  CopyResult created = CreateCopy(run);
+  LONGLONG header = run->headerSize < size.QuadPart ? run->headerSize : size.QuadPart;
+  CopyResult created = CreateCopy(run, size.QuadPart - header);
   if (created != kCopyDone) {
     // The source is opened again with the copy's next try.
     CloseHandle(file->in);
