@@ -197,10 +197,17 @@ bool FindOwnSlot(const char* path, OwnSlot* slot) {
 
 void ForgetOwnSlot(const FileIdentity& identity) {
   AcquireSRWLockExclusive(&gRecordLock);
-  for (int i = 0; i < gRecord.count; ++i) {
-    if (!gRecord.live[i] || !SameIdentity(gRecord.slots[i].identity, identity)) continue;
-    gRecord.live[i] = false;
-    gRecord.stale = true;
+  // After the action's end closed the record (a launch's folder goes last),
+  // it is opened for this alone and closed again, so that no slot of a folder
+  // that is gone outlives the action.
+  bool wasOpen = gRecord.file != INVALID_HANDLE_VALUE;
+  if (wasOpen || OpenRecordFile(&gRecord, false)) {
+    for (int i = 0; i < gRecord.count; ++i) {
+      if (!gRecord.live[i] || !SameIdentity(gRecord.slots[i].identity, identity)) continue;
+      gRecord.live[i] = false;
+      gRecord.stale = true;
+    }
+    if (!wasOpen) CloseRecordFile(&gRecord);
   }
   MarkInUseLocked(identity, false);
   ReleaseSRWLockExclusive(&gRecordLock);
