@@ -53,22 +53,33 @@ bool GetIndexedIdentity(const char* path, FileIdentity* identity) {
 // an open handle that asks its volume nothing.
 typedef LONG(WINAPI* QueryInformationFile)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
 
-bool GetFileIndex(const char* path, FileIdentity* index) {
+bool GetHandleIndex(HANDLE handle, FileIdentity* index) {
   static QueryInformationFile query = reinterpret_cast<QueryInformationFile>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
-  if (path == nullptr || path[0] == '\0' || query == nullptr) return false;
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (query == nullptr) return false;
   IO_STATUS_BLOCK status = {};
   LARGE_INTEGER number = {};
-  bool known = query(handle, &status, &number, sizeof number, FileInternalInformation) >= 0;
-  CloseHandle(handle);
-  if (!known || number.QuadPart == 0) return false;
+  if (query(handle, &status, &number, sizeof number, FileInternalInformation) < 0 || number.QuadPart == 0) {
+    return false;
+  }
   index->volumeSerial = 0;
   index->indexHigh = static_cast<DWORD>(number.HighPart);
   index->indexLow = number.LowPart;
   return true;
+}
+
+bool GetFileIndex(const char* path, FileIdentity* index) {
+  if (path == nullptr || path[0] == '\0') return false;
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  bool known = GetHandleIndex(handle, index);
+  CloseHandle(handle);
+  return known;
+}
+
+bool SameIndex(const FileIdentity& a, const FileIdentity& b) {
+  return a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
 }
 
 bool SameIdentity(const FileIdentity& a, const FileIdentity& b) { return CompareIdentities(a, b) == 0; }

@@ -31,6 +31,11 @@ bool GetIndexedIdentity(const char* path, FileIdentity* identity);
 // where they match, only their full identities (GetIndexedIdentity) tell.
 // False where the path cannot be opened or reports no index.
 bool GetFileIndex(const char* path, FileIdentity* index);
+// The same for a file or folder open as handle.
+bool GetHandleIndex(HANDLE handle, FileIdentity* index);
+
+// Whether a and b have one file index, whatever their volume serials say.
+bool SameIndex(const FileIdentity& a, const FileIdentity& b);
 
 bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
 

@@ -125,7 +125,8 @@ TryResult TryDeleteFile(const char* path, HoldRetry* retry) {
   return CountTry(retry, LastingOrHeld(error, path));
 }
 
-TryResult TryDeleteProvenFile(const char* path, const FileIdentity& identity, long long mostBytes, HoldRetry* retry) {
+TryResult TryDeleteProvenFile(const char* path, const FileIdentity& identity, long long mostBytes, bool volumeToo,
+                              HoldRetry* retry) {
   if (!IsTryDue(retry)) return kTryLater;
   HOLD_FOR_TESTS(path);
   // A link is never ours, whatever it leads to. Its own attributes say so
@@ -147,7 +148,8 @@ TryResult TryDeleteProvenFile(const char* path, const FileIdentity& identity, lo
   FileIdentity now = {};
   bool ours = GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
               GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
-              GetHandleIdentity(file, &now) && SameIdentity(now, identity) &&
+              (volumeToo ? GetHandleIdentity(file, &now) && SameIdentity(now, identity)
+                         : GetHandleIndex(file, &now) && SameIndex(now, identity)) &&
               !(basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
               (mostBytes < 0 || standard.EndOfFile.QuadPart <= mostBytes);
   if (!ours) {

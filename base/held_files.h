@@ -51,7 +51,11 @@ TryResult TryDeleteFile(const char* path, HoldRetry* retry);
 // without following a link, no larger than mostBytes unless that is
 // negative); a read-only attribute of that file is cleared first. Nothing
 // there, or something else, is done too: there is nothing of ours to delete.
-TryResult TryDeleteProvenFile(const char* path, const FileIdentity& identity, long long mostBytes, HoldRetry* retry);
+// Without volumeToo only the file index is compared: for a file this action
+// made at that very path, whose volume cannot have changed, and whose
+// volume's serial Wine asks of its mount manager (a dozen requests).
+TryResult TryDeleteProvenFile(const char* path, const FileIdentity& identity, long long mostBytes, bool volumeToo,
+                              HoldRetry* retry);
 // Creates path anew (CREATE_NEW) for writing with access and flags as
 // CreateFileA's; *created is the handle on kTryDone. ERROR_ACCESS_DENIED
 // counts as a hold only while the folder takes the create of another name: a

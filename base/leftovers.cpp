@@ -78,8 +78,8 @@ enum Settled { kSettledForget, kSettledKeep };
 static Settled SettleFile(const OwnSlot& slot) {
   if (!LiesBelowWithoutLinks(slot.path, gState.tempDir)) return kSettledForget;
   HoldRetry once = {};
-  return TryDeleteProvenFile(slot.path, slot.identity, slot.mostBytes, &once) == kTryDone ? kSettledForget
-                                                                                          : kSettledKeep;
+  return TryDeleteProvenFile(slot.path, slot.identity, slot.mostBytes, true, &once) == kTryDone ? kSettledForget
+                                                                                                : kSettledKeep;
 }
 
 static Settled SettleFolder(const OwnSlot& slot) {

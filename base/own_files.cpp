@@ -97,7 +97,13 @@ void StartFolderRemoval(FolderRemoval* removal, const char* folder, void (*held)
   removal->held = held;
   removal->heldContext = heldContext;
   CopyText(removal->folder, sizeof removal->folder, folder);
-  removal->identified = GetIndexedIdentity(folder, &removal->identity);
+  // Known by its slot: the folder's own identity would cost a trip to the
+  // volume under Wine. A folder no slot names is forgotten by nobody.
+  OwnSlot slot = {};
+  char path[kPathSize];
+  removal->identified = CopyText(path, sizeof path, folder) && EndsWithBackslash(path) &&
+                        (path[strlen(path) - 1] = '\0', FindOwnSlot(path, &slot));
+  removal->identity = slot.identity;
   // Its maker is done with it: from now on another action may take it back.
   if (removal->identified) MarkFolderInUse(removal->identity, false);
   removal->underWay = StartTreeWalk(&removal->walk, folder, 0);
@@ -108,6 +114,8 @@ bool StepFolderRemoval(FolderRemoval* removal, int maxEntries) {
   if (StepTreeWalk(&removal->walk, maxEntries, {RemoveEntry, LeaveFolder, removal})) {
     EndTreeWalk(&removal->walk);
     removal->underWay = false;
+    // A private folder made inside it (a copy's, when its name was taken) went with it.
+    ForgetOwnSlotsGoneBelow(removal->folder);
     if (removal->identified && GetFileAttributesA(removal->folder) == INVALID_FILE_ATTRIBUTES) {
       ForgetOwnSlot(removal->identity);
     }

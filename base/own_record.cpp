@@ -17,6 +17,10 @@ struct OwnRecord {
   int count = 0;            // slots in the file
   bool stale = false;       // a slot in the file is no longer live
   char refusingFolder[kPathSize] = "";
+  // The volume serial of the folder things were last made in: under Wine each
+  // volume question is a trip to its mount manager, so it is asked once.
+  char serialFolder[kPathSize] = "";
+  DWORD serial = 0;
 };
 
 // A launch may extract on a thread of its own; one lock keeps the record whole.
@@ -62,7 +66,7 @@ static bool WriteSlots(OwnRecord* record, int first, int count) {
 }
 
 static void CloseRecordFile(OwnRecord* record) {
-  record->refusingFolder[0] = '\0';
+  record->refusingFolder[0] = record->serialFolder[0] = '\0';
   if (record->file == INVALID_HANDLE_VALUE) return;
   bool empty = true;
   for (int i = 0; i < record->count; ++i) {
@@ -125,6 +129,25 @@ static bool FolderOf(char* folder, size_t size, const char* path) {
   return FormatText(folder, size, "%.*s", static_cast<int>(LastComponent(path) - path), path);
 }
 
+// The identity of what was just made at path: its file index (from handle
+// when there is one) and the volume serial of its folder.
+static bool IdentityOfMade(const char* path, HANDLE handle, FileIdentity* identity) {
+  char folder[kPathSize];
+  if (!FolderOf(folder, sizeof folder, path) ||
+      !(handle != INVALID_HANDLE_VALUE ? GetHandleIndex(handle, identity) : GetFileIndex(path, identity))) {
+    return false;
+  }
+  OwnRecord* record = &gRecord;
+  if (record->serialFolder[0] == '\0' || strcmp(record->serialFolder, folder) != 0) {
+    FileIdentity folderIdentity = {};
+    if (!GetFileIdentity(folder, &folderIdentity)) return false;
+    CopyText(record->serialFolder, sizeof record->serialFolder, folder);
+    record->serial = folderIdentity.volumeSerial;
+  }
+  identity->volumeSerial = record->serial;
+  return true;
+}
+
 TryResult TryCreateOwnFile(const char* path, DWORD access, DWORD flags, long long mostBytes, HoldRetry* retry,
                            HANDLE* created) {
   *created = INVALID_HANDLE_VALUE;
@@ -150,7 +173,7 @@ TryResult TryCreateOwnFile(const char* path, DWORD access, DWORD flags, long lon
     OwnSlot slot = {};
     slot.kind = kOwnFile;
     slot.mostBytes = mostBytes;
-    if (GetHandleIdentity(*created, &slot.identity) && CopyText(slot.path, sizeof slot.path, path)) AddSlot(&slot);
+    if (IdentityOfMade(path, *created, &slot.identity) && CopyText(slot.path, sizeof slot.path, path)) AddSlot(&slot);
   }
   ReleaseSRWLockExclusive(&gRecordLock);
   SetLastError(error);
@@ -175,9 +198,12 @@ bool RecordPrivateFolder(const char* path, const FILETIME& madeAt, FileIdentity*
   if (!CopyText(slot.path, sizeof slot.path, path)) return false;
   // Recorded without the final "\", as the folder's own name.
   if (EndsWithBackslash(slot.path)) slot.path[strlen(slot.path) - 1] = '\0';
-  if (!GetIndexedIdentity(slot.path, &slot.identity)) return false;
-  *identity = slot.identity;
   AcquireSRWLockExclusive(&gRecordLock);
+  if (!IdentityOfMade(slot.path, INVALID_HANDLE_VALUE, &slot.identity)) {
+    ReleaseSRWLockExclusive(&gRecordLock);
+    return false;
+  }
+  *identity = slot.identity;
   MarkInUseLocked(slot.identity, true);
   bool recorded = AddSlot(&slot);
   ReleaseSRWLockExclusive(&gRecordLock);
@@ -210,6 +236,22 @@ void ForgetOwnSlot(const FileIdentity& identity) {
     if (!wasOpen) CloseRecordFile(&gRecord);
   }
   MarkInUseLocked(identity, false);
+  ReleaseSRWLockExclusive(&gRecordLock);
+}
+
+void ForgetOwnSlotsGoneBelow(const char* folder) {
+  size_t length = strlen(folder);
+  AcquireSRWLockExclusive(&gRecordLock);
+  for (int i = 0; i < gRecord.count; ++i) {
+    const OwnSlot& slot = gRecord.slots[i];
+    if (!gRecord.live[i] || strlen(slot.path) <= length || strncmp(slot.path, folder, length) != 0 ||
+        GetFileAttributesA(slot.path) != INVALID_FILE_ATTRIBUTES) {
+      continue;
+    }
+    gRecord.live[i] = false;
+    gRecord.stale = true;
+    MarkInUseLocked(slot.identity, false);
+  }
   ReleaseSRWLockExclusive(&gRecordLock);
 }
 

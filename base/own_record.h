@@ -60,6 +60,10 @@ bool FindOwnSlot(const char* path, OwnSlot* slot);
 // slot, and the record's close clears what is left.
 void ForgetOwnSlot(const FileIdentity& identity);
 
+// The same for every slot below folder (ending with "\") whose file or
+// folder is gone: what a private folder's removal took with it.
+void ForgetOwnSlotsGoneBelow(const char* folder);
+
 // A private folder of this process's that its maker (a launch's worker, the
 // run) still works in: the start of another action leaves it alone.
 void MarkFolderInUse(const FileIdentity& identity, bool inUse);

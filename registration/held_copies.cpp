@@ -18,11 +18,13 @@ struct HeldCopy {
 
 static HeldCopy* Entries(HeldCopies* held) { return reinterpret_cast<HeldCopy*>(held->entries.bytes); }
 
-// One try at the file, deleted only while it is still the one that was made
-// there; once it is gone (or something else stands there) its slot is free.
+// A later try at a held file deletes it only while it is still the one that
+// was made there (by then another copy of the same name may have been made,
+// or a user's file put there); once it is gone (or something else stands
+// there) its slot is free.
 static TryResult TryDeleteHeldCopy(HeldCopy* copy) {
   if (!copy->identified) return TryDeleteFile(copy->path, &copy->retry);
-  TryResult deleted = TryDeleteProvenFile(copy->path, copy->identity, copy->mostBytes, &copy->retry);
+  TryResult deleted = TryDeleteProvenFile(copy->path, copy->identity, copy->mostBytes, false, &copy->retry);
   if (deleted == kTryDone) ForgetOwnSlot(copy->identity);
   return deleted;
 }
@@ -31,18 +33,23 @@ void DeleteOrKeepForLater(HeldCopies* held, const char* path) {
   HeldCopy copy = {};
   if (path[0] == '\0' || !CopyText(copy.path, sizeof copy.path, path)) return;
   // A copy is known by its slot; a file of a private folder being removed is
-  // the plug-in's by its folder, and known from now on.
+  // the plug-in's by its folder.
   OwnSlot slot = {};
   copy.mostBytes = -1;
-  if (FindOwnSlot(copy.path, &slot)) {
+  copy.identified = FindOwnSlot(copy.path, &slot);
+  if (copy.identified) {
     copy.identity = slot.identity;
     copy.mostBytes = slot.mostBytes;
-    copy.identified = true;
-  } else {
-    copy.identified = GetIndexedIdentity(copy.path, &copy.identity);
   }
-  TryResult deleted = TryDeleteHeldCopy(&copy);
-  if (deleted == kTryDone) return;
+  // The first try follows the copy's close at once, the file still the one
+  // this run made: a plain delete, which costs the system the least.
+  TryResult deleted = TryDeleteFile(copy.path, &copy.retry);
+  if (deleted == kTryDone) {
+    if (copy.identified) ForgetOwnSlot(copy.identity);
+    return;
+  }
+  // Known from now on, so that later tries prove it.
+  if (!copy.identified) copy.identified = GetFileIndex(copy.path, &copy.identity);
   copy.outOfTries = deleted == kTryFailed;
   // Out of memory the file stays unnamed; the run still ends.
   if (AppendBytes(&held->entries, &copy, sizeof copy)) ++held->count;
