@@ -212,10 +212,14 @@ bool RecordPrivateFolder(const char* path, const FILETIME& madeAt, FileIdentity*
 
 bool FindOwnSlot(const char* path, OwnSlot* slot) {
   AcquireSRWLockExclusive(&gRecordLock);
+  // Read again when the action's end already closed it (a launch's folder
+  // goes last); the next record or close puts it away again.
   bool found = false;
-  for (int i = 0; i < gRecord.count && !found; ++i) {
-    found = gRecord.live[i] && strcmp(gRecord.slots[i].path, path) == 0;
-    if (found) *slot = gRecord.slots[i];
+  if (gRecord.file != INVALID_HANDLE_VALUE || OpenRecordFile(&gRecord, false)) {
+    for (int i = 0; i < gRecord.count && !found; ++i) {
+      found = gRecord.live[i] && strcmp(gRecord.slots[i].path, path) == 0;
+      if (found) *slot = gRecord.slots[i];
+    }
   }
   ReleaseSRWLockExclusive(&gRecordLock);
   return found;

@@ -9,6 +9,7 @@
 #include "launch/launch.h"
 #include "base/state.h"
 #include "base/leftovers.h"
+#include "base/own_record.h"
 #include "plugin/plugin.h"
 #include "base/texts.h"
 #include "profile/active_dataset.h"
@@ -147,6 +148,8 @@ int __stdcall onPopupMenuClick(int, const HostSelection* selection) {
   LoadDatasetProfile();
   int result = 0;
   if (selection != nullptr && selection->crcText != nullptr) result = LaunchByCrc(selection->crcText);
+  // The launch's private folder is gone: the record of own files is put away.
+  CloseOwnRecord();
   gState.actionInProgress = false;
   return result;
 }
