@@ -166,6 +166,25 @@ TEST_F(Leftovers, ARecordIsActedOnOnlyWithProof) {
          s->push_back(slot);
        },
        false},
+      {"a private folder whose process number no process has",
+       [&](Leftovers* t, std::vector<OwnSlot>* s) {
+         std::string own = t->temp + "corvane-4294967280-0";
+         ASSERT_TRUE(CreateDirectoryA(own.c_str(), nullptr));
+         OwnSlot slot = Slot(kOwnFolder, own, own);
+         slot.processId = 4294967280u;
+         SealOwnSlot(&slot);
+         s->push_back(slot);
+       },
+       false},
+      {"a later copy of a name whose first copy is gone",
+       [](Leftovers* t, std::vector<OwnSlot>*) {
+         OwnSlot first = {};
+         ASSERT_TRUE(FindOwnSlot((t->temp + "copy.nes").c_str(), &first));
+         ASSERT_TRUE(DeleteFileA((t->temp + "copy.nes").c_str()));
+         t->MakeCopy("copy.nes");
+         ForgetOwnSlot(first.identity);
+       },
+       false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
