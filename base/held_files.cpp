@@ -182,18 +182,25 @@ static bool RefusedForTests(const char*) { return false; }
 #endif
 
 bool ProbeFolderForCreates(const char* path) {
-  char probe[MAX_PATH];
   size_t folderLength = static_cast<size_t>(LastComponent(path) - path);
-  if (!FormatText(probe, sizeof probe, "%.*scorvane-probe-%lu.tmp", static_cast<int>(folderLength), path,
-                  GetCurrentProcessId()) ||
-      RefusedForTests(probe)) {
-    return false;
+  // A name of the same form another program left is stepped over, never
+  // replaced; the scratch file goes when its handle closes, a kill included.
+  for (unsigned attempt = 0; attempt < 4; ++attempt) {
+    char probe[MAX_PATH];
+    if (!FormatText(probe, sizeof probe, "%.*scorvane-probe-%lu-%u.tmp", static_cast<int>(folderLength), path,
+                    GetCurrentProcessId(), attempt) ||
+        RefusedForTests(probe)) {
+      return false;
+    }
+    HANDLE file = CreateFileA(probe, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      return true;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) return false;
   }
-  HANDLE file = CreateFileA(probe, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
+  return false;
 }
 
 TryResult TryCreateNewFile(const char* path, DWORD access, DWORD flags, HoldRetry* retry, HANDLE* created) {

@@ -74,7 +74,6 @@ TEST(HeldFiles, LastingErrorsFailOnTheFirstTry) {
   ASSERT_TRUE(GetFileIdentity(readOnly.c_str(), &readOnlyIdentity) && GetFileIdentity(file.c_str(), &fileIdentity));
   std::string refusing = folder + "refusing\\";
   ASSERT_TRUE(CreateDirectoryA(refusing.c_str(), nullptr));
-  CopyText(gTestSwitches.createRefusedPathPart, sizeof gTestSwitches.createRefusedPathPart, refusing.c_str());
   HANDLE opened = INVALID_HANDLE_VALUE;
   struct Case {
     const char* what;
@@ -97,8 +96,19 @@ TEST(HeldFiles, LastingErrorsFailOnTheFirstTry) {
        [&](HoldRetry* r) { return TryDeleteProvenFile(file.c_str(), fileIdentity, -1, false, r); }, kTryLater},
       {"create over a file", [&](HoldRetry* r) { return TryCreateNewFile(free.c_str(), GENERIC_WRITE, 0, r, &opened); },
        kTryFailed},
+      // As a name whose file waits to be deleted refuses on Windows, while
+      // its folder takes other names.
+      {"create refused at one name only",
+       [&](HoldRetry* r) {
+         CopyText(gTestSwitches.createRefusedPathPart, sizeof gTestSwitches.createRefusedPathPart, "pending.bin");
+         return TryCreateNewFile((folder + "pending.bin").c_str(), GENERIC_WRITE, 0, r, &opened);
+       },
+       kTryLater},
       {"create in a folder that refuses every create",
-       [&](HoldRetry* r) { return TryCreateNewFile((refusing + "a.nes").c_str(), GENERIC_WRITE, 0, r, &opened); },
+       [&](HoldRetry* r) {
+         CopyText(gTestSwitches.createRefusedPathPart, sizeof gTestSwitches.createRefusedPathPart, refusing.c_str());
+         return TryCreateNewFile((refusing + "a.nes").c_str(), GENERIC_WRITE, 0, r, &opened);
+       },
        kTryFailed},
       {"open a folder as a source", [&](HoldRetry* r) { return TryOpenSource(sub.c_str(), 0, r, &opened); },
        kTryFailed},
