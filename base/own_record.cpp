@@ -213,13 +213,15 @@ bool RecordPrivateFolder(const char* path, const FILETIME& madeAt, FileIdentity*
 bool FindOwnSlot(const char* path, OwnSlot* slot) {
   AcquireSRWLockExclusive(&gRecordLock);
   // Read again when the action's end already closed it (a launch's folder
-  // goes last); the next record or close puts it away again.
+  // goes last), and closed again.
   bool found = false;
-  if (gRecord.file != INVALID_HANDLE_VALUE || OpenRecordFile(&gRecord, false)) {
+  bool wasOpen = gRecord.file != INVALID_HANDLE_VALUE;
+  if (wasOpen || OpenRecordFile(&gRecord, false)) {
     for (int i = 0; i < gRecord.count && !found; ++i) {
       found = gRecord.live[i] && strcmp(gRecord.slots[i].path, path) == 0;
       if (found) *slot = gRecord.slots[i];
     }
+    if (!wasOpen) CloseRecordFile(&gRecord);
   }
   ReleaseSRWLockExclusive(&gRecordLock);
   return found;
