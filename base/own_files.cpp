@@ -1,6 +1,7 @@
 #include "base/own_files.h"
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/state.h"
@@ -26,22 +27,21 @@ bool MakePrivateFolder(const char* parent, char* folder, size_t size) {
   return false;
 }
 
-static bool ParseDigits(const char** text, unsigned long long* value) {
-  const char* p = *text;
-  *value = 0;
-  while (*p >= '0' && *p <= '9' && *value <= 0xFFFFFFFFull) *value = *value * 10 + static_cast<unsigned>(*p++ - '0');
-  bool parsed = p != *text && *value <= 0xFFFFFFFFull;
-  *text = p;
-  return parsed;
-}
-
 bool ParsePrivateFolderName(const char* name, DWORD* process) {
   size_t prefixLength = strlen(kPrivatePrefix);
   if (strncmp(name, kPrivatePrefix, prefixLength) != 0) return false;
+  // Only the form MakePrivateFolder writes: decimal digits, no sign, no
+  // leading zero, no blank, nothing after the second number.
   const char* p = name + prefixLength;
-  unsigned long long number = 0;
-  unsigned long long attempt = 0;
-  if (!ParseDigits(&p, &number) || *p++ != '-' || !ParseDigits(&p, &attempt) || *p != '\0') return false;
+  char* end = nullptr;
+  unsigned long number = (*p >= '0' && *p <= '9') ? strtoul(p, &end, 10) : 0;
+  if (end == nullptr || *end != '-' || end[1] < '0' || end[1] > '9') return false;
+  unsigned long attempt = strtoul(end + 1, nullptr, 10);
+  char canonical[kPathSize];
+  if (!FormatText(canonical, sizeof canonical, "%s%lu-%lu", kPrivatePrefix, number, attempt) ||
+      strcmp(canonical, name) != 0) {
+    return false;
+  }
   *process = static_cast<DWORD>(number);
   return true;
 }

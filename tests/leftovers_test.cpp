@@ -74,13 +74,14 @@ TEST_F(Leftovers, ARecordIsActedOnOnlyWithProof) {
   // Every row starts from these, which are not the plug-in's; a copy a killed
   // run left, which is, joins them.
   for (std::string name : {"outside", "roms", "temp\\corvane-extras", "temp\\corvane-saves", "temp\\corvane-1-0",
-                           "temp\\corvane-", "temp\\corvane-+1-0", "temp\\corvane-1-0-1"}) {
+                           "temp\\corvane-", "temp\\corvane-+1-0", "temp\\corvane-1-0-1", "temp\\corvane-01-0"}) {
     ASSERT_TRUE(CreateDirectoryA((parent + name).c_str(), nullptr)) << name;
   }
   ASSERT_TRUE(CreateDirectoryA((temp + "corvane-" + pid + "-5").c_str(), nullptr));
-  for (std::string name : {"outside\\a.txt", "outside\\vialink.txt", "roms\\game01.nes", "temp\\user.nes",
-                           "temp\\corvane-extras\\save.sav", "temp\\corvane-saves\\x", "temp\\corvane-1-0\\y",
-                           "temp\\corvane-\\z", "temp\\corvane-+1-0\\z", "temp\\corvane-1-0-1\\z"}) {
+  for (std::string name :
+       {"outside\\a.txt", "outside\\vialink.txt", "roms\\game01.nes", "temp\\user.nes",
+        "temp\\corvane-extras\\save.sav", "temp\\corvane-saves\\x", "temp\\corvane-1-0\\y", "temp\\corvane-\\z",
+        "temp\\corvane-+1-0\\z", "temp\\corvane-1-0-1\\z", "temp\\corvane-01-0\\z"}) {
     ASSERT_TRUE(WriteBytes(parent + name, name));
   }
   ASSERT_TRUE(WriteBytes(temp + "corvane-" + pid + "-5\\running.bin", "another host's"));
@@ -138,7 +139,8 @@ TEST_F(Leftovers, ARecordIsActedOnOnlyWithProof) {
        false},
       {"corvane- folders whose names do not parse exactly",
        [&](Leftovers* t, std::vector<OwnSlot>* s) {
-         for (const char* name : {"corvane-extras", "corvane-saves", "corvane-", "corvane-+1-0", "corvane-1-0-1"}) {
+         for (const char* name :
+              {"corvane-extras", "corvane-saves", "corvane-", "corvane-+1-0", "corvane-1-0-1", "corvane-01-0"}) {
            OwnSlot slot = Slot(kOwnFolder, t->temp + name, t->temp + name);
            slot.processId = 1;
            slot.processStart = slot.madeAt = longAgo;
