@@ -4,22 +4,17 @@
 
 #include "base/archiver_interface.h"
 #include "base/file_io.h"
-#include "base/held_files.h"
-#include "base/own_files.h"
-#include "base/state.h"
-#include "base/texts.h"
+#include "base/folder_listing.h"
 #include "base/text.h"
 
-// A launch extracts every entry, replacing files; registration names the
-// first entry (or a pattern for it) and skips a name already written, so that
-// a later entry of the same name cannot replace the first one's bytes.
-static constexpr char kEveryEntryFormat[] = "x \"%s\" -aoa -hide \"%s\" *.*";
+// Both go into a fresh folder and skip a name already written, so that a later
+// entry of the same name cannot replace the first one's bytes: a launch takes
+// every entry in one pass, registration names the first (or a pattern for it).
+static constexpr char kEveryEntryFormat[] = "x \"%s\" -aos -hide \"%s\" *.*";
 static constexpr char kFirstEntryFormat[] = "x \"%s\" -aos -hide \"%s\" \"%s\"";
 // 23 characters of its own around the archive path, the output folder and the
 // entry's name, each up to a path buffer's 259 bytes.
 static constexpr size_t kCommandSize = (sizeof kFirstEntryFormat - 1 - 6) + 3 * (kPathSize - 1) + 1;
-// Asides of a file at the entry's path: the names tried before giving up.
-static constexpr unsigned kAsideNames = 100;
 
 // Tested in this order; byte-exact, so letter case matters.
 static const char* const kArchiveExtensions[] = {".zip", ".7z", ".ZIP", ".7Z"};
@@ -43,47 +38,6 @@ static bool IsFile(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// A file already where the first entry lands (an earlier extraction's, a
-// user's) would pass for the entry if the extraction failed, and is not ours to
-// delete before we know it succeeded: it is moved aside in its folder, under a
-// name no file holds yet. Launches extract into a fresh private folder, where
-// nothing stands, so no record is kept of it. aside is empty when nothing
-// stood there. A
-// folder there is left alone and refuses the extraction, as does a file that
-// cannot be moved.
-static bool MoveStaleEntryAside(const char* entryPath, char* aside, size_t asideSize) {
-  aside[0] = '\0';
-  DWORD attributes = GetFileAttributesA(entryPath);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  for (unsigned number = 1; number <= kAsideNames; ++number) {
-    if (!AsidePath(aside, asideSize, entryPath, number)) break;
-    if (GetFileAttributesA(aside) != INVALID_FILE_ATTRIBUTES) continue;
-    if (MoveOwnFile(entryPath, aside, 0)) return true;
-    DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
-      ReportSystemError("MoveFileExA", entryPath, error);
-      break;
-    }
-  }
-  aside[0] = '\0';
-  return false;
-}
-
-// Once the commands ran: the entry is there, and the aside goes; or it is not,
-// and what stood there comes back over whatever the extraction left.
-static void SettleStaleEntry(const char* entryPath, const char* aside, bool extracted) {
-  if (aside[0] == '\0') return;
-  if (extracted) {
-    if (!DeleteFileWaitingOutHolds(aside)) ReportSystemError("DeleteFileA", aside, GetLastError());
-  } else if (!MoveOwnFile(aside, entryPath, MOVEFILE_REPLACE_EXISTING)) {
-    ReportSystemError("MoveFileExA", aside, GetLastError());
-    char text[3 * kPathSize];
-    FormatText(text, sizeof text, kTextAsideNotRestored, entryPath, aside);
-    MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONWARNING | MB_TASKMODAL);
-  }
-}
-
 // A name the archiver would read as a switch ("-") or a list file ("@"), or
 // one that would end its quotation, is passed as a pattern with each such
 // character as "?": the first entry and the few that match it are written.
@@ -104,37 +58,36 @@ static bool FirstEntryCommand(char* command, size_t size, const char* archivePat
   return FormatText(command, size, kFirstEntryFormat, archivePath, outputFolder, pattern);
 }
 
-// Every entry into outputFolder, then the first one alone into a private
-// folder, whose file then goes over the first entry's path: -aoa would leave a
-// later entry of the same name there.
-static ArchiveResult ExtractEveryEntry(const char* archivePath, const char* entryName, const char* entryPath,
-                                       HWND ownerWindow, const char* outputFolder) {
-  char command[kCommandSize];
-  char firstCommand[kCommandSize];
-  char privateFolder[kPathSize];
-  char privateEntry[kPathSize];
-  if (!FormatText(command, sizeof command, kEveryEntryFormat, archivePath, outputFolder)) return kArchiveRefused;
-  // Tests extract without a data folder: the private folder is then made in
-  // the output folder, and goes again all the same.
-  if (!MakePrivateFolder(gState.tempDir[0] != '\0' ? gState.tempDir : outputFolder, privateFolder,
-                         sizeof privateFolder)) {
-    return kArchiveRefused;
-  }
-  ArchiveResult result = kArchiveRefused;
-  char aside[kPathSize] = "";
-  char output[512];
-  if (FormatText(privateEntry, sizeof privateEntry, "%s%s", privateFolder, entryName) &&
-      FirstEntryCommand(firstCommand, sizeof firstCommand, archivePath, privateFolder, entryName) &&
-      MoveStaleEntryAside(entryPath, aside, sizeof aside)) {
-    bool extracted = ArcRunCommand(ownerWindow, command, output, sizeof output) == 0 &&
-                     ArcRunCommand(ownerWindow, firstCommand, output, sizeof output) == 0 && IsFile(privateEntry) &&
-                     MoveOwnFile(privateEntry, entryPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
-    SettleStaleEntry(entryPath, aside, extracted);
-    result = extracted ? kArchiveExtracted : kArchiveNotExtracted;
-  }
-  RemoveFolderTree(privateFolder);
-  CloseOwnRecord();
-  return result;
+// An entry named outside the code page is reported with "?" for what it
+// lacks and extracted by that spelling as a pattern; once written, its path
+// (a path buffer) is spelt as the ANSI calls open it. False, with *lost set
+// unless nothing was written there, when it cannot be.
+static bool SpellEntryPath(char* path, bool* lost) {
+  if (SpellOpenablePath(path, kPathSize)) return true;
+  DWORD error = GetLastError();
+  ReportSystemError("SpellOpenablePath", path, error);
+  *lost = *lost || error != ERROR_FILE_NOT_FOUND;
+  return false;
+}
+
+ArchiveResult ReadFirstEntryName(const char* archivePath, char* entryName, size_t size) {
+  if (ArcIsBusy()) return kArchiveBusy;
+  entryName[0] = '\0';
+  if (!IsArchivePath(archivePath)) return kArchiveRefused;
+  ArcHandle archive = ArcOpen(nullptr, archivePath, 0);
+  if (archive == nullptr) return kArchiveRefused;
+  char name[kPathSize];
+  memset(name, 0, sizeof name);
+  int found = ArcFindFirst(archive, "*.*", nullptr);
+  // Asked even after a failed find: the name operation then reports that there
+  // is no current entry.
+  int named = ArcGetEntryName(archive, name, sizeof name);
+  if (ArcClose(archive) != 0) return kArchiveRefused;
+  // An empty archive or an unreadable name leaves nothing defined to point at;
+  // nothing named, the folder itself is no entry; and a name must not lead out.
+  if (found != 0 || named != 0 || memchr(name, '\0', sizeof name) == nullptr) return kArchiveRefused;
+  if (name[0] == '\0' || !NameStaysInsideFolder(name)) return kArchiveRefused;
+  return CopyText(entryName, size, name) ? kArchiveExtracted : kArchiveRefused;
 }
 
 // Learns the first entry's name through its own open/find/name/close before
@@ -145,39 +98,25 @@ ArchiveResult ExtractArchive(const char* archivePath, char* firstEntryPath, HWND
   if (ArcIsBusy()) return kArchiveBusy;
   firstEntryPath[0] = '\0';
   // Without its final "\" the folder and a name would join into a path beside it.
-  if (!IsArchivePath(archivePath) || !EndsWithBackslash(outputFolder)) return kArchiveRefused;
-
-  ArcHandle archive = ArcOpen(nullptr, archivePath, 0);
-  if (archive == nullptr) return kArchiveRefused;
+  if (!EndsWithBackslash(outputFolder)) return kArchiveRefused;
   char entryName[kPathSize];
-  memset(entryName, 0, sizeof entryName);
-  int found = ArcFindFirst(archive, "*.*", nullptr);
-  // Asked even after a failed find: the name operation then reports that there
-  // is no current entry.
-  int named = ArcGetEntryName(archive, entryName, sizeof entryName);
-  if (ArcClose(archive) != 0) return kArchiveRefused;
-
-  // An empty archive or an unreadable name leaves nothing defined to point at.
-  if (found != 0 || named != 0) return kArchiveRefused;
-  if (memchr(entryName, '\0', sizeof entryName) == nullptr) return kArchiveRefused;
-  // Nothing named: the folder itself is no entry to point at.
-  if (entryName[0] == '\0' || !NameStaysInsideFolder(entryName)) return kArchiveRefused;
+  ArchiveResult named = ReadFirstEntryName(archivePath, entryName, sizeof entryName);
+  if (named != kArchiveExtracted) return named;
 
   // A cut path or command would name another file or folder: refuse instead.
   char entryPath[kPathSize];
+  char command[kCommandSize];
+  char output[512];
   if (!FormatText(entryPath, sizeof entryPath, "%s%s", outputFolder, entryName)) return kArchiveRefused;
-  ArchiveResult result = kArchiveRefused;
-  if (scope == kExtractEveryEntry) {
-    result = ExtractEveryEntry(archivePath, entryName, entryPath, ownerWindow, outputFolder);
-  } else {
-    char command[kCommandSize];
-    char output[512];
-    if (!FirstEntryCommand(command, sizeof command, archivePath, outputFolder, entryName)) return kArchiveRefused;
-    // The archiver's answer counts: a failed command may have left a part.
-    result = ArcRunCommand(ownerWindow, command, output, sizeof output) == 0 && IsFile(entryPath)
-                 ? kArchiveExtracted
-                 : kArchiveNotExtracted;
-  }
-  if (result == kArchiveExtracted) CopyText(firstEntryPath, kPathSize, entryPath);
-  return result;
+  bool composed = scope == kExtractEveryEntry
+                      ? FormatText(command, sizeof command, kEveryEntryFormat, archivePath, outputFolder)
+                      : FirstEntryCommand(command, sizeof command, archivePath, outputFolder, entryName);
+  if (!composed) return kArchiveRefused;
+  // The archiver's answer counts: a failed command may have left a part.
+  bool lost = false;
+  bool extracted = ArcRunCommand(ownerWindow, command, output, sizeof output) == 0 &&
+                   SpellEntryPath(entryPath, &lost) && IsFile(entryPath);
+  if (!extracted) return lost ? kArchiveNameNotInCodePage : kArchiveNotExtracted;
+  CopyText(firstEntryPath, kPathSize, entryPath);
+  return kArchiveExtracted;
 }

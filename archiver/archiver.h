@@ -18,11 +18,14 @@ typedef const char* Problem;
 enum ArchiveFormat { kFormatZip, kFormatSevenZip };
 
 // One entry as stored. The name is a relative path with "\" separators in code
-// page 932; nameUsable is false when the stored name could not be converted,
+// page 932; a name the code page cannot carry whole is spelt there with "?"
+// for each character it lacks, and wideName holds it whole (empty
+// otherwise). nameUsable is false when the stored name could not be decoded,
 // nameSafe false when it would leave the output folder (absolute, a drive,
 // a leading separator, a ".." component) or name a device (NUL, COM1, ...).
 struct ArchiveEntry {
   std::string name;
+  std::wstring wideName;
   bool nameUsable = false;
   bool nameSafe = false;
   bool isDirectory = false;

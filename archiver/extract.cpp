@@ -1,6 +1,7 @@
 // Extraction below an output folder: entry names become paths there (refused
 // when unsafe or longer than MAX_PATH), folders are made as needed, files are
 // replaced, and a file whose bytes fail their check is removed again.
+#include <string>
 #include <vector>
 
 #include "archiver/archiver.h"
@@ -26,21 +27,35 @@ void NoteFailure(ExtractRun* run, int entry, Problem problem) {
   }
 }
 
-// Folder output path for an entry; false (and the path empty) when the name
-// is unusable or unsafe or the joined path would not fit.
-bool ComposePath(const ExtractRun* run, const ArchiveEntry& entry, char* path, size_t pathSize, Problem* problem) {
-  path[0] = '\0';
+// Folder output path for an entry, for the wide calls: what the ANSI calls
+// would make of the folder and the name joined, or, for a name the code page
+// cannot carry, the folder so read and the name as stored. False (and the
+// path empty) when the name is unusable or unsafe or the path would not fit.
+bool ComposePath(const ExtractRun* run, const ArchiveEntry& entry, std::wstring* path, Problem* problem) {
+  path->clear();
   if (!entry.nameUsable) {
-    *problem = "entry name has no code page 932 spelling";
+    *problem = "entry name cannot be decoded";
     return false;
   }
   if (!entry.nameSafe) {
     *problem = "entry name refused: it would leave the output folder";
     return false;
   }
-  const char* format = EndsWithBackslash(run->outputFolder) ? "%s%s" : "%s\\%s";
-  if (!FormatText(path, pathSize, format, run->outputFolder, entry.name.c_str())) {
-    path[0] = '\0';
+  bool separated = EndsWithBackslash(run->outputFolder);
+  char spelt[MAX_PATH];
+  wchar_t wide[MAX_PATH];
+  int length = 0;
+  if (FormatText(spelt, sizeof spelt, separated ? "%s%s" : "%s\\%s", run->outputFolder, entry.name.c_str())) {
+    const char* converted = entry.wideName.empty() ? spelt : run->outputFolder;
+    length = MultiByteToWideChar(CP_ACP, 0, converted, -1, wide, MAX_PATH);
+  }
+  if (length > 0) path->assign(wide, static_cast<size_t>(length - 1));
+  if (length > 0 && !entry.wideName.empty()) {
+    if (!separated) path->push_back(L'\\');
+    path->append(entry.wideName);
+  }
+  if (length == 0 || path->size() >= MAX_PATH) {
+    path->clear();
     *problem = "output path too long";
     return false;
   }
@@ -49,32 +64,29 @@ bool ComposePath(const ExtractRun* run, const ArchiveEntry& entry, char* path, s
 
 // Makes every folder on the way to path's last component. Failures are left to
 // the file or folder creation that follows, which reports them.
-void MakeParentFolders(const char* path) {
-  char partial[MAX_PATH];
-  for (const char* p = path; *p != '\0'; p = NextCp932Char(p)) {
-    if (*p != '\\' || p == path) continue;
-    if (!FormatText(partial, sizeof partial, "%.*s", static_cast<int>(p - path), path)) return;
-    CreateDirectoryA(partial, nullptr);
+void MakeParentFolders(const std::wstring& path) {
+  for (size_t i = 1; i < path.size(); ++i) {
+    if (path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
   }
 }
 
-bool MakeFolder(const char* path) {
+bool MakeFolder(const std::wstring& path) {
   MakeParentFolders(path);
-  if (CreateDirectoryA(path, nullptr)) return true;
-  DWORD attributes = GetFileAttributesA(path);
+  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+  DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Replaces an existing file, read-only ones included, as overwrite-all asks.
-HANDLE CreateOutputFile(const char* path) {
+HANDLE CreateOutputFile(const std::wstring& path) {
   MakeParentFolders(path);
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
         (attributes & FILE_ATTRIBUTE_READONLY)) {
-      SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-      file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
   }
   return file;
@@ -94,7 +106,7 @@ bool WriteToFile(void* context, const uint8_t* data, size_t size) {
 
 enum EntryPlan { kPlanSkip, kPlanRefuse, kPlanWrite };
 
-EntryPlan PlanEntry(ExtractRun* run, int index, char* path, size_t pathSize) {
+EntryPlan PlanEntry(ExtractRun* run, int index, std::wstring* path) {
   const ArchiveEntry& entry = run->listing->entries[static_cast<size_t>(index)];
   bool matches = false;
   for (const std::string& pattern : *run->patterns) {
@@ -103,16 +115,16 @@ EntryPlan PlanEntry(ExtractRun* run, int index, char* path, size_t pathSize) {
   }
   if (!matches) return kPlanSkip;
   Problem problem = nullptr;
-  if (!ComposePath(run, entry, path, pathSize, &problem)) {
+  if (!ComposePath(run, entry, path, &problem)) {
     NoteFailure(run, index, problem);
     return kPlanRefuse;
   }
-  if (run->skipExisting && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return kPlanSkip;
+  if (run->skipExisting && GetFileAttributesW(path->c_str()) != INVALID_FILE_ATTRIBUTES) return kPlanSkip;
   return kPlanWrite;
 }
 
 // Folders and empty files need no decoding.
-void ExtractWithoutData(ExtractRun* run, int index, const char* path) {
+void ExtractWithoutData(ExtractRun* run, int index, const std::wstring& path) {
   const ArchiveEntry& entry = run->listing->entries[static_cast<size_t>(index)];
   if (entry.isDirectory) {
     if (MakeFolder(path)) {
@@ -135,8 +147,8 @@ void ExtractZip(ExtractRun* run) {
   const std::vector<ArchiveEntry>& entries = run->listing->entries;
   for (size_t i = 0; i < entries.size(); ++i) {
     int index = static_cast<int>(i);
-    char path[MAX_PATH];
-    if (PlanEntry(run, index, path, sizeof path) != kPlanWrite) continue;
+    std::wstring path;
+    if (PlanEntry(run, index, &path) != kPlanWrite) continue;
     if (entries[i].isDirectory) {
       ExtractWithoutData(run, index, path);
       continue;
@@ -153,7 +165,7 @@ void ExtractZip(ExtractRun* run) {
     if (ok) {
       ++run->result->files;
     } else {
-      DeleteFileA(path);  // never leave bytes that failed their check
+      DeleteFileW(path.c_str());  // never leave bytes that failed their check
       NoteFailure(run, index, problem);
     }
   }
@@ -165,8 +177,8 @@ void ExtractSevenZip(ExtractRun* run, SevenZipArchive* archive) {
   const std::vector<ArchiveEntry>& entries = run->listing->entries;
   for (size_t i = 0; i < entries.size(); ++i) {
     int index = static_cast<int>(i);
-    char path[MAX_PATH];
-    if (PlanEntry(run, index, path, sizeof path) != kPlanWrite) continue;
+    std::wstring path;
+    if (PlanEntry(run, index, &path) != kPlanWrite) continue;
     if (entries[i].isDirectory) {
       ExtractWithoutData(run, index, path);
       continue;
@@ -188,7 +200,7 @@ void ExtractSevenZip(ExtractRun* run, SevenZipArchive* archive) {
     if (written) {
       ++run->result->files;
     } else {
-      DeleteFileA(path);
+      DeleteFileW(path.c_str());
       NoteFailure(run, index, "cannot write the output file");
     }
   }

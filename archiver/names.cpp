@@ -103,11 +103,38 @@ static bool ToCp932(const std::wstring& wide, std::string* bytes) {
   return ToWide(kNameCodePage, bytes->data(), bytes->size(), &back) && back == wide;
 }
 
+// The spelling an archiver with an ANSI interface reports for a name the code
+// page cannot carry whole: each character it lacks (a surrogate pair is one)
+// as "?", never a look-alike that could name another file.
+static bool MarkLostCharacters(const std::wstring& wide, std::string* bytes) {
+  bytes->clear();
+  for (size_t i = 0; i < wide.size();) {
+    int units = i + 1 < wide.size() && IS_HIGH_SURROGATE(wide[i]) && IS_LOW_SURROGATE(wide[i + 1]) ? 2 : 1;
+    char spelt[8];
+    wchar_t back[2];
+    BOOL usedDefault = FALSE;
+    int length = WideCharToMultiByte(kNameCodePage, WC_NO_BEST_FIT_CHARS, &wide[i], units, spelt, sizeof spelt, "?",
+                                     &usedDefault);
+    bool exact = length > 0 && !usedDefault && MultiByteToWideChar(kNameCodePage, 0, spelt, length, back, 2) == units &&
+                 memcmp(back, &wide[i], units * sizeof(wchar_t)) == 0;
+    bytes->append(exact ? spelt : "?", exact ? static_cast<size_t>(length) : 1);
+    i += static_cast<size_t>(units);
+  }
+  return !bytes->empty();
+}
+
 static void SetNameFromWide(ArchiveEntry* entry, std::wstring wide) {
   NormalizeSeparators(&wide, &entry->isDirectory);
   entry->nameSafe = IsSafeRelativeName(wide);
-  entry->nameUsable = ToCp932(wide, &entry->name);
-  if (!entry->nameUsable) entry->name.clear();
+  entry->wideName.clear();
+  if (ToCp932(wide, &entry->name)) {
+    entry->nameUsable = true;
+    return;
+  }
+  // Reported by its marked spelling, found by it as a pattern, and written
+  // under its own name.
+  entry->nameUsable = MarkLostCharacters(wide, &entry->name);
+  if (entry->nameUsable) entry->wideName = wide;
 }
 
 // Printable ASCII reads the same in code page 932, UTF-8 and UTF-16, so such a

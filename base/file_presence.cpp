@@ -19,18 +19,31 @@ static bool AskVolume(const char* volumePath, VolumeAnswers* volumes) {
   return answers;
 }
 
-// The volume of the folder path lies in, asked once per folder in a row: a
-// list keeps a folder's files together.
-static bool VolumeAnswersFor(const char* path, VolumeAnswers* volumes) {
+// Whether the folder path lies in proves a file's absence: it is there, it
+// can be listed, and it holds something. A folder a disk is mounted in stays
+// when the disk is away, empty or unlistable, and GetVolumePathNameA then
+// names the volume that holds the folder, which answers: neither says the
+// file is gone. Asked once per folder in a row: a list keeps a folder's files
+// together.
+static bool FolderProvesAbsence(const char* path, VolumeAnswers* volumes) {
   char folder[kPathSize];
   size_t folderLength = static_cast<size_t>(LastComponent(path) - path);
   if (!FormatText(folder, sizeof folder, "%.*s", static_cast<int>(folderLength), path)) return false;
   if (strcmp(folder, volumes->folder) == 0) return volumes->folderAnswers;
-  char volumePath[kPathSize];
-  bool answers = GetVolumePathNameA(path, volumePath, sizeof volumePath) && AskVolume(volumePath, volumes);
+  bool proves = false;
+  char search[kPathSize];
+  WIN32_FIND_DATAA found;
+  HANDLE listing =
+      FormatText(search, sizeof search, "%s*", folder) ? FindFirstFileA(search, &found) : INVALID_HANDLE_VALUE;
+  // "." and ".." come first where they come at all: three entries settle it.
+  for (int seen = 0; listing != INVALID_HANDLE_VALUE && !proves && seen < 3; ++seen) {
+    proves = strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0;
+    if (!proves && !FindNextFileA(listing, &found)) break;
+  }
+  if (listing != INVALID_HANDLE_VALUE) FindClose(listing);
   CopyText(volumes->folder, sizeof volumes->folder, folder);
-  volumes->folderAnswers = answers;
-  return answers;
+  volumes->folderAnswers = proves;
+  return proves;
 }
 
 FilePresence ProbeFile(const char* path, VolumeAnswers* volumes) {
@@ -39,7 +52,11 @@ FilePresence ProbeFile(const char* path, VolumeAnswers* volumes) {
   // A drive or share that does not answer is not asked about each of its files.
   if (!AskVolume(root, volumes)) return kFileUnknown;
   if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return kFilePresent;
-  DWORD error = GetLastError();
-  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return kFileUnknown;
-  return VolumeAnswersFor(path, volumes) ? kFileGone : kFileUnknown;
+  // Only "no such file" in a folder that is there: a missing folder on the
+  // way is no proof.
+  if (GetLastError() != ERROR_FILE_NOT_FOUND) return kFileUnknown;
+  if (!FolderProvesAbsence(path, volumes)) return kFileUnknown;
+  // The folder lists others: once more, now that they were seen, the name.
+  return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND ? kFileGone
+                                                                                                       : kFileUnknown;
 }

@@ -1,8 +1,9 @@
 // Whether a file named earlier is still there. "Not found" alone says
 // nothing: an unplugged disk (often mounted in a folder), an empty card
 // reader, a share that does not answer or a device that is not ready give it
-// too. A file is gone only when it is not found while the volume its path lies
-// on answers. A relative or drive-relative path ("P:roms\x.nes") names no
+// too, and so does a folder a disk was mounted in, left empty or gone. A file
+// is gone only when its volume answers and its own folder is there, can be
+// listed, holds other entries, and lacks the name. A relative or drive-relative path ("P:roms\x.nes") names no
 // place for sure and is never looked at in the current folder.
 #pragma once
 #include "base/text.h"
@@ -10,8 +11,8 @@
 // What was learnt of volumes during one list of paths, so that each is asked
 // once: a share that does not answer can take seconds each time.
 struct VolumeAnswers {
-  char folder[kPathSize] = "";  // the folder whose volume was found last
-  bool folderAnswers = false;
+  char folder[kPathSize] = "";  // the folder looked at last
+  bool folderAnswers = false;   // it was listed and held something: proof of absence
   struct Volume {
     char path[kPathSize];  // as GetVolumePathNameA gives it, a mounted folder too
     bool answers;

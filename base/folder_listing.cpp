@@ -207,3 +207,61 @@ void CloseListing(FolderListing* listing) {
   listing->pending = false;
   listing->byFind = false;
 }
+
+// The one entry of folder (a wide path ending in "\") whose name marks to
+// marked, by the name the ANSI calls open it by: its own where the code page
+// carries it, else its short name. False (the last error set) when none does,
+// more than one does, or the short name is missing.
+static bool FindMarkedEntry(const std::wstring& folder, const char* marked, char* openable, size_t size) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  int matches = 0;
+  bool spelt = false;
+  do {
+    char name[kPathSize];
+    MarkLostCharacters(found.cFileName, name, sizeof name);
+    if (strcmp(name, marked) != 0) continue;
+    // Enough to refuse: a second match makes the name ambiguous.
+    if (++matches > 1) break;
+    spelt = CarryName(found.cFileName, openable, size) ||
+            (found.cAlternateFileName[0] != L'\0' && CarryName(found.cAlternateFileName, openable, size));
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  if (matches == 1 && spelt) return true;
+  SetLastError(matches == 0  ? ERROR_FILE_NOT_FOUND
+               : matches > 1 ? ERROR_AMBIGUOUS_SYSTEM_DEVICE
+                             : ERROR_NO_UNICODE_TRANSLATION);
+  return false;
+}
+
+bool SpellOpenablePath(char* path, size_t size) {
+  if (strchr(path, '?') == nullptr) return true;
+  char spelt[kPathSize] = "";
+  size_t used = 0;
+  for (const char* component = path; *component != '\0';) {
+    const char* end = component;
+    while (*end != '\0' && *end != '\\') end = CharNextExA(CP_ACP, end, 0);
+    char name[kPathSize];
+    if (!FormatText(name, sizeof name, "%.*s", static_cast<int>(end - component), component)) return false;
+    char openable[kPathSize];
+    if (strchr(name, '?') != nullptr) {
+      wchar_t folder[MAX_PATH];
+      if (used == 0 || MultiByteToWideChar(CP_ACP, 0, spelt, -1, folder, MAX_PATH) == 0 ||
+          !FindMarkedEntry(folder, name, openable, sizeof openable)) {
+        if (used == 0) SetLastError(ERROR_INVALID_NAME);
+        return false;
+      }
+    } else {
+      CopyText(openable, sizeof openable, name);
+    }
+    if (!FormatText(spelt + used, sizeof spelt - used, "%s%s", openable, *end != '\0' ? "\\" : "")) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return false;
+    }
+    used += strlen(spelt + used);
+    component = *end != '\0' ? end + 1 : end;
+  }
+  if (!CopyText(path, size, spelt)) return false;
+  return true;
+}

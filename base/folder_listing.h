@@ -45,3 +45,12 @@ inline bool IsFolderEntry(const WIN32_FIND_DATAA& entry) {
 inline bool IsFolderLink(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
+
+// A path some of whose components spell characters the ANSI code page lacks
+// as "?" (as an archiver with an ANSI interface reports such an entry, and as
+// a listing hands out such a name): each such component is replaced by the
+// name the ANSI calls open its one entry by (the short name where the code
+// page cannot carry it). A path without "?" is left as it is. False, the path
+// unchanged and the last error set, when a component names no entry, more
+// than one, or one without a short name.
+bool SpellOpenablePath(char* path, size_t size);

@@ -256,6 +256,31 @@ bool MoveOwnFile(const char* from, const char* to, DWORD flags) {
   return WaitOutHolds([&](HoldRetry* retry) { return TryMoveOwnFile(from, to, flags, retry); });
 }
 
+static TryResult TryMoveOwnFileUnderLongName(const char* from, const char* toFolder, DWORD flags,
+                                             HoldRetry* retry) {
+  if (!IsTryDue(retry)) return kTryLater;
+  HOLD_FOR_TESTS(from);
+  constexpr int kWideSize = 260;
+  wchar_t wideFrom[kWideSize], wideTo[kWideSize];
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, from, -1, wideFrom, kWideSize) == 0 ||
+      MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, toFolder, -1, wideTo, kWideSize) == 0) {
+    return CountTry(retry, ERROR_INVALID_NAME);
+  }
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(wideFrom, &found);
+  if (search == INVALID_HANDLE_VALUE) return CountTry(retry, GetLastError());
+  FindClose(search);
+  size_t folderLength = wcslen(wideTo), nameLength = wcslen(found.cFileName);
+  if (folderLength + nameLength >= kWideSize) return CountTry(retry, ERROR_FILENAME_EXCED_RANGE);
+  memcpy(wideTo + folderLength, found.cFileName, (nameLength + 1) * sizeof(wchar_t));
+  if (MoveFileExW(wideFrom, wideTo, flags)) return CountTry(retry, ERROR_SUCCESS);
+  return CountTry(retry, GetLastError());
+}
+
+bool MoveOwnFileUnderLongName(const char* from, const char* toFolder, DWORD flags) {
+  return WaitOutHolds([&](HoldRetry* retry) { return TryMoveOwnFileUnderLongName(from, toFolder, flags, retry); });
+}
+
 HANDLE OpenSource(const char* path, DWORD share) {
   HANDLE opened = INVALID_HANDLE_VALUE;
   WaitOutHolds([&](HoldRetry* retry) { return TryOpenSource(path, share, retry, &opened); });

@@ -90,4 +90,8 @@ bool WaitOutHolds(Try attempt) {
 // launch, an aside file that is not used). The delete is TryDeleteFile's.
 bool DeleteFileWaitingOutHolds(const char* path);
 bool MoveOwnFile(const char* from, const char* to, DWORD flags);
+// The same into toFolder (ending with "\") under the file's own long name,
+// which may hold characters the code page lacks: a listing hands such a file
+// out by its short name, and a move by that name would keep only the alias.
+bool MoveOwnFileUnderLongName(const char* from, const char* toFolder, DWORD flags);
 HANDLE OpenSource(const char* path, DWORD share);

@@ -17,6 +17,8 @@ struct TestSwitches {
   // The longest a tick of the add-ROMs run works, in milliseconds; 0 handles
   // one directory entry or copy piece per tick. Negative: the run's own.
   int32_t sliceMs = -1;
+  // The add-ROMs run's millisecond clock; null: the system's.
+  DWORD (*runClock)(void) = nullptr;
   // Each piece of a copy, and each cut of a copy the host is done with, is at
   // most this many bytes; 0: the run's own sizes.
   size_t copyPieceSize = 0;

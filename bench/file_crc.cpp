@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "registration/crc32.h"
+#include "base/crc32.h"
 
 // Views of at most this size, so that a large file needs only a bounded piece
 // of a 32-bit process's address space at a time.

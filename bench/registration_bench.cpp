@@ -15,8 +15,8 @@
 #include "plugin/plugin.h"
 #include "profile/profile.h"
 #include "registration/register_file.h"
-#include "registration/relation_file.h"
-#include "registration/relation_pending.h"
+#include "relation/relation_file.h"
+#include "relation/relation_pending.h"
 #include "registration/run.h"
 
 namespace {

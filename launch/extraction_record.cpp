@@ -1,9 +1,12 @@
 // The record file, little-endian throughout:
 //   "CVXR", version (u32), number of extractions (u32), then each extraction:
 //   its length after this field (u32), archive path (text), extraction folder
-//   (text), the archive's size and last-write time (u64 each), number of files
-//   (u32), then each file: its path relative to the extraction folder (text),
-//   its size and last-write time (u64 each).
+//   (text), the archive's volume serial and file index (u32 each: serial,
+//   high, low), size and last-write time (u64 each) and tail CRC (u32), the
+//   first entry's name (text), the extraction folder's volume serial (u32),
+//   number of files (u32), then each file: its path relative to the
+//   extraction folder (text), its file index (u32 high, u32 low), its size and
+//   last-write time (u64 each).
 // A text is its length (u16, 1 to 259) and its bytes, no NUL among them.
 #include "launch/extraction_record.h"
 
@@ -11,11 +14,15 @@
 
 #include <cstring>
 
+#include "base/crc32.h"
 #include "base/file_io.h"
+#include "base/held_files.h"
 #include "base/text.h"
 
 static constexpr char kMagic[4] = {'C', 'V', 'X', 'R'};
-static constexpr uint32_t kVersion = 1;
+static constexpr uint32_t kVersion = 2;
+// The tail a zip's central directory or a 7z's header lies in.
+static constexpr DWORD kTailBytes = 64 * 1024;
 static constexpr size_t kHeaderBytes = 12;
 static constexpr size_t kCountOffset = 8;
 
@@ -30,6 +37,29 @@ bool ReadFileStamp(const char* path, FileStamp* stamp) {
 }
 
 static bool SameStamp(const FileStamp& a, const FileStamp& b) { return a.size == b.size && a.writeTime == b.writeTime; }
+
+bool ReadArchiveProof(const char* archivePath, ArchiveProof* proof) {
+  *proof = ArchiveProof();
+  if (!GetIndexedIdentity(archivePath, &proof->identity) || !ReadFileStamp(archivePath, &proof->stamp)) return false;
+  HANDLE file = CreateFileA(archivePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD want = proof->stamp.size < kTailBytes ? static_cast<DWORD>(proof->stamp.size) : kTailBytes;
+  LARGE_INTEGER at = {};
+  at.QuadPart = static_cast<LONGLONG>(proof->stamp.size - want);
+  char* tail = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, kTailBytes));
+  DWORD read = 0;
+  bool whole = tail != nullptr && SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+               ReadFile(file, tail, want, &read, nullptr) && read == want;
+  if (whole) proof->tailCrc = Crc32Update(0, tail, read);
+  if (tail != nullptr) HeapFree(GetProcessHeap(), 0, tail);
+  CloseHandle(file);
+  return whole;
+}
+
+static bool SameProof(const ArchiveProof& a, const ArchiveProof& b) {
+  return SameIdentity(a.identity, b.identity) && SameStamp(a.stamp, b.stamp) && a.tailCrc == b.tailCrc;
+}
 
 // A cursor over bytes that may be damaged: every take checks what is left,
 // and once one fails, ok stays false and every later take fails too.
@@ -57,6 +87,22 @@ static bool TakeStamp(Reader* reader, FileStamp* stamp) {
   return Take(reader, &stamp->size, sizeof stamp->size) && Take(reader, &stamp->writeTime, sizeof stamp->writeTime);
 }
 
+static bool TakeIndex(Reader* reader, FileIdentity* index) {
+  index->volumeSerial = 0;
+  index->indexHigh = TakeU32(reader);
+  index->indexLow = TakeU32(reader);
+  return reader->ok;
+}
+
+static bool TakeProof(Reader* reader, ArchiveProof* proof) {
+  uint32_t serial = TakeU32(reader);
+  TakeIndex(reader, &proof->identity);
+  proof->identity.volumeSerial = serial;
+  TakeStamp(reader, &proof->stamp);
+  proof->tailCrc = TakeU32(reader);
+  return reader->ok;
+}
+
 // Into a 260-byte buffer.
 static bool TakeText(Reader* reader, char* text) {
   uint16_t length = 0;
@@ -70,12 +116,14 @@ static bool TakeText(Reader* reader, char* text) {
 }
 
 // A damaged name must not lead the launch out of the extraction folder.
-static bool TakeFile(Reader* reader, char* relative, FileStamp* stamp) {
+static bool TakeFile(Reader* reader, char* relative, FileIdentity* index, FileStamp* stamp) {
   if (TakeText(reader, relative) && !NameStaysInsideFolder(relative)) reader->ok = false;
-  return TakeStamp(reader, stamp);
+  return TakeIndex(reader, index) && TakeStamp(reader, stamp);
 }
 
 static bool PutBytes(GrowableBuffer* out, const void* bytes, size_t size) { return AppendBytes(out, bytes, size); }
+
+static bool PutU32(GrowableBuffer* out, uint32_t value) { return PutBytes(out, &value, sizeof value); }
 
 static bool PutText(GrowableBuffer* out, const char* text) {
   size_t length = strlen(text);
@@ -88,10 +136,17 @@ static bool PutStamp(GrowableBuffer* out, const FileStamp& stamp) {
   return PutBytes(out, &stamp.size, sizeof stamp.size) && PutBytes(out, &stamp.writeTime, sizeof stamp.writeTime);
 }
 
+static bool PutProof(GrowableBuffer* out, const ArchiveProof& proof) {
+  return PutU32(out, proof.identity.volumeSerial) && PutU32(out, proof.identity.indexHigh) &&
+         PutU32(out, proof.identity.indexLow) && PutStamp(out, proof.stamp) && PutU32(out, proof.tailCrc);
+}
+
 struct RecordedExtraction {
   char archivePath[kPathSize];
   char extractFolder[kPathSize];
-  FileStamp archiveStamp;
+  ArchiveProof proof;
+  char firstEntryName[kPathSize];
+  uint32_t folderVolume;
   uint32_t fileCount;
   Reader files;     // its file entries
   const char* raw;  // the whole extraction as stored, its length field included
@@ -109,13 +164,21 @@ static bool TakeExtraction(Reader* reader, RecordedExtraction* extraction) {
   extraction->rawSize = reader->at - extraction->raw;
   TakeText(&block, extraction->archivePath);
   TakeText(&block, extraction->extractFolder);
-  TakeStamp(&block, &extraction->archiveStamp);
+  TakeProof(&block, &extraction->proof);
+  TakeText(&block, extraction->firstEntryName);
+  if (block.ok && !NameStaysInsideFolder(extraction->firstEntryName)) block.ok = false;
+  extraction->folderVolume = TakeU32(&block);
   extraction->fileCount = TakeU32(&block);
   if (extraction->fileCount == 0 || extraction->fileCount > kMaxRecordedFiles) block.ok = false;
   extraction->files = block;
   char relative[kPathSize];
+  FileIdentity index;
   FileStamp stamp;
-  for (uint32_t i = 0; i < extraction->fileCount && block.ok; ++i) TakeFile(&block, relative, &stamp);
+  for (uint32_t i = 0; i < extraction->fileCount && block.ok; ++i) {
+    TakeFile(&block, relative, &index, &stamp);
+    // The launched file is the first one, and it is the first entry.
+    if (i == 0 && block.ok && strcmp(relative, extraction->firstEntryName) != 0) block.ok = false;
+  }
   if (!block.ok || block.left != 0) return reader->ok = false;
   return true;
 }
@@ -142,10 +205,25 @@ static bool IsWellFormed(const GrowableBuffer& bytes) {
   return reader.left == 0;
 }
 
+static bool PendingPathOf(const char* recordPath, char* pending, size_t size) {
+  size_t folderLength = static_cast<size_t>(LastComponent(recordPath) - recordPath);
+  return FormatText(pending, size, "%.*s%s", static_cast<int>(folderLength), recordPath, kExtractionRecordPendingName);
+}
+
 bool LoadExtractionRecord(const char* recordPath, ExtractionRecord* record) {
   record->bytes = GrowableBuffer();
-  HANDLE file =
-      CreateFileA(recordPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A record another program kept from its place is the newest: one try to
+  // put it there, never a wait; read where it waits otherwise.
+  char pending[kPathSize];
+  const char* path = recordPath;
+  if (PendingPathOf(recordPath, pending, sizeof pending) && GetFileAttributesA(pending) != INVALID_FILE_ATTRIBUTES) {
+    HoldRetry once = {};
+    if (TryMoveIntoPlace(pending, recordPath, &once) != kTryDone) path = pending;
+  }
+  // Full sharing: an indexer or a backup tool reading the record does not
+  // keep this launch from it.
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size = {};
   DWORD read = 0;
@@ -166,38 +244,56 @@ static bool IsExtractionOf(const RecordedExtraction& extraction, const char* arc
   return strcmp(extraction.archivePath, archivePath) == 0 && strcmp(extraction.extractFolder, extractFolder) == 0;
 }
 
-bool FindUnchangedExtraction(const ExtractionRecord& record, const char* archivePath, const char* extractFolder,
-                             char* firstEntryPath) {
+// Every file the extraction wrote still stands where it was put, the same file
+// (its index) with the same stamp.
+static bool FilesAreUnchanged(RecordedExtraction* extraction) {
+  FileIdentity folder;
+  if (!GetIndexedIdentity(extraction->extractFolder, &folder) || folder.volumeSerial != extraction->folderVolume) {
+    return false;
+  }
+  for (uint32_t file = 0; file < extraction->fileCount; ++file) {
+    char relative[kPathSize];
+    char path[kPathSize];
+    FileIdentity recordedIndex, index;
+    FileStamp recorded, now;
+    if (!TakeFile(&extraction->files, relative, &recordedIndex, &recorded) ||
+        !FormatText(path, sizeof path, "%s%s", extraction->extractFolder, relative) || !GetFileIndex(path, &index) ||
+        !SameIdentity(index, recordedIndex) || !ReadFileStamp(path, &now) || !SameStamp(now, recorded)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+ArchiveResult FindUnchangedExtraction(const ExtractionRecord& record, const char* archivePath,
+                                      const char* extractFolder, char* firstEntryPath) {
   Reader reader;
   uint32_t count = 0;
-  if (!StartExtractions(record.bytes, &reader, &count)) return false;
+  if (!StartExtractions(record.bytes, &reader, &count)) return kArchiveRefused;
   RecordedExtraction extraction;
   for (uint32_t i = 0; i < count && TakeExtraction(&reader, &extraction); ++i) {
     if (!IsExtractionOf(extraction, archivePath, extractFolder)) continue;
-    FileStamp now;
-    if (!ReadFileStamp(archivePath, &now) || !SameStamp(now, extraction.archiveStamp)) return false;
-    char first[kPathSize] = "";
-    for (uint32_t file = 0; file < extraction.fileCount; ++file) {
-      char relative[kPathSize];
-      char path[kPathSize];
-      FileStamp recorded;
-      if (!TakeFile(&extraction.files, relative, &recorded) ||
-          !FormatText(path, sizeof path, "%s%s", extractFolder, relative) || !ReadFileStamp(path, &now) ||
-          !SameStamp(now, recorded)) {
-        return false;
-      }
-      if (file == 0) CopyText(first, sizeof first, path);
-    }
-    return CopyText(firstEntryPath, kPathSize, first);
+    ArchiveProof now;
+    if (!ReadArchiveProof(archivePath, &now) || !SameProof(now, extraction.proof)) return kArchiveRefused;
+    // The archiver's own word on which entry is first: a record whose first
+    // file is another one never launches that file.
+    char entryName[kPathSize];
+    ArchiveResult named = ReadFirstEntryName(archivePath, entryName, sizeof entryName);
+    if (named != kArchiveExtracted) return named == kArchiveBusy ? kArchiveBusy : kArchiveRefused;
+    if (strcmp(entryName, extraction.firstEntryName) != 0 || !FilesAreUnchanged(&extraction)) return kArchiveRefused;
+    return FormatText(firstEntryPath, kPathSize, "%s%s", extractFolder, entryName) ? kArchiveExtracted
+                                                                                   : kArchiveRefused;
   }
-  return false;
+  return kArchiveRefused;
 }
 
 void NoteExtractedFile(ExtractedFiles* files, const char* relative, const char* path) {
   FileStamp stamp;
+  FileIdentity index;
   if (files->unrecordable) return;
-  if (files->count >= kMaxRecordedFiles || !ReadFileStamp(path, &stamp) || !PutText(&files->entries, relative) ||
-      !PutStamp(&files->entries, stamp)) {
+  if (files->count >= kMaxRecordedFiles || !GetFileIndex(path, &index) || !ReadFileStamp(path, &stamp) ||
+      !PutText(&files->entries, relative) || !PutU32(&files->entries, index.indexHigh) ||
+      !PutU32(&files->entries, index.indexLow) || !PutStamp(&files->entries, stamp)) {
     files->unrecordable = true;
     return;
   }
@@ -217,8 +313,9 @@ static bool PutFiles(GrowableBuffer* out, const ExtractedFiles& files, const cha
     for (uint32_t i = 0; i < files.count; ++i) {
       const char* start = reader.at;
       char relative[kPathSize];
+      FileIdentity index;
       FileStamp stamp;
-      if (!TakeFile(&reader, relative, &stamp)) return false;
+      if (!TakeFile(&reader, relative, &index, &stamp)) return false;
       bool isFirst = strcmp(relative, firstRelative) == 0;
       firsts += isFirst ? 1 : 0;
       if (isFirst == (pass == 0) && !PutBytes(out, start, reader.at - start)) return false;
@@ -230,14 +327,20 @@ static bool PutFiles(GrowableBuffer* out, const ExtractedFiles& files, const cha
 
 // The new extraction as stored; false when it cannot be recorded.
 static bool PutExtraction(GrowableBuffer* out, const char* archivePath, const char* extractFolder,
-                          const FileStamp& archiveStamp, const char* firstEntryPath, const ExtractedFiles& files) {
+                          const ArchiveProof& proof, const char* firstEntryPath, const ExtractedFiles& files) {
   size_t folderLength = strlen(extractFolder);
-  if (files.unrecordable || files.count == 0 || strncmp(firstEntryPath, extractFolder, folderLength) != 0) return false;
+  FileIdentity folder;
+  if (files.unrecordable || files.count == 0 || strncmp(firstEntryPath, extractFolder, folderLength) != 0 ||
+      !GetIndexedIdentity(extractFolder, &folder)) {
+    return false;
+  }
+  const char* firstRelative = firstEntryPath + folderLength;
   size_t start = out->used;
   uint32_t length = 0;
   bool put = PutBytes(out, &length, sizeof length) && PutText(out, archivePath) && PutText(out, extractFolder) &&
-             PutStamp(out, archiveStamp) && PutBytes(out, &files.count, sizeof files.count) &&
-             PutFiles(out, files, firstEntryPath + folderLength) && out->used - start <= kMaxRecordBytes - kHeaderBytes;
+             PutProof(out, proof) && PutText(out, firstRelative) && PutU32(out, folder.volumeSerial) &&
+             PutU32(out, files.count) && PutFiles(out, files, firstRelative) &&
+             out->used - start <= kMaxRecordBytes - kHeaderBytes;
   if (!put) {
     out->used = start;
     return false;
@@ -247,23 +350,66 @@ static bool PutExtraction(GrowableBuffer* out, const char* archivePath, const ch
   return true;
 }
 
+// Whether an earlier extraction names a file the new one wrote: what stands
+// at one of its paths now is one of the new files. Its record would otherwise
+// vouch for another archive's bytes.
+static bool NamesAFileOf(RecordedExtraction* extraction, const ExtractedFiles& files) {
+  for (uint32_t file = 0; file < extraction->fileCount; ++file) {
+    char relative[kPathSize];
+    char path[kPathSize];
+    FileIdentity recordedIndex, index;
+    FileStamp stamp;
+    if (!TakeFile(&extraction->files, relative, &recordedIndex, &stamp)) return false;
+    if (!FormatText(path, sizeof path, "%s%s", extraction->extractFolder, relative) || !GetFileIndex(path, &index)) {
+      continue;
+    }
+    Reader written = {files.entries.bytes, files.entries.used, true};
+    for (uint32_t i = 0; i < files.count; ++i) {
+      FileIdentity writtenIndex;
+      if (!TakeFile(&written, relative, &writtenIndex, &stamp)) break;
+      if (SameIdentity(index, writtenIndex)) return true;
+    }
+  }
+  return false;
+}
+
+// The new record under its own name, then put in place with one try; a
+// record another program holds keeps the new one waiting beside it.
+static bool WriteRecord(const char* recordPath, const GrowableBuffer& out) {
+  char pending[kPathSize];
+  if (!PendingPathOf(recordPath, pending, sizeof pending)) return false;
+  HANDLE aside = CreateAsideFile(recordPath);
+  if (aside == INVALID_HANDLE_VALUE) return false;
+  if (!WriteChecked(aside, out.bytes, out.used, kWriteExtractionRecord)) {
+    DiscardAsideFile(aside, recordPath);
+    return false;
+  }
+  if (!NameFinishedAside(aside, recordPath, pending)) return false;
+  HoldRetry once = {};
+  TryMoveIntoPlace(pending, recordPath, &once);
+  return true;
+}
+
 bool SaveExtractionRecord(const char* recordPath, const ExtractionRecord& record, const char* archivePath,
-                          const char* extractFolder, const FileStamp& archiveStamp, const char* firstEntryPath,
+                          const char* extractFolder, const ArchiveProof& proof, const char* firstEntryPath,
                           const ExtractedFiles* files) {
   GrowableBuffer out;
   uint32_t count = 0;
   bool made = PutBytes(&out, kMagic, sizeof kMagic) && PutBytes(&out, &kVersion, sizeof kVersion) &&
               PutBytes(&out, &count, sizeof count);
-  if (made && files != nullptr &&
-      PutExtraction(&out, archivePath, extractFolder, archiveStamp, firstEntryPath, *files)) {
-    ++count;
-  }
+  bool added =
+      made && files != nullptr && PutExtraction(&out, archivePath, extractFolder, proof, firstEntryPath, *files);
+  if (added) ++count;
   Reader reader;
   uint32_t oldCount = 0;
   RecordedExtraction extraction;
   if (made && StartExtractions(record.bytes, &reader, &oldCount)) {
     for (uint32_t i = 0; i < oldCount && made && TakeExtraction(&reader, &extraction); ++i) {
       if (IsExtractionOf(extraction, archivePath, extractFolder)) continue;
+      if (files != nullptr) {
+        RecordedExtraction looked = extraction;
+        if (NamesAFileOf(&looked, *files)) continue;
+      }
       if (count >= kMaxRecordedArchives || out.used + extraction.rawSize > kMaxRecordBytes) break;
       made = PutBytes(&out, extraction.raw, extraction.rawSize);
       ++count;
@@ -276,7 +422,7 @@ bool SaveExtractionRecord(const char* recordPath, const ExtractionRecord& record
     // held): the file is not written again.
     bool unchanged = count == 0 ? record.bytes.used == 0
                                 : out.used == record.bytes.used && memcmp(out.bytes, record.bytes.bytes, out.used) == 0;
-    saved = unchanged || ReplaceFileWhole(recordPath, out.bytes, out.used, kWriteExtractionRecord);
+    saved = unchanged || WriteRecord(recordPath, out);
   }
   ReleaseBuffer(&out);
   return saved;

@@ -36,13 +36,7 @@ static void ShowProgressWindow(ProgressWait* wait, HWND owner, const char* name)
   wait->shown = true;
   wait->window = CreateDialogParamA(gState.moduleInstance, "CVEXTRACTDLG", owner, ProgressDialogProc,
                                     reinterpret_cast<LPARAM>(name));
-  if (wait->window == nullptr) return;
-  // An owner someone else disabled stays so afterwards.
-  if (owner != nullptr && IsWindowEnabled(owner)) {
-    EnableWindow(owner, FALSE);
-    wait->ownerDisabled = true;
-  }
-  ShowWindow(wait->window, SW_SHOW);
+  if (wait->window != nullptr) ShowWindow(wait->window, SW_SHOW);
 }
 
 static void DispatchWaiting(ProgressWait* wait) {
@@ -58,21 +52,31 @@ static void DispatchWaiting(ProgressWait* wait) {
   }
 }
 
-void WaitShowingProgress(HANDLE worker, HWND owner, const char* name) {
+bool WaitShowingProgress(HANDLE worker, HWND owner, const char* name, const volatile LONG* abandoned) {
   ProgressWait wait = {};
+  // An owner someone else disabled stays so afterwards.
+  if (owner != nullptr && IsWindowEnabled(owner)) {
+    EnableWindow(owner, FALSE);
+    wait.ownerDisabled = true;
+  }
   DWORD start = GetTickCount();
-  for (;;) {
+  bool ended = false;
+  while (*abandoned == 0) {
     DWORD elapsed = GetTickCount() - start;
     if (!wait.shown && elapsed >= kProgressDelayMs) ShowProgressWindow(&wait, owner, name);
     DWORD timeout = wait.shown ? INFINITE : kProgressDelayMs - elapsed;
     // Input already seen but left in the queue wakes the wait too.
     DWORD woken = MsgWaitForMultipleObjectsEx(1, &worker, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (woken == WAIT_OBJECT_0) break;
+    if (woken == WAIT_OBJECT_0) {
+      ended = true;
+      break;
+    }
     if (woken == WAIT_OBJECT_0 + 1) {
       DispatchWaiting(&wait);
     } else if (woken != WAIT_TIMEOUT) {
       // The wait itself failed: the worker is still never left running.
       WaitForSingleObject(worker, INFINITE);
+      ended = true;
       break;
     }
   }
@@ -80,4 +84,5 @@ void WaitShowingProgress(HANDLE worker, HWND owner, const char* name) {
   if (wait.ownerDisabled) EnableWindow(owner, TRUE);
   if (wait.window != nullptr) DestroyWindow(wait.window);
   if (wait.quit) PostQuitMessage(static_cast<int>(wait.quitCode));
+  return ended;
 }

@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "archive/archive.h"
 #include "base/file_identity.h"
 #include "base/file_io.h"
+#include "base/held_files.h"
 #include "base/folder_listing.h"
 #include "base/own_files.h"
 #include "base/tree_walk.h"
@@ -40,8 +42,8 @@ static bool IsNamed(const char* name, const char* fixed) {
 static bool IsPluginFileName(const char* dataRelative) {
   const char* name = LastComponent(dataRelative);
   if (NameEndsWith(name, ".rel") || NameEndsWith(name, ".fol") || NameEndsWith(name, ".log")) return true;
-  return name == dataRelative &&
-         (IsNamed(name, "Setting.ini") || IsNamed(name, kOwnRecordName) || IsNamed(name, kExtractionRecordName));
+  return name == dataRelative && (IsNamed(name, "Setting.ini") || IsNamed(name, kOwnRecordName) ||
+                                  IsNamed(name, kExtractionRecordName) || IsNamed(name, kExtractionRecordPendingName));
 }
 
 // Also under the long name of a file that is already there: an entry named
@@ -66,27 +68,41 @@ struct StagedWalk {
   const char* dataDir;
   const MovedFileNote* note;
   bool moving;  // false: only look; true: move each file into place
+  StagingOutcome* outcome;
 };
+
+static WalkAnswer FailWalk(const StagedWalk& walk, StagingFailure failure, const char* path) {
+  walk.outcome->failure = failure;
+  CopyText(walk.outcome->path, sizeof walk.outcome->path, path);
+  return kWalkStop;
+}
 
 // A folder's tag is where the path relative to the data directory starts in
 // the entry's relative path, or -1 when the folder does not lie in it.
-// Looking, a stop means a file would land on a plug-in file or a folder, or
-// has no room for its destination path; moving, it means a move failed.
+// Looking, a stop means a file would land on a plug-in file, a folder or in
+// the private folder, has no room for its destination path, or would replace
+// a file another program holds; moving, it means a rename failed.
 static WalkAnswer VisitStaged(void* context, WalkedEntry* entry) {
   const StagedWalk& walk = *static_cast<const StagedWalk*>(context);
   int dataStart = entry->levelTag;
   const char* name = entry->relative;
   char destination[kPathSize];
   char child[kPathSize];
-  if (name == nullptr || !FormatText(destination, sizeof destination, "%s%s", walk.extractFolder, name)) {
-    return kWalkStop;
+  if (name == nullptr) return FailWalk(walk, kStagingPathTooLong, walk.staging);
+  if (!FormatText(destination, sizeof destination, "%s%s", walk.extractFolder, name)) {
+    return FailWalk(walk, kStagingPathTooLong, name);
   }
   if (IsFolderEntry(*entry->found)) {
     // Its entries could not be named below it.
-    if (!FormatText(child, sizeof child, "%s%s\\", walk.staging, name)) return kWalkStop;
+    if (!FormatText(child, sizeof child, "%s%s\\", walk.staging, name)) {
+      return FailWalk(walk, kStagingPathTooLong, name);
+    }
     entry->childTag = dataStart;
     if (walk.moving) {
       CreateDirectoryA(destination, nullptr);
+    } else if (IsSamePath(destination, walk.staging)) {
+      // An entry named like the private folder would be moved into itself.
+      return kWalkStop;
     } else if (IsSamePath(destination, walk.dataDir)) {
       // The data directory under whatever name the entries give it (another
       // case, an 8.3 alias, a link below the extraction folder).
@@ -100,16 +116,34 @@ static WalkAnswer VisitStaged(void* context, WalkedEntry* entry) {
   if (!walk.moving) {
     DWORD attributes = GetFileAttributesA(destination);
     bool onFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    return onFolder || (dataStart >= 0 && WouldReplacePluginFile(name + dataStart, destination)) ? kWalkStop : kWalkOn;
+    if (onFolder || (dataStart >= 0 && WouldReplacePluginFile(name + dataStart, destination))) return kWalkStop;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return kWalkOn;
+    // A rename cannot replace a read-only file; no hold to wait out there.
+    if (attributes & FILE_ATTRIBUTE_READONLY) return FailWalk(walk, kStagingRefused, destination);
+    // Asked now, while nothing has moved: a file another program holds would
+    // stop the renames halfway.
+    bool replaceable = WaitOutHolds([&](HoldRetry* retry) { return TryCheckReplaceable(destination, retry); });
+    if (!replaceable && IsHeldError(GetLastError())) return FailWalk(walk, kStagingInUse, destination);
+    return replaceable ? kWalkOn : FailWalk(walk, kStagingRefused, destination);
   }
-  // The extraction folder may lie on another volume than the temp folder
-  // (another drive, a linked folder): the move then copies.
-  if (MoveOwnFile(entry->path, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+  // One volume: a rename, never a copy, so that what stands at destination is
+  // either what stood there or the whole entry. A file handed out by its short
+  // name (its own holds characters the code page lacks) keeps its own name.
+  const WIN32_FIND_DATAA& found = *entry->found;
+  bool byShortName = found.cAlternateFileName[0] != '\0' && strcmp(found.cFileName, found.cAlternateFileName) == 0;
+  char destinationFolder[kPathSize];
+  bool moved = false;
+  if (byShortName && CopyText(destinationFolder, sizeof destinationFolder, destination)) {
+    destinationFolder[LastComponent(destinationFolder) - destinationFolder] = '\0';
+    moved = MoveOwnFileUnderLongName(entry->path, destinationFolder, MOVEFILE_REPLACE_EXISTING);
+  }
+  if (moved || (!byShortName && MoveOwnFile(entry->path, destination, MOVEFILE_REPLACE_EXISTING))) {
     if (walk.note != nullptr) walk.note->moved(walk.note->context, name, destination);
     return kWalkOn;
   }
-  ReportSystemError("MoveFileExA", destination, GetLastError());
-  return kWalkStop;
+  DWORD error = GetLastError();
+  ReportSystemError("MoveFileExA", destination, error);
+  return FailWalk(walk, IsHeldError(error) ? kStagingInUse : kStagingRefused, destination);
 }
 
 // Every file below the staging folder looked at or moved; false when the
@@ -125,7 +159,7 @@ static bool WalkStaged(StagedWalk* walk, int dataStart) {
 
 // The extraction folder and every folder on the way to it, as the archiver
 // makes them for its output folder: one the user removed is made again.
-// Failures are left to the moves, which report them.
+// Failures are left to the private folder's making, which reports them.
 static void MakeFolderAndParents(const char* folder, int levelsLeft) {
   DWORD attributes = GetFileAttributesA(folder);
   if ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) || levelsLeft == 0) return;
@@ -139,31 +173,95 @@ static void MakeFolderAndParents(const char* folder, int levelsLeft) {
   CreateDirectoryA(folder, nullptr);
 }
 
-ArchiveResult ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir,
-                                    const char* tempDir, char* firstEntryPath, const MovedFileNote* note) {
-  StagedWalk walk = {nullptr, extractFolder, dataDir, note, false};
+// The longest name a private folder takes: "corvane-", a process number, "-",
+// a number below 100, and its "\".
+static constexpr size_t kPrivateFolderNameMax = 8 + 10 + 1 + 2 + 1;
+
+// An extraction that failed on a volume without room: the archiver tells no
+// reason, so the volume is asked. Less room left than the archive takes is
+// taken as the cause (the staged part is still there while this is asked).
+static bool IsOutOfRoom(const char* folder, const char* archivePath) {
+  ULARGE_INTEGER available = {};
+  WIN32_FILE_ATTRIBUTE_DATA archive;
+  if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr) ||
+      !GetFileAttributesExA(archivePath, GetFileExInfoStandard, &archive)) {
+    return false;
+  }
+  uint64_t archiveSize = (static_cast<uint64_t>(archive.nFileSizeHigh) << 32) | archive.nFileSizeLow;
+  return available.QuadPart < archiveSize || available.QuadPart < (1u << 20);
+}
+
+// Whether the archiver's first entry landed where its name says, spelt as the
+// extraction spells it (by its short name where the code page lacks some of
+// its characters).
+static bool IsStagedFirstEntry(const char* stagedFirst, const char* archiverFolder, const char* entryName) {
+  char expected[kPathSize];
+  return FormatText(expected, sizeof expected, "%s%s", archiverFolder, entryName) &&
+         SpellOpenablePath(expected, sizeof expected) && strcmp(stagedFirst, expected) == 0;
+}
+
+void ExtractThroughStaging(const char* archivePath, const char* extractFolder, const char* dataDir,
+                           char* firstEntryPath, const MovedFileNote* note, const volatile LONG* abandoned,
+                           StagingOutcome* outcome) {
+  *outcome = StagingOutcome();
+  StagedWalk walk = {nullptr, extractFolder, dataDir, note, false, outcome};
   // Without its final "\" the folder and a name would join into a path beside it.
   FileIdentity dataIdentity = {};
-  if (!EndsWithBackslash(extractFolder) || !GetFileIdentity(dataDir, &dataIdentity)) return kArchiveRefused;
+  if (!EndsWithBackslash(extractFolder) || !GetFileIdentity(dataDir, &dataIdentity)) return;
+  // The first entry's name first: a path to launch that cannot be named is
+  // refused before anything is made.
+  char entryName[kPathSize];
+  char launchPath[kPathSize];
+  outcome->result = ReadFirstEntryName(archivePath, entryName, sizeof entryName);
+  if (outcome->result != kArchiveExtracted) {
+    outcome->result = outcome->result == kArchiveBusy ? kArchiveBusy : kArchiveRefused;
+    return;
+  }
+  outcome->result = kArchiveRefused;
+  if (!FormatText(launchPath, sizeof launchPath, "%s%s", extractFolder, entryName)) {
+    outcome->failure = kStagingPathTooLong;
+    CopyText(outcome->path, sizeof outcome->path, entryName);
+    return;
+  }
+  MakeFolderAndParents(extractFolder, kMaxTreeDepth);
   char staging[kPathSize];
-  if (!MakePrivateFolder(tempDir, staging, sizeof staging)) return kArchiveRefused;
+  if (!MakePrivateFolder(extractFolder, staging, sizeof staging)) {
+    bool tooLong = strlen(extractFolder) + kPrivateFolderNameMax >= kPathSize;
+    outcome->failure = tooLong                                   ? kStagingPathTooLong
+                       : IsOutOfRoom(extractFolder, archivePath) ? kStagingNoRoom
+                                                                 : kStagingRefused;
+    CopyText(outcome->path, sizeof outcome->path, extractFolder);
+    return;
+  }
   walk.staging = staging;
+  // The archiver is handed the folder's short name where it has one: its
+  // paths then stay as close as they can to the final ones in length.
+  char shortStaging[kPathSize];
+  DWORD shortLength = GetShortPathNameA(staging, shortStaging, sizeof shortStaging);
+  const char* archiverFolder = shortLength > 0 && shortLength < strlen(staging) ? shortStaging : staging;
   char stagedFirst[kPathSize] = "";
-  ArchiveResult result = ExtractArchive(archivePath, stagedFirst, nullptr, staging, kExtractEveryEntry);
-  if (result == kArchiveExtracted) {
-    // The path to launch stays the extraction folder joined with the entry's name.
-    char launchPath[kPathSize];
-    const char* entryName = stagedFirst + strlen(staging);
-    int dataStart = IsSamePath(extractFolder, dataDir) ? 0 : -1;
-    if (!FormatText(launchPath, sizeof launchPath, "%s%s", extractFolder, entryName) || !WalkStaged(&walk, dataStart)) {
-      result = kArchiveRefused;
-    } else {
-      walk.moving = true;
-      MakeFolderAndParents(extractFolder, kMaxTreeDepth);
-      result = WalkStaged(&walk, dataStart) ? kArchiveExtracted : kArchiveRefused;
-      if (result == kArchiveExtracted) CopyText(firstEntryPath, kPathSize, launchPath);
+  ArchiveResult extracted = ExtractArchive(archivePath, stagedFirst, nullptr, archiverFolder, kExtractEveryEntry);
+  int dataStart = IsSamePath(extractFolder, dataDir) ? 0 : -1;
+  if (extracted == kArchiveBusy) {
+    outcome->result = kArchiveBusy;
+  } else if (extracted != kArchiveExtracted) {
+    char staged[kPathSize];
+    if (!FormatText(staged, sizeof staged, "%s%s", archiverFolder, entryName)) {
+      outcome->failure = kStagingPathTooLong;
+      CopyText(outcome->path, sizeof outcome->path, launchPath);
+    } else if (IsOutOfRoom(extractFolder, archivePath)) {
+      outcome->failure = kStagingNoRoom;
+      CopyText(outcome->path, sizeof outcome->path, extractFolder);
+    }
+  } else if (IsStagedFirstEntry(stagedFirst, archiverFolder, entryName) && WalkStaged(&walk, dataStart) &&
+             (abandoned == nullptr || *abandoned == 0)) {
+    walk.moving = true;
+    // A name the code page lacks characters of is launched by its short name.
+    if (WalkStaged(&walk, dataStart) && SpellOpenablePath(launchPath, sizeof launchPath)) {
+      outcome->result = kArchiveExtracted;
+      outcome->failure = kStagingDone;
+      CopyText(firstEntryPath, kPathSize, launchPath);
     }
   }
   RemoveFolderTree(staging);
-  return result;
 }

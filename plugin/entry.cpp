@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "launch/extract_at_launch.h"
 #include "launch/launch.h"
 #include "base/state.h"
 #include "base/leftovers.h"
@@ -15,7 +16,7 @@
 #include "profile/active_dataset.h"
 #include "profile/profile.h"
 #include "profile/settings_dialog.h"
-#include "registration/relation_pending.h"
+#include "relation/relation_pending.h"
 #include "registration/scan_dialog.h"
 #include "base/file_io.h"
 
@@ -68,6 +69,10 @@ static void CreateDirectoryIfMissing(const char* path) {
 }
 
 int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback registerRom, int, const char* dataDir) {
+  // Called from a host's timer while an action waits: refused as the menus
+  // are, so that the action keeps its folders, callbacks and settings, and
+  // nothing takes back the folders it is using.
+  if (gState.actionInProgress) return -1;
   // A data directory too long for the file names composed from it leaves the
   // plug-in unstarted rather than cutting those names; an empty one would put
   // our files at the root of the current drive.
@@ -90,18 +95,21 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   CopyText(gState.dataDir, sizeof gState.dataDir, dir);
   FormatText(gState.tempDir, sizeof gState.tempDir, "%stemp\\", gState.dataDir);
   CreateDirectoryIfMissing(gState.tempDir);
-  RemoveProvenLeftovers();
+  // A launch the host abandoned may still be working in its private folder.
+  if (LaunchWorkersRunning() == 0) RemoveProvenLeftovers();
   CopyText(gState.lastRomBrowseFolder, sizeof gState.lastRomBrowseFolder, gState.tempDir);
   CopyText(gState.lastExtractBrowseFolder, sizeof gState.lastExtractBrowseFolder, gState.tempDir);
   CopyText(gState.profile.extractFolder, sizeof gState.profile.extractFolder, gState.dataDir);
   gState.started = true;
   // A run's lines another program kept from their place: put in place first.
-  FinishPendingRelations(gState.dataDir);
+  PutPendingRelationsInPlace(gState.dataDir);
   return LoadGlobalSettings();
 }
 
 int __stdcall closePlugin() {
   if (!gState.started) return -1;
+  // A launch waiting for its worker gives up: the host may unload us next.
+  AbandonWaitingLaunch();
   return SaveGlobalSettings();
 }
 
@@ -143,7 +151,7 @@ void __stdcall onMenuClick(int index) {
 int __stdcall onPopupMenuClick(int, const HostSelection* selection) {
   if (!gState.started || gState.actionInProgress) return 0;
   gState.actionInProgress = true;
-  RemoveProvenLeftovers();
+  if (LaunchWorkersRunning() == 0) RemoveProvenLeftovers();
   FindActiveDatasetName();
   LoadDatasetProfile();
   int result = 0;

@@ -11,11 +11,11 @@
 #include "base/own_files.h"
 #include "base/test_switches.h"
 #include "base/texts.h"
-#include "registration/crc32.h"
+#include "base/crc32.h"
 #include "registration/crc_text.h"
 #include "registration/header_check.h"
 #include "registration/held_copies.h"
-#include "registration/relation_file.h"
+#include "relation/relation_file.h"
 #include "registration/rom_copy.h"
 #include "registration/run.h"
 #include "registration/same_contents.h"
@@ -102,6 +102,7 @@ static RegisterResult BeginArchive(RegistrationRun* run, HWND dialog, const char
   ArchiveResult extracted =
       ExtractArchive(file->sourcePath, file->readPath, dialog, file->privateFolder, kExtractFirstEntry);
   if (extracted == kArchiveNotExtracted) return PassOver(run, skipReason, kTextSkipArchive);
+  if (extracted == kArchiveNameNotInCodePage) return PassOver(run, skipReason, kTextSkipNameNotInCodePage);
   if (extracted != kArchiveExtracted) {
     EndFileInHand(run, false);
     return extracted == kArchiveBusy ? kRegisterTryLater : kRegisterArchiveRefused;

@@ -9,7 +9,7 @@
 #include "base/own_files.h"
 #include "base/test_switches.h"
 #include "base/texts.h"
-#include "registration/crc32.h"
+#include "base/crc32.h"
 #include "registration/held_copies.h"
 #include "registration/run.h"
 

@@ -13,9 +13,9 @@
 #include "registration/folders.h"
 #include "registration/header_check.h"
 #include "registration/held_copies.h"
-#include "registration/relation_file.h"
-#include "registration/relation_merge.h"
-#include "registration/relation_pending.h"
+#include "relation/relation_file.h"
+#include "relation/relation_merge.h"
+#include "relation/relation_pending.h"
 #include "registration/same_contents.h"
 #include "registration/run_report.h"
 

@@ -270,8 +270,9 @@ static void StepCommit(RegistrationRun* run) {
   EnterSaveLog(run);
 }
 
-// The relation file was left for the next action to put in place.
-static bool RelationLeftPending(const RegistrationRun* run) { return run->relation.pending; }
+// Whether the run's lines wait, pending or unmerged, for the next action to
+// put them in place.
+static bool LinesWaitForNextAction(const RegistrationRun* run) { return run->relation.linesWait; }
 
 static void AddEndBox(RegistrationRun* run, const char* format, const char* path, const char* caption) {
   TellingState* telling = &run->telling;
@@ -286,12 +287,16 @@ static void EnterTelling(RegistrationRun* run) {
   TellingState* telling = &run->telling;
   *telling = TellingState();
   if (run->outcome == kRunRelationNotWritten) AddEndBox(run, kTextRelationNotWritten, run->relation.path, nullptr);
-  if (run->outcome == kRunRelationNotOpened) AddEndBox(run, kTextRelationNotOpened, run->relation.path, nullptr);
+  if (run->outcome == kRunRelationNotOpened) {
+    char problem[kBoxTextSize];
+    bool described = DescribeRelationProblem(&run->relation, problem, sizeof problem);
+    AddEndBox(run, kTextRelationNotOpened, described ? problem : run->relation.path, nullptr);
+  }
   if (run->outcome == kRunTempMissing) AddEndBox(run, kTextTempDirNotMade, run->tempDir, nullptr);
   if (run->outcome == kRunListNotMade) AddEndBox(run, "%s", kTextOutOfMemory, nullptr);
   if (run->relationBegun &&
       ComposeReportBox(telling->text[telling->count], sizeof telling->text[0], &run->report, run->logPath,
-                       run->saveLog.written, RelationLeftPending(run) ? run->relation.path : nullptr)) {
+                       run->saveLog.written, LinesWaitForNextAction(run) ? run->relation.path : nullptr)) {
     telling->caption[telling->count++] = kTextScanCaption;
   }
   EnterState(run, kRunTelling);

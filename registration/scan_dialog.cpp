@@ -13,6 +13,7 @@
 
 #include <new>
 
+#include "base/test_switches.h"
 #include "base/texts.h"
 #include "base/window.h"
 #include "registration/run_machine.h"
@@ -94,6 +95,16 @@ static void Show(HWND dialog, ScanDialog* scan, RunView view) {
 }
 
 // Without memory for the run there is nothing to do, but the user is told.
+// The system's clock, or in the tests' build the one a test set, so that how
+// much a slice holds does not depend on the machine's speed.
+static RunClock RunClockInForce() {
+#ifdef CORVANE_TEST_SWITCHES
+  return gTestSwitches.runClock;
+#else
+  return nullptr;
+#endif
+}
+
 static void RefuseRun(HWND dialog) {
   MessageBoxA(dialog, kTextOutOfMemory, nullptr, MB_OK | MB_ICONINFORMATION);
   EndDialog(dialog, IDCANCEL);
@@ -113,7 +124,7 @@ INT_PTR CALLBACK RegistrationDialogProc(HWND dialog, UINT message, WPARAM wParam
         return TRUE;
       }
       SendMessageA(scan->progress, PBM_SETRANGE32, 0, kProgressRange);
-      scan->run = StartRegistrationRun(dialog, nullptr, &view);
+      scan->run = StartRegistrationRun(dialog, RunClockInForce(), &view);
       if (scan->run == nullptr && !view.freed) {
         delete scan;
         RefuseRun(dialog);

@@ -52,10 +52,31 @@ else
 fi
 export CORVANE_BENCH_SCRATCH='C:\cvb\'
 
+# Runs a command with its lines passed on, and says it is still at work after
+# every 10 s without a line (a benchmark's set-up and long rounds print
+# nothing). A line cut by the wait is kept whole. The command's status stands.
+speak_while() {
+  local name=$1 start=$SECONDS line pending=
+  shift
+  { "$@" 2>&1 </dev/null; echo "bench-status $?"; } | while :; do
+    if IFS= read -r -t 10 line; then
+      line=$pending$line
+      pending=
+      case $line in "bench-status "*) exit "${line#bench-status }" ;; esac
+      printf '%s\n' "$line"
+    elif [ $? -gt 128 ]; then
+      pending=$pending$line
+      echo "bench: $name still at work ($((SECONDS - start)) s)"
+    else
+      exit 1
+    fi
+  done
+}
+
 failed=()
 for exe in "${exes[@]}"; do
   echo "== $exe"
-  wine "$build/bin/$exe.exe" "$@" </dev/null || failed+=("$exe")
+  speak_while "$exe" wine "$build/bin/$exe.exe" "$@" || failed+=("$exe")
   # Each benchmark starts on an empty scratch: whatever one leaves there would
   # crowd the next one off the RAM disk. A leftover is named, then removed.
   if [ -n "$(ls -A "$scratch")" ]; then
@@ -65,7 +86,8 @@ for exe in "${exes[@]}"; do
 done
 if [ "$counting" != no ]; then
   echo "== count_requests"
-  bash "$(dirname "$0")/count_requests.sh" "$build" "${count_sets:-eba}" || failed+=(count_requests)
+  speak_while count_requests bash "$(dirname "$0")/count_requests.sh" "$build" "${count_sets:-eba}" ||
+    failed+=(count_requests)
 fi
 if [ ${#failed[@]} -gt 0 ]; then
   echo "bench: FAILED or a goal missed: ${failed[*]}" >&2

@@ -34,11 +34,14 @@ if [ "$check" = 0 ]; then
     1) interactive=1 ;;
     0) interactive=0 ;;
     *)
-      n=${DISPLAY#*:}
-      n=${n%%.*}
-      server_pid=$(tr -d ' \n' <"/tmp/.X${n}-lock" 2>/dev/null || true)
-      server=$( [ -n "$server_pid" ] && cat "/proc/$server_pid/comm" 2>/dev/null || true)
-      [ "$server" != "Xvfb" ] && interactive=1
+      # The session's own X server is a virtual one nobody watches.
+      if [ -z "${CORVANE_OWN_DISPLAY:-}" ]; then
+        n=${DISPLAY#*:}
+        n=${n%%.*}
+        server_pid=$(tr -d ' \n' <"/tmp/.X${n}-lock" 2>/dev/null || true)
+        server=$( [ -n "$server_pid" ] && cat "/proc/$server_pid/comm" 2>/dev/null || true)
+        [ "$server" != "Xvfb" ] && interactive=1
+      fi
       ;;
   esac
 fi

@@ -15,17 +15,6 @@ wine_env() {
   export LC_ALL=ja_JP.UTF-8
 }
 
-_wine_free_display() {
-  local n
-  for n in $(seq 91 140); do
-    if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then
-      echo "$n"
-      return 0
-    fi
-  done
-  return 1
-}
-
 # Starts Xvfb (unless a display is wanted and present), makes the prefix on
 # first use, and keeps one wineserver alive so that each test starts fast.
 wine_session_start() {
@@ -35,24 +24,40 @@ wine_session_start() {
     own=0
   fi
   if [ "$own" = 1 ]; then
-    local n
-    n=$(_wine_free_display) || { echo "no free X display" >&2; return 1; }
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb picks a display no other server holds and names it on fd 5: a
+    # display chosen by its lock file alone may belong to a server that
+    # another file-system root (a container, a chroot) cannot see.
+    local shown
+    shown=$(mktemp "${TMPDIR:-/tmp}/corvane-display-XXXXXX")
+    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$shown" >/dev/null 2>&1 &
     CORVANE_XVFB_PID=$!
-    export DISPLAY=":$n"
     local i
-    for i in $(seq 1 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && break
-      sleep 0.1
+    for i in $(seq 1 100); do
+      [ -s "$shown" ] && break
+      kill -0 "$CORVANE_XVFB_PID" 2>/dev/null || break
+      sleep 0.05
     done
+    if [ ! -s "$shown" ]; then
+      rm -f "$shown"
+      echo "corvane: Xvfb did not start" >&2
+      return 1
+    fi
+    export DISPLAY=":$(tr -d '\n' <"$shown")"
+    rm -f "$shown"
+    # The display is the session's own: nobody watches it.
+    export CORVANE_OWN_DISPLAY=1
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "corvane: creating the Wine prefix (once per build folder)..." >&2
+    local began=$SECONDS
+    echo "corvane: creating the Wine prefix $WINEPREFIX (once per build folder, about 20 s)" >&2
+    echo "corvane:   Wine's first start: its registry, system folders and services..." >&2
     wineboot -i </dev/null >/dev/null 2>&1 || true
     wineserver -w
     # Without a window manager, managed windows make every dialog take seconds to close.
+    echo "corvane:   windows without a window manager (X11 driver: Managed=N)..." >&2
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
     wineserver -w
+    echo "corvane:   the prefix is made ($((SECONDS - began)) s)" >&2
   fi
   # A wineserver that outlives each test process by a few seconds keeps starts
   # fast; the session's stop ends it unless another session still uses it.
@@ -63,6 +68,7 @@ wine_session_start() {
   # falls back to wider bitmap fonts that cut the labels. The IPA fonts share
   # their metrics. Once per prefix, older prefixes included.
   if [ ! -f "$WINEPREFIX/.corvane-fonts" ]; then
+    echo "corvane:   the Japanese system fonts' names mapped to the IPA fonts..." >&2
     local pair
     for pair in 'ＭＳ Ｐゴシック=IPAPGothic' 'ＭＳ ゴシック=IPAGothic' 'MS UI Gothic=IPAPGothic' \
       'ＭＳ Ｐ明朝=IPAPMincho' 'ＭＳ 明朝=IPAMincho'; do

@@ -82,11 +82,10 @@ class Extraction : public ::testing::Test {
   std::string folder;
 };
 
-// Registration names the first entry (or a pattern for it) into its own empty
-// folder, skipping a later entry of the same name; a launch extracts every
-// entry, and the first entry's path then holds the first entry's bytes too. A
-// file already there is replaced when the extraction succeeds and left as it
-// was when it fails; a failed command fails the extraction.
+// Both go into a fresh folder of the caller's own and keep the first of
+// same-named entries: registration names the first entry (or a pattern for
+// it), a launch takes every entry in one pass. A failed command fails the
+// extraction and leaves no part behind.
 TEST_F(Extraction, FirstEntryLandsBelowTheFolderAsNamed) {
   static const char kPiece[] = "ROM IN A FOLDER\0\1\2\xff";  // as the fixture script writes it
   std::string romBytes;
@@ -121,40 +120,27 @@ TEST_F(Extraction, FirstEntryLandsBelowTheFolderAsNamed) {
       std::string archive = FixturePath(c.archive);
       std::string folder = parent + "round" + std::to_string(++round) + "\\";
       CreateDirectoryA(folder.c_str(), nullptr);
-      // Registration's folder is its own and empty; a launch's may hold the user's file.
-      if (every) {
-        CreateDirectoryA((folder + "dir").c_str(), nullptr);
-        WriteBytes(folder + c.entry, "stale");
-      }
       char firstEntryPath[kPathSize] = "previous";
       EXPECT_EQ(ExtractArchive(archive.c_str(), firstEntryPath, owner, folder.c_str(), scope),
                 c.extractionFails ? kArchiveNotExtracted : kArchiveExtracted);
       EXPECT_EQ(std::string(firstEntryPath), c.extractionFails ? "" : folder + c.entry);
-      EXPECT_EQ(ReadBytes(folder + c.entry), c.extractionFails && !every ? "" : c.content);
+      EXPECT_EQ(ReadBytes(folder + c.entry), c.extractionFails ? "" : c.content);
       if (c.alsoExtracted != nullptr) {
         EXPECT_EQ(FileExists(folder + c.alsoExtracted), every);
       }
       if (c.matching != nullptr) {
         EXPECT_TRUE(FileExists(folder + c.matching));
       }
-      // Nothing is left of the file moved aside, nor of a private folder.
       size_t files = 0;
       for (const std::string& line : FolderTree(folder)) files += line.back() != '\\';
-      size_t expected = c.extractionFails ? (every ? 1u : 0u) : 1u + (c.matching != nullptr);
+      size_t expected = c.extractionFails ? 0u : 1u + (c.matching != nullptr);
       if (every && c.alsoExtracted != nullptr) expected = 2u + (c.matching != nullptr);
       EXPECT_EQ(files, expected);
       EXPECT_EQ(archiver.openHandles(), 0);
       std::string name = "\"" + (c.pattern.empty() ? c.entry : c.pattern) + "\"";
       std::string command = LastCommand();
-      if (!every) {
-        EXPECT_EQ(command, "x \"" + archive + "\" -aos -hide \"" + folder + "\" " + name);
-      } else if (c.extractionFails) {
-        EXPECT_EQ(command, "x \"" + archive + "\" -aoa -hide \"" + folder + "\" *.*");
-      } else {
-        EXPECT_EQ(command.substr(0, archive.size() + 16), "x \"" + archive + "\" -aos -hide ") << command;
-        EXPECT_EQ(command.substr(command.size() - name.size() - 1), " " + name);
-        EXPECT_EQ(CountArchiverCalls(archiver, "1"), 2);
-      }
+      EXPECT_EQ(command, "x \"" + archive + "\" -aos -hide \"" + folder + "\" " + (every ? "*.*" : name));
+      EXPECT_EQ(CountArchiverCalls(archiver, "1"), 1);
       EXPECT_EQ(archiver.lastRunOwner(), owner);
       RemoveTree(folder);
     }
@@ -195,12 +181,6 @@ TEST_F(Extraction, FailuresBeforeTheCommandLeaveAnEmptyPathAndNothingExtracted) 
        [](const ArchiverSwitches& s, const std::string&) { s.failNextClose(1); }},
       // Nothing to name: no path is made up.
       {"empty archive", FixturePath("access_empty.zip"), none},
-      // A folder where the first entry lands is left as it is.
-      {"folder at the entry's path", FixturePath("access_dir_rom.zip"),
-       [](const ArchiverSwitches&, const std::string& folder) {
-         CreateDirectoryA((folder + "dir").c_str(), nullptr);
-         CreateDirectoryA((folder + "dir\\rom.bin").c_str(), nullptr);
-       }},
       // Joined without the "\\", the folder and the entry's name would name a
       // user's file beside the folder.
       {"output folder without its final \\", FixturePath("access_dir_rom.zip"),

@@ -40,27 +40,41 @@ struct Archiver {
 std::string Fixture(const char* name) { return FixturesFolder() + "archiver\\" + name; }
 std::string Expected(const char* name) { return FixturesFolder() + "archiver\\expected\\" + name + "\\"; }
 
-// Relative path -> bytes for every file below folder, "name\" -> "" for folders.
-void ReadTree(const std::string& folder, const std::string& prefix, std::map<std::string, std::string>* tree) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + prefix + "*").c_str(), &found);
+// Relative path (UTF-8) -> bytes for every file below folder, "name\" -> ""
+// for folders; read by wide names, so that a name the code page lacks counts
+// whole.
+void ReadTree(const std::wstring& folder, const std::wstring& prefix, std::map<std::string, std::string>* tree) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + prefix + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
+    std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    char utf8[4 * MAX_PATH];
+    WideCharToMultiByte(CP_UTF8, 0, (prefix + name).c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      (*tree)[prefix + name + "\\"] = "";
-      ReadTree(folder, prefix + name + "\\", tree);
-    } else {
-      (*tree)[prefix + name] = ReadBytes(folder + prefix + name);
+      (*tree)[std::string(utf8) + "\\"] = "";
+      ReadTree(folder, prefix + name + L"\\", tree);
+      continue;
     }
-  } while (FindNextFileA(search, &found));
+    std::string& bytes = (*tree)[utf8];
+    HANDLE file = CreateFileW((folder + prefix + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    char buffer[65536];
+    DWORD read = 0;
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+      bytes.append(buffer, read);
+    }
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  } while (FindNextFileW(search, &found));
   FindClose(search);
 }
 
 std::map<std::string, std::string> Tree(const std::string& folder) {
   std::map<std::string, std::string> tree;
-  ReadTree(folder, "", &tree);
+  wchar_t wide[MAX_PATH];
+  MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, wide, MAX_PATH);
+  ReadTree(wide, L"", &tree);
   return tree;
 }
 
@@ -74,14 +88,14 @@ void ExpectSameTree(const std::string& expectedFolder, const std::string& actual
   for (const auto& item : expected) {
     auto match = actual.find(item.first);
     if (match == actual.end()) {
-      ADD_FAILURE() << "missing: " << Utf8(item.first);
+      ADD_FAILURE() << "missing: " << item.first;
     } else if (match->second != item.second) {
-      ADD_FAILURE() << "differs: " << Utf8(item.first) << " (" << match->second.size() << " bytes, expected "
+      ADD_FAILURE() << "differs: " << item.first << " (" << match->second.size() << " bytes, expected "
                     << item.second.size() << ")";
     }
   }
   for (const auto& item : actual) {
-    if (expected.count(item.first) == 0) ADD_FAILURE() << "unexpected: " << Utf8(item.first);
+    if (expected.count(item.first) == 0) ADD_FAILURE() << "unexpected: " << item.first;
   }
 }
 
@@ -178,6 +192,8 @@ TEST_F(ArchiverTest, ExtractsEveryArchiveByteForByte) {
       "zip_empty.zip",
       "zip_cp932.zip",
       "zip_utf8.zip",
+      "zip_unicode.zip",  // names outside code page 932, written whole
+      "7z_unicode.7z",
       "7z_lzma2.7z",
       "7z_lzma.7z",
       "7z_lzma_big.7z",
@@ -298,6 +314,9 @@ TEST_F(ArchiverTest, FirstEntryIsTheFirstAsStoredWithBackslashesInCodePage932) {
       {"zip_multi.zip", "a.txt"},
       {"zip_cp932.zip", u8"ソフト\\表示.bin"},
       {"zip_utf8.zip", u8"ゲーム\\ロム.nes"},
+      // Outside code page 932: its spelling there, "?" for what it lacks.
+      {"zip_unicode.zip", "Pok?mon.nes"},
+      {"7z_unicode.7z", "Pok?mon.nes"},
       {"7z_dir_first.7z", "dir\\rom.bin"},
       {"7z_lzma2.7z", "readme.txt"},
       {"7z_solid.7z", "emptydir"},  // folders are entries too
@@ -359,15 +378,20 @@ TEST_F(ArchiverTest, PatternChoosesTheEntryFoundAndTheEntriesExtracted) {
   struct Case {
     const char* patterns;
     std::vector<std::string> extracted;  // the files, folders ending in "\\"
+    const char* archive = "zip_multi.zip";
   } cases[] = {
       {"*.bin", {"empty.bin", "sub\\", "sub\\b.bin", "sub\\deeper\\", "sub\\deeper\\c.bin"}},
       {"\"a.txt\"", {"a.txt"}},
       {"\"sub\\b.bin\"", {"sub\\", "sub\\b.bin"}},
       {"\"a.txt\" \"sub\\deeper\\c.bin\"", {"a.txt", "sub\\", "sub\\deeper\\", "sub\\deeper\\c.bin"}},
+      // A name outside code page 932, by the spelling the archiver gave it.
+      {"\"\x82\x73\x82\x85\x82\x93\x82\x94?\x94\x67.nes\"", {u8"Ｔｅｓｔ〜波.nes"}, "zip_unicode.zip"},
+      {"\"?????.nes\"", {u8"塞尔达传说.nes"}, "7z_unicode.7z"},
+      {"\"???.nes\"", {u8"한국어.nes"}, "zip_unicode.zip"},
   };
   for (const Case& c : cases) {
     std::string folder = out + "p\\";
-    ASSERT_EQ(Extract(Fixture("zip_multi.zip"), folder, nullptr, c.patterns), 0) << c.patterns;
+    ASSERT_EQ(Extract(Fixture(c.archive), folder, nullptr, c.patterns), 0) << c.patterns;
     std::vector<std::string> names;
     for (const auto& item : Tree(folder)) names.push_back(item.first);
     EXPECT_EQ(names, c.extracted) << c.patterns;

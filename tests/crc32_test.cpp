@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "registration/crc32.h"
+#include "base/crc32.h"
 #include "registration/crc_text.h"
 #include "support/host_double.h"
 
@@ -25,6 +25,7 @@ struct CrcRoutineCase {
 std::vector<CrcRoutineCase> CrcRoutines() {
   return {
       {"sliced", Crc32UpdateSliced},
+      {"braided", Crc32UpdateBraided},
       {"folded", Crc32HasFolding() ? Crc32UpdateFolded : nullptr},
       {"dispatched", Crc32Update},
   };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlwapi.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "base/state.h"
+#include "launch/extract_at_launch.h"
 #include "resources/resource.h"
 #include "support/bind.h"
 #include "support/archiver_switches.h"
@@ -142,6 +144,14 @@ TEST_F(Launch, PendingListIsPutInPlaceFirstOrReadWhileTheRelationFileIsHeld) {
     EXPECT_EQ(FileExists(pending), held);
     DeleteFileA(pending.c_str());
   }
+  // The pending list held without sharing: the relation file, whole if older, answers.
+  ASSERT_TRUE(WriteBytes(relation, "DEADBEEF " + roms + "b.nes\r\n"));
+  ASSERT_TRUE(WriteBytes(relation + ".pending", newest));
+  HANDLE holder = CreateFileA((relation + ".pending").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Popup("DEADBEEF"), 5);
+  EXPECT_EQ(Launched(), roms + "b.nes");
+  CloseHandle(holder);
 }
 
 TEST_F(Launch, SearchEndsAtALineShorterThanACrcTextOrAtAMatchWithoutPath) {
@@ -482,6 +492,84 @@ TEST_F(LaunchIntoFolders, OnlyAChangedArchiveOrExtractedFileIsExtractedAgain) {
   }
 }
 
+// What the record says is reused only when it holds now: an archive replaced
+// by another of the same size and time, or whose extraction another archive
+// replaced file for file with the same stamps (as an archiver restoring entry
+// times leaves them), or a record whose first file is not the archive's first
+// entry, is extracted again, and the launch starts the first entry's bytes.
+TEST_F(LaunchIntoFolders, ExtractionIsReusedOnlyWhenProvablyTheSame) {
+  ArchiverSwitches archiver;
+  ASSERT_TRUE(BindArchiverSwitches(&archiver));
+  const std::string twinA = ReadBytes(FixturePath("launch_twin_a.zip"));
+  const std::string twinB = ReadBytes(FixturePath("launch_twin_b.zip"));
+  ASSERT_EQ(twinA.size(), twinB.size());
+  const std::string romA = "NES\x1a" + std::string(60, 'A'), romB = "NES\x1a" + std::string(60, 'B');
+  const std::string a = roms + "a.zip", b = roms + "b.zip", record = data + "Extracted.dat";
+  ASSERT_TRUE(WriteBytes(a, twinA) && WriteBytes(b, twinB));
+  WriteRelation({"AAAAAAAA " + a, "BBBBBBBB " + b});
+  UseExtractFolder(out);
+  FILETIME launchedTime = {};
+  auto stamp = [](const std::string& path, FILETIME* time, bool set) {
+    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    set ? SetFileTime(file, nullptr, nullptr, time) : GetFileTime(file, nullptr, nullptr, time);
+    CloseHandle(file);
+  };
+  // The record's two files swapped whole, with the first entry's name: well
+  // formed, every file as recorded, only the first entry a lie.
+  auto firstFileMadeTheNote = [&] {
+    std::string bytes = ReadBytes(record);
+    size_t name = bytes.find("game.nes"), game = bytes.find("game.nes", name + 1), note = bytes.find("note.txt");
+    ASSERT_TRUE(name != std::string::npos && game != std::string::npos && note != std::string::npos);
+    const size_t block = 2 + 8 + 8 + 16;  // length, name, index, stamp
+    std::string first = bytes.substr(game - 2, block), second = bytes.substr(note - 2, block);
+    bytes.replace(note - 2, block, first).replace(game - 2, block, second).replace(name, 8, "note.txt");
+    ASSERT_TRUE(WriteBytes(record, bytes));
+  };
+  struct Case {
+    const char* change;
+    std::function<void()> make;
+    const char* crc;
+    bool extracted;
+    const std::string& launched;
+  };
+  const Case cases[] = {
+      {"first launch of a", [] {}, "AAAAAAAA", true, romA},
+      {"nothing", [] {}, "AAAAAAAA", false, romA},
+      {"a replaced by b's bytes, its size and time kept",
+       [&] {
+         FILETIME time;
+         stamp(a, &time, false);
+         WriteBytes(a, twinB);
+         stamp(a, &time, true);
+       },
+       "AAAAAAAA", true, romB},
+      {"nothing", [] {}, "AAAAAAAA", false, romB},
+      {"the record's first file made the note", firstFileMadeTheNote, "AAAAAAAA", true, romB},
+      {"a back as it was", [&] { WriteBytes(a, twinA); }, "AAAAAAAA", true, romA},
+      {"b into the same folder", [&] { stamp(out + "game.nes", &launchedTime, false); }, "BBBBBBBB", true, romB},
+      {"a again, b's file stamped as a's was", [&] { stamp(out + "game.nes", &launchedTime, true); }, "AAAAAAAA", true,
+       romA},
+      // Read and saved beside another program's hold, never waiting on it.
+      {"a replaced, the record held", [&] { HoldFileFor(record, INFINITE) && WriteBytes(a, twinB); }, "AAAAAAAA", true,
+       romB},
+      {"nothing, the record still held", [] {}, "AAAAAAAA", false, romB},
+      {"the record let go", [] { ReleaseFileHolds(); }, "AAAAAAAA", false, romB},
+      {"nothing", [] {}, "AAAAAAAA", false, romB},
+  };
+  for (const Case& c : cases) {
+    c.make();
+    archiver.reset();
+    EXPECT_EQ(Popup(c.crc), 9) << c.change;
+    EXPECT_EQ(CountArchiverCalls(archiver, "1") > 0, c.extracted) << c.change;
+    ASSERT_EQ(gHost.launchCalls.size(), 1u) << c.change;
+    EXPECT_EQ(gHost.launchCalls[0].path, out + "game.nes") << c.change;
+    EXPECT_EQ(gHost.launchCalls[0].content, c.launched) << c.change;
+    HostReset();
+  }
+  EXPECT_FALSE(FileExists(data + "Extracted.dat.pending"));
+}
+
 // The record keeps the last sixteen extractions, each into its own folder
 // here: launching others in between leaves an archive's own in place.
 TEST_F(LaunchIntoFolders, RecordKeepsTheLastSixteenExtractions) {
@@ -627,6 +715,189 @@ TEST_F(LaunchIntoFolders, HostAnswersAndIsNotReenteredWhileTheArchiverWorks) {
   EXPECT_FALSE(IsWindow(watch.window));
   EXPECT_TRUE(IsWindowEnabled(gHost.window));
   EXPECT_EQ(archiver.lastRunOwner(), nullptr);
+}
+
+// What runs inside the launch's wait, from a host timer.
+std::function<void()> gDuringWait;
+
+void CALLBACK RunDuringWait(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  if (gDuringWait) gDuringWait();
+}
+
+// Every launch either starts its archive's first entry or says why in a box,
+// and leaves the user's files whole and no private folder behind; the host's
+// calls while it waits change nothing of it, and closing or unloading the
+// plug-in then abandons it safely.
+TEST_F(LaunchIntoFolders, EachLaunchStartsItsEntryOrSaysWhyAndLeavesTheUsersFilesWhole) {
+  ArchiverSwitches archiver;
+  ASSERT_TRUE(BindArchiverSwitches(&archiver));
+  void(__stdcall * pauseNext)(HANDLE, HANDLE) = nullptr;
+  ASSERT_TRUE(Bind(GetModuleHandleA("7-zip32.dll"), "ArcTestPauseNextOperation", &pauseNext));
+  std::string why;
+  const std::string volume = VolumeFolder(&why);
+  ASSERT_TRUE(WriteBytes(roms + "big.zip", ReadBytes(FixturePath("launch_big.zip"))));
+  const std::string bigRom(12582912, 'R'), users(6u << 20, 'U');
+  const std::string full = volume + "full" + std::to_string(GetCurrentProcessId()) + "\\";
+  const std::string deep = data + std::string(190 - data.size() - 1, 'd') + "\\";
+  // A relation line through the 8.3 name of a ROM, with zlib's CRC of its bytes
+  // past the header (Wine gives no short names below Z:\dev).
+  const std::string shortFolder = MakeTempFolder("launch short");
+  const std::string rom = shortFolder + "a rom with a long name.nes";
+  ASSERT_TRUE(WriteBytes(rom, "NES\x1a" + std::string(12, '\0') + "the registered bytes"));
+  char shortName[MAX_PATH] = "", shortCrc[9] = "";
+  GetShortPathNameA(rom.c_str(), shortName, sizeof shortName);
+  const std::string shortRom = shortName;
+  snprintf(shortCrc, sizeof shortCrc, "%08X",
+           static_cast<unsigned>(crc32(0, reinterpret_cast<const Bytef*>("the registered bytes"), 20)));
+  auto lines = [&](const std::string& folder) {
+    ASSERT_TRUE(WriteBytes(folder + "NES.rel", "44444444 " + roms + "launch_benign.zip\r\nBBBBBBBB " + roms +
+                                                   "big.zip\r\n" + shortCrc + " " + shortRom + "\r\n"));
+  };
+  lines(data);
+  auto emptyOut = [&] {
+    RemoveTree(out);
+    ASSERT_TRUE(CreateDirectoryA(out.c_str(), nullptr));
+    UseExtractFolder(out);
+  };
+  int initResult = 0;
+  LoadedPlugin shipped;
+  enum Needs { kNothing, kVolume, kShortName };
+  struct Case {
+    const char* what;
+    Needs needs;
+    std::function<void()> arrange;
+    const char* crc;
+    std::function<void()> duringWait;  // the archiver waits until this call of the host's is made
+    int expected;
+    std::string launched;  // "" none
+    std::string box;       // "" none
+    std::function<void()> check;
+  };
+  const Case cases[] = {
+      {"a user's file on another volume without room for the entry", kVolume,
+       [&] {
+         ASSERT_TRUE(CreateDirectoryA(full.c_str(), nullptr));
+         ASSERT_TRUE(WriteBytes(full + "big.nes", users));
+         UseExtractFolder(full);
+       },
+       "BBBBBBBB", nullptr, -1, "", Cp932(u8"展開先の空きが足りません\n") + full,
+       [&] {
+         EXPECT_TRUE(ReadBytes(full + "big.nes") == users);
+         EXPECT_EQ(FolderEntries(full), std::vector<std::string>{"big.nes"});
+       }},
+      {"the data folder on a disk without room for the entry", kVolume,
+       [&] {
+         ASSERT_EQ(StartLinkedPlugin(volume + "data\\"), 0);
+         lines(volume + "data\\");
+         ASSERT_TRUE(WriteBytes(volume + "data\\NES.fol", ProfileFileBytes(16, roms, 0, 1, out)));
+       },
+       "BBBBBBBB", nullptr, 9, out + "big.nes", "",
+       [&] {
+         EXPECT_TRUE(ReadBytes(out + "big.nes") == bigRom);
+         for (const char* name : {"NES.rel", "NES.fol", "Extracted.dat"})
+           DeleteFileA((volume + "data\\" + name).c_str());
+       }},
+      {"a 190-byte data folder", kNothing,
+       [&] {
+         ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+         ASSERT_EQ(StartLinkedPlugin(deep), 0);
+         lines(deep);
+         ASSERT_TRUE(WriteBytes(deep + "NES.fol", ProfileFileBytes(16, roms, 0, 1, out)));
+       },
+       "44444444", nullptr, 9, out + "game.nes", "", nullptr},
+      {"initPlugin during the wait", kNothing,
+       [&] {
+         ASSERT_EQ(StartLinkedPlugin(data), 0);
+         emptyOut();
+       },
+       "44444444", [&] { initResult = initPlugin(0, HostLaunch, 0, HostRegister, 0, deep.c_str()); }, 9,
+       out + "game.nes", "",
+       [&] {
+         EXPECT_EQ(initResult, -1);
+         EXPECT_EQ(std::string(gState.dataDir), data);
+       }},
+      {"closePlugin during the wait", kNothing, emptyOut, "44444444", [&] { closePlugin(); }, 0, "", "",
+       [&] {
+         for (int i = 0; i < 1000 && LaunchWorkersRunning() > 0; ++i) Sleep(10);
+         EXPECT_EQ(LaunchWorkersRunning(), 0);
+         EXPECT_EQ(FolderEntries(out), std::vector<std::string>{});
+       }},
+      {"FreeLibrary right after closePlugin, the worker running", kNothing,
+       [&] {
+         emptyOut();
+         ASSERT_TRUE(LoadPlugin(&shipped));
+         ASSERT_EQ(shipped.initPlugin(0, HostLaunch, 0, HostRegister, 0, data.c_str()), 0);
+       },
+       "44444444", [&] { shipped.closePlugin(); }, 0, "", "",
+       [&] {
+         UnloadPlugin(&shipped);
+         for (int i = 0; i < 1000 && GetModuleHandleA("Corvane.dll") != nullptr; ++i) Sleep(10);
+         EXPECT_EQ(GetModuleHandleA("Corvane.dll"), nullptr);
+         EXPECT_EQ(FolderEntries(out), std::vector<std::string>{});
+       }},
+      {"a line through a short name, the file as registered", kShortName, [&] { WriteProfile(0); }, shortCrc, nullptr,
+       9, shortRom, "", nullptr},
+      {"a line through a short name, the file changed since", kShortName,
+       [&] { WriteBytes(rom, "NES\x1a" + std::string(12, '\0') + "the changed bytes!!!"); }, shortCrc, nullptr, -1, "",
+       Cp932(u8"ファイルが登録後に変更されています\n") + shortRom, nullptr},
+      {"the file to replace held by the emulator", kNothing,
+       [&] {
+         UseExtractFolder(out);
+         ASSERT_TRUE(WriteBytes(out + "game.nes", "the emulator's"));
+         ASSERT_TRUE(HoldFileFor(out + "game.nes", INFINITE));
+       },
+       "44444444", nullptr, -1, "", Cp932(u8"ファイルが他のプログラムに使用されています\n") + out + "game.nes",
+       [&] {
+         ReleaseFileHolds();
+         EXPECT_EQ(ReadBytes(out + "game.nes"), "the emulator's");
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Wine makes short names only where asked; a volume needs root.
+    if ((c.needs == kVolume && volume.empty()) || (c.needs == kShortName && (shortRom.empty() || shortRom == rom))) {
+      continue;
+    }
+    c.arrange();
+    archiver.reset();
+    HANDLE reached = CreateEventA(nullptr, TRUE, FALSE, nullptr), resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (c.duringWait) pauseNext(reached, resume);
+    bool disabledAtOnce = false;
+    gDuringWait = [&] {
+      disabledAtOnce = !IsWindowEnabled(gHost.window);
+      if (c.duringWait) c.duringWait();
+      // The host's call made while the worker waits: the launch may go on.
+      if (c.expected != 0) SetEvent(resume);
+    };
+    if (c.duringWait) SetTimer(nullptr, 0, 1, RunDuringWait);
+    std::string box;
+    DriveDialogs({[&](HWND active) {
+      box = MessageBoxText(active);
+      if (!box.empty()) PressButton(active, IDOK);
+      return !box.empty();
+    }});
+    HostSelection selection = {0, c.crc};
+    int result = shipped.module != nullptr ? shipped.onPopupMenuClick(0, &selection) : Popup(c.crc);
+    StopDriving();
+    SetEvent(resume);
+    EXPECT_EQ(result, c.expected);
+    EXPECT_EQ(gHost.launchCalls.size(), c.launched.empty() ? 0u : 1u);
+    if (!c.launched.empty() && gHost.launchCalls.size() == 1) {
+      EXPECT_EQ(gHost.launchCalls[0].path, c.launched);
+    }
+    HostReset();
+    EXPECT_EQ(box, c.box);
+    // The timer came long before the small window's delay.
+    EXPECT_EQ(disabledAtOnce, c.duringWait != nullptr);
+    if (c.check) c.check();
+    gDuringWait = nullptr;
+    CloseHandle(reached);
+    CloseHandle(resume);
+    EXPECT_TRUE(IsWindowEnabled(gHost.window));
+  }
+  RemoveTree(full);
+  RemoveTree(shortFolder);
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "base/test_switches.h"
 #include "registration/register_file.h"
@@ -42,6 +45,61 @@ TEST_F(RegistrationRun, CopyDropsExactlyTheHeaderInOnePieceOrAcrossTicks) {
   }
   gTestSwitches.copyPieceSize = 0;
   EXPECT_EQ(ReadBytes(roms + "source.nes"), bytes) << "the source is never changed";
+}
+
+// Archives whose one entry is named outside code page 932, in a zip with the
+// UTF-8 flag and in a 7z: each is registered with the CRC of the entry's bytes
+// after the header, and launched, extracted, by it.
+TEST_F(RegistrationRun, EntriesNamedOutsideTheCodePageRegisterAndLaunch) {
+  std::vector<std::string> expectedLines;
+  std::vector<std::string> entries;
+  for (int i = 0; i < 4; ++i) {
+    // The entry as the fixture script wrote it.
+    std::string rom = "NES\x1a" + std::string(12, static_cast<char>(i));
+    for (int j = 0; j < 2000; ++j) rom += static_cast<char>((j * 11 + i) & 0xFF);
+    entries.push_back(rom);
+    for (const char* extension : {".zip", ".7z"}) {
+      std::string name = "name" + std::to_string(i) + extension;
+      ASSERT_TRUE(
+          CopyFileA(FixturePath(("registration_names\\" + name).c_str()).c_str(), (roms + name).c_str(), FALSE));
+      expectedLines.push_back(CrcTextAfterHeader(rom, 16) + " " + roms + name);
+    }
+  }
+  // Where the entry's file cannot be told by its spelling, the log says so.
+  ASSERT_TRUE(CopyFileA(FixturePath("registration_names\\twins.zip").c_str(), (roms + "twins.zip").c_str(), FALSE));
+  AddRoms();
+  std::vector<std::string> log = LogLines();
+  EXPECT_NE(std::find(log.begin(), log.end(), u8"ファイル名をシフトJISで表せません\t" + Utf8(roms) + "twins.zip"),
+            log.end());
+  std::vector<std::string> lines = Lines();
+  std::sort(lines.begin(), lines.end());
+  std::sort(expectedLines.begin(), expectedLines.end());
+  EXPECT_EQ(lines, expectedLines);
+  gState.profile.extractOnLaunch = 1;
+  const std::string out = data + "out\\";
+  ASSERT_TRUE(CreateDirectoryA(out.c_str(), nullptr));
+  CopyText(gState.profile.extractFolder, sizeof gState.profile.extractFolder, out.c_str());
+  const wchar_t* const names[] = {L"Pok\u00e9mon.nes", L"\uff34\uff45\uff53\uff54\u301c\u6ce2.nes",
+                                  L"\u585e\u5c14\u8fbe\u4f20\u8bf4.nes", L"\ud55c\uad6d\uc5b4.nes"};
+  for (size_t i = 0; i < entries.size(); ++i) {
+    HostReset();
+    std::string crcText = CrcTextAfterHeader(entries[i], 16);
+    HostSelection selection = {0, crcText.c_str()};
+    onPopupMenuClick(7, &selection);
+    ASSERT_EQ(gHost.launchCalls.size(), 1u) << crcText;
+    EXPECT_EQ(ReadBytes(gHost.launchCalls[0].path), entries[i]) << crcText;
+  }
+  // Launched by their short names, the entries keep their own in the folder.
+  wchar_t pattern[MAX_PATH];
+  MultiByteToWideChar(CP_ACP, 0, (out + "*").c_str(), -1, pattern, MAX_PATH);
+  WIN32_FIND_DATAW found;
+  std::set<std::wstring> inFolder;
+  HANDLE search = FindFirstFileW(pattern, &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  do inFolder.insert(found.cFileName);
+  while (FindNextFileW(search, &found));
+  FindClose(search);
+  for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(inFolder.count(names[i]), 1u) << "entry " << i;
 }
 
 // Cancel while a large copy spans ticks: the partial copy goes, nothing of it

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "registration/relation_file.h"
-#include "registration/relation_merge.h"
-#include "registration/relation_pending.h"
+#include "relation/relation_file.h"
+#include "relation/relation_merge.h"
+#include "relation/relation_pending.h"
 #include "registration_run.h"
 #include "support/child_process.h"
 
@@ -31,6 +31,11 @@ LRESULT CALLBACK WatchHostMessage(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+// A clock that each look finds 2 ms on: a slice holds a few files whatever
+// the machine's speed.
+DWORD lookCount;
+DWORD ClockOfLooks() { return (lookCount += 2); }
+
 // Slices change nothing the host or the user sees, and between two of them the
 // host's own messages are answered while the run goes on.
 TEST_F(RegistrationRun, SlicesChangeNothingTheHostSeesAndLetTheHostAnswer) {
@@ -46,6 +51,7 @@ TEST_F(RegistrationRun, SlicesChangeNothingTheHostSeesAndLetTheHostAnswer) {
   std::vector<std::string> oneEntryCalls = RegisteredPaths();
 
   gTestSwitches.sliceMs = -1;
+  gTestSwitches.runClock = ClockOfLooks;
   gHost.onRegister = [&](const char*) {
     if (gHost.registerCalls.size() == 1) {
       PostMessageA(gHost.window, WM_NULL, 0, 0);
@@ -225,6 +231,10 @@ TEST_F(RegistrationRunOnDisk, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
   if (GetVolumePathNameA(mounted.c_str(), volume, sizeof volume) && std::string(volume) != "Z:\\") {
     keptLines += "00000005 " + mounted + "\r\n";
   }
+  // A disk mounted in a folder and away, the folder left empty or gone with
+  // it: its volume answers for the folder, but says nothing of the file.
+  ASSERT_TRUE(CreateDirectoryA((data + "mounted").c_str(), nullptr));
+  keptLines += "00000006 " + data + "mounted\\away.nes\r\n" + "00000007 " + data + "unmounted\\away.nes\r\n";
   char shortRoms[MAX_PATH] = "";
   ASSERT_GT(GetShortPathNameA(roms.c_str(), shortRoms, sizeof shortRoms), 0u);
   std::string respeltLines;
@@ -255,6 +265,17 @@ TEST_F(RegistrationRunOnDisk, EarlierLinesGoOnlyWhenTheirFileIsKnownGone) {
   std::string rest;
   for (size_t i = 3; i < lines.size(); ++i) rest += lines[i] + "\r\n";
   EXPECT_EQ(rest, keptLines);
+  // The disk is back: its lines launch.
+  for (const char* crcText : {"00000006", "00000007"}) {
+    std::string folder = data + (crcText[7] == '6' ? "mounted" : "unmounted");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(WriteBytes(folder + "\\away.nes", "back"));
+    HostReset();
+    HostSelection selection = {0, crcText};
+    onPopupMenuClick(7, &selection);
+    ASSERT_EQ(gHost.launchCalls.size(), 1u) << crcText;
+    EXPECT_EQ(gHost.launchCalls[0].path, folder + "\\away.nes");
+  }
 }
 
 // Another program holding a file for a moment (a scanner, an indexer) costs no
@@ -311,7 +332,7 @@ TEST_F(RegistrationRun, FilesHeldForAMomentLoseNothing) {
   CloseHandle(unreadable);
   EXPECT_NE(box.find(u8"次の操作の時に置き換えます: " + Utf8(data) + "NES.rel"), std::string::npos) << box;
   EXPECT_EQ(ReadBytes(data + "NES.rel"), earlier);
-  EXPECT_FALSE(FinishPendingRelation((data + "NES.rel").c_str()));
+  EXPECT_TRUE(PutPendingRelationInPlace((data + "NES.rel").c_str()));
   EXPECT_EQ(Lines().size(), 11u);
 }
 
@@ -348,6 +369,37 @@ struct RelationHolder {
     CloseHandle(opened);
   }
 };
+
+// Lines a window's end left unmerged, kept open by another program that
+// shares reading only (an indexer), are merged once: after the ROM changed
+// and a run registered its new CRC, the new one launches and the old one
+// nothing, through later runs too; once let go, the file goes.
+TEST_F(RegistrationRun, UnmergedLinesKeptOpenAreMergedOnce) {
+  const std::string unmerged = data + "NES.rel.unmerged";
+  const std::string before = Rom(RandomBytes(64, 1)), after = Rom(RandomBytes(64, 2));
+  const std::string oldCrc = CrcTextAfterHeader(before, 16), newCrc = CrcTextAfterHeader(after, 16);
+  Write("a.nes", before);
+  ASSERT_TRUE(WriteBytes(unmerged, oldCrc + " " + roms + "a.nes\r\n"));
+  HANDLE indexer = CreateFileA(unmerged.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(indexer, INVALID_HANDLE_VALUE);
+  auto launched = [](const std::string& crcText) {
+    HostReset();
+    HostSelection selection = {0, crcText.c_str()};
+    onPopupMenuClick(7, &selection);
+    return gHost.launchCalls.empty() ? std::string() : gHost.launchCalls[0].path;
+  };
+  EXPECT_EQ(launched(oldCrc), roms + "a.nes");
+  Write("a.nes", after);
+  for (int run = 0; run < 2; ++run) {
+    AddRoms();
+    EXPECT_EQ(launched(newCrc), roms + "a.nes") << "run " << run;
+    EXPECT_EQ(launched(oldCrc), "") << "run " << run;
+  }
+  CloseHandle(indexer);
+  EXPECT_EQ(launched(newCrc), roms + "a.nes");
+  EXPECT_FALSE(FileExists(unmerged));
+  EXPECT_FALSE(FileExists(data + "NES.rel.merged"));
+}
 
 // A relation file held from the run's last file past the retries costs no
 // line: the finished list waits as the pending file, every ROM launches from
@@ -451,17 +503,17 @@ TEST(RelationFile, FinishedWithoutWaitingKeepsEveryLineUnlooked) {
         held ? CreateFileA(relationPath.c_str(), GENERIC_READ, test.heldSharing, nullptr, OPEN_EXISTING, 0, nullptr)
              : INVALID_HANDLE_VALUE;
     EXPECT_TRUE(FinishRelationWithoutWaiting(&relation));
-    EXPECT_EQ(relation.pending, held);
+    EXPECT_EQ(relation.linesWait, held);
     std::string expected = mine + kept;
     // Unreadable, the earlier lines wait to be merged by whoever comes next.
     const std::string waiting = relationPath + (unreadable ? ".unmerged" : held ? ".pending" : "");
     EXPECT_TRUE(ReadBytes(waiting) == (unreadable ? mine : expected));
     DiscardRelationFile(&relation);
     if (holder != INVALID_HANDLE_VALUE) {
-      EXPECT_TRUE(FinishPendingRelation(relationPath.c_str())) << "still held, the lines still wait";
+      EXPECT_FALSE(PutPendingRelationInPlace(relationPath.c_str())) << "still held, the lines still wait";
       CloseHandle(holder);
       EXPECT_TRUE(ReadBytes(relationPath) == earlier + kept) << "held, the relation file cannot have changed";
-      EXPECT_FALSE(FinishPendingRelation(relationPath.c_str()));
+      EXPECT_TRUE(PutPendingRelationInPlace(relationPath.c_str()));
       EXPECT_TRUE(ReadBytes(relationPath) == expected);
     }
     EXPECT_FALSE(FileExists(relationPath + ".pending"));

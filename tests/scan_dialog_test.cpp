@@ -292,28 +292,43 @@ TEST_F(RegistrationRun, CancelQuestionStopsTheRunOnlyWhenConfirmed) {
 
 TEST_F(RegistrationRun, RelationFileThatCannotBeOpenedEndsTheRunBeforeAnyRegistration) {
   Write("a.nes", "rom");
-  // Kept open by a viewer without delete sharing, the file could not be
-  // replaced at the end.
-  ASSERT_TRUE(WriteBytes(data + "NES.rel", "00000001 x\r\n"));
-  HANDLE viewer = CreateFileA((data + "NES.rel").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-  std::string text;
-  AddRoms({Answer(IDOK, &text)});
-  CloseHandle(viewer);
-  EXPECT_EQ(text, std::string(u8"関連ファイルを開けませんでした\n") + Utf8(data) + "NES.rel");
-  EXPECT_TRUE(gHost.registerCalls.empty());
-  ASSERT_TRUE(DeleteFileA((data + "NES.rel").c_str()));
-
-  ASSERT_TRUE(CreateDirectoryA((data + "NES.rel").c_str(), nullptr));  // no file can be made there
-  AddRoms({Answer(IDOK, &text)});
-  EXPECT_EQ(text, std::string(u8"関連ファイルを開けませんでした\n") + Utf8(data) + "NES.rel");
-  EXPECT_TRUE(gHost.registerCalls.empty());
+  // The box names the file in the way and the system's cause: kept open by a
+  // viewer without delete sharing (the file could not be replaced at the
+  // end), an earlier run's pending list held without any, or a folder where
+  // the file would be made.
+  for (std::string file : {"NES.rel", "NES.rel.pending", "NES.rel\\"}) {
+    bool folder = file.back() == '\\';
+    const std::string path = data + (folder ? "NES.rel" : file);
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    if (folder) {
+      ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+    } else {
+      ASSERT_TRUE(WriteBytes(path, "00000001 x\r\n"));
+      DWORD share = file == "NES.rel" ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+      holder = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    std::string text;
+    AddRoms({Answer(IDOK, &text)});
+    if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+    const std::string named = std::string(u8"関連ファイルを開けませんでした\n") + Utf8(path) + "\n";
+    char cause[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_SHARING_VIOLATION, 0,
+                   cause, sizeof cause, nullptr);
+    EXPECT_EQ(text.substr(0, named.size()), named) << file;
+    if (!folder) {
+      EXPECT_EQ(text, named + Utf8(std::string(cause, strcspn(cause, "\r\n"))) + " (32)");
+    }
+    EXPECT_GT(text.size(), named.size()) << "a cause follows the file";
+    EXPECT_TRUE(gHost.registerCalls.empty());
+    folder ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str());
+    DeleteFileA((data + "NES.rel").c_str());
+  }
 
   // A dataset name that would lead outside the data folder, or names a device
   // (which would swallow the lines or wait on a console), names no file at all.
   for (const char* name : {"..\\NES", "NUL", "con", "COM1", "aux.x"}) {
     SetWindowTextA(FindWindowExA(gHost.window, nullptr, "TComboBox", nullptr), name);
-    text.clear();
+    std::string text;
     AddRoms({Answer(IDOK, &text)});
     EXPECT_EQ(text, std::string(u8"関連ファイルを開けませんでした\n") + Utf8(data) + name + ".rel");
     EXPECT_TRUE(gHost.registerCalls.empty()) << name;

@@ -96,4 +96,50 @@ run_case one_missing      yes           ""           wine32:i386
 run_case two_missing      yes           ""           g++-mingw-w64-i686 xvfb
 run_case two_and_locale   no            ""           cmake fonts-wine
 run_case not_installable  yes           7zip         7zip zip
+
+# The build folder heals: a configure that failed, or a folder configured by
+# another version, is configured again by the next build. A stand-in cmake
+# records what it is asked; a failed configure leaves a cache that fails again
+# if it is reused, as one that cached a compiler it did not find does.
+stand_in cmake 'case $1 in
+  --version) echo "cmake version 3.99.0" ;;
+  -S) echo configure >>"$STATE/cmake"
+    cache=$4/CMakeCache.txt
+    mkdir -p "$4"
+    grep -qs NOTFOUND "$cache" && exit 1
+    if [ -e "$STATE/configure_fails" ]; then echo "CMAKE_CXX_COMPILER:FILEPATH=NOTFOUND" >"$cache"; exit 1; fi
+    echo "CMAKE_HOME_DIRECTORY:INTERNAL=$2" >"$cache" ;;
+  --build) echo build >>"$STATE/cmake" ;;
+esac'
+project=$scratch/project
+mkdir -p "$project/scripts" "$project/cmake" "$project/host"
+cp "$root/corvane" "$project/"
+cp "$root/scripts/wine-env.sh" "$project/scripts/"
+echo "project(x)" >"$project/CMakeLists.txt"
+echo "# host" >"$project/host/CMakeLists.txt"
+echo "# toolchain" >"$project/cmake/mingw-i686.cmake"
+export STATE=$scratch/build_case
+mkdir -p "$STATE"
+touch "$STATE/configure_fails"
+# build_step NAME WANT_STATUS WANT_CALLS: one ./corvane build, and the cmake
+# calls it made.
+build_step() {
+  : >"$STATE/cmake"
+  local status=0 output calls
+  output=$(PATH="$bin:$PATH" CORVANE_SET_UP=1 bash "$project/corvane" build 2>&1) || status=$?
+  calls=$(paste -sd' ' "$STATE/cmake")
+  if [ "$status" != "$2" ] || [ "$calls" != "$3" ]; then
+    echo "FAIL build $1: status $status, cmake calls [$calls]; want $2, [$3]"
+    echo "$output" | sed 's/^/    /'
+    failures=$((failures + 1))
+  else
+    echo "ok build $1"
+  fi
+}
+build_step configure_fails 1 "configure"
+rm "$STATE/configure_fails"
+build_step after_failure 0 "configure build build"
+build_step configured 0 "build build"
+echo "# changed" >>"$project/CMakeLists.txt"
+build_step other_version 0 "configure build build"
 [ "$failures" = 0 ] || exit 1

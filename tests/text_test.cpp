@@ -96,6 +96,10 @@ TEST(Text, JapaneseConstantsAreTheirCodePage932Spelling) {
       {kTextAsideNotRestored, u8"ファイルを元に戻せませんでした\n%s\n退避先: %s"},
       {kTextSkipHeaderSizeOutOfRange, u8"ヘッダサイズが範囲外です"},
       {kTextWarnedReport, u8"確認が必要なファイルが %d 件あります。"},
+      {kTextLaunchNoRoom, u8"展開先の空きが足りません\n%s"},
+      {kTextLaunchPathTooLong, u8"展開先のパスが長すぎます\n%s"},
+      {kTextLaunchInUse, u8"ファイルが他のプログラムに使用されています\n%s"},
+      {kTextLaunchChanged, u8"ファイルが登録後に変更されています\n%s"},
   };
   for (const Case& c : cases) EXPECT_EQ(std::string(c.constant), Cp932(c.utf8)) << c.utf8;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 static std::string MakeFolderBelow(const char* base, const char* tag) {
   static int counter = 0;
@@ -30,18 +31,32 @@ std::string MakeScratchFolder(const char* tag) {
   return folder.empty() ? MakeTempFolder(tag) : folder;
 }
 
+// By wide names: a name the code page lacks has no "A" spelling to delete by.
+static void RemoveWideTree(const std::wstring& dir) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((dir + L"*").c_str(), &found);
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+    std::wstring path = dir + found.cFileName;
+    if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      RemoveWideTree(path + L"\\");
+    } else if (!DeleteFileW(path.c_str()) && SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+      // The attribute only when it is in the way: each call is a round trip to Wine's server.
+      DeleteFileW(path.c_str());
+    }
+  }
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  RemoveDirectoryW(dir.substr(0, dir.size() - 1).c_str());
+}
+
 void RemoveTree(const std::string& path) {
   if (path.empty()) return;
-  std::string dir = path.back() == '\\' ? path : path + "\\";
-  for (const std::string& name : FolderEntries(dir, kFoldersOnly)) RemoveTree(dir + name);
-  for (const std::string& name : FolderEntries(dir, kFilesOnly)) {
-    // The attribute only when it is in the way: each call is a round trip to Wine's server.
-    if (DeleteFileA((dir + name).c_str())) continue;
-    SetFileAttributesA((dir + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA((dir + name).c_str());
-  }
-  dir.pop_back();
-  RemoveDirectoryA(dir.c_str());
+  std::wstring wide(path.size() + 1, L'\0');
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], path.size() + 1)));
+  if (wide.empty()) return;
+  wide.back() = L'\\';  // in place of the NUL
+  if (wide.size() > 1 && wide[wide.size() - 2] == L'\\') wide.pop_back();
+  RemoveWideTree(wide);
 }
 
 bool WriteBytes(const std::string& path, const void* bytes, size_t size) {

@@ -69,9 +69,14 @@ struct RelationFile {
   VolumeAnswers volumes;                 // of the earlier lines' paths
   HoldRetry retry;                       // of the call another program's hold refused
   bool asideClosed = false;              // written whole as the pending file, to be moved in place
-  // Left as the pending file: another program held the relation file past the
-  // retries. Its lines launch from there; the next action puts it in place.
-  bool pending = false;
+  // The run's lines wait for the next action to put them in place: as the
+  // pending file (another program held the relation file past the retries)
+  // or unmerged (the earlier file could not be read). They launch from there.
+  bool linesWait = false;
+  // What CheckRelationReplaceable or OpenRelationFile last refused on: the
+  // file and the error.
+  char problemPath[kPathSize] = "";
+  DWORD problemError = 0;
   // The earlier file stayed unreadable past the retries: the run's lines are
   // left unmerged for the next action rather than merged as if it were empty.
   bool unmerged = false;
@@ -89,6 +94,9 @@ bool WriteRelationLine(RelationFile* relation, const char* crcText, const char* 
 // ROM folder that holds the data folder) under any spelling: not the user's,
 // never registered.
 bool IsRelationAside(const RelationFile* relation, const char* path);
+
+// Forgets what this run wrote and the merge's state; the aside file is the caller's.
+void ReleaseMergeState(RelationFile* relation);
 
 // Drops the run's lines; the previous file stays as it was.
 void DiscardRelationFile(RelationFile* relation);

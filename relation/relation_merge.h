@@ -1,7 +1,7 @@
 // The merge of a run's lines with the earlier relation file.
 #pragma once
 
-#include "registration/relation_file.h"
+#include "relation/relation_file.h"
 
 // Carries over up to about maxLines of the previous file's lines whose source
 // this run did not write (under any spelling) and whose file is not known to
@@ -19,6 +19,3 @@ bool BeginRelationMerge(RelationFile* relation);
 // only those this run wrote under the folded spelling are dropped. False
 // (relation->failed set) when they could not be read or written.
 bool CarryRestOfEarlierLines(RelationFile* relation);
-
-// Forgets what this run wrote and the merge's state; the aside file is the caller's.
-void ReleaseMergeState(RelationFile* relation);

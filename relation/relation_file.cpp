@@ -1,12 +1,12 @@
 // The relation file's writer: the run's lines, written aside of the relation
 // file as they come, and the line format the readers share.
-#include "registration/relation_file.h"
+#include "relation/relation_file.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "base/file_identity.h"
 #include "base/file_io.h"
-#include "registration/relation_merge.h"
 
 bool ReadRelationLine(FILE* file, char* line, size_t size, bool* overlong) {
   *overlong = false;
@@ -34,13 +34,15 @@ size_t StripLineBreak(char* line) {
 bool OpenRelationFile(RelationFile* relation) {
   DiscardRelationFile(relation);
   relation->failed = false;
-  relation->pending = false;
+  relation->linesWait = false;
   relation->unmerged = false;
   if (relation->path[0] == '\0') return false;
   // CREATE_ALWAYS also clears an aside file that a killed run left behind.
   relation->aside = CreateAsideFile(relation->path);
   if (relation->aside == INVALID_HANDLE_VALUE) {
-    ReportSystemError("CreateFileA", relation->path, GetLastError());
+    relation->problemError = GetLastError();
+    CopyText(relation->problemPath, sizeof relation->problemPath, relation->path);
+    ReportSystemError("CreateFileA", relation->path, relation->problemError);
     return false;
   }
   return true;
@@ -79,6 +81,25 @@ bool IsRelationAside(const RelationFile* relation, const char* path) {
   char aside[kPathSize];
   return relation->aside != INVALID_HANDLE_VALUE && AsidePath(aside, sizeof aside, relation->path) &&
          IsSamePath(aside, path);
+}
+
+void ReleaseMergeState(RelationFile* relation) {
+  ReleaseBuffer(&relation->sources);
+  relation->sourceCount = 0;
+  ReleaseBuffer(&relation->keys);
+  relation->keyCount = 0;
+  ReleaseBuffer(&relation->carried);
+  free(relation->sortedSources);
+  relation->sortedSources = nullptr;
+  free(relation->sortedKeys);
+  relation->sortedKeys = nullptr;
+  free(relation->sortedNames);
+  relation->sortedNames = nullptr;
+  if (relation->previous != nullptr) fclose(relation->previous);
+  relation->previous = nullptr;
+  relation->stage = kMergeNotBegun;
+  relation->volumes = VolumeAnswers();
+  relation->retry = HoldRetry();
 }
 
 void DiscardRelationFile(RelationFile* relation) {

@@ -1,7 +1,7 @@
 // The merge of a run's lines with the earlier relation file: which earlier
 // lines are kept, looked at a few per slice, or all at once without looking
 // when the window is gone.
-#include "registration/relation_merge.h"
+#include "relation/relation_merge.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -16,25 +16,6 @@
 // Earlier lines kept are written once this many bytes are waiting: one
 // WriteFile per line would cost a long merge most of its time.
 static constexpr size_t kCarriedFlushBytes = 64 * 1024;
-
-void ReleaseMergeState(RelationFile* relation) {
-  ReleaseBuffer(&relation->sources);
-  relation->sourceCount = 0;
-  ReleaseBuffer(&relation->keys);
-  relation->keyCount = 0;
-  ReleaseBuffer(&relation->carried);
-  free(relation->sortedSources);
-  relation->sortedSources = nullptr;
-  free(relation->sortedKeys);
-  relation->sortedKeys = nullptr;
-  free(relation->sortedNames);
-  relation->sortedNames = nullptr;
-  if (relation->previous != nullptr) fclose(relation->previous);
-  relation->previous = nullptr;
-  relation->stage = kMergeNotBegun;
-  relation->volumes = VolumeAnswers();
-  relation->retry = HoldRetry();
-}
 
 static int CompareSources(const void* a, const void* b) {
   return CompareFoldedPaths(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
@@ -139,8 +120,8 @@ bool BeginRelationMerge(RelationFile* relation) {
   relation->stage = kMergeCarrying;
   relation->retry = HoldRetry();
   if (relation->previous == nullptr || relation->sourceCount == 0) return true;
-  relation->sortedSources =
-      SortStrings(relation, relation->sources.bytes, relation->sources.used, relation->sourceCount, false, kByFoldedPath);
+  relation->sortedSources = SortStrings(relation, relation->sources.bytes, relation->sources.used,
+                                        relation->sourceCount, false, kByFoldedPath);
   if (relation->sortedSources == nullptr) return false;
   if (relation->keyCount > 0) {
     const GrowableBuffer& keys = relation->keys;

@@ -1,12 +1,12 @@
 // The pending relation file: the merged lines, whole, named pending and moved
 // over the relation file; left pending while another program holds it, and
 // put in place by whoever comes next.
-#include "registration/relation_pending.h"
+#include "relation/relation_pending.h"
 
 #include <cstring>
 
 #include "base/file_io.h"
-#include "registration/relation_merge.h"
+#include "relation/relation_merge.h"
 
 bool PendingRelationPath(char* pending, size_t size, const char* relationPath) {
   if (FormatText(pending, size, "%s.pending", relationPath)) return true;
@@ -27,21 +27,26 @@ static TryResult TryPlacePending(const char* path, HoldRetry* retry) {
   return TryMoveIntoPlace(pending, path, retry);
 }
 
-bool UnmergedRelationPath(char* unmerged, size_t size, const char* relationPath) {
-  return FormatText(unmerged, size, "%s.unmerged", relationPath);
-}
-
 static bool NameFinished(RelationFile* relation, bool merged);
 
 // Merges the lines a window's end left unmerged with the relation file (an
-// earlier pending list put in place first) into the pending file; a copy of
-// them left behind is harmless, as merging it again changes nothing.
-// kTryDone when there were none or they are pending now; kTryLater (a held
-// error set) while either file is held.
+// earlier pending list put in place first) into the pending file, once: no
+// later run can have written lines before they are merged (its start merges
+// them first), so they are the newest then, and the oldest ever after. Once
+// pending, they go or are marked merged before anything else is written.
+// kTryDone when there were none, they were merged before, or they are pending
+// now; kTryLater (a held error set) while either file is held.
 static TryResult MergeUnmergedLines(const char* relationPath) {
   char unmerged[kPathSize];
-  if (!UnmergedRelationPath(unmerged, sizeof unmerged, relationPath) ||
-      GetFileAttributesA(unmerged) == INVALID_FILE_ATTRIBUTES) {
+  if (!UnmergedRelationPath(unmerged, sizeof unmerged, relationPath)) return kTryDone;
+  if (GetFileAttributesA(unmerged) == INVALID_FILE_ATTRIBUTES) {
+    RemoveMergedLines(relationPath);  // a mark left without its file
+    return kTryDone;
+  }
+  UnmergedStamp stamp;
+  if (!ReadUnmergedStamp(unmerged, &stamp)) return kTryLater;
+  if (IsMarkedMerged(relationPath, stamp)) {
+    RemoveMergedLines(relationPath);
     return kTryDone;
   }
   HoldRetry once = {};
@@ -73,21 +78,30 @@ static TryResult MergeUnmergedLines(const char* relationPath) {
     DiscardRelationFile(&relation);
     return kTryFailed;
   }
-  TryDeleteFile(unmerged, &once);
-  return kTryDone;
+  // Not settled, the lines would be merged again as the newest: the pending
+  // list waits all the same, and a later run's start tries again.
+  return SettleMergedLines(relationPath, stamp) ? kTryDone : kTryFailed;
 }
 
 // One try, not a wait: the pending file is whole and the launch reads it
 // where it is, so a hold costs the host's window nothing, and the next action
 // tries again.
-bool FinishPendingRelation(const char* relationPath) {
+bool PutPendingRelationInPlace(const char* relationPath) {
   HoldRetry once = {};
   bool placed = MergeUnmergedLines(relationPath) == kTryDone && TryPlacePending(relationPath, &once) == kTryDone;
   if (!placed) ReportSystemError("MoveFileExA", relationPath, GetLastError());
-  return !placed;
+  return placed;
 }
 
-void FinishPendingRelations(const char* dataDir) {
+bool UnmergedLinesWait(const char* relationPath) {
+  char unmerged[kPathSize];
+  UnmergedStamp stamp;
+  return UnmergedRelationPath(unmerged, sizeof unmerged, relationPath) &&
+         GetFileAttributesA(unmerged) != INVALID_FILE_ATTRIBUTES &&
+         !(ReadUnmergedStamp(unmerged, &stamp) && IsMarkedMerged(relationPath, stamp));
+}
+
+void PutPendingRelationsInPlace(const char* dataDir) {
   // Both forms a pending name takes, and unmerged lines; a dataset in a
   // subfolder of the data folder has its own finished by its next run or launch.
   static const char* const kPatterns[] = {"*.rel.pending", "*.rel.unmerged", "*!rel"};
@@ -107,7 +121,7 @@ void FinishPendingRelations(const char* dataDir) {
         continue;
       }
       if (pattern[1] == '!') relationPath[strlen(relationPath) - 4] = '.';
-      FinishPendingRelation(relationPath);
+      PutPendingRelationInPlace(relationPath);
     } while (FindNextFileA(listing, &found));
     FindClose(listing);
   }
@@ -118,30 +132,50 @@ void FinishPendingRelations(const char* dataDir) {
 // viewer or backup tool), before anything is registered. What an earlier
 // action left pending goes in place first: the merge reads the relation file.
 TryResult CheckRelationReplaceable(RelationFile* relation) {
+  relation->problemPath[0] = '\0';
   if (relation->path[0] == '\0') return kTryFailed;
-  char pending[kPathSize];
+  char waiting[kPathSize];
   const char* call = "CreateFileA";
+  const char* subject = relation->path;  // the file a failure is told of
   TryResult checked = kTryDone;
-  if (UnmergedRelationPath(pending, sizeof pending, relation->path) &&
-      GetFileAttributesA(pending) != INVALID_FILE_ATTRIBUTES) {
+  if (UnmergedRelationPath(waiting, sizeof waiting, relation->path) &&
+      GetFileAttributesA(waiting) != INVALID_FILE_ATTRIBUTES) {
     if (!IsTryDue(&relation->retry)) return kTryLater;
+    call = "MergeUnmergedLines";
+    subject = waiting;
     checked = MergeUnmergedLines(relation->path);
     if (checked == kTryLater) checked = CountTry(&relation->retry, GetLastError());
     if (checked == kTryDone) relation->retry = HoldRetry();
   }
-  if (checked == kTryDone && PendingRelationPath(pending, sizeof pending, relation->path) &&
-      GetFileAttributesA(pending) != INVALID_FILE_ATTRIBUTES) {
+  if (checked == kTryDone && PendingRelationPath(waiting, sizeof waiting, relation->path) &&
+      GetFileAttributesA(waiting) != INVALID_FILE_ATTRIBUTES) {
     call = "MoveFileExA";
-    checked = TryMoveIntoPlace(pending, relation->path, &relation->retry);
+    subject = waiting;
+    checked = TryMoveIntoPlace(waiting, relation->path, &relation->retry);
     if (checked == kTryDone) relation->retry = HoldRetry();
   }
   if (checked == kTryDone) {
     call = "CreateFileA";
+    subject = relation->path;
     checked = TryCheckReplaceable(relation->path, &relation->retry);
   }
-  if (checked == kTryFailed) ReportSystemError(call, relation->path, GetLastError());
+  if (checked == kTryFailed) {
+    relation->problemError = GetLastError();
+    CopyText(relation->problemPath, sizeof relation->problemPath, subject);
+    ReportSystemError(call, subject, relation->problemError);
+  }
   if (checked != kTryLater) relation->retry = HoldRetry();
   return checked;
+}
+
+bool DescribeRelationProblem(const RelationFile* relation, char* text, size_t size) {
+  if (relation->problemPath[0] == '\0') return false;
+  char cause[256] = "";
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                relation->problemError, 0, cause, sizeof cause, nullptr);
+  while (length > 0 && (cause[length - 1] == '\r' || cause[length - 1] == '\n')) cause[--length] = '\0';
+  return FormatText(text, size, "%s\n%s (%lu)", relation->problemPath, cause,
+                    static_cast<unsigned long>(relation->problemError));
 }
 
 // The run's file, whole, under the pending name when merged, or else under
@@ -176,7 +210,7 @@ static TryResult PlacePending(RelationFile* relation, TryResult moved) {
   relation->asideClosed = false;
   relation->retry = HoldRetry();
   if (moved == kTryDone) return moved;
-  relation->pending = true;
+  relation->linesWait = true;
   ReportSystemError("MoveFileExA", relation->path, error);
   if (IsHeldError(error)) return kTryDone;
   relation->failed = true;
@@ -189,8 +223,8 @@ TryResult StepRelationCommit(RelationFile* relation) {
       return kTryFailed;
     }
     if (relation->unmerged) {
-      relation->pending = NameFinished(relation, false);
-      return relation->pending ? kTryDone : kTryFailed;
+      relation->linesWait = NameFinished(relation, false);
+      return relation->linesWait ? kTryDone : kTryFailed;
     }
     if (!NameFinished(relation, true)) return kTryFailed;
   }
@@ -223,9 +257,9 @@ bool FinishRelationWithoutWaiting(RelationFile* relation) {
     // The earlier file cannot be read now: the run's lines wait unmerged, and
     // whoever comes next merges them.
     if (relation->unmerged || (!merged && !relation->failed && relation->stage == kMergeNotBegun)) {
-      relation->pending = NameFinished(relation, false);
-      if (!relation->pending) DiscardRelationFile(relation);
-      return relation->pending;
+      relation->linesWait = NameFinished(relation, false);
+      if (!relation->linesWait) DiscardRelationFile(relation);
+      return relation->linesWait;
     }
     if (merged && relation->previous != nullptr) merged = CarryRestOfEarlierLines(relation);
     if (merged) relation->stage = kMergeComplete;
@@ -239,7 +273,7 @@ bool FinishRelationWithoutWaiting(RelationFile* relation) {
   if (moved == kTryLater) {
     relation->asideClosed = false;
     relation->retry = HoldRetry();
-    relation->pending = true;
+    relation->linesWait = true;
   }
   return moved != kTryFailed;
 }

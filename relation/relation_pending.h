@@ -7,7 +7,8 @@
 #include <cstddef>
 
 #include "base/held_files.h"
-#include "registration/relation_file.h"
+#include "relation/relation_file.h"
+#include "relation/unmerged_mark.h"
 
 // Whether the relation file can be replaced when the run ends: a pending file
 // an earlier action left is put in place first, then the relation file is
@@ -15,9 +16,13 @@
 // program holds it. kTryDone when it can be (or there is none yet).
 TryResult CheckRelationReplaceable(RelationFile* relation);
 
+// What the last check or open refused on, for the user: the file and the
+// system's text of the cause. False when it named none.
+bool DescribeRelationProblem(const RelationFile* relation, char* text, size_t size);
+
 // Names the merged file pending, then puts it in place, one try when due:
 // kTryLater while another program holds the relation file. Held past the
-// retries, it stays pending (relation->pending set) and the result is
+// retries, it stays pending (relation->linesWait set) and the result is
 // kTryDone: no line is lost. On kTryFailed the previous file is untouched,
 // though a pending file whose move met a lasting error stays for the launch.
 TryResult StepRelationCommit(RelationFile* relation);
@@ -31,23 +36,23 @@ bool CommitRelationFile(RelationFile* relation);
 // wrote under a spelling of the same path are dropped), names the file
 // pending and makes one try of the move; whatever is not done now is left to
 // the next action. An earlier file held unreadable leaves the run's lines
-// unmerged (relation->pending set). False (the previous file untouched) when
+// unmerged (relation->linesWait set). False (the previous file untouched) when
 // the lines could not be written or the earlier file could not be read.
 bool FinishRelationWithoutWaiting(RelationFile* relation);
-
-// Where a window's end leaves the run's lines when the earlier file could not
-// be read: whoever comes next merges them into the pending file, and a launch
-// reads them first meanwhile. False when the name cannot be made.
-bool UnmergedRelationPath(char* unmerged, size_t size, const char* relationPath);
 
 // The pending file of the relation file at relationPath. False when its name
 // cannot be made.
 bool PendingRelationPath(char* pending, size_t size, const char* relationPath);
 
 // Merges lines left unmerged and puts the pending file of relationPath in
-// place, with one try that never waits. True when one still waits (held, or another error): it then holds
-// the newest lines.
-bool FinishPendingRelation(const char* relationPath);
+// place, with one try that never waits. True once nothing waits any more;
+// false while either still waits (held, or another error), holding the
+// newest lines.
+bool PutPendingRelationInPlace(const char* relationPath);
 
 // The same for every dataset's pending file in the data folder, for initPlugin.
-void FinishPendingRelations(const char* dataDir);
+void PutPendingRelationsInPlace(const char* dataDir);
+
+// Whether lines a window's end left for relationPath wait to be merged: there,
+// and not marked as merged already.
+bool UnmergedLinesWait(const char* relationPath);
