@@ -11,6 +11,7 @@ static constexpr char kPrivatePrefix[] = "corvane-";
 bool MakePrivateFolder(const char* parent, char* folder, size_t size) {
   FILETIME madeAt = {};
   GetSystemTimeAsFileTime(&madeAt);
+  PrepareToRecordIn(parent);
   // Bounded: a hundred names taken means something else is wrong.
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     if (!FormatText(folder, size, "%s%s%lu-%u\\", parent, kPrivatePrefix, GetCurrentProcessId(), attempt)) break;

@@ -129,22 +129,35 @@ static bool FolderOf(char* folder, size_t size, const char* path) {
   return FormatText(folder, size, "%.*s", static_cast<int>(LastComponent(path) - path), path);
 }
 
+// Opens the record and learns the volume serial of folder (ending with "\"),
+// before anything is made there: what is made is then recorded at once, and
+// a kill can fall only between the make and one write.
+static bool PrepareLocked(const char* folder) {
+  OwnRecord* record = &gRecord;
+  if (!OpenRecordFile(record, true)) return false;
+  if (record->serialFolder[0] != '\0' && strcmp(record->serialFolder, folder) == 0) return true;
+  FileIdentity folderIdentity = {};
+  if (!GetFileIdentity(folder, &folderIdentity)) return false;
+  CopyText(record->serialFolder, sizeof record->serialFolder, folder);
+  record->serial = folderIdentity.volumeSerial;
+  return true;
+}
+
+void PrepareToRecordIn(const char* folder) {
+  AcquireSRWLockExclusive(&gRecordLock);
+  PrepareLocked(folder);
+  ReleaseSRWLockExclusive(&gRecordLock);
+}
+
 // The identity of what was just made at path: its file index (from handle
 // when there is one) and the volume serial of its folder.
 static bool IdentityOfMade(const char* path, HANDLE handle, FileIdentity* identity) {
   char folder[kPathSize];
-  if (!FolderOf(folder, sizeof folder, path) ||
+  if (!FolderOf(folder, sizeof folder, path) || !PrepareLocked(folder) ||
       !(handle != INVALID_HANDLE_VALUE ? GetHandleIndex(handle, identity) : GetFileIndex(path, identity))) {
     return false;
   }
-  OwnRecord* record = &gRecord;
-  if (record->serialFolder[0] == '\0' || strcmp(record->serialFolder, folder) != 0) {
-    FileIdentity folderIdentity = {};
-    if (!GetFileIdentity(folder, &folderIdentity)) return false;
-    CopyText(record->serialFolder, sizeof record->serialFolder, folder);
-    record->serial = folderIdentity.volumeSerial;
-  }
-  identity->volumeSerial = record->serial;
+  identity->volumeSerial = gRecord.serial;
   return true;
 }
 
@@ -158,6 +171,7 @@ TryResult TryCreateOwnFile(const char* path, DWORD access, DWORD flags, long lon
   }
   AcquireSRWLockExclusive(&gRecordLock);
   bool refused = gRecord.refusingFolder[0] != '\0' && strcmp(gRecord.refusingFolder, folder) == 0;
+  if (!refused) PrepareLocked(folder);
   ReleaseSRWLockExclusive(&gRecordLock);
   if (refused) {
     SetLastError(ERROR_ACCESS_DENIED);

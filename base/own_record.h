@@ -47,6 +47,10 @@ bool IsOwnSlotSound(const OwnSlot& slot);
 TryResult TryCreateOwnFile(const char* path, DWORD access, DWORD flags, long long mostBytes, HoldRetry* retry,
                            HANDLE* created);
 
+// Readies the record for something about to be made in folder (ending with
+// "\"), so that recording it afterwards is one write and nothing more.
+void PrepareToRecordIn(const char* folder);
+
 // Records the private folder just made at path (ending with "\" or not), with
 // this process and the time it was made, and keeps it from the start of
 // another action until its removal begins (MarkFolderInUse).
