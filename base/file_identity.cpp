@@ -6,14 +6,7 @@
 
 #include "base/text.h"
 
-bool GetFileIdentity(const char* path, FileIdentity* identity) {
-  if (path == nullptr || path[0] == '\0') return false;
-  // No access rights are needed to ask for the information, and full sharing
-  // keeps the look from disturbing anyone who has the file open.
-  // FILE_FLAG_BACKUP_SEMANTICS is what lets a folder be opened at all.
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+bool GetHandleIdentity(HANDLE handle, FileIdentity* identity) {
   // The file's own identity record (Windows 8 and later) asks the volume
   // nothing more; under Wine each volume question is a trip to its mount
   // manager. Its low halves are what the older call reports on NTFS, and the
@@ -24,24 +17,32 @@ bool GetFileIdentity(const char* path, FileIdentity* identity) {
   } id = {};
   const auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
   if (GetFileInformationByHandleEx(handle, kFileIdInfo, &id, sizeof id)) {
-    CloseHandle(handle);
     identity->volumeSerial = static_cast<DWORD>(id.volumeSerial);
     identity->indexHigh = id.fileId[1] ^ id.fileId[2] ^ id.fileId[3];
     identity->indexLow = id.fileId[0];
     return true;
   }
   BY_HANDLE_FILE_INFORMATION information = {};
-  bool known = GetFileInformationByHandle(handle, &information) != 0;
-  DWORD error = GetLastError();
-  CloseHandle(handle);
-  if (!known) {
-    SetLastError(error);
-    return false;
-  }
+  if (!GetFileInformationByHandle(handle, &information)) return false;
   identity->volumeSerial = information.dwVolumeSerialNumber;
   identity->indexHigh = information.nFileIndexHigh;
   identity->indexLow = information.nFileIndexLow;
   return true;
+}
+
+bool GetFileIdentity(const char* path, FileIdentity* identity) {
+  if (path == nullptr || path[0] == '\0') return false;
+  // No access rights are needed to ask for the information, and full sharing
+  // keeps the look from disturbing anyone who has the file open.
+  // FILE_FLAG_BACKUP_SEMANTICS is what lets a folder be opened at all.
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  bool known = GetHandleIdentity(handle, identity);
+  DWORD error = GetLastError();
+  CloseHandle(handle);
+  SetLastError(error);
+  return known;
 }
 
 bool GetIndexedIdentity(const char* path, FileIdentity* identity) {
@@ -52,22 +53,33 @@ bool GetIndexedIdentity(const char* path, FileIdentity* identity) {
 // an open handle that asks its volume nothing.
 typedef LONG(WINAPI* QueryInformationFile)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
 
-bool GetFileIndex(const char* path, FileIdentity* index) {
+bool GetHandleIndex(HANDLE handle, FileIdentity* index) {
   static QueryInformationFile query = reinterpret_cast<QueryInformationFile>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
-  if (path == nullptr || path[0] == '\0' || query == nullptr) return false;
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (query == nullptr) return false;
   IO_STATUS_BLOCK status = {};
   LARGE_INTEGER number = {};
-  bool known = query(handle, &status, &number, sizeof number, FileInternalInformation) >= 0;
-  CloseHandle(handle);
-  if (!known || number.QuadPart == 0) return false;
+  if (query(handle, &status, &number, sizeof number, FileInternalInformation) < 0 || number.QuadPart == 0) {
+    return false;
+  }
   index->volumeSerial = 0;
   index->indexHigh = static_cast<DWORD>(number.HighPart);
   index->indexLow = number.LowPart;
   return true;
+}
+
+bool GetFileIndex(const char* path, FileIdentity* index) {
+  if (path == nullptr || path[0] == '\0') return false;
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  bool known = GetHandleIndex(handle, index);
+  CloseHandle(handle);
+  return known;
+}
+
+bool SameIndex(const FileIdentity& a, const FileIdentity& b) {
+  return a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
 }
 
 bool SameIdentity(const FileIdentity& a, const FileIdentity& b) { return CompareIdentities(a, b) == 0; }
@@ -84,7 +96,8 @@ static bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // "X:\..." or "\\server\share...": the forms that name their volume.
 static bool IsRootedPath(const char* path) {
-  return (IsLetter(path[0]) && path[1] == ':' && IsSeparator(path[2])) || (IsSeparator(path[0]) && IsSeparator(path[1]));
+  return (IsLetter(path[0]) && path[1] == ':' && IsSeparator(path[2])) ||
+         (IsSeparator(path[0]) && IsSeparator(path[1]));
 }
 
 // Upper case as the file system compares names: through UTF-16, where the

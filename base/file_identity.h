@@ -18,6 +18,9 @@ struct FileIdentity {
 // the path cannot be opened or the system reports nothing about it.
 bool GetFileIdentity(const char* path, FileIdentity* identity);
 
+// The same for a file or folder open as handle (any access).
+bool GetHandleIdentity(HANDLE handle, FileIdentity* identity);
+
 // GetFileIdentity, false also where the file system reports no file index (0):
 // there is then no identity to go by.
 bool GetIndexedIdentity(const char* path, FileIdentity* identity);
@@ -28,6 +31,11 @@ bool GetIndexedIdentity(const char* path, FileIdentity* identity);
 // where they match, only their full identities (GetIndexedIdentity) tell.
 // False where the path cannot be opened or reports no index.
 bool GetFileIndex(const char* path, FileIdentity* index);
+// The same for a file or folder open as handle.
+bool GetHandleIndex(HANDLE handle, FileIdentity* index);
+
+// Whether a and b have one file index, whatever their volume serials say.
+bool SameIndex(const FileIdentity& a, const FileIdentity& b);
 
 bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
 

@@ -86,7 +86,7 @@ bool NameFinishedAside(HANDLE aside, const char* path, const char* finished) {
 void DiscardAsideFile(HANDLE aside, const char* path) {
   if (aside != INVALID_HANDLE_VALUE) CloseHandle(aside);
   char asidePath[kPathSize];
-  if (AsidePath(asidePath, sizeof asidePath, path)) DeleteOwnFile(asidePath);
+  if (AsidePath(asidePath, sizeof asidePath, path)) DeleteFileWaitingOutHolds(asidePath);
 }
 
 bool CloseAsideFile(HANDLE aside, const char* path) {
@@ -102,7 +102,7 @@ bool CloseAsideFile(HANDLE aside, const char* path) {
   bool closed = CloseHandle(aside) != 0;
   if (!flushed || !closed) {
     ReportSystemError(flushed ? "CloseHandle" : "FlushFileBuffers", asidePath, flushed ? GetLastError() : error);
-    DeleteOwnFile(asidePath);
+    DeleteFileWaitingOutHolds(asidePath);
     return false;
   }
   return true;
@@ -115,7 +115,7 @@ TryResult TryPutAsideInPlace(const char* path, HoldRetry* retry) {
   TryResult moved = TryMoveIntoPlace(asidePath, path, retry);
   if (moved == kTryFailed) {
     ReportSystemError("MoveFileExA", path, GetLastError());
-    DeleteOwnFile(asidePath);
+    DeleteFileWaitingOutHolds(asidePath);
   }
   return moved;
 }

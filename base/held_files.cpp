@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/test_switches.h"
+#include "base/text.h"
 
 // Tries at 0, 25, 75, ... 1950 ms: a hold of a second and a half is waited
 // out with room to spare for a late timer.
@@ -109,22 +110,116 @@ TryResult TryMoveIntoPlace(const char* from, const char* to, HoldRetry* retry) {
   return TryMoveOwnFile(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, retry);
 }
 
-TryResult TryDeleteOwnFile(const char* path, HoldRetry* retry) {
+TryResult TryDeleteFile(const char* path, HoldRetry* retry) {
   if (!IsTryDue(retry)) return kTryLater;
   HOLD_FOR_TESTS(path);
   if (DeleteFileA(path)) return CountTry(retry, ERROR_SUCCESS);
   DWORD error = GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return kTryDone;
   DWORD attributes = GetFileAttributesA(path);
-  if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES) {
-    // A folder is no file to delete.
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return CountTry(retry, ERROR_DIRECTORY);
-    // Our own files may carry the attribute (an archive's entry): it goes first.
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-      SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-      if (DeleteFileA(path)) return CountTry(retry, ERROR_SUCCESS);
-      error = GetLastError();
+  // A folder is no file to delete.
+  if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = ERROR_DIRECTORY;
+  }
+  return CountTry(retry, LastingOrHeld(error, path));
+}
+
+TryResult TryDeleteProvenFile(const char* path, const FileIdentity& identity, long long mostBytes, bool volumeToo,
+                              HoldRetry* retry) {
+  if (!IsTryDue(retry)) return kTryLater;
+  HOLD_FOR_TESTS(path);
+  // A link is never ours, whatever it leads to. Its own attributes say so
+  // where an open does not (Wine follows a Unix link whatever the flags).
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return kTryDone;
+  // Proven and deleted through one handle, so that nothing can be put in the
+  // file's place between the look and the delete; a link is opened as itself.
+  HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return kTryDone;
+    return CountTry(retry, error);
+  }
+  FILE_BASIC_INFO basic = {};
+  FILE_STANDARD_INFO standard = {};
+  FileIdentity now = {};
+  bool ours = GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+              GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+              (volumeToo ? GetHandleIdentity(file, &now) && SameIdentity(now, identity)
+                         : GetHandleIndex(file, &now) && SameIndex(now, identity)) &&
+              !(basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+              (mostBytes < 0 || standard.EndOfFile.QuadPart <= mostBytes);
+  if (!ours) {
+    CloseHandle(file);
+    return kTryDone;
+  }
+  // A link to a user's file (one name of several) shares the file's
+  // attributes: they are never changed through it.
+  if ((basic.FileAttributes & FILE_ATTRIBUTE_READONLY) && standard.NumberOfLinks <= 1) {
+    // Times of 0 leave them as they are.
+    FILE_BASIC_INFO writable = {};
+    writable.FileAttributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (writable.FileAttributes == 0) writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(file, FileBasicInfo, &writable, sizeof writable);
+  }
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  bool deleted = SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+  DWORD error = deleted ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(file);
+  return CountTry(retry, error);
+}
+
+#ifdef CORVANE_TEST_SWITCHES
+// A folder that refuses every create, as a read-only one does on Windows (the
+// tests run as a user no permission stops).
+static bool RefusedForTests(const char* path) {
+  const char* part = gTestSwitches.createRefusedPathPart;
+  return part[0] != '\0' && strstr(path, part) != nullptr;
+}
+#else
+static bool RefusedForTests(const char*) { return false; }
+#endif
+
+bool ProbeFolderForCreates(const char* path) {
+  size_t folderLength = static_cast<size_t>(LastComponent(path) - path);
+  // A name of the same form another program left is stepped over, never
+  // replaced; the scratch file goes when its handle closes, a kill included.
+  for (unsigned attempt = 0; attempt < 4; ++attempt) {
+    char probe[MAX_PATH];
+    if (!FormatText(probe, sizeof probe, "%.*scorvane-probe-%lu-%u.tmp", static_cast<int>(folderLength), path,
+                    GetCurrentProcessId(), attempt) ||
+        RefusedForTests(probe)) {
+      return false;
     }
+    HANDLE file = CreateFileA(probe, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      return true;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) return false;
+  }
+  return false;
+}
+
+TryResult TryCreateNewFile(const char* path, DWORD access, DWORD flags, HoldRetry* retry, HANDLE* created) {
+  *created = INVALID_HANDLE_VALUE;
+  if (!IsTryDue(retry)) return kTryLater;
+  if (RefusedForTests(path)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+  } else {
+    *created = CreateFileA(path, access, 0, nullptr, CREATE_NEW, flags, nullptr);
+    if (*created != INVALID_HANDLE_VALUE) return CountTry(retry, ERROR_SUCCESS);
+  }
+  DWORD error = GetLastError();
+  // A name another program holds (a file pending delete) refuses; a folder
+  // that refuses every name will refuse this one whatever the wait.
+  if (error == ERROR_ACCESS_DENIED && !ProbeFolderForCreates(path)) {
+    SetLastError(error);
+    return kTryFailed;
   }
   return CountTry(retry, error);
 }
@@ -155,8 +250,8 @@ void SleepUntilDue(const HoldRetry* retry) {
   if (wait > 0) Sleep(static_cast<DWORD>(wait));
 }
 
-bool DeleteOwnFile(const char* path) {
-  return WaitOutHolds([&](HoldRetry* retry) { return TryDeleteOwnFile(path, retry); });
+bool DeleteFileWaitingOutHolds(const char* path) {
+  return WaitOutHolds([&](HoldRetry* retry) { return TryDeleteFile(path, retry); });
 }
 
 bool MoveOwnFile(const char* from, const char* to, DWORD flags) {

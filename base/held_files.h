@@ -9,6 +9,8 @@
 #pragma once
 #include <windows.h>
 
+#include "base/file_identity.h"
+
 // A try of a call that another program's hold may refuse, and when it may be
 // tried next. Zero before the first try.
 struct HoldRetry {
@@ -42,8 +44,26 @@ TryResult TryOpenSource(const char* path, DWORD share, HoldRetry* retry, HANDLE*
 TryResult TryMoveOwnFile(const char* from, const char* to, DWORD flags, HoldRetry* retry);
 // Replaces to with from in one step (MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH).
 TryResult TryMoveIntoPlace(const char* from, const char* to, HoldRetry* retry);
-// Nothing there is done too; a read-only attribute is cleared first.
-TryResult TryDeleteOwnFile(const char* path, HoldRetry* retry);
+// Deletes whatever file stands at path; nothing there is done too. Its
+// attributes are never changed: a read-only file is a lasting refusal.
+TryResult TryDeleteFile(const char* path, HoldRetry* retry);
+// Deletes the file at path only when it is the one identity names (opened
+// without following a link, no larger than mostBytes unless that is
+// negative); a read-only attribute of that file is cleared first. Nothing
+// there, or something else, is done too: there is nothing of ours to delete.
+// Without volumeToo only the file index is compared: for a file this action
+// made at that very path, whose volume cannot have changed, and whose
+// volume's serial Wine asks of its mount manager (a dozen requests).
+TryResult TryDeleteProvenFile(const char* path, const FileIdentity& identity, long long mostBytes, bool volumeToo,
+                              HoldRetry* retry);
+// Creates path anew (CREATE_NEW) for writing with access and flags as
+// CreateFileA's; *created is the handle on kTryDone. ERROR_ACCESS_DENIED
+// counts as a hold only while the folder takes the create of another name: a
+// read-only folder, or one the user may not write in, is a lasting refusal.
+TryResult TryCreateNewFile(const char* path, DWORD access, DWORD flags, HoldRetry* retry, HANDLE* created);
+// Whether another name can be created in the folder path lies in, tried with a
+// scratch file that goes when its handle closes.
+bool ProbeFolderForCreates(const char* path);
 // An empty folder of the plug-in's; nothing there is done too.
 TryResult TryRemoveOwnFolder(const char* path, HoldRetry* retry);
 // Whether another file could be moved over path now (it opens for writing and
@@ -67,8 +87,8 @@ bool WaitOutHolds(Try attempt) {
 
 // Every try, waiting between them: for the ends of actions outside the run,
 // where a wait of a second or so is acceptable (the settings dialog's OK, a
-// launch, an aside file that is not used).
-bool DeleteOwnFile(const char* path);
+// launch, an aside file that is not used). The delete is TryDeleteFile's.
+bool DeleteFileWaitingOutHolds(const char* path);
 bool MoveOwnFile(const char* from, const char* to, DWORD flags);
 // The same into toFolder (ending with "\") under the file's own long name,
 // which may hold characters the code page lacks: a listing hands such a file

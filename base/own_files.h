@@ -1,27 +1,27 @@
-// What the plug-in makes, and how it is taken back. The temp folder is shared
-// (a launch may extract a user's files into it), so the plug-in never decides
-// what is its own from what a folder holds: it knows its own files
-//   - by name: a private folder "corvane-<process>-<n>" made fresh in the temp
-//     folder for one extraction, removed whole;
-//   - by a record that survives a kill ("Corvane.own" in the data folder): the
-//     copy in hand, the copies another program held past their tries, and a
-//     user's file a launch moved aside.
-// Every action's start takes back what earlier ones left.
+// The plug-in's private folders: "corvane-<process>-<n>", made fresh for one
+// extraction or copy in the temp folder or a user's extraction folder,
+// recorded with their identity (own_record.h) and removed whole. A shared
+// folder's contents are never taken for the plug-in's from their names.
 #pragma once
 #include <windows.h>
 
 #include <cstddef>
 
+#include "base/file_identity.h"
 #include "base/held_files.h"
+#include "base/own_record.h"
 #include "base/text.h"
 #include "base/tree_walk.h"
 
-// The record's name in the data folder.
-constexpr char kOwnRecordName[] = "Corvane.own";
-
-// Makes a fresh, empty folder of the plug-in's in parent (ending with "\"); its
-// path, with the final "\", goes into folder. False when none could be made.
+// Makes a fresh, empty folder of the plug-in's in parent (ending with "\"),
+// and records it wherever it is; its path, with the final "\", goes into
+// folder. False when none could be made. Until its removal begins, the start
+// of another action leaves it alone.
 bool MakePrivateFolder(const char* parent, char* folder, size_t size);
+
+// Whether name is exactly "corvane-<process>-<n>" (decimal digits only, no
+// sign, nothing more); *process is the number then.
+bool ParsePrivateFolderName(const char* name, DWORD* process);
 
 // A private folder's removal, a few entries per step, so that a dialog can
 // spread a large one over its ticks. Nothing waits: a file another program
@@ -32,6 +32,9 @@ struct FolderRemoval {
   TreeWalk walk;
   void (*held)(void* context, const char* path) = nullptr;  // may be null: the file is left
   void* heldContext = nullptr;
+  char folder[kPathSize] = "";
+  FileIdentity identity = {};  // the folder's, forgotten in the record once it is gone
+  bool identified = false;
   bool underWay = false;
 };
 
@@ -40,26 +43,10 @@ struct FolderRemoval {
 void StartFolderRemoval(FolderRemoval* removal, const char* folder, void (*held)(void* context, const char* path),
                         void* heldContext);
 // Removes up to maxEntries entries. True when nothing is left to do.
-bool StepLeftoverRemoval(FolderRemoval* removal, int maxEntries);
+bool StepFolderRemoval(FolderRemoval* removal, int maxEntries);
 // Removes the rest at once. Harmless when nothing is under way.
 void EndFolderRemoval(FolderRemoval* removal);
 // The same at once, for a folder (with or without its final "\"), held files
-// left. True when it is gone.
+// left. True when it is gone. Only for a folder the caller made or proved its
+// own: everything below it is deleted, read-only files too.
 bool RemoveFolderTree(const char* path);
-
-// The record. Each call keeps the record file in step at once (a write each);
-// a path is recorded before the file is made and forgotten once it is gone.
-// Harmless without a data folder (nothing is recorded then).
-void RecordOwnFile(const char* path);
-// A user's file moved aside to aside, to be put back at original.
-void RecordAside(const char* aside, const char* original);
-void ForgetOwnFile(const char* path);
-// Closes the record at an action's end; an empty one is deleted.
-void CloseOwnRecord();
-
-// At every action's start: deletes the recorded files of earlier actions that
-// lie in the temp folder, removes private folders no running process uses,
-// and puts recorded asides back. A file still held stays recorded for the
-// next action; an aside that cannot be put back is named in a box (owner may
-// be null). Nothing waits on a hold.
-void RemoveLeftoversOfEarlierActions(HWND owner);

@@ -34,6 +34,9 @@ struct TestSwitches {
   int holdCount = 0;
   DWORD holdMs = 0;
   volatile LONG holdsOpen = 0;
+  // Creates of a path containing this part are refused with
+  // ERROR_ACCESS_DENIED, as in a read-only folder; "" is off.
+  char createRefusedPathPart[MAX_PATH] = "";
   // Folders are read as on a volume that does not give its entries with
   // their file indexes: the listing falls back to a directory search.
   bool listingIndexesRefused = false;

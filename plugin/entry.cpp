@@ -9,7 +9,8 @@
 #include "launch/extract_at_launch.h"
 #include "launch/launch.h"
 #include "base/state.h"
-#include "base/own_files.h"
+#include "base/leftovers.h"
+#include "base/own_record.h"
 #include "plugin/plugin.h"
 #include "base/texts.h"
 #include "profile/active_dataset.h"
@@ -95,7 +96,7 @@ int __stdcall initPlugin(int, HostPathCallback launch, int, HostPathCallback reg
   FormatText(gState.tempDir, sizeof gState.tempDir, "%stemp\\", gState.dataDir);
   CreateDirectoryIfMissing(gState.tempDir);
   // A launch the host abandoned may still be working in its private folder.
-  if (LaunchWorkersRunning() == 0) RemoveLeftoversOfEarlierActions(nullptr);
+  if (LaunchWorkersRunning() == 0) RemoveProvenLeftovers();
   CopyText(gState.lastRomBrowseFolder, sizeof gState.lastRomBrowseFolder, gState.tempDir);
   CopyText(gState.lastExtractBrowseFolder, sizeof gState.lastExtractBrowseFolder, gState.tempDir);
   CopyText(gState.profile.extractFolder, sizeof gState.profile.extractFolder, gState.dataDir);
@@ -150,11 +151,13 @@ void __stdcall onMenuClick(int index) {
 int __stdcall onPopupMenuClick(int, const HostSelection* selection) {
   if (!gState.started || gState.actionInProgress) return 0;
   gState.actionInProgress = true;
-  if (LaunchWorkersRunning() == 0) RemoveLeftoversOfEarlierActions(GetActiveWindow());
+  if (LaunchWorkersRunning() == 0) RemoveProvenLeftovers();
   FindActiveDatasetName();
   LoadDatasetProfile();
   int result = 0;
   if (selection != nullptr && selection->crcText != nullptr) result = LaunchByCrc(selection->crcText);
+  // The launch's private folder is gone: the record of own files is put away.
+  CloseOwnRecord();
   gState.actionInProgress = false;
   return result;
 }

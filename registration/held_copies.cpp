@@ -2,31 +2,54 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
-#include "base/own_files.h"
+#include "base/own_record.h"
 #include "base/text.h"
-#include "base/texts.h"
-#include "relation/relation_file.h"
 
 struct HeldCopy {
   char path[kPathSize];
+  FileIdentity identity;
+  long long mostBytes;
+  bool identified;
   HoldRetry retry;
   bool outOfTries;
 };
 
 static HeldCopy* Entries(HeldCopies* held) { return reinterpret_cast<HeldCopy*>(held->entries.bytes); }
 
+// A later try at a held file deletes it only while it is still the one that
+// was made there (by then another copy of the same name may have been made,
+// or a user's file put there); once it is gone (or something else stands
+// there) its slot is free.
+static TryResult TryDeleteHeldCopy(HeldCopy* copy) {
+  if (!copy->identified) return TryDeleteFile(copy->path, &copy->retry);
+  TryResult deleted = TryDeleteProvenFile(copy->path, copy->identity, copy->mostBytes, false, &copy->retry);
+  if (deleted == kTryDone) ForgetOwnSlot(copy->identity);
+  return deleted;
+}
+
 void DeleteOrKeepForLater(HeldCopies* held, const char* path) {
   HeldCopy copy = {};
   if (path[0] == '\0' || !CopyText(copy.path, sizeof copy.path, path)) return;
-  TryResult deleted = TryDeleteOwnFile(copy.path, &copy.retry);
+  // A copy is known by its slot; a file of a private folder being removed is
+  // the plug-in's by its folder.
+  OwnSlot slot = {};
+  copy.mostBytes = -1;
+  copy.identified = FindOwnSlot(copy.path, &slot);
+  if (copy.identified) {
+    copy.identity = slot.identity;
+    copy.mostBytes = slot.mostBytes;
+  }
+  // The first try follows the copy's close at once, the file still the one
+  // this run made: a plain delete, which costs the system the least.
+  TryResult deleted = TryDeleteFile(copy.path, &copy.retry);
   if (deleted == kTryDone) {
-    ForgetOwnFile(copy.path);
+    if (copy.identified) ForgetOwnSlot(copy.identity);
     return;
   }
-  RecordOwnFile(copy.path);
+  // Known from now on, so that later tries prove it.
+  if (!copy.identified) copy.identified = GetFileIndex(copy.path, &copy.identity);
   copy.outOfTries = deleted == kTryFailed;
   // Out of memory the file stays unnamed; the run still ends.
   if (AppendBytes(&held->entries, &copy, sizeof copy)) ++held->count;
@@ -44,9 +67,8 @@ bool RetryHeldCopies(HeldCopies* held) {
   for (size_t i = held->count; i-- > 0;) {
     HeldCopy* copy = &Entries(held)[i];
     if (copy->outOfTries) continue;
-    TryResult deleted = TryDeleteOwnFile(copy->path, &copy->retry);
+    TryResult deleted = TryDeleteHeldCopy(copy);
     if (deleted == kTryDone) {
-      ForgetOwnFile(copy->path);
       Forget(held, i);
     } else if (deleted == kTryFailed) {
       copy->outOfTries = true;
@@ -72,42 +94,10 @@ void WaitForHeldCopies(HeldCopies* held) {
 void EndHeldCopies(HeldCopies* held, void (*note)(void* context, const char* path), void* context) {
   for (size_t i = 0; i < held->count; ++i) {
     HeldCopy* copy = &Entries(held)[i];
-    HoldRetry lastTry = {};
-    if (TryDeleteOwnFile(copy->path, &lastTry) == kTryDone) {
-      ForgetOwnFile(copy->path);
-    } else {
-      note(context, copy->path);
-    }
+    copy->retry = HoldRetry();
+    if (TryDeleteHeldCopy(copy) != kTryDone) note(context, copy->path);
   }
   ReleaseBuffer(&held->entries);
   held->count = 0;
   CloseOwnRecord();
-}
-
-void DeleteCopiesLeftByLastRun(const char* logPath, const char* tempDir) {
-  RemoveLeftoversOfEarlierActions(GetActiveWindow());
-  if (logPath[0] == '\0') return;
-  FILE* log = fopen(logPath, "rb");
-  if (log == nullptr) return;
-  size_t reasonLength = strlen(kTextWarnTempNotDeleted);
-  size_t tempLength = strlen(tempDir);
-  char line[kRelationLineSize + 64];
-  bool overlong = false;
-  while (ReadRelationLine(log, line, sizeof line, &overlong)) {
-    StripLineBreak(line);
-    if (overlong || strncmp(line, kTextWarnTempNotDeleted, reasonLength) != 0 || line[reasonLength] != '\t') continue;
-    const char* path = line + reasonLength + 1;
-    // Only a name straight inside the temp folder: a log edited by hand
-    // must not make the run delete anything of the user's.
-    if (strlen(path) <= tempLength ||
-        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path, static_cast<int>(tempLength), tempDir,
-                       static_cast<int>(tempLength)) != CSTR_EQUAL) {
-      continue;
-    }
-    const char* name = path + tempLength;
-    if (LastComponent(name) != name || strstr(name, "..") != nullptr) continue;
-    HoldRetry retry = {};
-    TryDeleteOwnFile(path, &retry);
-  }
-  fclose(log);
 }

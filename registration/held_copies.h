@@ -2,7 +2,9 @@
 // that another program held when they were to be deleted. They are tried
 // again on later ticks, as their waits come due, and once more at the run's
 // end; what is still there then is named in the log and stays in the record
-// of the plug-in's files, and the next action deletes it before it starts.
+// of the plug-in's files (a copy by its slot, an entry by its private
+// folder's), and the next action's start takes it back. Each is deleted only
+// while it is still the file that was made there.
 #pragma once
 #include <cstddef>
 
@@ -14,8 +16,9 @@ struct HeldCopies {
   size_t count = 0;
 };
 
-// Deletes path, or keeps it for a later try when another program holds it or
-// it cannot be deleted now.
+// Deletes path (the copy in hand, or a file of a private folder being
+// removed), or keeps it for a later try when another program holds it or it
+// cannot be deleted now.
 void DeleteOrKeepForLater(HeldCopies* held, const char* path);
 
 // Tries each file whose wait has come. True while a file still waits for a
@@ -30,9 +33,3 @@ void WaitForHeldCopies(HeldCopies* held);
 // and forgets them all (they stay recorded for the next action). Closes the
 // record of the plug-in's files.
 void EndHeldCopies(HeldCopies* held, void (*note)(void* context, const char* path), void* context);
-
-// What a run's start takes back: whatever earlier actions left (see
-// RemoveLeftoversOfEarlierActions), and the files the log at logPath names as
-// left by the last run, when they are in tempDir (a folder path ending with
-// its separator).
-void DeleteCopiesLeftByLastRun(const char* logPath, const char* tempDir);

@@ -39,7 +39,7 @@ static void KeepHeldForLater(void* context, const char* path) {
 }
 
 // Ends the file in hand, whole or not, and starts removing an archive's
-// private folder; StepLeftoverRemoval goes on with it.
+// private folder; StepPrivateFolderRemoval goes on with it.
 static void EndFileInHand(RegistrationRun* run, bool copyWhole) {
   FileInHand* file = &run->file;
   CloseFileInHand(run, copyWhole);
@@ -67,7 +67,7 @@ void FinishOrDropRomFile(RegistrationRun* run) {
 // this many go between two looks at the clock.
 static constexpr int kLeftoverStep = 16;
 
-bool StepLeftoverRemoval(RegistrationRun* run) { return StepLeftoverRemoval(&run->tempCleanup, kLeftoverStep); }
+bool StepPrivateFolderRemoval(RegistrationRun* run) { return StepFolderRemoval(&run->tempCleanup, kLeftoverStep); }
 
 static RegisterResult PassOver(RegistrationRun* run, const char** skipReason, const char* reason) {
   EndFileInHand(run, false);

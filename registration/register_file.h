@@ -47,4 +47,4 @@ void FinishOrDropRomFile(RegistrationRun* run);
 // Removes a few more entries of the last archive's private folder. True once
 // none is left; the next file waits until then. A file another program holds
 // goes to the run's held copies rather than holding the removal up.
-bool StepLeftoverRemoval(RegistrationRun* run);
+bool StepPrivateFolderRemoval(RegistrationRun* run);

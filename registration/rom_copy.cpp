@@ -28,44 +28,37 @@ const char* SkipReasonOf(CopyResult copied, bool archive) {
   }
 }
 
-static HANDLE CreateNewCopy(const char* path) {
-  RecordOwnFile(path);
-  HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (out == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    ForgetOwnFile(path);
-    SetLastError(error);
-  }
-  return out;
+// Created and recorded at once with its identity and length: a kill leaves
+// nothing the next action cannot prove its own.
+static TryResult CreateNewCopy(const char* path, LONGLONG length, HANDLE* out) {
+  HoldRetry once = {};
+  return TryCreateOwnFile(path, GENERIC_WRITE, FILE_FLAG_SEQUENTIAL_SCAN, length, &once, out);
 }
 
 // With nothing to strip, a link to the source is the copy without a byte
-// written. Where none can be made (another volume, a file system or share
-// without links) the file is copied; only a name already taken is reported,
-// as it is for a copy.
-static bool MakeCopyOrLink(FileInHand* file, const char* path) {
+// written, recorded as a copy is. Where none can be made (another volume, a
+// file system or share without links) the file is copied; only a name
+// already taken is reported, as it is for a copy.
+static TryResult MakeCopyOrLink(FileInHand* file, const char* path, LONGLONG length) {
   if (file->linked) {
-    RecordOwnFile(path);
-    if (CreateHardLinkA(path, file->readPath, nullptr)) return true;
+    if (CreateOwnLink(path, file->readPath, length)) return kTryDone;
     DWORD error = GetLastError();
-    ForgetOwnFile(path);
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
       SetLastError(error);
-      return false;
+      return kTryFailed;
     }
     file->linked = false;
   }
-  file->out = CreateNewCopy(path);
-  return file->out != INVALID_HANDLE_VALUE;
+  return CreateNewCopy(path, length, &file->out);
 }
 
-// Creates the copy, recorded first so that a kill cannot leave it unknown.
 // A file already of that name is not ours (what earlier actions left, each
 // action's start took back; a launch may have extracted a user's file there):
 // the copy then goes, under the same name, into a private folder of its own.
-static CopyResult CreateCopy(RegistrationRun* run) {
+static CopyResult CreateCopy(RegistrationRun* run, LONGLONG length) {
   FileInHand* file = &run->file;
-  if (MakeCopyOrLink(file, file->copyPath)) return kCopyDone;
+  TryResult created = MakeCopyOrLink(file, file->copyPath, length);
+  if (created == kTryDone) return kCopyDone;
   DWORD error = GetLastError();
   DWORD attributes = GetFileAttributesA(file->copyPath);
   // A folder in the way is a lasting refusal, as it would be for any name.
@@ -82,9 +75,12 @@ static CopyResult CreateCopy(RegistrationRun* run) {
     // A plain file's private folder is the copy's; an archive's holds it.
     if (file->privateFolder[0] == '\0') CopyText(file->privateFolder, sizeof file->privateFolder, folder);
     CopyText(file->copyPath, sizeof file->copyPath, path);
-    if (MakeCopyOrLink(file, file->copyPath)) return kCopyDone;
+    created = MakeCopyOrLink(file, file->copyPath, length);
+    if (created == kTryDone) return kCopyDone;
     error = GetLastError();
   }
+  // A folder that refuses every create: no wait will change that.
+  if (created == kTryFailed && error == ERROR_ACCESS_DENIED) return kCopyNotWritten;
   return CountTry(&file->openRetry, error) == kTryLater ? kCopyLater : kCopyNotWritten;
 }
 
@@ -122,6 +118,12 @@ static CopyResult SizeUpSource(FileInHand* file, int32_t headerSize) {
   return kCopyDone;
 }
 
+// What the copy of the sized-up source holds once whole: the most its record
+// may say it holds.
+static LONGLONG CopyLengthOf(const FileInHand* file, int32_t headerSize) {
+  return headerSize < file->size ? file->size - headerSize : 0;
+}
+
 // Once the copy stands: the bytes to read and the header to drop.
 static CopyResult BeginPieces(FileInHand* file, int32_t headerSize, size_t pieceSize) {
   file->remaining = file->size;
@@ -147,7 +149,7 @@ CopyResult StartCopy(RegistrationRun* run) {
   if (opened != kTryDone) return opened == kTryLater ? kCopyLater : kCopyUnreadable;
   CopyResult sized = SizeUpSource(file, run->headerSize);
   if (sized != kCopyDone) return sized;
-  CopyResult created = CreateCopy(run);
+  CopyResult created = CreateCopy(run, CopyLengthOf(file, run->headerSize));
   if (created != kCopyDone) {
     // The source is opened again with the copy's next try.
     CloseHandle(file->in);
@@ -193,7 +195,7 @@ CopyResult PrepareCopyAtOnce(FileInHand* file, int32_t headerSize, char* buffer,
   CopyResult result = SizeUpSource(file, headerSize);
   // A name already taken, as any failure before the copy stands, is left to
   // the run: it has the private folders and the waits.
-  if (result != kCopyDone || !MakeCopyOrLink(file, file->copyPath)) {
+  if (result != kCopyDone || MakeCopyOrLink(file, file->copyPath, CopyLengthOf(file, headerSize)) != kTryDone) {
     CloseHandle(file->in);
     file->in = INVALID_HANDLE_VALUE;
     file->linked = false;

@@ -22,5 +22,5 @@ bool WriteRunLogAside(const RunReport* report, const char* logPath) {
 
 TryResult TryPutRunLogInPlace(const char* logPath, bool written, HoldRetry* retry) {
   if (logPath[0] == '\0') return kTryDone;
-  return written ? TryPutAsideInPlace(logPath, retry) : TryDeleteOwnFile(logPath, retry);
+  return written ? TryPutAsideInPlace(logPath, retry) : TryDeleteFile(logPath, retry);
 }

@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include "base/file_io.h"
+#include "base/leftovers.h"
 #include "base/test_switches.h"
 #include "base/texts.h"
 #include "registration/register_file.h"
@@ -154,7 +155,7 @@ RegistrationRun* StartRegistrationRun(HWND owner, RunClock clock, RunView* view)
   if (!PathIsDirectoryA(run->tempDir)) {
     EndRun(run, kRunTempMissing);
   } else {
-    DeleteCopiesLeftByLastRun(run->logPath, run->tempDir);
+    RemoveProvenLeftovers();
     run->tempIdentified = GetFileIndex(run->tempDir, &run->tempIdentity);
     if (!BeginFolderWalk(&run->folders, run->romFolder, run->depthChoice, &run->report)) {
       EndRun(run, kRunListNotMade);

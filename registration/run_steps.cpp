@@ -231,7 +231,7 @@ static bool ProcessStep(RegistrationRun* run, RunView* view) {
   ProcessState* process = &run->process;
   const char* skipReason = nullptr;
   RegisterResult result;
-  if (!StepLeftoverRemoval(run)) return true;
+  if (!StepPrivateFolderRemoval(run)) return true;
   if (run->file.active) {
     result = ContinueRomFile(run, &skipReason);
     if (result == kRegisterInProgress) return true;
@@ -259,7 +259,7 @@ static bool ProcessStep(RegistrationRun* run, RunView* view) {
 
 // What the last archive added to temp goes, across ticks too. True once it is gone.
 static bool StepLeftovers(RegistrationRun* run) {
-  while (!StepLeftoverRemoval(run)) {
+  while (!StepPrivateFolderRemoval(run)) {
     if (SliceEnds(run)) return false;
   }
   return true;

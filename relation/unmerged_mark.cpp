@@ -71,7 +71,7 @@ bool SettleMergedLines(const char* relationPath, const UnmergedStamp& stamp) {
     return false;
   }
   HoldRetry once = {};
-  if (TryDeleteOwnFile(unmerged, &once) == kTryDone) return true;
+  if (TryDeleteFile(unmerged, &once) == kTryDone) return true;
   MergedMark record;
   memset(&record, 0, sizeof record);
   memcpy(record.magic, kMarkMagic, sizeof kMarkMagic);
@@ -90,5 +90,5 @@ void RemoveMergedLines(const char* relationPath) {
   }
   HoldRetry once = {};
   HoldRetry markOnce = {};
-  if (TryDeleteOwnFile(unmerged, &once) == kTryDone) TryDeleteOwnFile(mark, &markOnce);
+  if (TryDeleteFile(unmerged, &once) == kTryDone) TryDeleteFile(mark, &markOnce);
 }

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "base/leftovers.h"
 #include "base/state.h"
 #include "base/test_switches.h"
 #include "base/texts.h"
@@ -288,7 +289,7 @@ TEST_F(RunEvents, RandomEventsNeverHangLoseLinesOrLeaveCopies) {
     gHost.onRegister = nullptr;
     ResetTestSwitches();
     // What was held stays for the next run's start; without a hold nothing stays.
-    if (!holds.empty()) DeleteCopiesLeftByLastRun(log.c_str(), temp.c_str());
+    if (!holds.empty()) RemoveProvenLeftovers();
     holds.clear();
     const std::vector<std::string> left = FolderTree(temp);
     EXPECT_EQ(left, std::vector<std::string>{}) << "left in temp";
