@@ -30,13 +30,17 @@ bool GetHandleIdentity(HANDLE handle, FileIdentity* identity) {
   return true;
 }
 
+// No access rights are needed to ask for the information, and full sharing
+// keeps the look from disturbing anyone who has the file open.
+// FILE_FLAG_BACKUP_SEMANTICS is what lets a folder be opened at all.
+static HANDLE OpenToIdentify(const char* path) {
+  if (path == nullptr || path[0] == '\0') return INVALID_HANDLE_VALUE;
+  return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 bool GetFileIdentity(const char* path, FileIdentity* identity) {
-  if (path == nullptr || path[0] == '\0') return false;
-  // No access rights are needed to ask for the information, and full sharing
-  // keeps the look from disturbing anyone who has the file open.
-  // FILE_FLAG_BACKUP_SEMANTICS is what lets a folder be opened at all.
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle = OpenToIdentify(path);
   if (handle == INVALID_HANDLE_VALUE) return false;
   bool known = GetHandleIdentity(handle, identity);
   DWORD error = GetLastError();
@@ -69,9 +73,7 @@ bool GetHandleIndex(HANDLE handle, FileIdentity* index) {
 }
 
 bool GetFileIndex(const char* path, FileIdentity* index) {
-  if (path == nullptr || path[0] == '\0') return false;
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle = OpenToIdentify(path);
   if (handle == INVALID_HANDLE_VALUE) return false;
   bool known = GetHandleIndex(handle, index);
   CloseHandle(handle);

@@ -172,6 +172,44 @@ TryResult TryDeleteProvenFile(const char* path, const FileIdentity& identity, lo
   return CountTry(retry, error);
 }
 
+// A file system stamps a file from a coarser clock than the system time the
+// slot was written with (a timer tick behind, or FAT's steps), so a file made
+// just after may read as made just before: two seconds of leeway.
+static LONGLONG SinceWithLeeway(const FILETIME& since) {
+  constexpr LONGLONG kLeeway = 2 * 10000000LL;  // in 100-ns units
+  return (static_cast<LONGLONG>(since.dwHighDateTime) << 32 | since.dwLowDateTime) - kLeeway;
+}
+
+TryResult TryDeleteEmptyFileMadeSince(const char* path, const FILETIME& since, HoldRetry* retry) {
+  if (!IsTryDue(retry)) return kTryLater;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+    return kTryDone;
+  }
+  HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kTryDone : CountTry(retry, error);
+  }
+  FILE_BASIC_INFO basic = {};
+  FILE_STANDARD_INFO standard = {};
+  bool ours = GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+              GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+              !(basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+              standard.EndOfFile.QuadPart == 0 && standard.NumberOfLinks <= 1 &&
+              basic.CreationTime.QuadPart >= SinceWithLeeway(since);
+  DWORD error = ERROR_SUCCESS;
+  if (ours) {
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (!SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition))
+      error = GetLastError();
+  }
+  CloseHandle(file);
+  return ours ? CountTry(retry, error) : kTryDone;
+}
+
 #ifdef CORVANE_TEST_SWITCHES
 // A folder that refuses every create, as a read-only one does on Windows (the
 // tests run as a user no permission stops).
@@ -258,8 +296,7 @@ bool MoveOwnFile(const char* from, const char* to, DWORD flags) {
   return WaitOutHolds([&](HoldRetry* retry) { return TryMoveOwnFile(from, to, flags, retry); });
 }
 
-static TryResult TryMoveOwnFileUnderLongName(const char* from, const char* toFolder, DWORD flags,
-                                             HoldRetry* retry) {
+static TryResult TryMoveOwnFileUnderLongName(const char* from, const char* toFolder, DWORD flags, HoldRetry* retry) {
   if (!IsTryDue(retry)) return kTryLater;
   HOLD_FOR_TESTS(from);
   constexpr int kWideSize = 260;

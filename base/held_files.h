@@ -93,5 +93,9 @@ bool MoveOwnFile(const char* from, const char* to, DWORD flags);
 // The same into toFolder (ending with "\") under the file's own long name,
 // which may hold characters the code page lacks: a listing hands such a file
 // out by its short name, and a move by that name would keep only the alias.
+// Deletes path only when it is an empty file, of one name, no link, made at
+// or after since (the kill's leftover an intent slot proves); anything else
+// there, or nothing, is done. Proven and deleted through one handle.
+TryResult TryDeleteEmptyFileMadeSince(const char* path, const FILETIME& since, HoldRetry* retry);
 bool MoveOwnFileUnderLongName(const char* from, const char* toFolder, DWORD flags);
 HANDLE OpenSource(const char* path, DWORD share);

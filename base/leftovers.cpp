@@ -82,6 +82,14 @@ static Settled SettleFile(const OwnSlot& slot) {
                                                                                                 : kSettledKeep;
 }
 
+// A slot written before a make that a kill cut short proves no more than an
+// empty file made at its path since.
+static Settled SettleIntent(const OwnSlot& slot) {
+  if (!LiesBelowWithoutLinks(slot.path, gState.tempDir)) return kSettledForget;
+  HoldRetry once = {};
+  return TryDeleteEmptyFileMadeSince(slot.path, slot.madeAt, &once) == kTryDone ? kSettledForget : kSettledKeep;
+}
+
 static Settled SettleFolder(const OwnSlot& slot) {
   DWORD process = 0;
   if (!ParsePrivateFolderName(LastComponent(slot.path), &process) || process != slot.processId) return kSettledForget;
@@ -102,8 +110,15 @@ void RemoveProvenLeftovers() {
   // forgets its slot itself.
   int count = ReadOwnSlots(slots, kSlotsAtOnce);
   for (int i = 0; i < count; ++i) {
-    Settled settled = slots[i].kind == kOwnFile ? SettleFile(slots[i]) : SettleFolder(slots[i]);
-    if (settled == kSettledForget) ForgetOwnSlot(slots[i].identity);
+    Settled settled = slots[i].kind == kOwnFile     ? SettleFile(slots[i])
+                      : slots[i].kind == kOwnIntent ? SettleIntent(slots[i])
+                                                    : SettleFolder(slots[i]);
+    if (settled != kSettledForget) continue;
+    if (slots[i].kind == kOwnIntent) {
+      ForgetOwnIntent(slots[i].path);
+    } else {
+      ForgetOwnSlot(slots[i].identity);
+    }
   }
   CloseOwnRecord();
 }

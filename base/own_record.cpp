@@ -41,8 +41,8 @@ static uint32_t ChecksumOf(const OwnSlot& slot) {
 void SealOwnSlot(OwnSlot* slot) { slot->checksum = ChecksumOf(*slot); }
 
 bool IsOwnSlotSound(const OwnSlot& slot) {
-  return (slot.kind == kOwnFile || slot.kind == kOwnFolder) && slot.checksum == ChecksumOf(slot) &&
-         memchr(slot.path, '\0', sizeof slot.path) != nullptr;
+  return (slot.kind == kOwnFile || slot.kind == kOwnFolder || slot.kind == kOwnIntent) &&
+         slot.checksum == ChecksumOf(slot) && memchr(slot.path, '\0', sizeof slot.path) != nullptr;
 }
 
 FILETIME ProcessStartTime() {
@@ -111,19 +111,22 @@ static bool OpenRecordFile(OwnRecord* record, bool create) {
 
 // Writes slot into a free place of the record: the first slot no longer
 // live, or a new one at the end. False when it could not be recorded.
-static bool AddSlot(OwnSlot* slot) {
+// Writes slot into a free slot; its index, or -1 when it was not written.
+static int PlaceSlot(OwnSlot* slot) {
   SealOwnSlot(slot);
   OwnRecord* record = &gRecord;
-  if (!OpenRecordFile(record, true)) return false;
+  if (!OpenRecordFile(record, true)) return -1;
   int index = 0;
   while (index < record->count && record->live[index]) ++index;
   // More at once than the slots hold: the rest stay unrecorded.
-  if (index == kRecordSlots) return false;
+  if (index == kRecordSlots) return -1;
   record->slots[index] = *slot;
   record->live[index] = true;
   if (index == record->count) ++record->count;
-  return WriteSlots(record, index, 1);
+  return WriteSlots(record, index, 1) ? index : -1;
 }
+
+static bool AddSlot(OwnSlot* slot) { return PlaceSlot(slot) >= 0; }
 
 static bool FolderOf(char* folder, size_t size, const char* path) {
   return FormatText(folder, size, "%.*s", static_cast<int>(LastComponent(path) - path), path);
@@ -171,7 +174,15 @@ TryResult TryCreateOwnFile(const char* path, DWORD access, DWORD flags, long lon
   }
   AcquireSRWLockExclusive(&gRecordLock);
   bool refused = gRecord.refusingFolder[0] != '\0' && strcmp(gRecord.refusingFolder, folder) == 0;
-  if (!refused) PrepareLocked(folder);
+  // Written before the make (in the slot of a copy already gone, where there
+  // is one), so that a kill before the identity's write still leaves proof.
+  int intent = -1;
+  if (!refused && PrepareLocked(folder)) {
+    OwnSlot slot = {};
+    slot.kind = kOwnIntent;
+    GetSystemTimeAsFileTime(&slot.madeAt);
+    if (CopyText(slot.path, sizeof slot.path, path)) intent = PlaceSlot(&slot);
+  }
   ReleaseSRWLockExclusive(&gRecordLock);
   if (refused) {
     SetLastError(ERROR_ACCESS_DENIED);
@@ -187,14 +198,26 @@ TryResult TryCreateOwnFile(const char* path, DWORD access, DWORD flags, long lon
     OwnSlot slot = {};
     slot.kind = kOwnFile;
     slot.mostBytes = mostBytes;
-    if (IdentityOfMade(path, *created, &slot.identity) && CopyText(slot.path, sizeof slot.path, path)) AddSlot(&slot);
+    // Where the identity cannot be had, the intent stays: it proves the empty file.
+    if (IdentityOfMade(path, *created, &slot.identity) && CopyText(slot.path, sizeof slot.path, path)) {
+      if (intent < 0 || gRecord.file == INVALID_HANDLE_VALUE) {
+        AddSlot(&slot);
+      } else {
+        SealOwnSlot(&slot);
+        gRecord.slots[intent] = slot;
+        WriteSlots(&gRecord, intent, 1);
+      }
+    }
+  } else if (intent >= 0) {
+    gRecord.live[intent] = false;
+    gRecord.stale = true;
   }
   ReleaseSRWLockExclusive(&gRecordLock);
   SetLastError(error);
   return result;
 }
 
-bool CreateOwnLink(const char* path, const char* target, long long mostBytes) {
+bool CreateOwnLink(const char* path, const char* target, HANDLE targetOpen, long long mostBytes) {
   char folder[kPathSize];
   if (!FolderOf(folder, sizeof folder, path)) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -208,7 +231,8 @@ bool CreateOwnLink(const char* path, const char* target, long long mostBytes) {
   OwnSlot slot = {};
   slot.kind = kOwnFile;
   slot.mostBytes = mostBytes;
-  if (IdentityOfMade(path, INVALID_HANDLE_VALUE, &slot.identity) && CopyText(slot.path, sizeof slot.path, path)) {
+  // The target's open handle names the same file without another open.
+  if (IdentityOfMade(path, targetOpen, &slot.identity) && CopyText(slot.path, sizeof slot.path, path)) {
     AddSlot(&slot);
   }
   ReleaseSRWLockExclusive(&gRecordLock);
@@ -270,13 +294,24 @@ void ForgetOwnSlot(const FileIdentity& identity) {
   bool wasOpen = gRecord.file != INVALID_HANDLE_VALUE;
   if (wasOpen || OpenRecordFile(&gRecord, false)) {
     for (int i = 0; i < gRecord.count; ++i) {
-      if (!gRecord.live[i] || !SameIdentity(gRecord.slots[i].identity, identity)) continue;
+      if (!gRecord.live[i] || gRecord.slots[i].kind == kOwnIntent || !SameIdentity(gRecord.slots[i].identity, identity))
+        continue;
       gRecord.live[i] = false;
       gRecord.stale = true;
     }
     if (!wasOpen) CloseRecordFile(&gRecord);
   }
   MarkInUseLocked(identity, false);
+  ReleaseSRWLockExclusive(&gRecordLock);
+}
+
+void ForgetOwnIntent(const char* path) {
+  AcquireSRWLockExclusive(&gRecordLock);
+  for (int i = 0; i < gRecord.count; ++i) {
+    if (!gRecord.live[i] || gRecord.slots[i].kind != kOwnIntent || strcmp(gRecord.slots[i].path, path) != 0) continue;
+    gRecord.live[i] = false;
+    gRecord.stale = true;
+  }
   ReleaseSRWLockExclusive(&gRecordLock);
 }
 

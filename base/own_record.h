@@ -20,6 +20,10 @@ enum OwnKind : uint32_t {
   kOwnFree = 0,
   kOwnFile = 0x31464F43,    // "COF1"
   kOwnFolder = 0x31444F43,  // "COD1"
+  // Written just before a file is made, and then replaced by its kOwnFile
+  // slot: a kill between the make and that write leaves an empty file made
+  // at the path after madeAt, which is all this slot proves.
+  kOwnIntent = 0x31494F43,  // "COI1"
 };
 
 // One slot as it lies in the record, written whole with one WriteFile.
@@ -48,10 +52,10 @@ TryResult TryCreateOwnFile(const char* path, DWORD access, DWORD flags, long lon
                            HANDLE* created);
 
 // Makes path a hard link to target for the plug-in and records it as
-// TryCreateOwnFile records a file: the link has the target's identity, and
-// deleting it takes only its name. False, the last error set, when no link
-// could be made.
-bool CreateOwnLink(const char* path, const char* target, long long mostBytes);
+// TryCreateOwnFile records a file: the link has the target's identity, read
+// from targetOpen (target, open), and deleting it takes only its name. False,
+// the last error set, when no link could be made.
+bool CreateOwnLink(const char* path, const char* target, HANDLE targetOpen, long long mostBytes);
 
 // Readies the record for something about to be made in folder (ending with
 // "\"), so that recording it afterwards is one write and nothing more.
@@ -69,6 +73,9 @@ bool FindOwnSlot(const char* path, OwnSlot* slot);
 // for the next record. Nothing is written now; the next record overwrites the
 // slot, and the record's close clears what is left.
 void ForgetOwnSlot(const FileIdentity& identity);
+
+// The same for the intent slot of path (it has no identity yet).
+void ForgetOwnIntent(const char* path);
 
 // The same for every slot below folder (ending with "\") whose file or
 // folder is gone: what a private folder's removal took with it.

@@ -18,7 +18,7 @@
 #include "registration/held_copies.h"
 #include "relation/relation_file.h"
 #include "registration/rom_copy.h"
-#include "registration/run_steps.h"
+#include "registration/run_slice.h"
 #include "registration/run.h"
 #include "registration/same_contents.h"
 

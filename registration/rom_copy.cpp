@@ -41,7 +41,7 @@ static TryResult CreateNewCopy(const char* path, LONGLONG length, HANDLE* out) {
 // already taken is reported, as it is for a copy.
 static TryResult MakeCopyOrLink(FileInHand* file, const char* path, LONGLONG length) {
   if (file->linked) {
-    if (CreateOwnLink(path, file->readPath, length)) return kTryDone;
+    if (CreateOwnLink(path, file->readPath, file->in, length)) return kTryDone;
     DWORD error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
       SetLastError(error);

@@ -2,18 +2,8 @@
 // calls it from its ticks and acts on where it leaves the run.
 #pragma once
 #include "registration/run.h"
+#include "registration/run_slice.h"
 #include "registration/run_view.h"
-
-// Starts a slice: the tick's work goes on until SliceEnds says so.
-void StartSlice(RegistrationRun* run);
-// True when the slice must end: its time is up, a Cancel or the window's end
-// came, or the user is waiting.
-bool SliceEnds(RegistrationRun* run);
-// Whether the dialog's counter lags behind what is done while the host is to
-// have a file: the host may look at the dialog meanwhile (a picture of it).
-bool IsCounterBehindForHost(const RegistrationRun* run);
-// What is left of the slice, in milliseconds.
-DWORD SliceLeftMs(RegistrationRun* run);
 
 // Works on the state the run is in until the slice ends or the state does;
 // the status line's new text goes to view.

@@ -178,6 +178,20 @@ TEST_F(Leftovers, ARecordIsActedOnOnlyWithProof) {
          s->push_back(slot);
        },
        false},
+      {"intent slots: the empty file a kill left after one, and a user's file under another",
+       [](Leftovers* t, std::vector<OwnSlot>* s) {
+         for (const char* name : {"killed.nes", "user.nes"}) {
+           OwnSlot slot = {};
+           slot.kind = kOwnIntent;
+           GetSystemTimeAsFileTime(&slot.madeAt);
+           CopyText(slot.path, sizeof slot.path, (t->temp + name).c_str());
+           SealOwnSlot(&slot);
+           s->push_back(slot);
+         }
+         Sleep(20);
+         ASSERT_TRUE(WriteBytes(t->temp + "killed.nes", ""));
+       },
+       false},
       {"a later copy of a name whose first copy is gone",
        [](Leftovers* t, std::vector<OwnSlot>*) {
          OwnSlot first = {};
