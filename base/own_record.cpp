@@ -110,8 +110,7 @@ static bool OpenRecordFile(OwnRecord* record, bool create) {
 }
 
 // Writes slot into a free place of the record: the first slot no longer
-// live, or a new one at the end. False when it could not be recorded.
-// Writes slot into a free slot; its index, or -1 when it was not written.
+// live, or a new one at the end. Its index, or -1 when it was not written.
 static int PlaceSlot(OwnSlot* slot) {
   SealOwnSlot(slot);
   OwnRecord* record = &gRecord;
