@@ -12,7 +12,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out="$build/out"
 mkdir -p "$out"
 "$strip" --strip-all -o "$out/Corvane.dll" "$build/bin/Corvane.dll"
-if "$objdump" -h "$out/Corvane.dll" | grep -q '\.debug_'; then
+# The section list is taken whole first: a grep -q ending a pipe could stop
+# objdump early, and under pipefail that failure would read as "no debug".
+sections=$("$objdump" -h "$out/Corvane.dll")
+if [[ $sections == *.debug_* ]]; then
   echo "dist: $out/Corvane.dll still has debug sections" >&2
   exit 1
 fi
