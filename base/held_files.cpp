@@ -125,16 +125,17 @@ TryResult TryDeleteFile(const char* path, HoldRetry* retry) {
   return CountTry(retry, LastingOrHeld(error, path));
 }
 
-TryResult TryDeleteProvenFile(const char* path, const FileIdentity& identity, long long mostBytes, bool volumeToo,
-                              HoldRetry* retry) {
-  if (!IsTryDue(retry)) return kTryLater;
-  HOLD_FOR_TESTS(path);
+// Opens path as itself, never through a link, and deletes it through that
+// handle once proven(file, basic, standard) holds, so that nothing can be put
+// in the file's place between the look and the delete. What is not proven, or
+// not there, is done with; a read-only attribute is cleared first only where
+// clearReadOnly says the file's attributes are ours to change.
+template <typename Proof>
+static TryResult TryDeleteThroughProof(const char* path, bool clearReadOnly, Proof proven, HoldRetry* retry) {
   // A link is never ours, whatever it leads to. Its own attributes say so
   // where an open does not (Wine follows a Unix link whatever the flags).
   DWORD attributes = GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return kTryDone;
-  // Proven and deleted through one handle, so that nothing can be put in the
-  // file's place between the look and the delete; a link is opened as itself.
   HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -145,20 +146,17 @@ TryResult TryDeleteProvenFile(const char* path, const FileIdentity& identity, lo
   }
   FILE_BASIC_INFO basic = {};
   FILE_STANDARD_INFO standard = {};
-  FileIdentity now = {};
   bool ours = GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
               GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
-              (volumeToo ? GetHandleIdentity(file, &now) && SameIdentity(now, identity)
-                         : GetHandleIndex(file, &now) && SameIndex(now, identity)) &&
               !(basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-              (mostBytes < 0 || standard.EndOfFile.QuadPart <= mostBytes);
+              proven(file, basic, standard);
   if (!ours) {
     CloseHandle(file);
     return kTryDone;
   }
   // A link to a user's file (one name of several) shares the file's
   // attributes: they are never changed through it.
-  if ((basic.FileAttributes & FILE_ATTRIBUTE_READONLY) && standard.NumberOfLinks <= 1) {
+  if (clearReadOnly && (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) && standard.NumberOfLinks <= 1) {
     // Times of 0 leave them as they are.
     FILE_BASIC_INFO writable = {};
     writable.FileAttributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
@@ -172,6 +170,19 @@ TryResult TryDeleteProvenFile(const char* path, const FileIdentity& identity, lo
   return CountTry(retry, error);
 }
 
+TryResult TryDeleteProvenFile(const char* path, const FileIdentity& identity, long long mostBytes, bool volumeToo,
+                              HoldRetry* retry) {
+  if (!IsTryDue(retry)) return kTryLater;
+  HOLD_FOR_TESTS(path);
+  auto proven = [&](HANDLE file, const FILE_BASIC_INFO&, const FILE_STANDARD_INFO& standard) {
+    FileIdentity now = {};
+    return (volumeToo ? GetHandleIdentity(file, &now) && SameIdentity(now, identity)
+                      : GetHandleIndex(file, &now) && SameIndex(now, identity)) &&
+           (mostBytes < 0 || standard.EndOfFile.QuadPart <= mostBytes);
+  };
+  return TryDeleteThroughProof(path, true, proven, retry);
+}
+
 // A file system stamps a file from a coarser clock than the system time the
 // slot was written with (a timer tick behind, or FAT's steps), so a file made
 // just after may read as made just before: two seconds of leeway.
@@ -182,32 +193,11 @@ static LONGLONG SinceWithLeeway(const FILETIME& since) {
 
 TryResult TryDeleteEmptyFileMadeSince(const char* path, const FILETIME& since, HoldRetry* retry) {
   if (!IsTryDue(retry)) return kTryLater;
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
-    return kTryDone;
-  }
-  HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kTryDone : CountTry(retry, error);
-  }
-  FILE_BASIC_INFO basic = {};
-  FILE_STANDARD_INFO standard = {};
-  bool ours = GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
-              GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
-              !(basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-              standard.EndOfFile.QuadPart == 0 && standard.NumberOfLinks <= 1 &&
-              basic.CreationTime.QuadPart >= SinceWithLeeway(since);
-  DWORD error = ERROR_SUCCESS;
-  if (ours) {
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (!SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition))
-      error = GetLastError();
-  }
-  CloseHandle(file);
-  return ours ? CountTry(retry, error) : kTryDone;
+  auto proven = [&](HANDLE, const FILE_BASIC_INFO& basic, const FILE_STANDARD_INFO& standard) {
+    return !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY) && standard.EndOfFile.QuadPart == 0 &&
+           standard.NumberOfLinks <= 1 && basic.CreationTime.QuadPart >= SinceWithLeeway(since);
+  };
+  return TryDeleteThroughProof(path, false, proven, retry);
 }
 
 #ifdef CORVANE_TEST_SWITCHES
